@@ -1,0 +1,101 @@
+/*
+ * ZAVImage: image operations on raw pixel buffers owned by the host.
+ *
+ * Every operation is called on a component object, returns an int32_t result with a fixed meaning
+ * (0 is success; 1 is success too for ZAVDrawRect and ZAVCloneImage, and means "not loaded" or
+ * "not saved" for ZAVLoadImage and ZAVSaveImage) and never reports failure in any other way.
+ *
+ * Buffers: rows top to bottom, channels interleaved in blue, green, red (, alpha) order, each row
+ * padded to a multiple of 4 bytes: stride = ((bits * width * max(channels, 1) + 7) / 8 + 3) & ~3,
+ * where bits = depth & 0x7FFFFFFF. A buffer holds stride * height bytes.
+ *
+ * Valid C11 and C++.
+ */
+#ifndef ZAVIMAGE_ZAVIMAGE_H
+#define ZAVIMAGE_ZAVIMAGE_H
+
+#include <stdint.h>
+
+#ifdef __cplusplus
+/* char16_t is a keyword in C++ */
+#else
+#include <uchar.h>
+#endif
+
+#if defined(__GNUC__)
+#define ZAV_API __attribute__((visibility("default")))
+#else
+#define ZAV_API
+#endif
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+#define ZAVIMAGE_VERSION_MAJOR 1
+#define ZAVIMAGE_VERSION_MINOR 0
+#define ZAVIMAGE_VERSION_PATCH 0
+
+/* Depth codes: bits of one channel value, bit 31 set for signed integer types. */
+#define ZAV_DEPTH_SIGN ((int32_t)INT32_MIN)
+#define ZAV_DEPTH_1U ((int32_t)1)
+#define ZAV_DEPTH_8U ((int32_t)8)
+#define ZAV_DEPTH_8S ((int32_t)(INT32_MIN | 8))
+#define ZAV_DEPTH_16U ((int32_t)16)
+#define ZAV_DEPTH_16S ((int32_t)(INT32_MIN | 16))
+#define ZAV_DEPTH_32S ((int32_t)(INT32_MIN | 32))
+#define ZAV_DEPTH_32F ((int32_t)32)
+#define ZAV_DEPTH_64F ((int32_t)64)
+
+/* The largest pixel block the component hands out, in bytes (2^30). */
+#define ZAV_MAX_BLOCK_BYTES ((int64_t)1 << 30)
+
+/* The image record. data points at the first byte of the top row. */
+typedef struct ZAVImageStruct {
+    int32_t width;
+    int32_t height;
+    int32_t depth;
+    int32_t channels;
+    uint8_t *data;
+} ZAVImageStruct;
+
+/* A rectangle: origin and extent in pixels. */
+typedef struct ZAVImageRect {
+    int32_t x;
+    int32_t y;
+    int32_t width;
+    int32_t height;
+} ZAVImageRect;
+
+/* The component object. Each object keeps its own save quality; objects on different threads work
+ * independently. One object must not be used by two threads at the same time. */
+typedef struct ZAVImageObject ZAVImageObject;
+
+/* A new object with save quality 2.0, or NULL when memory is exhausted. */
+ZAV_API ZAVImageObject *ZAVCreateObject(void);
+/* Destroys an object; NULL is ignored. Buffers handed out by it stay valid. */
+ZAV_API void ZAVDestroyObject(ZAVImageObject *obj);
+
+/* Stores fQuality bit for bit as the quality of the next saves. Returns 0. */
+ZAV_API int32_t ZAVSetImageQuality(ZAVImageObject *obj, float fQuality);
+
+/* Allocates an uncleared buffer of the given geometry and fills imageStruct. Returns 0.
+ * channels 0 comes back as 1. Invalid geometry (negative size or channels, unknown depth) gives a
+ * record of zeros with a block of no usable bytes; a block above 2^30 bytes gives the requested
+ * geometry with data NULL. Every block handed out must be given back to ZAVReleaseImage. */
+ZAV_API int32_t ZAVCreateImage(ZAVImageObject *obj, int32_t width, int32_t height, int32_t depth,
+                               int32_t channels, ZAVImageStruct *imageStruct);
+
+/* Frees the block at (*ppImage)->data. Neither the pointer nor the record changes. Returns 0. */
+ZAV_API int32_t ZAVReleaseImage(ZAVImageObject *obj, ZAVImageStruct **ppImage);
+
+/* Copies the source buffer, row padding included, into a new block and fills pdestImage with the
+ * source's geometry. A NULL source data gives a NULL destination data. Returns 1. */
+ZAV_API int32_t ZAVCloneImage(ZAVImageObject *obj, const ZAVImageStruct *psourceImage,
+                              ZAVImageStruct *pdestImage);
+
+#ifdef __cplusplus
+}
+#endif
+
+#endif /* ZAVIMAGE_ZAVIMAGE_H */

@@ -1,0 +1,8 @@
+#!/bin/sh
+# Installs what is missing, builds, and runs the demonstration.
+set -eu
+cd "$(dirname "$0")/.."
+./scripts/setup.sh
+cmake -S . -B build/release -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+cmake --build build/release -j"$(nproc)" --target zavimage_demo >/dev/null
+exec build/release/tools/zavimage_demo "$@"

@@ -1,0 +1,22 @@
+#!/bin/sh
+# Installs what is missing, builds, and runs every test: a plain build, then the same tests under
+# AddressSanitizer and UndefinedBehaviorSanitizer.
+set -eu
+cd "$(dirname "$0")/.."
+./scripts/setup.sh
+
+jobs=$(nproc)
+export ASAN_OPTIONS="detect_leaks=1:abort_on_error=0:strict_string_checks=1"
+export UBSAN_OPTIONS="print_stacktrace=1:halt_on_error=1"
+
+echo "== release build"
+cmake -S . -B build/release -DCMAKE_BUILD_TYPE=RelWithDebInfo -DZAV_WERROR=ON >/dev/null
+cmake --build build/release -j"$jobs"
+ctest --test-dir build/release --output-on-failure -j"$jobs"
+
+echo "== sanitizer build (address, undefined)"
+cmake -S . -B build/sanitize -DCMAKE_BUILD_TYPE=Debug -DZAV_SANITIZE=ON -DZAV_WERROR=ON >/dev/null
+cmake --build build/sanitize -j"$jobs"
+ctest --test-dir build/sanitize --output-on-failure -j"$jobs"
+
+echo "== all tests passed"
