@@ -18,7 +18,7 @@ class ImageComponent {
 
     int32_t ZAVLoadImage(const char16_t *imageFileName, ZAVImageStruct *imageStruct);
     int32_t ZAVSetImageQuality(float fQuality) noexcept;
-    int32_t ZAVSaveImage(const char16_t *imageFileName, uint8_t *imageData, int32_t width,
+    int32_t ZAVSaveImage(const char16_t *imageFileName, const uint8_t *imageData, int32_t width,
                          int32_t height, int32_t depth, int32_t channels);
     int32_t ZAVCreateImage(int32_t width, int32_t height, int32_t depth, int32_t channels,
                            ZAVImageStruct *imageStruct) noexcept;

@@ -1,0 +1,111 @@
+// The contract between the format table and one format's reader and writer.
+//
+// A reader works on the whole file in memory: its header step gives the picture's size and whether
+// it holds colour; its data step decodes into an 8-bit blue-green-red buffer at a given row step,
+// top row first. A writer encodes 8-bit gray or blue-green-red rows into a byte sink.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
+#include <memory>
+#include <span>
+#include <string_view>
+#include <vector>
+
+namespace zav {
+
+// Why a read or a write stopped. Separates bad input from incomplete input and from limits.
+enum class CodecStatus {
+    kOk,
+    kUnsupported,  // a variant of the format this reader does not decode
+    kCorrupt,      // malformed data
+    kTruncated,    // the data end before the picture is complete
+    kTooLarge,     // the picture's 8-bit, 3-channel buffer would exceed 2^30 bytes
+    kNoMemory,     // an allocation failed
+    kIoError,      // the sink refused bytes
+};
+
+// What a reader's header step tells.
+struct ImageInfo {
+    int32_t width = 0;   // at least 1 after a successful header step
+    int32_t height = 0;  // at least 1 after a successful header step
+    bool color = false;  // the file holds colour (gray and bilevel files do not)
+};
+
+class ImageReader {
+  public:
+    virtual ~ImageReader() = default;
+    // Parses the header. Must be called once, before ReadData.
+    virtual CodecStatus ReadHeader(ImageInfo *info) = 0;
+    // Decodes the picture into `bgr`: height rows of width * 3 bytes (blue, green, red), `step`
+    // bytes apart, top row first. Writes nothing outside those rows; may leave the buffer partly
+    // written when it fails.
+    virtual CodecStatus ReadData(uint8_t *bgr, std::size_t step) = 0;
+};
+
+// Where a writer puts its bytes.
+class ByteSink {
+  public:
+    virtual ~ByteSink() = default;
+    // Appends bytes; false when they could not be written (the sink stays failed).
+    virtual bool Write(const void *bytes, std::size_t size) = 0;
+};
+
+// A sink into memory, for tests and tools.
+class VectorSink final : public ByteSink {
+  public:
+    bool Write(const void *bytes, std::size_t size) override {
+        const auto *p = static_cast<const uint8_t *>(bytes);
+        data.insert(data.end(), p, p + size);
+        return true;
+    }
+    std::vector<uint8_t> data;
+};
+
+// What a writer is asked to write: 8-bit rows, one sample per pixel (gray) or three (blue, green,
+// red), `step` bytes apart, top row first. `quality` is the object's save quality, bit for bit.
+struct WriteRequest {
+    const uint8_t *pixels = nullptr;
+    std::size_t step = 0;
+    int32_t width = 0;   // at least 1
+    int32_t height = 0;  // at least 1
+    bool color = false;
+    float quality = 2.0f;
+};
+
+class ImageWriter {
+  public:
+    virtual ~ImageWriter() = default;
+    // Encodes the whole picture into the sink. Never modifies the caller's pixels.
+    virtual CodecStatus Write(const WriteRequest &request, ByteSink &sink) = 0;
+};
+
+// One file format: its description (whose part after the first "(" lists its extensions, each
+// after a "."), its signature, and its reader and writer.
+class ImageFormatFilter {
+  public:
+    virtual ~ImageFormatFilter() = default;
+    virtual std::string_view Description() const = 0;
+    virtual std::size_t SignatureLength() const = 0;
+    // `size` is at least SignatureLength().
+    virtual bool CheckSignature(const uint8_t *head, std::size_t size) const = 0;
+    // A reader over `file`, which must outlive it. Null only when memory is exhausted.
+    virtual std::unique_ptr<ImageReader> NewReader(std::span<const uint8_t> file) const = 0;
+    virtual std::unique_ptr<ImageWriter> NewWriter() const = 0;
+};
+
+// The largest 8-bit, 3-channel buffer a reader may ask for, in bytes.
+inline constexpr int64_t kMaxDecodedBytes = int64_t{1} << 30;
+
+// True when a width x height picture fits an 8-bit, 3-channel buffer (rows padded to 4 bytes) of at
+// most kMaxDecodedBytes. Both sizes must be at least 1.
+inline bool FitsDecodeLimit(int64_t width, int64_t height) {
+    if (width < 1 || height < 1 || width > INT32_MAX || height > INT32_MAX) {
+        return false;
+    }
+    const int64_t stride = (width * 3 + 3) & ~int64_t{3};
+    return stride <= kMaxDecodedBytes / height;
+}
+
+}  // namespace zav
