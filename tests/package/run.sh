@@ -1,0 +1,28 @@
+#!/bin/sh
+# Installs the build tree into a temporary prefix and builds a small consumer against it, once with
+# CMake's find_package and once with pkg-config. Arguments: the build directory, this folder.
+set -eu
+build=$1
+here=$2
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+
+cmake --install "$build" --prefix "$work/prefix" >/dev/null
+test -x "$work/prefix/bin/zavimage"
+"$work/prefix/bin/zavimage" --version
+
+# CMake package configuration
+cmake -S "$here" -B "$work/cmake-build" -DCMAKE_PREFIX_PATH="$work/prefix" >/dev/null
+cmake --build "$work/cmake-build" >/dev/null
+LD_LIBRARY_PATH="$work/prefix/lib" "$work/cmake-build/consumer"
+
+# pkg-config
+export PKG_CONFIG_PATH="$work/prefix/lib/pkgconfig"
+test "$(pkg-config --modversion zavimage)" = "1.0.0"
+# shellcheck disable=SC2046
+cc -std=c11 -o "$work/consumer-pc" "$here/consumer.c" $(pkg-config --cflags --libs zavimage)
+LD_LIBRARY_PATH="$work/prefix/lib" "$work/consumer-pc"
+
+# the soname is versioned
+objdump -p "$work/prefix/lib/libzavimage.so.1" | grep -q 'SONAME *libzavimage.so.1'
+echo "package: ok"
