@@ -105,11 +105,24 @@ bool RasteriseGlyph(ThreadFace &face, int32_t pixelSize, uint32_t code, GlyphBit
     out->top = slot->bitmap_top;
     out->advance26_6 = static_cast<int64_t>(slot->advance.x);
     try {
-        return CopyBitmap(slot->library, slot->bitmap, out);
+        if (!CopyBitmap(slot->library, slot->bitmap, out)) {
+            return false;
+        }
     } catch (const std::bad_alloc &) {
         *out = GlyphBitmap{};
         return false;
     }
+    // FreeType gives an outline without contours (a space) a 1x1 bitmap without ink: a bitmap
+    // without ink is a blank, and the pen moves on by the blank's advance.
+    bool ink = false;
+    for (uint8_t b : out->bits) {
+        ink = ink || b != 0;
+    }
+    if (!ink) {
+        out->rows = out->width = out->pitch = 0;
+        out->bits.clear();
+    }
+    return true;
 }
 
 }  // namespace zav
