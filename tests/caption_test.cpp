@@ -266,6 +266,43 @@ TEST(CaptionFont, ObjectFontPathAndItsReset) {
     EXPECT_EQ(ZAVSetFontPath(nullptr, "x"), 0);
 }
 
+// The literal default is opened as a relative file name; a font file replaced under the same name
+// is drawn from its new contents.
+TEST(CaptionFont, LiteralDefaultPathAndReplacedFiles) {
+    ASSERT_EQ(CaptionFont().index, 0);  // the object's font path opens face 0
+    char dir[] = "/tmp/zav_fonts_XXXXXX";
+    ASSERT_NE(mkdtemp(dir), nullptr);
+    const std::string literal = std::string(dir) + "/c:\\windows\\fonts\\SIMHEI.TTF";
+    const std::string swapped = std::string(dir) + "/swapped.ttf";
+    ASSERT_EQ(symlink(Latin().path.c_str(), literal.c_str()), 0);
+    ASSERT_EQ(symlink(Latin().path.c_str(), swapped.c_str()), 0);
+    const InkMap latin = ExpectedCaption(Latin(), {'R', 'g'}, 60, 30, 2, 25, 20, 0.1f);
+    const InkMap caption = ExpectedCaption(CaptionFont(), {'R', 'g'}, 60, 30, 2, 25, 20, 0.1f);
+    const auto draw = [&](ZAVImageObject *obj) {
+        Canvas canvas(60, 30, ZAV_DEPTH_8U, 3);
+        ZAVImageStruct record = canvas.Record();
+        EXPECT_EQ(ZAVPutTextToImageUtf8(obj, &record, "Rg", 2, 25, 0, 20.0f, 0.1f, 0.0f), 0);
+        return canvas.Changed(0);
+    };
+    Object o;
+    char cwd[4096];
+    ASSERT_NE(getcwd(cwd, sizeof cwd), nullptr);
+    ASSERT_EQ(chdir(dir), 0);
+    EXPECT_EQ(FirstDifference(draw(o.obj), latin), "");
+    ASSERT_EQ(chdir(cwd), 0);
+    EXPECT_EQ(FirstDifference(draw(o.obj), caption), "");
+
+    ZAVSetFontPath(o.obj, swapped.c_str());
+    EXPECT_EQ(FirstDifference(draw(o.obj), latin), "");
+    ASSERT_EQ(unlink(swapped.c_str()), 0);
+    ASSERT_EQ(symlink(CaptionFont().path.c_str(), swapped.c_str()), 0);
+    EXPECT_EQ(FirstDifference(draw(o.obj), caption), "");
+
+    unlink(swapped.c_str());
+    unlink(literal.c_str());
+    rmdir(dir);
+}
+
 // Run in a child process: fontconfig's match is located once per process.
 TEST(CaptionFont, NoFontGivesOneAndDrawsNothing) {
     if (std::getenv("ZAV_TEST_NO_FONT_CHILD") != nullptr) {
