@@ -209,6 +209,16 @@ TEST(CaptionPlacement, NothingDrawnBelowOnePixelOrOutsideTheContract) {
         EXPECT_EQ(ZAVPutTextToImageUtf8(o.obj, &record, "AB", 1, 25, 0, size, 0.1f, 0.0f), 0);
     }
     EXPECT_EQ(ZAVPutTextToImage(o.obj, &record, nullptr, 1, 25, 0, 12.0f, 0.1f, 0.0f), 0);
+    // Spacing that is not a number or infinite: the first glyph is drawn, nothing breaks.
+    for (float charSpace : {NAN, INFINITY, 3e38f}) {
+        Canvas spaced(40, 30, ZAV_DEPTH_8U, 3);
+        ZAVImageStruct r = spaced.Record();
+        EXPECT_EQ(ZAVPutTextToImageUtf8(o.obj, &r, "AB", 1, 25, 0, 12.0f, charSpace, 0.0f), 0);
+        EXPECT_GT(spaced.Changed(0).Count(), 0);
+        EXPECT_TRUE(spaced.GuardsIntact());
+    }
+    EXPECT_EQ(ZAVPutTextToImageUtf8(o.obj, &record, "AB", 1, 25, 0, INFINITY, 0.1f, 0.0f), 0);
+    EXPECT_EQ(canvas.Changed(0).Count(), 0);  // FreeType refuses a size beyond its limit
     EXPECT_EQ(ZAVPutTextToImageUtf8(o.obj, &record, "", 1, 25, 0, 12.0f, 0.1f, 0.0f), 0);
     EXPECT_EQ(canvas.Changed(0).Count(), 0);
 
