@@ -9,7 +9,6 @@
 
 #include "imaging/nearest_resize.h"
 #include "imaging/pixel_region.h"
-#include "imaging/region_transfer.h"
 
 namespace zav {
 namespace {
@@ -178,42 +177,6 @@ TEST(NearestResize, RefusesPixelSizesNoImageHas) {
     EXPECT_FALSE(NearestResize(src3.region, dst4.region));
     for (const uint8_t b : dst4.bytes) {
         EXPECT_EQ(b, kGuard);
-    }
-}
-
-// Overlapping regions of one buffer behave as if the source had been read whole first.
-TEST(RegionTransfer, OverlappingRegionsReadTheSourceFirst) {
-    std::mt19937 rng(5);
-    for (const bool scaled : {false, true}) {
-        Plane buffer = MakePlane(40, 30, 3, 0, 4, &rng);
-        const std::vector<uint8_t> before = buffer.bytes;
-        Plane original;
-        original.bytes = before;
-        original.region = buffer.region;
-        original.region.data = original.bytes.data() + (buffer.region.data - buffer.bytes.data());
-
-        PixelRegion src = buffer.region;
-        src.width = 20;
-        src.height = 20;
-        PixelRegion dst = src;
-        dst.data = buffer.region.Row(5) + 3 * 3;  // five rows down, three pixels right
-        dst.width = scaled ? 25 : 20;
-        dst.height = scaled ? 24 : 20;
-        ASSERT_TRUE(TransferRegion(src, dst));
-
-        PixelRegion originalSrc = original.region;
-        originalSrc.width = 20;
-        originalSrc.height = 20;
-        for (int32_t y = 0; y < dst.height; ++y) {
-            const int64_t sy = ReferenceIndex(y, 20, dst.height);
-            for (int32_t x = 0; x < dst.width; ++x) {
-                const int64_t sx = ReferenceIndex(x, 20, dst.width);
-                ASSERT_EQ(std::memcmp(dst.Row(y) + x * 3,
-                                      originalSrc.data + sy * originalSrc.stride + sx * 3, 3),
-                          0)
-                    << "scaled " << scaled << " at (" << x << ", " << y << ")";
-            }
-        }
     }
 }
 

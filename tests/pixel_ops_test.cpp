@@ -49,17 +49,22 @@ void ExpectFlipped(const std::vector<uint8_t> &before, const TestImage &after) {
 }
 
 TEST_F(PixelOps, FlipExchangesRowsOfOddAndEvenHeightsAndKeepsThePadding) {
-    for (const int32_t height : {1, 2, 3, 4, 7}) {
-        TestImage image(5, height, ZAV_DEPTH_8U, 3, static_cast<uint32_t>(height));  // stride 16
-        const std::vector<uint8_t> before = image.Bytes();
-        ASSERT_EQ(Flip(image), 0);
-        ExpectFlipped(before, image);
-        if (height == 1 || height == 3) {  // the middle row stays where it is
-            const int64_t mid = image.Stride() * (height / 2);
-            EXPECT_EQ(std::memcmp(image.Data() + mid, before.data() + mid, 16), 0);
+    // Rows of 15 and of 303 pixel bytes, each with padding.
+    for (const int32_t width : {5, 101}) {
+        for (const int32_t height : {1, 2, 3, 4, 7}) {
+            TestImage image(width, height, ZAV_DEPTH_8U, 3, static_cast<uint32_t>(height));
+            const std::vector<uint8_t> before = image.Bytes();
+            ASSERT_EQ(Flip(image), 0);
+            ExpectFlipped(before, image);
+            if (height == 1 || height == 3) {  // the middle row stays where it is
+                const int64_t mid = image.Stride() * (height / 2);
+                EXPECT_EQ(std::memcmp(image.Data() + mid, before.data() + mid,
+                                      static_cast<std::size_t>(image.Stride())),
+                          0);
+            }
+            ASSERT_EQ(Flip(image), 0);
+            EXPECT_EQ(image.Bytes(), before) << "flipping twice restores height " << height;
         }
-        ASSERT_EQ(Flip(image), 0);
-        EXPECT_EQ(image.Bytes(), before) << "flipping twice restores height " << height;
     }
 }
 
