@@ -94,6 +94,62 @@ ZAV_API int32_t ZAVReleaseImage(ZAVImageObject *obj, ZAVImageStruct **ppImage);
 ZAV_API int32_t ZAVCloneImage(ZAVImageObject *obj, const ZAVImageStruct *psourceImage,
                               ZAVImageStruct *pdestImage);
 
+/* Captions. Draws the zero-terminated pText with the left column of its first glyph on column x and
+ * the bottom row of every glyph's bitmap on row y, at a pixel size of fSize truncated; after each
+ * glyph the pen moves right by its bitmap width (0.1 * fSize for a blank) plus fCharSpace * fSize,
+ * both taken as absolute values, truncated. color 1 is (0, 255, 0, 0), 2 is (0, 0, 255, 0), every
+ * other value (255, 0, 0, 0), channel 0 first: blue, green, red in a BGR buffer. transparency has
+ * no effect: ink pixels take the colour. Bytes of 0x80 and above are decoded in the user's default
+ * encoding (LC_CTYPE of the environment; plain ASCII counts as UTF-8); a sequence that is not a
+ * character takes two bytes and draws the font's missing-glyph shape. The process locale is not
+ * changed. The font is the object's font file (ZAVSetFontPath), else "c:\windows\fonts\SIMHEI.TTF",
+ * else fontconfig's match for SimHei (zh-cn). Returns 1 when no font can be opened, else 0 (also
+ * when nothing is drawn: start point outside the buffer, fSize below 1, null or empty text). */
+ZAV_API int32_t ZAVPutTextToImage(ZAVImageObject *obj, const ZAVImageStruct *pImage,
+                                  const uint8_t *pText, int32_t x, int32_t y, int32_t color,
+                                  float fSize, float fCharSpace, float transparency);
+/* The same, with the text always taken as UTF-8 whatever the locale (the COM shell converts the
+ * host's ANSI text to UTF-8 and calls this). */
+ZAV_API int32_t ZAVPutTextToImageUtf8(ZAVImageObject *obj, const ZAVImageStruct *pImage,
+                                      const char *pText, int32_t x, int32_t y, int32_t color,
+                                      float fSize, float fCharSpace, float transparency);
+/* The first font file the object's text calls try, in place of "c:\windows\fonts\SIMHEI.TTF"
+ * (face 0); NULL restores that literal path. Returns 0. */
+ZAV_API int32_t ZAVSetFontPath(ZAVImageObject *obj, const char *path);
+
+/* Pixel operations. Records are only read; pixels change in place. */
+
+/* Turns the buffer upside down in place: rows exchange their pixel bytes, the row padding stays.
+ * Handles 8-bit unsigned and signed, 16-bit signed, 32-bit signed, 32-bit and 64-bit float buffers
+ * of 1 to 4 channels; others are left alone. Returns 0. */
+ZAV_API int32_t ZAVFlipImage(ZAVImageObject *obj, uint8_t *imageData, int32_t width, int32_t height,
+                             int32_t depth, int32_t channels);
+
+/* Scales the source buffer into the destination buffer (nearest neighbour: destination column x
+ * takes source column (2 * x * SW + DW - 1) / (2 * DW), lowered by one past SW - 1; rows the same).
+ * Equal sizes copy. Buffers of different depth or channel count are left alone. The destination
+ * record is only read. Overlapping buffers behave as if the source were read first. Returns 0. */
+ZAV_API int32_t ZAVReSizeImage(ZAVImageObject *obj, const ZAVImageStruct *imageStruct,
+                               const ZAVImageStruct *videoImageStruct);
+
+/* Copies the rectangle (sx, sy, swidth, sheight) of an 8-bit 3-channel source into the rectangle
+ * (dx, dy, dwidth, dheight) of an 8-bit 3-channel destination, scaled by the rule of
+ * ZAVReSizeImage when the sizes differ. Each rectangle is first kept inside its image: a negative
+ * origin moves to 0 and the extent stays; an extent passing the right or bottom edge ends at the
+ * edge. An empty rectangle after that, or a buffer of another format, copies nothing. Returns 0. */
+ZAV_API int32_t ZAVCopyImage(ZAVImageObject *obj, const ZAVImageStruct *psourceImage, int32_t sx,
+                             int32_t sy, int32_t swidth, int32_t sheight,
+                             const ZAVImageStruct *pdestImage, int32_t dx, int32_t dy,
+                             int32_t dwidth, int32_t dheight);
+
+/* Outlines (line thickness 3) the region grown by a fifth of its width left and right and a third
+ * of its height above and below, cut at the image edges. color: 0 and 1 red (packed 0xFF0000),
+ * 2 green, 3 blue, 4 yellow, 5 white, 6 black, others red. 8-bit images of 2 to 4 channels take
+ * byte k of the packed number in channel k; other images take the number, saturated, in every
+ * channel. Returns 1. */
+ZAV_API int32_t ZAVDrawRect(ZAVImageObject *obj, const ZAVImageStruct *pImage,
+                            ZAVImageRect thisImageRect, int32_t color);
+
 #ifdef __cplusplus
 }
 #endif
