@@ -5,8 +5,8 @@
 
 #include <gtest/gtest.h>
 
+#include "file_test_util.h"
 #include "imaging/codecs/bmp_codec.h"
-#include "tests/file_test_util.h"
 
 namespace zav {
 namespace {

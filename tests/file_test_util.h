@@ -82,12 +82,12 @@ inline std::vector<std::string> ListFolder(const std::string &path) {
 }
 
 // Runs a shell command; true when it exits with 0.
-inline bool Run(const std::string &command) {
-    return std::system((command + " >/dev/null 2>&1").c_str()) == 0;
+inline bool Shell(const std::string &command) {
+    return std::system(("{ " + command + "; } >/dev/null 2>&1").c_str()) == 0;
 }
 
 inline bool HaveTool(const std::string &name) {
-    return Run("command -v " + name);
+    return Shell("command -v " + name);
 }
 
 // ImageMagick's convert from Debian.
