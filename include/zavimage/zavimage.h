@@ -155,6 +155,37 @@ ZAV_API int32_t ZAVGetFileStatus(ZAVImageObject *obj);
 /* A static text for a status; never NULL. */
 ZAV_API const char *ZAVFileStatusText(int32_t status);
 
+/* Pixel operations. Records are only read; pixels change in place. */
+
+/* Turns the buffer upside down in place: rows exchange their pixel bytes, the row padding stays.
+ * Handles 8-bit unsigned and signed, 16-bit signed, 32-bit signed, 32-bit and 64-bit float buffers
+ * of 1 to 4 channels; others are left alone. Returns 0. */
+ZAV_API int32_t ZAVFlipImage(ZAVImageObject *obj, uint8_t *imageData, int32_t width,
+                             int32_t height, int32_t depth, int32_t channels);
+
+/* Scales the source buffer into the destination buffer (nearest neighbour: destination column x
+ * takes source column (2 * x * SW + DW - 1) / (2 * DW), lowered by one past SW - 1; rows the same).
+ * Equal sizes copy. Buffers of different depth or channel count are left alone. The destination
+ * record is only read. Returns 0. */
+ZAV_API int32_t ZAVReSizeImage(ZAVImageObject *obj, const ZAVImageStruct *imageStruct,
+                               const ZAVImageStruct *videoImageStruct);
+
+/* Copies the rectangle (sx, sy, swidth, sheight) of an 8-bit 3-channel source into the rectangle
+ * (dx, dy, dwidth, dheight) of an 8-bit 3-channel destination, scaled by the rule of
+ * ZAVReSizeImage when the sizes differ. Each rectangle is first kept inside its image: a negative
+ * origin moves to 0 and the extent stays; an extent passing the right or bottom edge ends at the
+ * edge. An empty rectangle after that, or a buffer of another format, copies nothing. Returns 0. */
+ZAV_API int32_t ZAVCopyImage(ZAVImageObject *obj, const ZAVImageStruct *psourceImage, int32_t sx,
+                             int32_t sy, int32_t swidth, int32_t sheight,
+                             const ZAVImageStruct *pdestImage, int32_t dx, int32_t dy,
+                             int32_t dwidth, int32_t dheight);
+
+/* Outlines, 3 pixels thick, the region grown by a fifth of its width left and right and a third of
+ * its height above and below, cut at the image edges. color: 0 and 1 red (packed 0xFF0000),
+ * 2 green, 3 blue, 4 yellow, 5 white, 6 black, others red. Returns 1. */
+ZAV_API int32_t ZAVDrawRect(ZAVImageObject *obj, const ZAVImageStruct *pImage,
+                            ZAVImageRect thisImageRect, int32_t color);
+
 #ifdef __cplusplus
 }
 #endif
