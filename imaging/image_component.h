@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 
 #include "zavimage/zavimage.h"
 
@@ -51,6 +52,17 @@ class ImageComponent {
   private:
     float m_fQuality = kInitialQuality;
     int32_t m_fileStatus = ZAV_FILE_OK;
+
+    // Captions (text/): the text taken as UTF-8, and the object's own first font file.
+  public:
+    int32_t ZAVPutTextToImageUtf8(const ZAVImageStruct *pImage, const char *pText, int32_t x,
+                                  int32_t y, int32_t color, float fSize, float fCharSpace,
+                                  float transparency);
+    int32_t ZAVSetFontPath(const char *path);
+
+  private:
+    std::string m_fontPath;  // used in place of the default font file when m_hasFontPath
+    bool m_hasFontPath = false;
 };
 
 }  // namespace zav

@@ -20,4 +20,12 @@ cmake -S . -B build/sanitize -DCMAKE_BUILD_TYPE=Debug -DZAV_SANITIZE=ON -DZAV_WE
 cmake --build build/sanitize -j"$jobs"
 ctest --test-dir build/sanitize --output-on-failure -j"$jobs"
 
+echo "== thread sanitizer build (captions on several threads)"
+cmake -S . -B build/tsan -DCMAKE_BUILD_TYPE=Debug -DZAV_WERROR=ON \
+    -DCMAKE_C_FLAGS=-fsanitize=thread -DCMAKE_CXX_FLAGS=-fsanitize=thread \
+    -DCMAKE_EXE_LINKER_FLAGS=-fsanitize=thread -DCMAKE_SHARED_LINKER_FLAGS=-fsanitize=thread \
+    >/dev/null
+cmake --build build/tsan -j"$jobs" --target caption_thread_test
+TSAN_OPTIONS="halt_on_error=1" ./build/tsan/tests/caption_thread_test
+
 echo "== all tests passed"

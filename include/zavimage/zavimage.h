@@ -185,6 +185,28 @@ ZAV_API int32_t ZAVCopyImage(ZAVImageObject *obj, const ZAVImageStruct *psourceI
  * 2 green, 3 blue, 4 yellow, 5 white, 6 black, others red. Returns 1. */
 ZAV_API int32_t ZAVDrawRect(ZAVImageObject *obj, const ZAVImageStruct *pImage,
                             ZAVImageRect thisImageRect, int32_t color);
+/* Captions. Draws the zero-terminated pText with the left column of its first glyph on column x and
+ * the bottom row of every glyph's bitmap on row y, at a pixel size of fSize truncated; after each
+ * glyph the pen moves right by its bitmap width (0.1 * fSize for a blank) plus fCharSpace * fSize,
+ * both taken as absolute values, truncated. color 1 is (0, 255, 0, 0), 2 is (0, 0, 255, 0), every
+ * other value (255, 0, 0, 0), channel 0 first: blue, green, red in a BGR buffer. transparency has
+ * no effect: ink pixels take the colour. Bytes of 0x80 and above are decoded in the user's default
+ * encoding (LC_CTYPE of the environment; plain ASCII counts as UTF-8); a sequence that is not a
+ * character takes two bytes and draws the font's missing-glyph shape. The process locale is not
+ * changed. The font is the object's font file (ZAVSetFontPath), else "c:\windows\fonts\SIMHEI.TTF",
+ * else fontconfig's match for SimHei (zh-cn). Returns 1 when no font can be opened, else 0 (also
+ * when nothing is drawn: start point outside the buffer, fSize below 1, null or empty text). */
+ZAV_API int32_t ZAVPutTextToImage(ZAVImageObject *obj, const ZAVImageStruct *pImage,
+                                  const uint8_t *pText, int32_t x, int32_t y, int32_t color,
+                                  float fSize, float fCharSpace, float transparency);
+/* The same, with the text always taken as UTF-8 whatever the locale (the COM shell converts the
+ * host's ANSI text to UTF-8 and calls this). */
+ZAV_API int32_t ZAVPutTextToImageUtf8(ZAVImageObject *obj, const ZAVImageStruct *pImage,
+                                      const char *pText, int32_t x, int32_t y, int32_t color,
+                                      float fSize, float fCharSpace, float transparency);
+/* The first font file the object's text calls try, in place of "c:\windows\fonts\SIMHEI.TTF"
+ * (face 0); NULL restores that literal path. Returns 0. */
+ZAV_API int32_t ZAVSetFontPath(ZAVImageObject *obj, const char *path);
 
 #ifdef __cplusplus
 }

@@ -1,0 +1,99 @@
+#include "text/caption.h"
+
+#include <optional>
+
+#include "imaging/image_component.h"
+#include "imaging/image_record.h"
+#include "text/font_faces.h"
+#include "text/font_locator.h"
+#include "text/glyph_text_renderer.h"
+
+namespace zav {
+namespace {
+
+// The object's font file, else the literal default, then the system's caption font.
+std::optional<FontSource> OpenCaptionFont(const std::string *fontPath) noexcept {
+    std::optional<FontSource> font =
+        OpenFontSource(fontPath != nullptr ? fontPath->c_str() : kDefaultFontPath, 0);
+    if (!font) {
+        if (const FontLocation *system = SystemCaptionFont()) {
+            font = OpenFontSource(system->path.c_str(), system->faceIndex);
+        }
+    }
+    return font;
+}
+
+}  // namespace
+
+TextColour CaptionColour(int32_t color) noexcept {
+    TextColour c;
+    switch (color) {
+        case 1:
+            c.val[1] = 255.0;
+            break;
+        case 2:
+            c.val[2] = 255.0;
+            break;
+        default:
+            c.val[0] = 255.0;
+            break;
+    }
+    return c;
+}
+
+int32_t PutCaption(const ZAVImageStruct *pImage, const uint8_t *pText, int32_t x, int32_t y,
+                   int32_t color, float fSize, float fCharSpace, float transparency,
+                   const std::string *fontPath, TextEncoding encoding) noexcept {
+    if (pImage == nullptr) {
+        return 0;
+    }
+    const ImageHeader header = WrapImageRecord(*pImage);
+    if (!header.IsProcessable() || !(fSize >= 1.0f)) {
+        return 0;
+    }
+    const int32_t pixelSize =
+        fSize >= 2147483648.0f ? INT32_MAX : static_cast<int32_t>(fSize);  // truncated
+    std::optional<FontSource> font = OpenCaptionFont(fontPath);
+    if (!font) {
+        return 1;
+    }
+    GlyphTextRenderer renderer(std::move(*font), pixelSize);
+    renderer.SetTextEncoding(encoding);
+    // The space ratio is 0.1 and the gap ratio fCharSpace; transparency is kept and never read.
+    const SizeParams sizes{fSize, 0.1, fCharSpace, transparency};
+    const float opacity = 1.0f;
+    renderer.SetParameters(nullptr, &sizes, nullptr, &opacity);
+    if (x >= 0 && x < pImage->width && y >= 0 && y < pImage->height) {
+        renderer.DrawString(&header, reinterpret_cast<const char *>(pText), PenPosition{x, y},
+                            CaptionColour(color));
+    }
+    return 0;
+}
+
+int32_t ImageComponent::ZAVPutTextToImage(const ZAVImageStruct *pImage, const uint8_t *pText,
+                                          int32_t x, int32_t y, int32_t color, float fSize,
+                                          float fCharSpace, float transparency) {
+    return PutCaption(pImage, pText, x, y, color, fSize, fCharSpace, transparency,
+                      m_hasFontPath ? &m_fontPath : nullptr, TextEncoding::kUserDefault);
+}
+
+int32_t ImageComponent::ZAVPutTextToImageUtf8(const ZAVImageStruct *pImage, const char *pText,
+                                              int32_t x, int32_t y, int32_t color, float fSize,
+                                              float fCharSpace, float transparency) {
+    return PutCaption(pImage, reinterpret_cast<const uint8_t *>(pText), x, y, color, fSize,
+                      fCharSpace, transparency, m_hasFontPath ? &m_fontPath : nullptr,
+                      TextEncoding::kUtf8);
+}
+
+int32_t ImageComponent::ZAVSetFontPath(const char *path) {
+    if (path == nullptr) {
+        m_fontPath.clear();
+        m_hasFontPath = false;
+    } else {
+        m_fontPath = path;
+        m_hasFontPath = true;
+    }
+    return 0;
+}
+
+}  // namespace zav
