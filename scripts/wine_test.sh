@@ -58,8 +58,9 @@ winpath() { timeout 60 wine winepath -w "$1" 2>/dev/null | tr -d '\r'; }
 host() { wine_run "$host" "$@"; }
 
 echo "== wine: fresh prefix"
+mkdir -p "$WINEPREFIX"
+wineserver -p 60 # kept running between the calls below (saves seconds per call); cleanup stops it
 timeout 120 wine wineboot -i >/dev/null 2>&1
-wineserver -p 60   # kept running between the calls below; stopped by cleanup
 
 dll=$(winpath "$server/ZAVImage.dll")
 tlb=$(winpath "$server/ZAVImage.tlb")
