@@ -128,6 +128,18 @@ void CheckClassInfoUnregistered(const ServerExports &s) {
     CHECK_HR(S_OK, s.canUnloadNow());
 }
 
+// The five exports, numbered from 1 in alphabetical order.
+void CheckOrdinals(HMODULE module) {
+    const char *names[] = {"DllCanUnloadNow", "DllGetClassObject", "DllMain", "DllRegisterServer",
+                           "DllUnregisterServer"};
+    for (int i = 0; i < 5; ++i) {
+        FARPROC byName = GetProcAddress(module, names[i]);
+        CHECK(byName != nullptr);
+        CHECK(byName == GetProcAddress(module, MAKEINTRESOURCEA(i + 1)));
+    }
+    CHECK(GetProcAddress(module, MAKEINTRESOURCEA(6)) == nullptr);
+}
+
 }  // namespace
 
 void RunExportsGroup(const wchar_t *dllPath) {
@@ -135,6 +147,7 @@ void RunExportsGroup(const wchar_t *dllPath) {
     if (!s.Load(dllPath)) {
         return;
     }
+    CheckOrdinals(s.module);
     CheckClassObject(s);
     CheckLockServer(s);
     CheckClassInfoUnregistered(s);
