@@ -6,8 +6,8 @@ namespace zav {
 
 const ImageFormatRegistry &ImageFormatRegistry::Default() {
     static const ImageFormatRegistry registry{
-        &BmpFormatFilter(),
-        &PnmFormatFilter(),
+        &BmpFormatFilter(), &JpegFormatFilter(), &SunRasterFormatFilter(),
+        &PnmFormatFilter(), &TiffFormatFilter(),
     };
     return registry;
 }

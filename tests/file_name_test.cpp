@@ -111,14 +111,16 @@ TEST(ImageFormatRegistry, ListsTheFormatsInTableOrderWithTheirDescriptions) {
         "Sun raster files (*.sr;*.ras)", "Portable image format (*.pbm;*.pgm;*.ppm)",
         "TIFF Files (*.tiff;*.tif)",
     };
-    std::size_t next = 0;
-    for (const ImageFormatFilter *filter : ImageFormatRegistry::Default().Filters()) {
-        while (next < table.size() && table[next] != filter->Description()) {
-            ++next;
-        }
-        ASSERT_LT(next, table.size()) << "out of order or unknown: " << filter->Description();
+    const auto filters = ImageFormatRegistry::Default().Filters();
+    ASSERT_EQ(filters.size(), table.size());
+    for (std::size_t i = 0; i < table.size(); ++i) {
+        EXPECT_EQ(filters[i]->Description(), table[i]) << i;
     }
-    EXPECT_GE(ImageFormatRegistry::Default().Filters().size(), 2u);
+    EXPECT_EQ(filters[0], &BmpFormatFilter());
+    EXPECT_EQ(filters[1], &JpegFormatFilter());
+    EXPECT_EQ(filters[2], &SunRasterFormatFilter());
+    EXPECT_EQ(filters[3], &PnmFormatFilter());
+    EXPECT_EQ(filters[4], &TiffFormatFilter());
 }
 
 TEST(ImageFormatRegistry, ChoosesTheWriterByExtensionIgnoringCase) {
@@ -136,6 +138,16 @@ TEST(ImageFormatRegistry, ChoosesTheWriterByExtensionIgnoringCase) {
     EXPECT_EQ(r.FindWriterFilter("x.png"), nullptr);
     EXPECT_EQ(r.FindWriterFilter("bmp"), nullptr);
     EXPECT_EQ(r.FindWriterFilter("photo.ppm/out"), &PnmFormatFilter());
+    EXPECT_EQ(r.FindWriterFilter("OUT.JPG"), &JpegFormatFilter());
+    EXPECT_EQ(r.FindWriterFilter("a.jpeg"), &JpegFormatFilter());
+    EXPECT_EQ(r.FindWriterFilter("a.Jpe"), &JpegFormatFilter());
+    EXPECT_EQ(r.FindWriterFilter("out.jpg~"), &JpegFormatFilter());
+    EXPECT_EQ(r.FindWriterFilter("out.jpg.tmp"), nullptr);
+    EXPECT_EQ(r.FindWriterFilter("a.sr"), &SunRasterFormatFilter());
+    EXPECT_EQ(r.FindWriterFilter("a.RAS"), &SunRasterFormatFilter());
+    EXPECT_EQ(r.FindWriterFilter("a.tif"), &TiffFormatFilter());
+    EXPECT_EQ(r.FindWriterFilter("a.TIFF"), &TiffFormatFilter());
+    EXPECT_EQ(r.FindWriterFilter("a.tiffs"), nullptr);
 }
 
 const ImageFormatFilter *ReaderFor(const std::string &head) {
@@ -158,6 +170,13 @@ TEST(ImageFormatRegistry, ChoosesTheReaderByTheFirstBytesOnly) {
     EXPECT_EQ(ReaderFor("P6#"), nullptr);
     EXPECT_EQ(ReaderFor("P6"), nullptr);  // three bytes are needed
     EXPECT_EQ(ReaderFor("\x89PNG"), nullptr);
+    EXPECT_EQ(ReaderFor("\xFF\xD8\xFF"), &JpegFormatFilter());
+    EXPECT_EQ(ReaderFor("\xFF\xD8\xFE"), nullptr);
+    EXPECT_EQ(ReaderFor("\x59\xA6\x6A\x95"), &SunRasterFormatFilter());
+    EXPECT_EQ(ReaderFor("\x59\xA6\x6A"), nullptr);
+    EXPECT_EQ(ReaderFor(std::string("II*\0", 4)), &TiffFormatFilter());
+    EXPECT_EQ(ReaderFor(std::string("MM\0*", 4)), &TiffFormatFilter());
+    EXPECT_EQ(ReaderFor(std::string("II\0*", 4)), nullptr);
 }
 
 }  // namespace

@@ -406,6 +406,69 @@ TEST_F(Files, EachObjectKeepsItsOwnLastStatus) {
     ZAVDestroyObject(other);
 }
 
+// The first entry (DC) of each quantization table in a JPEG file, table 0 first.
+std::vector<int> JpegTableHeads(const std::vector<uint8_t> &f) {
+    std::vector<int> heads;
+    for (std::size_t i = 2; i + 4 < f.size(); ++i) {
+        if (f[i] == 0xFF && f[i + 1] == 0xDB) {
+            const std::size_t length = (f[i + 2] << 8) | f[i + 3];
+            for (std::size_t at = i + 4; at + 65 <= i + 2 + length && at + 65 <= f.size();
+                 at += 65) {
+                heads.push_back(f[at + 1]);
+            }
+        }
+        if (f[i] == 0xFF && f[i + 1] == 0xDA) {
+            break;
+        }
+    }
+    return heads;
+}
+
+TEST_F(Files, EachObjectsQualityReachesTheJpegWriter) {
+    ZAVImageObject *other = ZAVCreateObject();
+    ASSERT_NE(other, nullptr);
+    const Picture p = Pattern(16, 16, 3);
+    ASSERT_EQ(ZAVSetImageQuality(obj_, 1.0f), 0);
+    ASSERT_EQ(ZAVSetImageQuality(other, 4.0f), 0);
+    ASSERT_EQ(Save(dir_ / "q1.jpg", p), 0);
+    ASSERT_EQ(ZAVSaveImageUtf8(other, (dir_ / "q4.jpg").c_str(), p.data.data(), 16, 16, 8, 3), 0);
+    ASSERT_EQ(Save(dir_ / "q1-again.jpg", p), 0);
+    // Luminance 16 and chrominance 17 of Annex K, divided by the quality.
+    EXPECT_EQ(JpegTableHeads(ReadFile(dir_ / "q1.jpg")), (std::vector<int>{16, 17}));
+    EXPECT_EQ(JpegTableHeads(ReadFile(dir_ / "q4.jpg")), (std::vector<int>{4, 4}));
+    EXPECT_EQ(JpegTableHeads(ReadFile(dir_ / "q1-again.jpg")), (std::vector<int>{16, 17}));
+    ZAVDestroyObject(other);
+    // A new object saves with 2.0.
+    ZAVImageObject *fresh = ZAVCreateObject();
+    ASSERT_EQ(ZAVSaveImageUtf8(fresh, (dir_ / "q2.jpg").c_str(), p.data.data(), 16, 16, 8, 3), 0);
+    EXPECT_EQ(JpegTableHeads(ReadFile(dir_ / "q2.jpg")), (std::vector<int>{8, 9}));
+    ZAVDestroyObject(fresh);
+}
+
+TEST_F(Files, EveryFormatRoundTripsAndJpegNamesChooseTheJpegWriter) {
+    for (int channels : {1, 3}) {
+        const Picture p = Pattern(11, 6, channels);
+        for (const char *name : {"a.ras", "a.SR", "a.tif", "a.tiff"}) {
+            ASSERT_EQ(Save(dir_ / name, p), 0) << name;
+            ExpectLoads(dir_ / name, p);
+        }
+    }
+    const Picture p = Pattern(11, 6, 3);
+    ASSERT_EQ(Save(dir_ / "OUT.JPG", p), 0);
+    EXPECT_EQ(Head(dir_ / "OUT.JPG", 3), "\xFF\xD8\xFF");
+    ASSERT_EQ(Save(dir_ / "out.jpg~", p), 0);
+    EXPECT_EQ(Head(dir_ / "out.jpg~", 3), "\xFF\xD8\xFF");
+    EXPECT_EQ(Save(dir_ / "out.jpg.tmp", p), 1);
+    EXPECT_FALSE(FileExists(dir_ / "out.jpg.tmp"));
+    // A JPEG file named like a bitmap loads as a JPEG.
+    ASSERT_EQ(rename((dir_ / "OUT.JPG").c_str(), (dir_ / "picture.bmp").c_str()), 0);
+    ZAVImageStruct r{};
+    ASSERT_EQ(ZAVLoadImageUtf8(obj_, (dir_ / "picture.bmp").c_str(), &r), 0);
+    EXPECT_EQ(r.width, 11);
+    EXPECT_EQ(r.height, 6);
+    Release(&r);
+}
+
 TEST(FileStatusText, GivesAShortTextForEveryCode) {
     EXPECT_STREQ(ZAVFileStatusText(ZAV_FILE_OK), "ok");
     EXPECT_STREQ(ZAVFileStatusText(ZAV_FILE_NOT_FOUND), "file not found");

@@ -27,6 +27,8 @@ class BmpReader final : public ImageReader {
     };
 
     CodecStatus ReadPalette(uint64_t paletteOffset, int entrySize, uint32_t colorsUsed);
+    // Bytes of uncompressed pixel data the picture needs (the last row without its padding).
+    uint64_t UncompressedBytes() const;
     CodecStatus ReadUncompressed(uint8_t *bgr, std::size_t step) const;
     CodecStatus ReadRunLength(uint8_t *bgr, std::size_t step) const;
     void SetMasks(uint32_t red, uint32_t green, uint32_t blue);

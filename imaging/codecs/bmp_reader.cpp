@@ -179,6 +179,12 @@ CodecStatus BmpReader::ReadHeader(ImageInfo *info) {
             color = color || entry[0] != entry[1] || entry[1] != entry[2];
         }
     }
+    // Uncompressed pixels must all be there (the last row may lack its padding): checked before
+    // anyone allocates a buffer for them.
+    if (compression_ != kCompressionRle8 && compression_ != kCompressionRle4 &&
+        (dataOffset_ > file_.size() || UncompressedBytes() > file_.size() - dataOffset_)) {
+        return CodecStatus::kTruncated;
+    }
     info->width = width_;
     info->height = height_;
     info->color = color;
@@ -199,13 +205,17 @@ CodecStatus BmpReader::ReadData(uint8_t *bgr, std::size_t step) {
     return ReadUncompressed(bgr, step);
 }
 
+uint64_t BmpReader::UncompressedBytes() const {
+    const uint64_t rowBits = static_cast<uint64_t>(width_) * static_cast<uint64_t>(bitsPerPixel_);
+    const uint64_t rowBytes = (rowBits + 31) / 32 * 4;
+    return rowBytes * (static_cast<uint64_t>(height_) - 1) + (rowBits + 7) / 8;
+}
+
 CodecStatus BmpReader::ReadUncompressed(uint8_t *bgr, std::size_t step) const {
     const uint64_t width = static_cast<uint64_t>(width_);
     const uint64_t rowBits = width * static_cast<uint64_t>(bitsPerPixel_);
     const uint64_t rowBytes = (rowBits + 31) / 32 * 4;
-    // The last row may lack its padding.
-    const uint64_t needed = rowBytes * (static_cast<uint64_t>(height_) - 1) + (rowBits + 7) / 8;
-    if (needed > file_.size() - dataOffset_) {
+    if (UncompressedBytes() > file_.size() - dataOffset_) {
         return CodecStatus::kTruncated;
     }
     const uint8_t *pixels = file_.data() + dataOffset_;
@@ -266,25 +276,44 @@ CodecStatus BmpReader::ReadUncompressed(uint8_t *bgr, std::size_t step) const {
 
 // Run-length data: pairs of (count, value) and escapes (0, 0) end of row, (0, 1) end of picture,
 // (0, 2, dx, dy) move, (0, n >= 3) n literal pixels padded to an even number of bytes. Rows count
-// from the bottom. Pixels past the row end are dropped; pixels never reached keep palette colour
-// 0; data past the top row are ignored.
+// from the bottom. Pixels past the row end are dropped; pixels never reached get palette colour
+// 0; data past the top row are ignored. Pixels are reached in order (moves only go forward), so
+// the skipped ones are filled as the decoder passes them, and data that end early fail before the
+// rest of the picture is touched.
 CodecStatus BmpReader::ReadRunLength(uint8_t *bgr, std::size_t step) const {
     const bool four = compression_ == kCompressionRle4;
     const auto width = static_cast<uint64_t>(width_);
     const auto height = static_cast<uint64_t>(height_);
-    for (uint64_t y = 0; y < height; ++y) {
-        uint8_t *dst = bgr + y * step;
-        for (uint64_t x = 0; x < width; ++x, dst += 3) {
-            std::memcpy(dst, palette_[0].data(), 3);
+    const uint8_t *const background = palette_[0].data();
+    // Every pixel before (filledRow, filledX) in decoding order has its colour.
+    uint64_t filledRow = 0;
+    uint64_t filledX = 0;
+    auto fillTo = [&](uint64_t row, uint64_t x) {
+        x = std::min(x, width);
+        while (filledRow < row || (filledRow == row && filledX < x)) {
+            const uint64_t end = filledRow < row ? width : x;
+            uint8_t *dst = bgr + (height - 1 - filledRow) * step + filledX * 3;
+            for (uint64_t i = filledX; i < end; ++i, dst += 3) {
+                std::memcpy(dst, background, 3);
+            }
+            if (filledRow < row) {
+                ++filledRow;
+                filledX = 0;
+            } else {
+                filledX = end;
+            }
         }
-    }
+    };
+
     const uint8_t *p = file_.data() + dataOffset_;
     const uint8_t *const end = file_.data() + file_.size();
     uint64_t x = 0;
     uint64_t row = 0;  // from the bottom
     auto put = [&](int index) {
         if (x < width) {
+            fillTo(row, x);
             std::memcpy(bgr + (height - 1 - row) * step + x * 3, palette_[index].data(), 3);
+            filledX = x + 1;
         }
         ++x;
     };
@@ -305,13 +334,14 @@ CodecStatus BmpReader::ReadRunLength(uint8_t *bgr, std::size_t step) const {
             }
             continue;
         }
+        if (value == 1) {  // end of picture
+            break;
+        }
         switch (value) {
             case 0:  // end of row
                 x = 0;
                 ++row;
                 break;
-            case 1:  // end of picture
-                return CodecStatus::kOk;
             case 2:  // move right and up
                 if (end - p < 2) {
                     return CodecStatus::kTruncated;
@@ -334,6 +364,7 @@ CodecStatus BmpReader::ReadRunLength(uint8_t *bgr, std::size_t step) const {
             }
         }
     }
+    fillTo(height, 0);
     return CodecStatus::kOk;
 }
 

@@ -146,6 +146,30 @@ CodecStatus PnmReader::ReadHeader(ImageInfo *info) {
     }
     width_ = static_cast<int32_t>(width);
     height_ = static_cast<int32_t>(height);
+    // Data that cannot hold the picture fail before anyone allocates a buffer for it: raw data
+    // have a fixed size, text needs at least one character per bitmap pixel and two per sample
+    // (a digit and a separator) but for the last.
+    const uint64_t pixels = width * height;
+    const uint64_t samples = pixels * ((kind_ == '3' || kind_ == '6') ? 3 : 1);
+    uint64_t needed = 0;
+    switch (kind_) {
+        case '1':
+            needed = pixels;
+            break;
+        case '2':
+        case '3':
+            needed = 2 * samples - 1;
+            break;
+        case '4':
+            needed = (width + 7) / 8 * height;
+            break;
+        default:
+            needed = samples * (maxval_ > 255 ? 2 : 1);
+            break;
+    }
+    if (needed > file_.size() - dataOffset_) {
+        return CodecStatus::kTruncated;
+    }
     info->width = width_;
     info->height = height_;
     info->color = kind_ == '3' || kind_ == '6';
