@@ -160,13 +160,13 @@ ZAV_API const char *ZAVFileStatusText(int32_t status);
 /* Turns the buffer upside down in place: rows exchange their pixel bytes, the row padding stays.
  * Handles 8-bit unsigned and signed, 16-bit signed, 32-bit signed, 32-bit and 64-bit float buffers
  * of 1 to 4 channels; others are left alone. Returns 0. */
-ZAV_API int32_t ZAVFlipImage(ZAVImageObject *obj, uint8_t *imageData, int32_t width,
-                             int32_t height, int32_t depth, int32_t channels);
+ZAV_API int32_t ZAVFlipImage(ZAVImageObject *obj, uint8_t *imageData, int32_t width, int32_t height,
+                             int32_t depth, int32_t channels);
 
 /* Scales the source buffer into the destination buffer (nearest neighbour: destination column x
  * takes source column (2 * x * SW + DW - 1) / (2 * DW), lowered by one past SW - 1; rows the same).
  * Equal sizes copy. Buffers of different depth or channel count are left alone. The destination
- * record is only read. Returns 0. */
+ * record is only read. Overlapping buffers behave as if the source were read first. Returns 0. */
 ZAV_API int32_t ZAVReSizeImage(ZAVImageObject *obj, const ZAVImageStruct *imageStruct,
                                const ZAVImageStruct *videoImageStruct);
 
@@ -180,9 +180,11 @@ ZAV_API int32_t ZAVCopyImage(ZAVImageObject *obj, const ZAVImageStruct *psourceI
                              const ZAVImageStruct *pdestImage, int32_t dx, int32_t dy,
                              int32_t dwidth, int32_t dheight);
 
-/* Outlines, 3 pixels thick, the region grown by a fifth of its width left and right and a third of
- * its height above and below, cut at the image edges. color: 0 and 1 red (packed 0xFF0000),
- * 2 green, 3 blue, 4 yellow, 5 white, 6 black, others red. Returns 1. */
+/* Outlines (line thickness 3) the region grown by a fifth of its width left and right and a third
+ * of its height above and below, cut at the image edges. color: 0 and 1 red (packed 0xFF0000),
+ * 2 green, 3 blue, 4 yellow, 5 white, 6 black, others red. 8-bit images of 2 to 4 channels take
+ * byte k of the packed number in channel k; other images take the number, saturated, in every
+ * channel. Returns 1. */
 ZAV_API int32_t ZAVDrawRect(ZAVImageObject *obj, const ZAVImageStruct *pImage,
                             ZAVImageRect thisImageRect, int32_t color);
 /* Captions. Draws the zero-terminated pText with the left column of its first glyph on column x and
