@@ -39,8 +39,19 @@ class ImageComponent {
 
     float Quality() const noexcept { return m_fQuality; }
 
+    // Loading and saving with a UTF-8 name (same name rules), or with a path opened as given.
+    int32_t ZAVLoadImageUtf8(const char *imageFileName, ZAVImageStruct *imageStruct);
+    int32_t ZAVLoadImagePath(const char *path, ZAVImageStruct *imageStruct);
+    int32_t ZAVSaveImageUtf8(const char *imageFileName, const uint8_t *imageData, int32_t width,
+                             int32_t height, int32_t depth, int32_t channels);
+    int32_t ZAVSaveImagePath(const char *path, const uint8_t *imageData, int32_t width,
+                             int32_t height, int32_t depth, int32_t channels);
+    // Why the last load or save ended as it did (a ZAV_FILE_* code).
+    int32_t FileStatus() const noexcept { return m_fileStatus; }
+
   private:
     float m_fQuality = kInitialQuality;
+    int32_t m_fileStatus = ZAV_FILE_OK;
 
     // Captions (text/): the text taken as UTF-8, and the object's own first font file.
   public:

@@ -48,6 +48,15 @@ if [ -n "$missing" ]; then
     rm -f "$log"
 fi
 
+# A UTF-8 Chinese locale for the Wine tests: under LANG=zh_CN.UTF-8 Wine's ANSI code page is 936.
+if ! locale -a 2>/dev/null | grep -qix 'zh_CN.utf8'; then
+    # localedef exits non-zero for mere warnings: check the result rather than the exit code
+    $SUDO localedef -i zh_CN -f UTF-8 zh_CN.UTF-8 >/dev/null 2>&1 || true
+    if ! locale -a 2>/dev/null | grep -qix 'zh_CN.utf8'; then
+        echo "setup: could not generate the zh_CN.UTF-8 locale" >&2
+    fi
+fi
+
 # A GBK locale for the caption tests (text in a double-byte code page); they skip without it.
 if ! locale -a 2>/dev/null | grep -qix 'zh_CN.gbk'; then
     # localedef exits non-zero for mere warnings: check the result rather than the exit code

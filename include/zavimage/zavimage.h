@@ -94,28 +94,66 @@ ZAV_API int32_t ZAVReleaseImage(ZAVImageObject *obj, ZAVImageStruct **ppImage);
 ZAV_API int32_t ZAVCloneImage(ZAVImageObject *obj, const ZAVImageStruct *psourceImage,
                               ZAVImageStruct *pdestImage);
 
-/* Captions. Draws the zero-terminated pText with the left column of its first glyph on column x and
- * the bottom row of every glyph's bitmap on row y, at a pixel size of fSize truncated; after each
- * glyph the pen moves right by its bitmap width (0.1 * fSize for a blank) plus fCharSpace * fSize,
- * both taken as absolute values, truncated. color 1 is (0, 255, 0, 0), 2 is (0, 0, 255, 0), every
- * other value (255, 0, 0, 0), channel 0 first: blue, green, red in a BGR buffer. transparency has
- * no effect: ink pixels take the colour. Bytes of 0x80 and above are decoded in the user's default
- * encoding (LC_CTYPE of the environment; plain ASCII counts as UTF-8); a sequence that is not a
- * character takes two bytes and draws the font's missing-glyph shape. The process locale is not
- * changed. The font is the object's font file (ZAVSetFontPath), else "c:\windows\fonts\SIMHEI.TTF",
- * else fontconfig's match for SimHei (zh-cn). Returns 1 when no font can be opened, else 0 (also
- * when nothing is drawn: start point outside the buffer, fSize below 1, null or empty text). */
-ZAV_API int32_t ZAVPutTextToImage(ZAVImageObject *obj, const ZAVImageStruct *pImage,
-                                  const uint8_t *pText, int32_t x, int32_t y, int32_t color,
-                                  float fSize, float fCharSpace, float transparency);
-/* The same, with the text always taken as UTF-8 whatever the locale (the COM shell converts the
- * host's ANSI text to UTF-8 and calls this). */
-ZAV_API int32_t ZAVPutTextToImageUtf8(ZAVImageObject *obj, const ZAVImageStruct *pImage,
-                                      const char *pText, int32_t x, int32_t y, int32_t color,
-                                      float fSize, float fCharSpace, float transparency);
-/* The first font file the object's text calls try, in place of "c:\windows\fonts\SIMHEI.TTF"
- * (face 0); NULL restores that literal path. Returns 0. */
-ZAV_API int32_t ZAVSetFontPath(ZAVImageObject *obj, const char *path);
+
+/* ---- Loading and saving image files ---- */
+
+/* Why the object's last load or save ended as it did. A name refused for a character gives
+ * ZAV_FILE_NAME_REFUSED plus the character's byte value (ZAV_FILE_NAME_REFUSED + '?'). */
+#define ZAV_FILE_OK 0
+#define ZAV_FILE_NO_NAME 1          /* the name is NULL or empty */
+#define ZAV_FILE_NAME_TOO_LONG 2    /* the name is longer than 259 bytes */
+#define ZAV_FILE_NOT_FOUND 3        /* no such file or folder */
+#define ZAV_FILE_NO_ACCESS 4        /* permission denied (an existing file is never replaced then) */
+#define ZAV_FILE_READ_FAILED 5      /* not a regular file, or an I/O error while reading */
+#define ZAV_FILE_UNKNOWN_FORMAT 6   /* the first bytes match none of the five formats */
+#define ZAV_FILE_UNKNOWN_EXTENSION 7 /* the name's extension belongs to none of the five formats */
+#define ZAV_FILE_UNSUPPORTED 8      /* a variant of the format that is not decoded */
+#define ZAV_FILE_CORRUPT 9          /* malformed data */
+#define ZAV_FILE_TRUNCATED 10       /* the data end before the picture is complete */
+#define ZAV_FILE_TOO_LARGE 11       /* the picture's 8-bit, 3-channel buffer would exceed 2^30 bytes */
+#define ZAV_FILE_NO_MEMORY 12       /* memory exhausted */
+#define ZAV_FILE_WRITE_FAILED 13    /* the file could not be written completely */
+#define ZAV_FILE_BAD_BUFFER 14      /* save: not 8-bit, not 1 or 3 channels, size < 1 or no data */
+#define ZAV_FILE_NO_RECORD 15       /* load: no record to fill */
+#define ZAV_FILE_NAME_REFUSED 0x100 /* plus the refused character: * ? " < > ; | */
+
+/* Loads an image file (BMP, JPEG, Sun raster, PBM/PGM/PPM, TIFF; chosen by the file's first bytes,
+ * never by the name) into a new 8-bit, 3-channel blue-green-red buffer and fills imageStruct.
+ * imageFileName is a NUL-terminated UTF-16 name; it is refused when it contains * ? " < > ; |
+ * (an unpaired surrogate counts as ?) or is longer than 259 bytes as UTF-8; backslashes are taken
+ * as slashes. Returns 0 when the record was filled, 1 when nothing was loaded: the record is then
+ * untouched and nothing is allocated. The buffer must be given back to ZAVReleaseImage. */
+ZAV_API int32_t ZAVLoadImage(ZAVImageObject *obj, const char16_t *imageFileName,
+                             ZAVImageStruct *imageStruct);
+/* The same with a UTF-8 name. */
+ZAV_API int32_t ZAVLoadImageUtf8(ZAVImageObject *obj, const char *imageFileName,
+                                 ZAVImageStruct *imageStruct);
+
+/* Saves an 8-bit buffer of 1 (gray) or 3 (blue, green, red) channels, laid out as every buffer is,
+ * in the format that the name's extension selects (bmp dib, jpeg jpg jpe, sr ras, pbm pgm ppm,
+ * tiff tif; the extension is the run of letters and digits after the name's last dot), with the
+ * object's save quality (used by JPEG only). Same name rules as ZAVLoadImage. The file appears
+ * complete or not at all: an earlier file of that name stays as it was when the save fails, an
+ * existing file the caller may not write is not replaced, and a name that is a symbolic link saves
+ * to the file it points at. Returns 0 when the file was written, 1 when it was not. */
+ZAV_API int32_t ZAVSaveImage(ZAVImageObject *obj, const char16_t *imageFileName,
+                             const uint8_t *imageData, int32_t width, int32_t height, int32_t depth,
+                             int32_t channels);
+/* The same with a UTF-8 name. */
+ZAV_API int32_t ZAVSaveImageUtf8(ZAVImageObject *obj, const char *imageFileName,
+                                 const uint8_t *imageData, int32_t width, int32_t height,
+                                 int32_t depth, int32_t channels);
+
+/* For hosts that checked and mapped the name themselves (the COM shell): the path is opened as
+   given, without the name rules. */
+ZAV_API int32_t ZAVLoadImagePath(ZAVImageObject *obj, const char *path, ZAVImageStruct *imageStruct);
+ZAV_API int32_t ZAVSaveImagePath(ZAVImageObject *obj, const char *path, const uint8_t *imageData,
+                                 int32_t width, int32_t height, int32_t depth, int32_t channels);
+
+/* Why the object's last load or save ended as it did (ZAV_FILE_* codes) and a short English text. */
+ZAV_API int32_t ZAVGetFileStatus(ZAVImageObject *obj);
+/* A static text for a status; never NULL. */
+ZAV_API const char *ZAVFileStatusText(int32_t status);
 
 /* Pixel operations. Records are only read; pixels change in place. */
 
@@ -149,6 +187,28 @@ ZAV_API int32_t ZAVCopyImage(ZAVImageObject *obj, const ZAVImageStruct *psourceI
  * channel. Returns 1. */
 ZAV_API int32_t ZAVDrawRect(ZAVImageObject *obj, const ZAVImageStruct *pImage,
                             ZAVImageRect thisImageRect, int32_t color);
+/* Captions. Draws the zero-terminated pText with the left column of its first glyph on column x and
+ * the bottom row of every glyph's bitmap on row y, at a pixel size of fSize truncated; after each
+ * glyph the pen moves right by its bitmap width (0.1 * fSize for a blank) plus fCharSpace * fSize,
+ * both taken as absolute values, truncated. color 1 is (0, 255, 0, 0), 2 is (0, 0, 255, 0), every
+ * other value (255, 0, 0, 0), channel 0 first: blue, green, red in a BGR buffer. transparency has
+ * no effect: ink pixels take the colour. Bytes of 0x80 and above are decoded in the user's default
+ * encoding (LC_CTYPE of the environment; plain ASCII counts as UTF-8); a sequence that is not a
+ * character takes two bytes and draws the font's missing-glyph shape. The process locale is not
+ * changed. The font is the object's font file (ZAVSetFontPath), else "c:\windows\fonts\SIMHEI.TTF",
+ * else fontconfig's match for SimHei (zh-cn). Returns 1 when no font can be opened, else 0 (also
+ * when nothing is drawn: start point outside the buffer, fSize below 1, null or empty text). */
+ZAV_API int32_t ZAVPutTextToImage(ZAVImageObject *obj, const ZAVImageStruct *pImage,
+                                  const uint8_t *pText, int32_t x, int32_t y, int32_t color,
+                                  float fSize, float fCharSpace, float transparency);
+/* The same, with the text always taken as UTF-8 whatever the locale (the COM shell converts the
+ * host's ANSI text to UTF-8 and calls this). */
+ZAV_API int32_t ZAVPutTextToImageUtf8(ZAVImageObject *obj, const ZAVImageStruct *pImage,
+                                      const char *pText, int32_t x, int32_t y, int32_t color,
+                                      float fSize, float fCharSpace, float transparency);
+/* The first font file the object's text calls try, in place of "c:\windows\fonts\SIMHEI.TTF"
+ * (face 0); NULL restores that literal path. Returns 0. */
+ZAV_API int32_t ZAVSetFontPath(ZAVImageObject *obj, const char *path);
 
 #ifdef __cplusplus
 }

@@ -1,0 +1,14 @@
+// Reads Sun raster files: depths 1, 8, 24 and 32; types old, standard, RGB and run-length coded;
+// an optional RGB colour map at depths up to 8.
+#pragma once
+
+#include <memory>
+#include <span>
+
+#include "imaging/codecs/codec.h"
+
+namespace zav {
+
+std::unique_ptr<ImageReader> NewSunRasterReader(std::span<const uint8_t> file);
+
+}  // namespace zav

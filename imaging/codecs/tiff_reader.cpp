@@ -1,0 +1,340 @@
+#include "imaging/codecs/tiff_reader.h"
+
+#include <algorithm>
+#include <new>
+#include <vector>
+
+#include "imaging/codecs/tiff_memory_client.h"
+
+namespace zav {
+namespace {
+
+// Bytes of the 32-bit raster that the general path decodes at once (whole strips or tiles).
+constexpr uint64_t kRasterBudget = uint64_t{16} << 20;
+
+// How the picture is decoded.
+enum class Path {
+    kGray,     // 1, 2, 4 or 8-bit gray, first sample of each pixel
+    kPalette,  // 1, 2, 4 or 8-bit colour-map indices
+    kRgb,      // 8-bit red, green, blue (and extra samples), interleaved
+    kGeneral,  // everything else, through libtiff's RGBA interface
+};
+
+uint16_t LoadU16(const uint8_t *p, bool big) {
+    return big ? static_cast<uint16_t>((p[0] << 8) | p[1])
+               : static_cast<uint16_t>(p[0] | (p[1] << 8));
+}
+
+uint32_t LoadU32(const uint8_t *p, bool big) {
+    return big ? (uint32_t{p[0]} << 24) | (uint32_t{p[1]} << 16) | (uint32_t{p[2]} << 8) | p[3]
+               : (uint32_t{p[3]} << 24) | (uint32_t{p[2]} << 16) | (uint32_t{p[1]} << 8) | p[0];
+}
+
+// True when the first directory of a classic TIFF file, or a value it points at, lies past the end
+// of the file: the file was cut short rather than damaged.
+bool DirectoryCutShort(std::span<const uint8_t> f) {
+    if (f.size() < 8) {
+        return true;
+    }
+    const bool big = f[0] == 0x4D;
+    if (LoadU16(f.data() + 2, big) != 42) {
+        return false;  // BigTIFF or not TIFF: leave the verdict to libtiff
+    }
+    const uint64_t dir = LoadU32(f.data() + 4, big);
+    if (dir + 2 > f.size()) {
+        return true;
+    }
+    const uint32_t entries = LoadU16(f.data() + dir, big);
+    if (dir + 2 + uint64_t{entries} * 12 > f.size()) {
+        return true;
+    }
+    static constexpr uint8_t kTypeBytes[] = {0, 1, 1, 2, 4, 8, 1, 1, 2, 4,
+                                             8, 4, 8, 4, 0, 0, 8, 8, 8};
+    for (uint32_t i = 0; i < entries; ++i) {
+        const uint8_t *e = f.data() + dir + 2 + 12 * i;
+        const uint16_t type = LoadU16(e + 2, big);
+        const uint64_t unit = type < sizeof kTypeBytes ? kTypeBytes[type] : 0;
+        const uint64_t bytes = unit * LoadU32(e + 4, big);
+        if (bytes > 4 && LoadU32(e + 8, big) + bytes > f.size()) {
+            return true;
+        }
+    }
+    return false;
+}
+
+class TiffReader final : public ImageReader {
+  public:
+    explicit TiffReader(std::span<const uint8_t> file) { file_.bytes = file; }
+    ~TiffReader() override {
+        if (tif_ != nullptr) {
+            TIFFClose(tif_);
+        }
+    }
+    TiffReader(const TiffReader &) = delete;
+    TiffReader &operator=(const TiffReader &) = delete;
+
+    CodecStatus ReadHeader(ImageInfo *info) override;
+    CodecStatus ReadData(uint8_t *bgr, std::size_t step) override;
+
+  private:
+    bool StripsCutShort() const;
+    CodecStatus Failure() const;
+    CodecStatus ReadScanlines(uint8_t *bgr, std::size_t step);
+    CodecStatus ReadThroughRgba(uint8_t *bgr, std::size_t step);
+
+    TiffMemoryFile file_;
+    TIFF *tif_ = nullptr;
+    bool header_read_ = false;
+    Path path_ = Path::kGeneral;
+    uint32_t width_ = 0;
+    uint32_t height_ = 0;
+    uint16_t bits_ = 0;
+    uint16_t samples_ = 0;
+    bool white_is_zero_ = false;
+    uint8_t palette_[256][3] = {};  // blue, green, red
+};
+
+CodecStatus TiffReader::ReadHeader(ImageInfo *info) {
+    header_read_ = false;
+    if (tif_ == nullptr) {
+        tif_ = OpenTiffInMemory(&file_);
+        if (tif_ == nullptr) {
+            return DirectoryCutShort(file_.bytes) ? CodecStatus::kTruncated : CodecStatus::kCorrupt;
+        }
+    }
+    uint32_t width = 0, height = 0;
+    if (!TIFFGetField(tif_, TIFFTAG_IMAGEWIDTH, &width) ||
+        !TIFFGetField(tif_, TIFFTAG_IMAGELENGTH, &height) || width < 1 || height < 1) {
+        return CodecStatus::kCorrupt;
+    }
+    if (!FitsDecodeLimit(width, height)) {
+        return CodecStatus::kTooLarge;
+    }
+    width_ = width;
+    height_ = height;
+
+    uint16_t photometric = 0xFFFF, planar = PLANARCONFIG_CONTIG, format = SAMPLEFORMAT_UINT;
+    uint16_t compression = COMPRESSION_NONE, orientation = ORIENTATION_TOPLEFT;
+    const bool has_photometric = TIFFGetField(tif_, TIFFTAG_PHOTOMETRIC, &photometric) == 1;
+    TIFFGetFieldDefaulted(tif_, TIFFTAG_BITSPERSAMPLE, &bits_);
+    TIFFGetFieldDefaulted(tif_, TIFFTAG_SAMPLESPERPIXEL, &samples_);
+    TIFFGetFieldDefaulted(tif_, TIFFTAG_PLANARCONFIG, &planar);
+    TIFFGetFieldDefaulted(tif_, TIFFTAG_SAMPLEFORMAT, &format);
+    TIFFGetFieldDefaulted(tif_, TIFFTAG_COMPRESSION, &compression);
+    TIFFGetFieldDefaulted(tif_, TIFFTAG_ORIENTATION, &orientation);
+    if (!TIFFIsCODECConfigured(compression)) {
+        return CodecStatus::kUnsupported;
+    }
+
+    const bool simple = !TIFFIsTiled(tif_) && orientation == ORIENTATION_TOPLEFT &&
+                        format == SAMPLEFORMAT_UINT && samples_ >= 1 &&
+                        (planar == PLANARCONFIG_CONTIG || samples_ == 1) && has_photometric;
+    const bool small_bits = bits_ == 1 || bits_ == 2 || bits_ == 4 || bits_ == 8;
+    path_ = Path::kGeneral;
+    if (simple &&
+        (photometric == PHOTOMETRIC_MINISBLACK || photometric == PHOTOMETRIC_MINISWHITE) &&
+        (bits_ == 8 || (small_bits && samples_ == 1))) {
+        path_ = Path::kGray;
+        white_is_zero_ = photometric == PHOTOMETRIC_MINISWHITE;
+    } else if (simple && photometric == PHOTOMETRIC_PALETTE && small_bits && samples_ == 1) {
+        uint16_t *red = nullptr, *green = nullptr, *blue = nullptr;
+        if (!TIFFGetField(tif_, TIFFTAG_COLORMAP, &red, &green, &blue)) {
+            return CodecStatus::kCorrupt;
+        }
+        // Entries are 16-bit; some writers store 8-bit values there, which shows as no entry
+        // above 255.
+        const uint32_t entries = uint32_t{1} << bits_;
+        bool eight_bit = true;
+        for (uint32_t i = 0; i < entries; ++i) {
+            if (red[i] > 255 || green[i] > 255 || blue[i] > 255) {
+                eight_bit = false;
+            }
+        }
+        const auto scale = [eight_bit](uint16_t v) {
+            return static_cast<uint8_t>(eight_bit ? v : uint32_t{v} * 255 / 65535);
+        };
+        for (uint32_t i = 0; i < entries; ++i) {
+            palette_[i][0] = scale(blue[i]);
+            palette_[i][1] = scale(green[i]);
+            palette_[i][2] = scale(red[i]);
+        }
+        path_ = Path::kPalette;
+    } else if (simple && photometric == PHOTOMETRIC_RGB && bits_ == 8 && samples_ >= 3) {
+        path_ = Path::kRgb;
+    } else {
+        char message[1024];
+        if (!TIFFRGBAImageOK(tif_, message)) {
+            return CodecStatus::kUnsupported;
+        }
+    }
+
+    info->width = static_cast<int32_t>(width_);
+    info->height = static_cast<int32_t>(height_);
+    info->color = !(has_photometric && (photometric == PHOTOMETRIC_MINISBLACK ||
+                                        photometric == PHOTOMETRIC_MINISWHITE)) &&
+                  (has_photometric || samples_ >= 3);
+    header_read_ = true;
+    return CodecStatus::kOk;
+}
+
+bool TiffReader::StripsCutShort() const {
+    const uint64_t size = file_.bytes.size();
+    const uint32_t count = TIFFNumberOfStrips(tif_);  // strips, or tiles for a tiled file
+    for (uint32_t i = 0; i < count; ++i) {
+        int error = 0;
+        const uint64_t offset = TIFFGetStrileOffsetWithErr(tif_, i, &error);
+        const uint64_t bytes = TIFFGetStrileByteCountWithErr(tif_, i, &error);
+        if (error == 0 && bytes > 0 && (offset > size || bytes > size - offset)) {
+            return true;
+        }
+    }
+    return false;
+}
+
+CodecStatus TiffReader::Failure() const {
+    return StripsCutShort() ? CodecStatus::kTruncated : CodecStatus::kCorrupt;
+}
+
+CodecStatus TiffReader::ReadScanlines(uint8_t *bgr, std::size_t step) {
+    const tmsize_t line_size = TIFFScanlineSize(tif_);
+    const uint64_t needed = path_ == Path::kRgb ? uint64_t{width_} * samples_
+                            : bits_ == 8        ? uint64_t{width_} * samples_
+                                                : (uint64_t{width_} * bits_ + 7) / 8;
+    if (line_size <= 0 || static_cast<uint64_t>(line_size) < needed) {
+        return CodecStatus::kCorrupt;
+    }
+    std::vector<uint8_t> line;
+    try {
+        line.resize(static_cast<std::size_t>(line_size));
+    } catch (const std::bad_alloc &) {
+        return CodecStatus::kNoMemory;
+    }
+    const uint32_t max_value = (uint32_t{1} << bits_) - 1;
+    const uint32_t per_byte = 8 / bits_;
+    for (uint32_t y = 0; y < height_; ++y) {
+        if (TIFFReadScanline(tif_, line.data(), y, 0) < 0) {
+            return Failure();
+        }
+        const uint8_t *s = line.data();
+        uint8_t *d = bgr + std::size_t{y} * step;
+        if (path_ == Path::kRgb) {
+            for (uint32_t x = 0; x < width_; ++x, s += samples_, d += 3) {
+                d[0] = s[2];
+                d[1] = s[1];
+                d[2] = s[0];
+            }
+            continue;
+        }
+        for (uint32_t x = 0; x < width_; ++x, d += 3) {
+            uint32_t v;
+            if (bits_ == 8) {
+                v = s[std::size_t{x} * samples_];
+            } else {
+                const uint32_t shift = 8 - bits_ * (x % per_byte + 1);
+                v = (s[x / per_byte] >> shift) & max_value;
+            }
+            if (path_ == Path::kPalette) {
+                d[0] = palette_[v][0];
+                d[1] = palette_[v][1];
+                d[2] = palette_[v][2];
+            } else {
+                uint8_t g = static_cast<uint8_t>(v * 255 / max_value);
+                if (white_is_zero_) {
+                    g = static_cast<uint8_t>(255 - g);
+                }
+                d[0] = d[1] = d[2] = g;
+            }
+        }
+    }
+    return CodecStatus::kOk;
+}
+
+CodecStatus TiffReader::ReadThroughRgba(uint8_t *bgr, std::size_t step) {
+    // An unassociated alpha would make libtiff premultiply the colours; declared associated, the
+    // colours come through as stored, and the alpha is dropped anyway.
+    uint16_t extra_count = 0;
+    uint16_t *extra_types = nullptr;
+    if (TIFFGetField(tif_, TIFFTAG_EXTRASAMPLES, &extra_count, &extra_types) && extra_count > 0 &&
+        extra_types[0] == EXTRASAMPLE_UNASSALPHA) {
+        std::vector<uint16_t> types(extra_types, extra_types + extra_count);
+        types[0] = EXTRASAMPLE_ASSOCALPHA;
+        TIFFSetField(tif_, TIFFTAG_EXTRASAMPLES, extra_count, types.data());
+    }
+
+    char message[1024];
+    TIFFRGBAImage image;
+    if (!TIFFRGBAImageBegin(&image, tif_, 1, message)) {
+        return CodecStatus::kUnsupported;
+    }
+    image.req_orientation = ORIENTATION_TOPLEFT;
+
+    // Bands of whole strips or tiles when the file stores rows top down; any other orientation
+    // is decoded in one band, which libtiff flips as a whole.
+    uint16_t orientation = ORIENTATION_TOPLEFT;
+    TIFFGetFieldDefaulted(tif_, TIFFTAG_ORIENTATION, &orientation);
+    uint32_t unit = height_;
+    if (TIFFIsTiled(tif_)) {
+        TIFFGetField(tif_, TIFFTAG_TILELENGTH, &unit);
+    } else {
+        TIFFGetFieldDefaulted(tif_, TIFFTAG_ROWSPERSTRIP, &unit);
+    }
+    unit = std::clamp<uint32_t>(unit, 1, height_);
+    uint32_t band = height_;
+    if (orientation == ORIENTATION_TOPLEFT) {
+        const uint64_t units = kRasterBudget / (uint64_t{width_} * 4 * unit);
+        band = static_cast<uint32_t>(
+            std::min<uint64_t>(uint64_t{unit} * std::max<uint64_t>(units, 1), height_));
+    }
+    // Left uncleared: libtiff writes every pixel of a band it decodes, and pages of a band that
+    // is never reached (damaged data) are never touched.
+    std::unique_ptr<uint32_t[]> raster(new (std::nothrow) uint32_t[std::size_t{width_} * band]);
+    if (!raster) {
+        TIFFRGBAImageEnd(&image);
+        return CodecStatus::kNoMemory;
+    }
+    for (uint32_t y0 = 0; y0 < height_; y0 += band) {
+        const uint32_t rows = std::min(band, height_ - y0);
+        image.row_offset = static_cast<int>(y0);
+        image.col_offset = 0;
+        if (!TIFFRGBAImageGet(&image, raster.get(), width_, rows) || file_.errors > 0) {
+            TIFFRGBAImageEnd(&image);
+            return Failure();
+        }
+        for (uint32_t r = 0; r < rows; ++r) {
+            const uint32_t *s = raster.get() + std::size_t{r} * width_;
+            uint8_t *d = bgr + (std::size_t{y0} + r) * step;
+            for (uint32_t x = 0; x < width_; ++x, d += 3) {
+                d[0] = static_cast<uint8_t>(TIFFGetB(s[x]));
+                d[1] = static_cast<uint8_t>(TIFFGetG(s[x]));
+                d[2] = static_cast<uint8_t>(TIFFGetR(s[x]));
+            }
+        }
+    }
+    TIFFRGBAImageEnd(&image);
+    return CodecStatus::kOk;
+}
+
+CodecStatus TiffReader::ReadData(uint8_t *bgr, std::size_t step) {
+    if (!header_read_ || bgr == nullptr || step < std::size_t{width_} * 3) {
+        return CodecStatus::kCorrupt;
+    }
+    header_read_ = false;
+    if (StripsCutShort()) {
+        return CodecStatus::kTruncated;
+    }
+    file_.errors = 0;
+    const CodecStatus status =
+        path_ == Path::kGeneral ? ReadThroughRgba(bgr, step) : ReadScanlines(bgr, step);
+    if (status == CodecStatus::kOk && file_.errors > 0) {
+        return Failure();
+    }
+    return status;
+}
+
+}  // namespace
+
+std::unique_ptr<ImageReader> NewTiffReader(std::span<const uint8_t> file) {
+    return std::unique_ptr<ImageReader>(new (std::nothrow) TiffReader(file));
+}
+
+}  // namespace zav

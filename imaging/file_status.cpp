@@ -1,0 +1,60 @@
+#include "imaging/file_status.h"
+
+#include "zavimage/zavimage.h"
+
+namespace zav {
+
+const char *FileStatusText(int32_t status) noexcept {
+    switch (status) {
+        case ZAV_FILE_OK:
+            return "ok";
+        case ZAV_FILE_NO_NAME:
+            return "no file name";
+        case ZAV_FILE_NAME_TOO_LONG:
+            return "name refused: longer than 259 bytes";
+        case ZAV_FILE_NOT_FOUND:
+            return "file not found";
+        case ZAV_FILE_NO_ACCESS:
+            return "permission denied";
+        case ZAV_FILE_READ_FAILED:
+            return "not a readable file";
+        case ZAV_FILE_UNKNOWN_FORMAT:
+            return "unknown format";
+        case ZAV_FILE_UNKNOWN_EXTENSION:
+            return "no format for this extension";
+        case ZAV_FILE_UNSUPPORTED:
+            return "unsupported format";
+        case ZAV_FILE_CORRUPT:
+            return "corrupt data";
+        case ZAV_FILE_TRUNCATED:
+            return "data end early";
+        case ZAV_FILE_TOO_LARGE:
+            return "would exceed 1 GiB";
+        case ZAV_FILE_NO_MEMORY:
+            return "out of memory";
+        case ZAV_FILE_WRITE_FAILED:
+            return "write failed";
+        case ZAV_FILE_BAD_BUFFER:
+            return "buffer not saveable (needs depth 8, 1 or 3 channels, size >= 1, data)";
+        case ZAV_FILE_NO_RECORD:
+            return "no image record";
+        case ZAV_FILE_NAME_REFUSED + '*':
+            return "name refused: contains '*'";
+        case ZAV_FILE_NAME_REFUSED + '?':
+            return "name refused: contains '?'";
+        case ZAV_FILE_NAME_REFUSED + '"':
+            return "name refused: contains '\"'";
+        case ZAV_FILE_NAME_REFUSED + '<':
+            return "name refused: contains '<'";
+        case ZAV_FILE_NAME_REFUSED + '>':
+            return "name refused: contains '>'";
+        case ZAV_FILE_NAME_REFUSED + ';':
+            return "name refused: contains ';'";
+        case ZAV_FILE_NAME_REFUSED + '|':
+            return "name refused: contains '|'";
+        default:
+            return "unknown status";
+    }
+}
+
+}  // namespace zav

@@ -1,0 +1,126 @@
+#!/bin/sh
+# The COM server's tests under Wine, run by ctest (label "wine") from a build directory that holds
+# server/ZAVImage.dll, server/zav_com_host.exe and server/zav_com_reference:
+#   scripts/wine_test.sh BUILD_DIR
+# A fresh 64-bit prefix under BUILD_DIR/wine-test, the ANSI code page 936 (LANG=zh_CN.UTF-8),
+# registration with regsvr32, every group of the Windows test host, the typical job compared
+# byte for byte with the native library's files, and unregistration.
+set -eu
+
+build=$(cd "$1" && pwd)
+server=$build/server
+host=$server/zav_com_host.exe
+reference=$server/zav_com_reference
+work=$build/wine-test
+
+for f in "$server/ZAVImage.dll" "$server/ZAVImage.tlb" "$host" "$reference"; do
+    if [ ! -f "$f" ]; then
+        echo "wine_test: $f is missing (build with -DZAV_BUILD_SERVER=ON)" >&2
+        exit 1
+    fi
+done
+if ! locale -a 2>/dev/null | grep -qix 'zh_CN.utf8'; then
+    echo "wine_test: the zh_CN.UTF-8 locale is missing (scripts/setup.sh generates it)" >&2
+    exit 1
+fi
+
+rm -rf "$work"
+mkdir -p "$work"
+export WINEPREFIX="$work/prefix" WINEARCH=win64 WINEDEBUG=-all DISPLAY=
+export WINEDLLOVERRIDES="mscoree,mshtml="
+export LANG=zh_CN.UTF-8 LC_ALL=zh_CN.UTF-8
+unset LANGUAGE 2>/dev/null || true
+
+cleanup() {
+    timeout 30 wineserver -k >/dev/null 2>&1 || true
+}
+trap cleanup EXIT INT TERM
+
+failures=0
+pass() { echo "ok    $1"; }
+fail() {
+    echo "FAIL  $1"
+    failures=$((failures + 1))
+}
+# check NAME COMMAND...: runs a command (wine calls within a time limit) and records the outcome
+check() {
+    name=$1
+    shift
+    if "$@" >"$work/last.log" 2>&1; then
+        pass "$name"
+    else
+        sed 's/^/      /' "$work/last.log"
+        fail "$name"
+    fi
+}
+wine_run() { timeout 120 wine "$@"; }
+winpath() { timeout 60 wine winepath -w "$1" 2>/dev/null | tr -d '\r'; }
+host() { wine_run "$host" "$@"; }
+
+echo "== wine: fresh prefix"
+mkdir -p "$WINEPREFIX"
+wineserver -p 60 # kept running between the calls below (saves seconds per call); cleanup stops it
+timeout 120 wine wineboot -i >/dev/null 2>&1
+
+dll=$(winpath "$server/ZAVImage.dll")
+tlb=$(winpath "$server/ZAVImage.tlb")
+drive_c=$WINEPREFIX/drive_c
+
+# Input files under Windows paths, a Chinese folder and file name among them.
+mkdir -p "$drive_c/zavtest/in" "$drive_c/zavtest/out" "$drive_c/zavtest/中文"
+convert -size 201x120 gradient:navy-yellow -type TrueColor BMP3:"$drive_c/zavtest/in/a.bmp"
+cp "$drive_c/zavtest/in/a.bmp" "$drive_c/zavtest/中文/图片.bmp"
+
+echo "== wine: before registration"
+check "exports, class object, lock count, GetClassInfo unregistered" host exports "$dll"
+
+echo "== wine: registration"
+check "regsvr32 registers" wine_run regsvr32 /s "$dll"
+check "registry tree, registering again" host registry "$dll" "$tlb"
+check "creation through COM, aggregation, GetClassInfo" host creation "$dll"
+check "type library read back, resources" host typelib "$dll" "$tlb"
+check "the eleven operations through COM" host operations
+check "file names under code page 936" host names 'c:\zavtest'
+
+echo "== wine: the typical job, compared with the native library"
+# Without SimHei in the prefix the core picks its own stand-in.
+check "job through COM, no SimHei in the prefix" \
+    host sequence 'c:\zavtest\in\a.bmp' 'c:\zavtest\out\a.jpg' 'c:\zavtest\out\a.bmp'
+check "same job natively" "$reference" "$drive_c/zavtest/in/a.bmp" "$work/native_a.jpg" \
+    "$work/native_a.bmp" -
+check "JPEG identical" cmp "$drive_c/zavtest/out/a.jpg" "$work/native_a.jpg"
+check "bitmap identical" cmp "$drive_c/zavtest/out/a.bmp" "$work/native_a.bmp"
+# A font installed as c:\windows\fonts\SIMHEI.TTF is the one used (here a Latin font, so that the
+# result differs visibly from the stand-in's).
+cp /usr/share/fonts/truetype/dejavu/DejaVuSans.ttf "$drive_c/windows/Fonts/SIMHEI.TTF"
+check "job through COM with SimHei in the prefix, Chinese names" \
+    host sequence 'c:\zavtest\中文\图片.bmp' 'c:\zavtest\中文\标题.jpg' 'c:\zavtest\中文\标题.bmp'
+check "same job natively with that font" "$reference" "$drive_c/zavtest/中文/图片.bmp" \
+    "$work/native_font.jpg" "$work/native_font.bmp" "$drive_c/windows/Fonts/SIMHEI.TTF"
+check "JPEG identical" cmp "$drive_c/zavtest/中文/标题.jpg" "$work/native_font.jpg"
+check "bitmap identical" cmp "$drive_c/zavtest/中文/标题.bmp" "$work/native_font.bmp"
+check "the prefix's font made a difference" \
+    sh -c "! cmp -s '$drive_c/zavtest/out/a.bmp' '$drive_c/zavtest/中文/标题.bmp'"
+
+echo "== wine: unregistration"
+check "regsvr32 /u unregisters" wine_run regsvr32 /s /u "$dll"
+check "keys removed, CLSID kept, type library unregistered" host unregistered "$dll"
+check "regsvr32 /u with nothing registered" wine_run regsvr32 /s /u "$dll"
+check "unregistering parts of the tree" host partial-unregister "$dll"
+
+# Without ZAVImage.tlb beside it, the DLL registers the type library from its own resource.
+mkdir -p "$work/bare"
+cp "$server/ZAVImage.dll" "$work/bare/ZAVImage.dll"
+bare=$(winpath "$work/bare/ZAVImage.dll")
+check "regsvr32 without ZAVImage.tlb" wine_run regsvr32 /s "$bare"
+typelib_key='HKCR\TypeLib\{85FC9E0C-04B2-46F5-AA9A-81D3F4074EA6}\1.0\0\win64'
+check "type library registered from the DLL itself" \
+    sh -c "timeout 60 wine reg query '$typelib_key' /ve 2>/dev/null | tr -d '\r' | grep -qF '$bare'"
+check "regsvr32 /u without ZAVImage.tlb" wine_run regsvr32 /s /u "$bare"
+check "nothing left registered" host unregistered "$bare"
+
+if [ "$failures" -ne 0 ]; then
+    echo "== wine: $failures failed"
+    exit 1
+fi
+echo "== wine: all passed"

@@ -1,0 +1,63 @@
+// The server's only way into the native core: plain functions over the core's C interface.
+//
+// This header names no record type of the core's C header or of the interface header, so that the
+// two descriptions of the same records never meet in one translation unit. Records travel as the
+// layouts below, which both sides check against their own definitions.
+#pragma once
+
+#include <stddef.h>
+#include <stdint.h>
+
+namespace zavsrv::core {
+
+// The image record as the core and the interface lay it out on this platform: 24 bytes, the pixel
+// address at offset 16.
+struct ImageRecord {
+    int32_t width;
+    int32_t height;
+    int32_t depth;
+    int32_t channels;
+    uint8_t *data;
+};
+static_assert(sizeof(ImageRecord) == 24 && offsetof(ImageRecord, data) == 16);
+
+struct RectRecord {
+    int32_t x;
+    int32_t y;
+    int32_t width;
+    int32_t height;
+};
+static_assert(sizeof(RectRecord) == 16);
+
+// The core's component object, opaque here.
+struct Object;
+
+Object *CreateObject();
+void DestroyObject(Object *obj);
+
+// The eleven operations. Names reach the core as Unix paths that the server has already checked
+// and mapped; text reaches it as UTF-8.
+int32_t LoadImagePath(Object *obj, const char *path, ImageRecord *imageStruct);
+int32_t SetImageQuality(Object *obj, float fQuality);
+int32_t SaveImagePath(Object *obj, const char *path, const uint8_t *imageData, int32_t width,
+                      int32_t height, int32_t depth, int32_t channels);
+int32_t CreateImage(Object *obj, int32_t width, int32_t height, int32_t depth, int32_t channels,
+                    ImageRecord *imageStruct);
+int32_t FlipImage(Object *obj, uint8_t *imageData, int32_t width, int32_t height, int32_t depth,
+                  int32_t channels);
+int32_t ReSizeImage(Object *obj, const ImageRecord *imageStruct,
+                    const ImageRecord *videoImageStruct);
+int32_t ReleaseImage(Object *obj, ImageRecord **ppImage);
+int32_t CopyImage(Object *obj, const ImageRecord *psourceImage, int32_t sx, int32_t sy,
+                  int32_t swidth, int32_t sheight, const ImageRecord *pdestImage, int32_t dx,
+                  int32_t dy, int32_t dwidth, int32_t dheight);
+int32_t PutTextToImageUtf8(Object *obj, const ImageRecord *pImage, const char *text, int32_t x,
+                           int32_t y, int32_t color, float fSize, float fCharSpace,
+                           float transparency);
+int32_t DrawRect(Object *obj, const ImageRecord *pImage, RectRecord thisImageRect, int32_t color);
+int32_t CloneImage(Object *obj, const ImageRecord *psourceImage, ImageRecord *pdestImage);
+
+// The first font file the object's text calls try; nullptr restores the core's default.
+void SetFontPath(Object *obj, const char *path);
+
+}  // namespace zavsrv::core

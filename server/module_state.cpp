@@ -1,0 +1,200 @@
+// Module state, built when the library is loaded and torn down when it is unloaded, and the
+// exports that read it: DllMain, DllCanUnloadNow and DllGetClassObject.
+#include "server/module_state.h"
+
+#include "server/ZAVImage_h.h"
+#include "server/class_factory.h"
+#include "server/registration_tree.h"
+#include "server/zav_image_ocx.h"
+
+namespace zavsrv {
+
+namespace {
+
+// One entry per creatable class.
+struct ClassEntry {
+    const CLSID *clsid;
+    HRESULT (*updateRegistry)(BOOL reg);
+    CreateInstanceProc createInstance;
+    IClassFactory *classObject;  // created on first request; the cache holds one reference
+};
+
+struct ModuleState {
+    HINSTANCE instance = nullptr;
+    CRITICAL_SECTION resourceLock;
+    CRITICAL_SECTION classTableLock;
+    CRITICAL_SECTION moduleLock;
+    bool resourceLockReady = false;
+    bool classTableLockReady = false;
+    bool moduleLockReady = false;
+    bool tornDown = false;
+    LONG lockCount = 0;
+    ClassEntry classes[1] = {
+        {&CLSID_CZAVImageOCX, &UpdateZAVImageOCXRegistry, &ZAVImageOCX::CreateInstance, nullptr}};
+    ITypeInfo *classTypeInfo = nullptr;  // guarded by moduleLock
+};
+
+ModuleState g_module;
+
+bool InitLock(CRITICAL_SECTION *lock, bool *ready) {
+    *ready = InitializeCriticalSectionEx(lock, 0, 0) != FALSE;
+    return *ready;
+}
+
+void DeleteLock(CRITICAL_SECTION *lock, bool *ready) {
+    if (*ready) {
+        DeleteCriticalSection(lock);
+        *ready = false;
+    }
+}
+
+// Built in the order: base module (handle, resource lock), class table and its lock, server module
+// (lock count, module lock).
+bool BuildModuleState(HINSTANCE instance) {
+    g_module.instance = instance;
+    g_module.lockCount = 0;
+    return InitLock(&g_module.resourceLock, &g_module.resourceLockReady) &&
+           InitLock(&g_module.classTableLock, &g_module.classTableLockReady) &&
+           InitLock(&g_module.moduleLock, &g_module.moduleLockReady);
+}
+
+// Reverse order of construction. At process exit (processExit) other modules may already be gone,
+// so the cached COM objects are left to the process's end.
+void TearDownModuleState(bool processExit) {
+    if (g_module.moduleLockReady) {
+        EnterCriticalSection(&g_module.moduleLock);
+        ITypeInfo *typeInfo = g_module.classTypeInfo;
+        g_module.classTypeInfo = nullptr;
+        LeaveCriticalSection(&g_module.moduleLock);
+        if (typeInfo != nullptr && !processExit) {
+            typeInfo->Release();
+        }
+    }
+    DeleteLock(&g_module.moduleLock, &g_module.moduleLockReady);
+    for (ClassEntry &entry : g_module.classes) {
+        IClassFactory *classObject = entry.classObject;
+        entry.classObject = nullptr;
+        if (classObject != nullptr) {
+            classObject->Release();
+        }
+    }
+    DeleteLock(&g_module.classTableLock, &g_module.classTableLockReady);
+    DeleteLock(&g_module.resourceLock, &g_module.resourceLockReady);
+    g_module.tornDown = true;
+}
+
+IClassFactory *CachedClassObject(const ClassEntry &entry) {
+    return __atomic_load_n(&entry.classObject, __ATOMIC_ACQUIRE);
+}
+
+}  // namespace
+
+void LockModule() {
+    InterlockedIncrement(&g_module.lockCount);
+}
+
+void UnlockModule() {
+    InterlockedDecrement(&g_module.lockCount);
+}
+
+LONG ModuleLockCount() {
+    return __atomic_load_n(&g_module.lockCount, __ATOMIC_ACQUIRE);
+}
+
+HINSTANCE ModuleInstance() {
+    return g_module.instance;
+}
+
+HRESULT UpdateClassRegistrations(BOOL reg) {
+    for (const ClassEntry &entry : g_module.classes) {
+        const HRESULT hr = entry.updateRegistry(reg);
+        if (FAILED(hr)) {
+            return hr;
+        }
+    }
+    return S_OK;
+}
+
+HRESULT GetClassTypeInfo(ITypeInfo **ppTI) {
+    *ppTI = nullptr;
+    HRESULT hr = S_OK;
+    EnterCriticalSection(&g_module.moduleLock);
+    if (g_module.classTypeInfo == nullptr) {
+        ITypeLib *typeLib = nullptr;
+        hr = LoadRegTypeLib(LIBID_ZAVImage, 1, 0, 0, &typeLib);
+        if (SUCCEEDED(hr)) {
+            ITypeInfo *typeInfo = nullptr;
+            hr = typeLib->GetTypeInfoOfGuid(CLSID_CZAVImageOCX, &typeInfo);
+            typeLib->Release();
+            if (SUCCEEDED(hr)) {
+                g_module.classTypeInfo = typeInfo;
+            }
+        }
+    }
+    if (g_module.classTypeInfo != nullptr) {
+        g_module.classTypeInfo->AddRef();
+        *ppTI = g_module.classTypeInfo;
+    }
+    LeaveCriticalSection(&g_module.moduleLock);
+    return hr;
+}
+
+}  // namespace zavsrv
+
+using zavsrv::g_module;
+
+extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID reserved) {
+    switch (reason) {
+        case DLL_PROCESS_ATTACH:
+            if (!zavsrv::BuildModuleState(instance)) {
+                zavsrv::TearDownModuleState(true);
+                return FALSE;
+            }
+            return TRUE;
+        case DLL_PROCESS_DETACH:
+            zavsrv::TearDownModuleState(reserved != nullptr);
+            return TRUE;
+        default:
+            return TRUE;
+    }
+}
+
+extern "C" HRESULT WINAPI DllCanUnloadNow(void) {
+    return zavsrv::ModuleLockCount() == 0 ? S_OK : S_FALSE;
+}
+
+extern "C" HRESULT WINAPI DllGetClassObject(REFCLSID rclsid, REFIID riid, LPVOID *ppv) {
+    if (g_module.tornDown) {
+        return E_UNEXPECTED;
+    }
+    if (ppv == nullptr) {
+        return E_POINTER;
+    }
+    *ppv = nullptr;
+    for (zavsrv::ClassEntry &entry : g_module.classes) {
+        if (!IsEqualCLSID(rclsid, *entry.clsid)) {
+            continue;
+        }
+        IClassFactory *classObject = zavsrv::CachedClassObject(entry);
+        if (classObject == nullptr) {
+            EnterCriticalSection(&g_module.classTableLock);
+            classObject = entry.classObject;
+            if (classObject == nullptr) {
+                classObject = zavsrv::ClassFactory::Create(entry.createInstance);
+                if (classObject != nullptr) {
+                    __atomic_store_n(&entry.classObject, classObject, __ATOMIC_RELEASE);
+                }
+            }
+            LeaveCriticalSection(&g_module.classTableLock);
+            if (classObject == nullptr) {
+                return E_OUTOFMEMORY;
+            }
+        }
+        const HRESULT hr = classObject->QueryInterface(riid, ppv);
+        if (SUCCEEDED(hr) && *ppv == nullptr) {
+            return CLASS_E_CLASSNOTAVAILABLE;
+        }
+        return hr;
+    }
+    return CLASS_E_CLASSNOTAVAILABLE;
+}

@@ -1,0 +1,484 @@
+// Loading and saving through the C interface: names, the choice of reader and writer, the record
+// on failure, what a save refuses, and how a save replaces files.
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "file_test_util.h"
+#include "zavimage/zavimage.h"
+
+namespace {
+
+using zavtest::FileExists;
+using zavtest::Pattern;
+using zavtest::Picture;
+using zavtest::ReadFile;
+using zavtest::TempDir;
+using zavtest::WriteFile;
+
+std::u16string Utf16(const std::string &ascii) {
+    return std::u16string(ascii.begin(), ascii.end());
+}
+
+class Files : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        obj_ = ZAVCreateObject();
+        ASSERT_NE(obj_, nullptr);
+        ASSERT_FALSE(dir_.path().empty());
+    }
+    void TearDown() override { ZAVDestroyObject(obj_); }
+
+    int32_t Save(const std::string &name, const Picture &p) {
+        return ZAVSaveImageUtf8(obj_, name.c_str(), p.data.data(), p.width, p.height, 8,
+                                p.channels);
+    }
+    void Release(ZAVImageStruct *record) {
+        ZAVImageStruct *p = record;
+        ZAVReleaseImage(obj_, &p);
+    }
+    // Loads and compares with the picture in colour; releases what was loaded.
+    void ExpectLoads(const std::string &name, const Picture &p) {
+        ZAVImageStruct r{};
+        ASSERT_EQ(ZAVLoadImageUtf8(obj_, name.c_str(), &r), 0) << name;
+        EXPECT_EQ(ZAVGetFileStatus(obj_), ZAV_FILE_OK);
+        EXPECT_EQ(r.width, p.width);
+        EXPECT_EQ(r.height, p.height);
+        EXPECT_EQ(r.depth, 8);
+        EXPECT_EQ(r.channels, 3);
+        ASSERT_NE(r.data, nullptr);
+        EXPECT_EQ(reinterpret_cast<uintptr_t>(r.data) % 32, 0u);
+        const Picture expected = zavtest::AsColor(p);
+        const std::size_t stride = (static_cast<std::size_t>(r.width) * 3 + 3) & ~3u;
+        for (int32_t y = 0; y < p.height && y < r.height; ++y) {
+            EXPECT_EQ(0, std::memcmp(r.data + y * stride, expected.Row(y), p.width * 3u))
+                << name << " row " << y;
+        }
+        Release(&r);
+    }
+    // A load that must fail: result 1, the record exactly as it was, the given status.
+    void ExpectLoadFails(const char *name, int32_t status) {
+        ZAVImageStruct r;
+        std::memset(&r, 0xAB, sizeof r);
+        ZAVImageStruct before = r;
+        EXPECT_EQ(ZAVLoadImageUtf8(obj_, name, &r), 1) << (name ? name : "(null)");
+        EXPECT_EQ(0, std::memcmp(&r, &before, sizeof r));
+        EXPECT_EQ(ZAVGetFileStatus(obj_), status) << (name ? name : "(null)");
+    }
+
+    ZAVImageObject *obj_ = nullptr;
+    TempDir dir_;
+};
+
+TEST_F(Files, SavesAndLoadsBitmapsAndPortableImagesInColourAndGray) {
+    for (const char *ext : {"bmp", "dib", "ppm", "pgm", "pbm", "BMP"}) {
+        for (int channels : {1, 3}) {
+            const Picture p = Pattern(13, 7, channels);
+            const std::string name = dir_ / ("p" + std::to_string(channels) + "." + ext);
+            ASSERT_EQ(Save(name, p), 0) << name;
+            EXPECT_EQ(ZAVGetFileStatus(obj_), ZAV_FILE_OK);
+            ExpectLoads(name, p);
+        }
+    }
+}
+
+TEST_F(Files, AFailedLoadLeavesTheRecordUntouched) {
+    ExpectLoadFails((dir_ / "missing.bmp").c_str(), ZAV_FILE_NOT_FOUND);
+    ExpectLoadFails((dir_ / "no/such/folder.bmp").c_str(), ZAV_FILE_NOT_FOUND);
+    ExpectLoadFails(nullptr, ZAV_FILE_NO_NAME);
+    ExpectLoadFails("", ZAV_FILE_NO_NAME);
+    ExpectLoadFails((dir_ / "a;b.bmp").c_str(), ZAV_FILE_NAME_REFUSED + ';');
+    ExpectLoadFails(dir_.path().c_str(), ZAV_FILE_READ_FAILED);
+
+    ASSERT_TRUE(WriteFile(dir_ / "empty.bmp", {}));
+    ExpectLoadFails((dir_ / "empty.bmp").c_str(), ZAV_FILE_UNKNOWN_FORMAT);
+    ASSERT_TRUE(WriteFile(dir_ / "x.bmp", {0x89, 'P', 'N', 'G', 13, 10, 26, 10, 0, 0, 0, 13}));
+    ExpectLoadFails((dir_ / "x.bmp").c_str(), ZAV_FILE_UNKNOWN_FORMAT);
+
+    const Picture p = Pattern(4, 4, 3);
+    ASSERT_EQ(Save(dir_ / "whole.bmp", p), 0);
+    std::vector<uint8_t> bytes = ReadFile(dir_ / "whole.bmp");
+    bytes.resize(bytes.size() - 13);
+    ASSERT_TRUE(WriteFile(dir_ / "cut.bmp", bytes));
+    ExpectLoadFails((dir_ / "cut.bmp").c_str(), ZAV_FILE_TRUNCATED);
+
+    bytes = ReadFile(dir_ / "whole.bmp");
+    bytes[22] = 0xFC;  // height -4: rows stored top-down
+    bytes[23] = bytes[24] = bytes[25] = 0xFF;
+    ASSERT_TRUE(WriteFile(dir_ / "topdown.bmp", bytes));
+    ExpectLoadFails((dir_ / "topdown.bmp").c_str(), ZAV_FILE_UNSUPPORTED);
+
+    ASSERT_TRUE(WriteFile(dir_ / "huge.ppm",
+                          std::vector<uint8_t>{'P', '6', ' ', '4', '0', '0', '0', '0', ' ', '4',
+                                               '0', '0', '0', '0', ' ', '9', '\n'}));
+    ExpectLoadFails((dir_ / "huge.ppm").c_str(), ZAV_FILE_TOO_LARGE);
+
+    ASSERT_EQ(mkfifo((dir_ / "fifo.ppm").c_str(), 0600), 0);
+    ExpectLoadFails((dir_ / "fifo.ppm").c_str(), ZAV_FILE_READ_FAILED);  // and does not block
+}
+
+TEST_F(Files, TheFirstBytesChooseTheReaderNeverTheName) {
+    const Picture p = Pattern(5, 3, 3);
+    ASSERT_EQ(Save(dir_ / "a.bmp", p), 0);
+    ASSERT_EQ(Save(dir_ / "b.ppm", p), 0);
+    ASSERT_EQ(rename((dir_ / "a.bmp").c_str(), (dir_ / "bitmap.ppm").c_str()), 0);
+    ASSERT_EQ(rename((dir_ / "b.ppm").c_str(), (dir_ / "pixmap.bmp").c_str()), 0);
+    ExpectLoads(dir_ / "bitmap.ppm", p);
+    ExpectLoads(dir_ / "pixmap.bmp", p);
+    ASSERT_EQ(rename((dir_ / "pixmap.bmp").c_str(), (dir_ / "noextension").c_str()), 0);
+    ExpectLoads(dir_ / "noextension", p);
+}
+
+TEST_F(Files, RefusedNamesTouchNoFile) {
+    const Picture p = Pattern(2, 2, 3);
+    for (char c : std::string("*?\"<>;|")) {
+        const std::string name = dir_ / (std::string("a") + c + "b.bmp");
+        EXPECT_EQ(Save(name, p), 1);
+        EXPECT_EQ(ZAVGetFileStatus(obj_), ZAV_FILE_NAME_REFUSED + c);
+        EXPECT_EQ(std::string(ZAVFileStatusText(ZAVGetFileStatus(obj_))),
+                  std::string("name refused: contains '") + c + "'");
+        const std::u16string wide = Utf16(name);
+        EXPECT_EQ(ZAVSaveImage(obj_, wide.c_str(), p.data.data(), 2, 2, 8, 3), 1);
+        ZAVImageStruct r{};
+        EXPECT_EQ(ZAVLoadImage(obj_, wide.c_str(), &r), 1);
+        EXPECT_EQ(ZAVGetFileStatus(obj_), ZAV_FILE_NAME_REFUSED + c);
+    }
+    EXPECT_TRUE(zavtest::ListFolder(dir_.path()).empty());
+}
+
+TEST_F(Files, ANameOf259BytesIsUsedWholeAndOneOf260IsRefused) {
+    const std::string prefix = dir_.path() + "/";
+    const std::string name259 = prefix + std::string(259 - prefix.size() - 4, 'n') + ".bmp";
+    const std::string name260 = prefix + std::string(260 - prefix.size() - 4, 'n') + ".bmp";
+    ASSERT_EQ(name259.size(), 259u);
+    ASSERT_EQ(name260.size(), 260u);
+    const Picture p = Pattern(3, 2, 3);
+    ASSERT_EQ(Save(name259, p), 0);
+    ExpectLoads(name259, p);
+    EXPECT_EQ(Save(name260, p), 1);
+    EXPECT_EQ(ZAVGetFileStatus(obj_), ZAV_FILE_NAME_TOO_LONG);
+    EXPECT_FALSE(FileExists(name260));
+    // Even an existing file is refused under a name that long; the path entry takes it.
+    ASSERT_EQ(ZAVSaveImagePath(obj_, name260.c_str(), p.data.data(), 3, 2, 8, 3), 0);
+    ExpectLoadFails(name260.c_str(), ZAV_FILE_NAME_TOO_LONG);
+    ZAVImageStruct r{};
+    ASSERT_EQ(ZAVLoadImagePath(obj_, name260.c_str(), &r), 0);
+    Release(&r);
+}
+
+TEST_F(Files, BackslashesAndSlashesNameTheSameFile) {
+    std::string backslashed = dir_ / "a.bmp";
+    for (char &c : backslashed) {
+        c = c == '/' ? '\\' : c;
+    }
+    const Picture p = Pattern(3, 3, 3);
+    ASSERT_EQ(Save(backslashed, p), 0);
+    EXPECT_TRUE(FileExists(dir_ / "a.bmp"));
+    ExpectLoads(dir_ / "a.bmp", p);
+    ExpectLoads(backslashed, p);
+}
+
+TEST_F(Files, Utf16NamesAreSavedUnderTheirUtf8Form) {
+    const Picture p = Pattern(3, 3, 3);
+    const std::u16string wide = Utf16(dir_.path() + "/") + u"\u4E2D\u6587 \u00E9.bmp";
+    ASSERT_EQ(ZAVSaveImage(obj_, wide.c_str(), p.data.data(), 3, 3, 8, 3), 0);
+    EXPECT_TRUE(FileExists(dir_ / "\xE4\xB8\xAD\xE6\x96\x87 \xC3\xA9.bmp"));
+    ZAVImageStruct r{};
+    ASSERT_EQ(ZAVLoadImage(obj_, wide.c_str(), &r), 0);
+    EXPECT_EQ(r.width, 3);
+    Release(&r);
+
+    std::u16string lone = Utf16(dir_.path() + "/x");
+    lone.push_back(0xD800);
+    lone += u".bmp";
+    EXPECT_EQ(ZAVSaveImage(obj_, lone.c_str(), p.data.data(), 3, 3, 8, 3), 1);
+    EXPECT_EQ(ZAVGetFileStatus(obj_), ZAV_FILE_NAME_REFUSED + '?');
+    EXPECT_EQ(ZAVSaveImage(obj_, nullptr, p.data.data(), 3, 3, 8, 3), 1);
+    EXPECT_EQ(ZAVGetFileStatus(obj_), ZAV_FILE_NO_NAME);
+    EXPECT_EQ(ZAVSaveImage(obj_, u"", p.data.data(), 3, 3, 8, 3), 1);
+    EXPECT_EQ(ZAVGetFileStatus(obj_), ZAV_FILE_NO_NAME);
+}
+
+std::string Head(const std::string &path, std::size_t n) {
+    const std::vector<uint8_t> bytes = ReadFile(path);
+    return std::string(bytes.begin(), bytes.begin() + std::min(n, bytes.size()));
+}
+
+TEST_F(Files, TheExtensionAfterTheLastDotChoosesTheWriter) {
+    const Picture p = Pattern(3, 2, 3);
+    ASSERT_EQ(Save(dir_ / "OUT.BMP", p), 0);
+    EXPECT_EQ(Head(dir_ / "OUT.BMP", 2), "BM");
+    ASSERT_EQ(Save(dir_ / "out.bmp~", p), 0);
+    EXPECT_EQ(Head(dir_ / "out.bmp~", 2), "BM");
+    ASSERT_EQ(mkdir((dir_ / "pics.bmp").c_str(), 0755), 0);
+    ASSERT_EQ(Save(dir_ / "pics.bmp/picture", p), 0);
+    EXPECT_EQ(Head(dir_ / "pics.bmp/picture", 2), "BM");
+    ASSERT_EQ(Save(dir_ / "colour.pbm", p), 0);
+    EXPECT_EQ(Head(dir_ / "colour.pbm", 3), "P3\n");
+    ASSERT_EQ(Save(dir_ / "gray.pbm", Pattern(3, 2, 1)), 0);
+    EXPECT_EQ(Head(dir_ / "gray.pbm", 3), "P2\n");
+
+    for (const char *name : {"out.bmp.tmp", "out", "photo.png", "a.", "b.~bmp"}) {
+        EXPECT_EQ(Save(dir_ / name, p), 1) << name;
+        EXPECT_EQ(ZAVGetFileStatus(obj_), ZAV_FILE_UNKNOWN_EXTENSION) << name;
+        EXPECT_FALSE(FileExists(dir_ / name)) << name;
+    }
+}
+
+TEST_F(Files, BuffersTheWritersCannotTakeWriteNoFile) {
+    const std::vector<uint8_t> pixels(64 * 64 * 8, 0x40);
+    const struct {
+        int32_t width, height, depth, channels;
+        bool data;
+    } cases[] = {
+        {4, 4, 8, 2, true},
+        {4, 4, 8, 4, true},
+        {4, 4, 8, 0, true},
+        {4, 4, 8, 5, true},
+        {4, 4, 8, -1, true},
+        {4, 4, ZAV_DEPTH_16U, 3, true},
+        {4, 4, ZAV_DEPTH_8S, 3, true},
+        {4, 4, ZAV_DEPTH_32F, 1, true},
+        {4, 4, 12, 3, true},
+        {0, 4, 8, 3, true},
+        {4, 0, 8, 3, true},
+        {-4, 4, 8, 3, true},
+        {4, -4, 8, 3, true},
+        {4, 4, 8, 3, false},
+        {0x7FFFFFFF, 0x7FFFFFFF, 8, 3, true},
+    };
+    const std::string name = dir_ / "bad.bmp";
+    for (const auto &c : cases) {
+        EXPECT_EQ(ZAVSaveImageUtf8(obj_, name.c_str(), c.data ? pixels.data() : nullptr, c.width,
+                                   c.height, c.depth, c.channels),
+                  1)
+            << c.width << "x" << c.height << " depth " << c.depth << " channels " << c.channels;
+        EXPECT_EQ(ZAVGetFileStatus(obj_), ZAV_FILE_BAD_BUFFER);
+    }
+    EXPECT_TRUE(zavtest::ListFolder(dir_.path()).empty());
+}
+
+TEST_F(Files, ASaveThroughASymbolicLinkReplacesTheFileItPointsAt) {
+    const Picture p = Pattern(3, 2, 3);
+    ASSERT_TRUE(WriteFile(dir_ / "target.bmp", {'o', 'l', 'd'}));
+    ASSERT_EQ(symlink("target.bmp", (dir_ / "link.bmp").c_str()), 0);
+    ASSERT_EQ(Save(dir_ / "link.bmp", p), 0);
+    struct stat st;
+    ASSERT_EQ(lstat((dir_ / "link.bmp").c_str(), &st), 0);
+    EXPECT_TRUE(S_ISLNK(st.st_mode));
+    EXPECT_EQ(Head(dir_ / "target.bmp", 2), "BM");
+
+    // A link to a file that does not exist yet: the file is made where it points.
+    ASSERT_EQ(mkdir((dir_ / "sub").c_str(), 0755), 0);
+    ASSERT_EQ(symlink("sub/made.ppm", (dir_ / "dangling.ppm").c_str()), 0);
+    ASSERT_EQ(Save(dir_ / "dangling.ppm", p), 0);
+    EXPECT_EQ(Head(dir_ / "sub/made.ppm", 2), "P3");
+    ASSERT_EQ(lstat((dir_ / "dangling.ppm").c_str(), &st), 0);
+    EXPECT_TRUE(S_ISLNK(st.st_mode));
+
+    ASSERT_EQ(symlink("loop2.bmp", (dir_ / "loop1.bmp").c_str()), 0);
+    ASSERT_EQ(symlink("loop1.bmp", (dir_ / "loop2.bmp").c_str()), 0);
+    EXPECT_EQ(Save(dir_ / "loop1.bmp", p), 1);
+}
+
+TEST_F(Files, AReplacedFileKeepsItsPermissions) {
+    ASSERT_TRUE(WriteFile(dir_ / "kept.bmp", {'o', 'l', 'd'}));
+    ASSERT_EQ(chmod((dir_ / "kept.bmp").c_str(), 0640), 0);
+    ASSERT_EQ(Save(dir_ / "kept.bmp", Pattern(2, 2, 3)), 0);
+    struct stat st;
+    ASSERT_EQ(stat((dir_ / "kept.bmp").c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 07777, 0640u);
+    EXPECT_EQ(Head(dir_ / "kept.bmp", 2), "BM");
+    EXPECT_EQ(zavtest::ListFolder(dir_.path()).size(), 1u);  // no temporary file left
+}
+
+// Runs `body` in a child process (as the unprivileged user when the tests run as root) and gives
+// its exit code.
+template <typename Body>
+int InChild(bool dropPrivileges, Body body) {
+    const pid_t pid = fork();
+    if (pid == 0) {
+        if (dropPrivileges && geteuid() == 0 && (setgid(65534) != 0 || setuid(65534) != 0)) {
+            _exit(100);
+        }
+        _exit(body());
+    }
+    int status = 0;
+    waitpid(pid, &status, 0);
+    return WIFEXITED(status) ? WEXITSTATUS(status) : 101;
+}
+
+TEST_F(Files, AnExistingFileTheCallerMayNotWriteIsNotReplaced) {
+    ASSERT_EQ(chmod(dir_.path().c_str(), 0777), 0);
+    ASSERT_TRUE(WriteFile(dir_ / "readonly.bmp", {'o', 'l', 'd'}));
+    ASSERT_EQ(chmod((dir_ / "readonly.bmp").c_str(), 0444), 0);
+    const Picture p = Pattern(2, 2, 3);
+    const std::string name = dir_ / "readonly.bmp";
+    const std::string fresh = dir_ / "fresh.bmp";
+    const int code = InChild(true, [&] {
+        ZAVImageObject *obj = ZAVCreateObject();
+        const int32_t refused = ZAVSaveImageUtf8(obj, name.c_str(), p.data.data(), 2, 2, 8, 3);
+        const int32_t status = ZAVGetFileStatus(obj);
+        const int32_t made = ZAVSaveImageUtf8(obj, fresh.c_str(), p.data.data(), 2, 2, 8, 3);
+        ZAVDestroyObject(obj);
+        return refused == 1 && status == ZAV_FILE_NO_ACCESS && made == 0 ? 0 : 1;
+    });
+    EXPECT_EQ(code, 0);
+    EXPECT_EQ(ReadFile(name), (std::vector<uint8_t>{'o', 'l', 'd'}));
+    EXPECT_EQ(Head(fresh, 2), "BM");
+}
+
+TEST_F(Files, AFailedWriteLeavesTheEarlierFileAndNoPartialFile) {
+    ASSERT_TRUE(WriteFile(dir_ / "earlier.ppm", {'o', 'l', 'd'}));
+    const Picture p = Pattern(200, 100, 3);  // about 280 KB of text
+    const std::string name = dir_ / "earlier.ppm";
+    const int code = InChild(false, [&] {
+        signal(SIGXFSZ, SIG_IGN);
+        const rlimit limit = {64 * 1024, 64 * 1024};
+        setrlimit(RLIMIT_FSIZE, &limit);
+        ZAVImageObject *obj = ZAVCreateObject();
+        const int32_t result =
+            ZAVSaveImageUtf8(obj, name.c_str(), p.data.data(), p.width, p.height, 8, 3);
+        const int32_t status = ZAVGetFileStatus(obj);
+        ZAVDestroyObject(obj);
+        return result == 1 && status == ZAV_FILE_WRITE_FAILED ? 0 : 1;
+    });
+    EXPECT_EQ(code, 0);
+    EXPECT_EQ(ReadFile(name), (std::vector<uint8_t>{'o', 'l', 'd'}));
+    EXPECT_EQ(zavtest::ListFolder(dir_.path()), std::vector<std::string>{"earlier.ppm"});
+}
+
+TEST_F(Files, ASaveIntoAMissingFolderFails) {
+    EXPECT_EQ(Save(dir_ / "missing/a.bmp", Pattern(2, 2, 3)), 1);
+    EXPECT_EQ(ZAVGetFileStatus(obj_), ZAV_FILE_NOT_FOUND);
+    EXPECT_EQ(Save(dir_.path() + "/", Pattern(2, 2, 3)), 1);
+}
+
+TEST_F(Files, PathEntriesOpenTheNameAsGiven) {
+    const Picture p = Pattern(2, 2, 3);
+    const std::string name = dir_ / "what?.bmp";
+    ASSERT_EQ(ZAVSaveImagePath(obj_, name.c_str(), p.data.data(), 2, 2, 8, 3), 0);
+    ZAVImageStruct r{};
+    ASSERT_EQ(ZAVLoadImagePath(obj_, name.c_str(), &r), 0);
+    Release(&r);
+    std::string backslashed = dir_ / "a\\b.bmp";  // a backslash is part of the file's name here
+    ASSERT_EQ(ZAVSaveImagePath(obj_, backslashed.c_str(), p.data.data(), 2, 2, 8, 3), 0);
+    EXPECT_TRUE(FileExists(backslashed));
+    EXPECT_EQ(ZAVLoadImagePath(obj_, nullptr, &r), 1);
+    EXPECT_EQ(ZAVLoadImagePath(obj_, "", &r), 1);
+    EXPECT_EQ(ZAVSaveImagePath(obj_, "", p.data.data(), 2, 2, 8, 3), 1);
+}
+
+TEST_F(Files, NullObjectsAndRecordsLoadNothing) {
+    const Picture p = Pattern(2, 2, 3);
+    ASSERT_EQ(Save(dir_ / "a.bmp", p), 0);
+    ZAVImageStruct r{};
+    EXPECT_EQ(ZAVLoadImageUtf8(nullptr, (dir_ / "a.bmp").c_str(), &r), 1);
+    EXPECT_EQ(r.data, nullptr);
+    EXPECT_EQ(ZAVSaveImageUtf8(nullptr, (dir_ / "b.bmp").c_str(), p.data.data(), 2, 2, 8, 3), 1);
+    EXPECT_FALSE(FileExists(dir_ / "b.bmp"));
+    EXPECT_EQ(ZAVLoadImageUtf8(obj_, (dir_ / "a.bmp").c_str(), nullptr), 1);
+    EXPECT_EQ(ZAVGetFileStatus(obj_), ZAV_FILE_NO_RECORD);
+    EXPECT_EQ(ZAVLoadImage(obj_, Utf16(dir_ / "a.bmp").c_str(), nullptr), 1);
+    EXPECT_EQ(ZAVGetFileStatus(nullptr), ZAV_FILE_OK);
+}
+
+TEST_F(Files, EachObjectKeepsItsOwnLastStatus) {
+    ZAVImageObject *other = ZAVCreateObject();
+    ASSERT_NE(other, nullptr);
+    EXPECT_EQ(ZAVGetFileStatus(other), ZAV_FILE_OK);
+    ZAVImageStruct r{};
+    EXPECT_EQ(ZAVLoadImageUtf8(obj_, (dir_ / "none.bmp").c_str(), &r), 1);
+    ASSERT_EQ(
+        ZAVSaveImageUtf8(other, (dir_ / "a.ppm").c_str(), Pattern(1, 1, 1).data.data(), 1, 1, 8, 1),
+        0);
+    EXPECT_EQ(ZAVGetFileStatus(obj_), ZAV_FILE_NOT_FOUND);
+    EXPECT_EQ(ZAVGetFileStatus(other), ZAV_FILE_OK);
+    ZAVDestroyObject(other);
+}
+
+// The first entry (DC) of each quantization table in a JPEG file, table 0 first.
+std::vector<int> JpegTableHeads(const std::vector<uint8_t> &f) {
+    std::vector<int> heads;
+    for (std::size_t i = 2; i + 4 < f.size(); ++i) {
+        if (f[i] == 0xFF && f[i + 1] == 0xDB) {
+            const std::size_t length = (f[i + 2] << 8) | f[i + 3];
+            for (std::size_t at = i + 4; at + 65 <= i + 2 + length && at + 65 <= f.size();
+                 at += 65) {
+                heads.push_back(f[at + 1]);
+            }
+        }
+        if (f[i] == 0xFF && f[i + 1] == 0xDA) {
+            break;
+        }
+    }
+    return heads;
+}
+
+TEST_F(Files, EachObjectsQualityReachesTheJpegWriter) {
+    ZAVImageObject *other = ZAVCreateObject();
+    ASSERT_NE(other, nullptr);
+    const Picture p = Pattern(16, 16, 3);
+    ASSERT_EQ(ZAVSetImageQuality(obj_, 1.0f), 0);
+    ASSERT_EQ(ZAVSetImageQuality(other, 4.0f), 0);
+    ASSERT_EQ(Save(dir_ / "q1.jpg", p), 0);
+    ASSERT_EQ(ZAVSaveImageUtf8(other, (dir_ / "q4.jpg").c_str(), p.data.data(), 16, 16, 8, 3), 0);
+    ASSERT_EQ(Save(dir_ / "q1-again.jpg", p), 0);
+    // Luminance 16 and chrominance 17 of Annex K, divided by the quality.
+    EXPECT_EQ(JpegTableHeads(ReadFile(dir_ / "q1.jpg")), (std::vector<int>{16, 17}));
+    EXPECT_EQ(JpegTableHeads(ReadFile(dir_ / "q4.jpg")), (std::vector<int>{4, 4}));
+    EXPECT_EQ(JpegTableHeads(ReadFile(dir_ / "q1-again.jpg")), (std::vector<int>{16, 17}));
+    ZAVDestroyObject(other);
+    // A new object saves with 2.0.
+    ZAVImageObject *fresh = ZAVCreateObject();
+    ASSERT_EQ(ZAVSaveImageUtf8(fresh, (dir_ / "q2.jpg").c_str(), p.data.data(), 16, 16, 8, 3), 0);
+    EXPECT_EQ(JpegTableHeads(ReadFile(dir_ / "q2.jpg")), (std::vector<int>{8, 9}));
+    ZAVDestroyObject(fresh);
+}
+
+TEST_F(Files, EveryFormatRoundTripsAndJpegNamesChooseTheJpegWriter) {
+    for (int channels : {1, 3}) {
+        const Picture p = Pattern(11, 6, channels);
+        for (const char *name : {"a.ras", "a.SR", "a.tif", "a.tiff"}) {
+            ASSERT_EQ(Save(dir_ / name, p), 0) << name;
+            ExpectLoads(dir_ / name, p);
+        }
+    }
+    const Picture p = Pattern(11, 6, 3);
+    ASSERT_EQ(Save(dir_ / "OUT.JPG", p), 0);
+    EXPECT_EQ(Head(dir_ / "OUT.JPG", 3), "\xFF\xD8\xFF");
+    ASSERT_EQ(Save(dir_ / "out.jpg~", p), 0);
+    EXPECT_EQ(Head(dir_ / "out.jpg~", 3), "\xFF\xD8\xFF");
+    EXPECT_EQ(Save(dir_ / "out.jpg.tmp", p), 1);
+    EXPECT_FALSE(FileExists(dir_ / "out.jpg.tmp"));
+    // A JPEG file named like a bitmap loads as a JPEG.
+    ASSERT_EQ(rename((dir_ / "OUT.JPG").c_str(), (dir_ / "picture.bmp").c_str()), 0);
+    ZAVImageStruct r{};
+    ASSERT_EQ(ZAVLoadImageUtf8(obj_, (dir_ / "picture.bmp").c_str(), &r), 0);
+    EXPECT_EQ(r.width, 11);
+    EXPECT_EQ(r.height, 6);
+    Release(&r);
+}
+
+TEST(FileStatusText, GivesAShortTextForEveryCode) {
+    EXPECT_STREQ(ZAVFileStatusText(ZAV_FILE_OK), "ok");
+    EXPECT_STREQ(ZAVFileStatusText(ZAV_FILE_NOT_FOUND), "file not found");
+    EXPECT_STREQ(ZAVFileStatusText(ZAV_FILE_UNSUPPORTED), "unsupported format");
+    EXPECT_STREQ(ZAVFileStatusText(ZAV_FILE_TOO_LARGE), "would exceed 1 GiB");
+    EXPECT_STREQ(ZAVFileStatusText(ZAV_FILE_NAME_REFUSED + '?'), "name refused: contains '?'");
+    EXPECT_STREQ(ZAVFileStatusText(-5), "unknown status");
+    for (int32_t s = ZAV_FILE_OK; s <= ZAV_FILE_NO_RECORD; ++s) {
+        EXPECT_STRNE(ZAVFileStatusText(s), "unknown status") << s;
+    }
+}
+
+}  // namespace
