@@ -21,3 +21,6 @@ cmake --build build/sanitize -j"$jobs"
 ctest --test-dir build/sanitize --output-on-failure -j"$jobs"
 
 echo "== all tests passed"
+
+echo "== fuzzing (FUZZ_SECONDS=${FUZZ_SECONDS:-30} per target)"
+./scripts/fuzz.sh
