@@ -299,6 +299,7 @@ TEST(SunRasterInterop, WeReadPnmtorastFiles) {
                                 " > " + dir.File("x.ras")));
             const Decoded d = Decode(Sun(), ReadFile(dir.File("x.ras")));
             ASSERT_TRUE(d.ok()) << flag << " " << p.width;
+            EXPECT_EQ(d.info.color, p.channels == 3) << flag << " " << p.width;
             EXPECT_TRUE(SamePixels(d.picture, want)) << flag << " " << p.width;
         }
     }

@@ -120,6 +120,7 @@ CodecStatus SunRasterReader::ReadHeader(ImageInfo *info) {
     }
 
     has_map_ = false;
+    bool gray_map = true;  // a map of gray levels only still makes a gray picture
     std::memset(map_, 0, sizeof map_);
     if (map_type == kMapEqualRgb && map_length > 0 && depth_ <= 8) {
         const uint32_t entries = map_length / 3;
@@ -133,6 +134,9 @@ CodecStatus SunRasterReader::ReadHeader(ImageInfo *info) {
             map_[i][0] = planes[2 * entries + i];
         }
         has_map_ = true;
+        for (uint32_t i = 0; i < entries; ++i) {
+            gray_map = gray_map && map_[i][0] == map_[i][1] && map_[i][1] == map_[i][2];
+        }
     }
     // A map at depths above 8 has no use and is skipped, as is a map of type "none" that still
     // gives a length.
@@ -142,7 +146,7 @@ CodecStatus SunRasterReader::ReadHeader(ImageInfo *info) {
 
     info->width = static_cast<int32_t>(width_);
     info->height = static_cast<int32_t>(height_);
-    info->color = depth_ > 8 || has_map_;
+    info->color = depth_ > 8 || (has_map_ && !gray_map);
     header_read_ = true;
     return CodecStatus::kOk;
 }

@@ -285,10 +285,10 @@ CodecStatus TiffReader::ReadThroughRgba(uint8_t *bgr, std::size_t step) {
         band = static_cast<uint32_t>(
             std::min<uint64_t>(uint64_t{unit} * std::max<uint64_t>(units, 1), height_));
     }
-    std::vector<uint32_t> raster;
-    try {
-        raster.resize(std::size_t{width_} * band);
-    } catch (const std::bad_alloc &) {
+    // Left uncleared: libtiff writes every pixel of a band it decodes, and pages of a band that
+    // is never reached (damaged data) are never touched.
+    std::unique_ptr<uint32_t[]> raster(new (std::nothrow) uint32_t[std::size_t{width_} * band]);
+    if (!raster) {
         TIFFRGBAImageEnd(&image);
         return CodecStatus::kNoMemory;
     }
@@ -296,12 +296,12 @@ CodecStatus TiffReader::ReadThroughRgba(uint8_t *bgr, std::size_t step) {
         const uint32_t rows = std::min(band, height_ - y0);
         image.row_offset = static_cast<int>(y0);
         image.col_offset = 0;
-        if (!TIFFRGBAImageGet(&image, raster.data(), width_, rows) || file_.errors > 0) {
+        if (!TIFFRGBAImageGet(&image, raster.get(), width_, rows) || file_.errors > 0) {
             TIFFRGBAImageEnd(&image);
             return Failure();
         }
         for (uint32_t r = 0; r < rows; ++r) {
-            const uint32_t *s = raster.data() + std::size_t{r} * width_;
+            const uint32_t *s = raster.get() + std::size_t{r} * width_;
             uint8_t *d = bgr + (std::size_t{y0} + r) * step;
             for (uint32_t x = 0; x < width_; ++x, d += 3) {
                 d[0] = static_cast<uint8_t>(TIFFGetB(s[x]));
