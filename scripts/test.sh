@@ -29,3 +29,6 @@ cmake --build build/tsan -j"$jobs" --target caption_thread_test
 TSAN_OPTIONS="halt_on_error=1" ./build/tsan/tests/caption_thread_test
 
 echo "== all tests passed"
+
+echo "== fuzzing (FUZZ_SECONDS=${FUZZ_SECONDS:-30} per target)"
+./scripts/fuzz.sh

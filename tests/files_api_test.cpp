@@ -187,6 +187,17 @@ TEST_F(Files, BackslashesAndSlashesNameTheSameFile) {
     ExpectLoads(backslashed, p);
 }
 
+TEST_F(Files, TheSecondByteOfADoubleByteCharacterIsCheckedOnItsOwn) {
+    // Shift JIS 0x95 0x5C: the second byte is taken as a folder separator.
+    ASSERT_EQ(mkdir((dir_ / "\x95").c_str(), 0755), 0);
+    const Picture p = Pattern(2, 2, 3);
+    ASSERT_EQ(Save(dir_ / "\x95\x5Cpicture.bmp", p), 0);
+    EXPECT_TRUE(FileExists(dir_ / "\x95/picture.bmp"));
+    // 0x83 0x7C: the second byte is a vertical bar and refuses the name.
+    EXPECT_EQ(Save(dir_ / "\x83\x7C.bmp", p), 1);
+    EXPECT_EQ(ZAVGetFileStatus(obj_), ZAV_FILE_NAME_REFUSED + '|');
+}
+
 TEST_F(Files, Utf16NamesAreSavedUnderTheirUtf8Form) {
     const Picture p = Pattern(3, 3, 3);
     const std::u16string wide = Utf16(dir_.path() + "/") + u"\u4E2D\u6587 \u00E9.bmp";

@@ -133,6 +133,23 @@ TEST(PnmReader, ReadsPixmapsAsBlueGreenRed) {
     EXPECT_EQ(d.At(0, 0), (Color{(255 + 3) / 7, 0, 255}));
 }
 
+TEST(PnmReader, ReadsRawPixmapsOfEveryWidthExactly) {
+    for (int width = 1; width <= 40; ++width) {
+        std::string file = "P6 " + std::to_string(width) + " 2 255\n";
+        for (int i = 0; i < width * 2 * 3; ++i) {
+            file.push_back(static_cast<char>(i * 11 + width));
+        }
+        const Decoded d = Decode(file);
+        ASSERT_EQ(d.status, CodecStatus::kOk) << width;
+        for (int i = 0; i < width * 2; ++i) {
+            const auto *rgb =
+                reinterpret_cast<const uint8_t *>(file.data() + file.size() - width * 6 + 3 * i);
+            EXPECT_EQ(d.At(i % width, i / width), (Color{rgb[2], rgb[1], rgb[0]}))
+                << "width " << width << " pixel " << i;
+        }
+    }
+}
+
 TEST(PnmReader, ReadsTwoByteSamplesAboveMaxval255) {
     const std::string file = std::string("P5 2 1 1000\n") + '\x03' + '\xE8' + '\x01' + '\xF4';
     const Decoded d = Decode(file);

@@ -1,0 +1,212 @@
+// Loading and saving 1920 x 1080 pictures in each format, side by side with OpenCV's imread and
+// imwrite on the same files, in one run. The summary at the end gives our time over OpenCV's.
+#include <stdlib.h>
+#include <unistd.h>
+
+#include <cstdint>
+#include <cstdio>
+#include <filesystem>
+#include <map>
+#include <string>
+#include <vector>
+
+#include <benchmark/benchmark.h>
+#include <opencv2/core.hpp>
+#include <opencv2/imgcodecs.hpp>
+
+#include "imaging/aligned_alloc.h"
+#include "imaging/image_component.h"
+
+namespace {
+
+constexpr int kWidth = 1920;
+constexpr int kHeight = 1080;
+
+struct Format {
+    const char *name;
+    const char *loadFile;  // written by OpenCV, read by both
+    const char *saveFile;  // written by both
+    std::vector<int> loadParams;
+    std::vector<int> saveParams;
+    double loadGoal;  // our time over OpenCV's, at most
+    double saveGoal;  // 0: no goal
+};
+
+const std::vector<Format> &Formats() {
+    static const std::vector<Format> formats = {
+        {"bmp", "in.bmp", "out.bmp", {}, {}, 0.5, 0},
+        {"ppm",
+         "in.ppm",
+         "out.ppm",
+         {cv::IMWRITE_PXM_BINARY, 1},
+         {cv::IMWRITE_PXM_BINARY, 0},
+         0.5,
+         0},
+        {"ras", "in.ras", "out.ras", {}, {}, 0.5, 0},
+        {"jpg",
+         "in.jpg",
+         "out.jpg",
+         {cv::IMWRITE_JPEG_QUALITY, 90},
+         {cv::IMWRITE_JPEG_QUALITY, 90},
+         1.0,
+         1.0},
+        {"tif",
+         "in.tif",
+         "out.tif",
+         {cv::IMWRITE_TIFF_COMPRESSION, 1},
+         {cv::IMWRITE_TIFF_COMPRESSION, 1},
+         1.0,
+         0},
+    };
+    return formats;
+}
+
+// A picture with gradients, edges and some noise, so that JPEG has real work to do.
+cv::Mat TestPicture() {
+    cv::Mat picture(kHeight, kWidth, CV_8UC3);
+    uint32_t seed = 12345;
+    for (int y = 0; y < kHeight; ++y) {
+        uint8_t *row = picture.ptr<uint8_t>(y);
+        for (int x = 0; x < kWidth; ++x) {
+            seed = seed * 1664525u + 1013904223u;
+            const int noise = static_cast<int>(seed >> 28) - 8;
+            const bool edge = ((x / 64) + (y / 48)) % 2 == 0;
+            row[3 * x] = cv::saturate_cast<uint8_t>(x * 255 / kWidth + noise);
+            row[3 * x + 1] = cv::saturate_cast<uint8_t>(y * 255 / kHeight + noise);
+            row[3 * x + 2] = cv::saturate_cast<uint8_t>((edge ? 200 : 40) + noise);
+        }
+    }
+    return picture;
+}
+
+class Workspace {
+  public:
+    Workspace() {
+        char pattern[] = "/tmp/zavbench.XXXXXX";
+        dir_ = mkdtemp(pattern) != nullptr ? pattern : "/tmp";
+        picture_ = TestPicture();
+        for (const Format &f : Formats()) {
+            cv::imwrite(Path(f.loadFile), picture_, f.loadParams);
+        }
+    }
+    ~Workspace() { std::filesystem::remove_all(dir_); }
+    std::string Path(const std::string &name) const { return dir_ + "/" + name; }
+    const cv::Mat &Picture() const { return picture_; }
+
+  private:
+    std::string dir_;
+    cv::Mat picture_;
+};
+
+Workspace &Files() {
+    static Workspace workspace;
+    return workspace;
+}
+
+void BM_LoadOurs(benchmark::State &state, const Format *f) {
+    zav::ImageComponent component;
+    const std::string path = Files().Path(f->loadFile);
+    for (auto _ : state) {
+        ZAVImageStruct record{};
+        if (component.ZAVLoadImagePath(path.c_str(), &record) != 0) {
+            state.SkipWithError("load failed");
+            break;
+        }
+        benchmark::DoNotOptimize(record.data);
+        zav::AlignedFree(record.data);
+    }
+}
+
+void BM_LoadOpenCv(benchmark::State &state, const Format *f) {
+    const std::string path = Files().Path(f->loadFile);
+    for (auto _ : state) {
+        cv::Mat m = cv::imread(path, cv::IMREAD_COLOR);
+        if (m.empty()) {
+            state.SkipWithError("imread failed");
+            break;
+        }
+        benchmark::DoNotOptimize(m.data);
+    }
+}
+
+void BM_SaveOurs(benchmark::State &state, const Format *f) {
+    zav::ImageComponent component;
+    const std::string path = Files().Path(std::string("ours-") + f->saveFile);
+    const cv::Mat &p = Files().Picture();  // 1920 * 3 bytes a row: already padded to 4
+    for (auto _ : state) {
+        if (component.ZAVSaveImagePath(path.c_str(), p.data, p.cols, p.rows, 8, 3) != 0) {
+            state.SkipWithError("save failed");
+            break;
+        }
+    }
+}
+
+void BM_SaveOpenCv(benchmark::State &state, const Format *f) {
+    const std::string path = Files().Path(std::string("opencv-") + f->saveFile);
+    for (auto _ : state) {
+        if (!cv::imwrite(path, Files().Picture(), f->saveParams)) {
+            state.SkipWithError("imwrite failed");
+            break;
+        }
+    }
+}
+
+// Prints every run as usual and keeps the times for the summary.
+class RatioReporter : public benchmark::ConsoleReporter {
+  public:
+    void ReportRuns(const std::vector<Run> &runs) override {
+        ConsoleReporter::ReportRuns(runs);
+        for (const Run &run : runs) {
+            if (!run.error_occurred && run.run_type == Run::RT_Iteration) {
+                times_[run.benchmark_name()] = run.GetAdjustedRealTime();
+            }
+        }
+    }
+    void PrintSummary() const {
+        std::printf("\nour time / OpenCV's time (1920 x 1080, BGR)\n");
+        for (const Format &f : Formats()) {
+            Line("load", f.name, f.loadGoal);
+            Line("save", f.name, f.saveGoal);
+        }
+    }
+
+  private:
+    void Line(const char *what, const char *name, double goal) const {
+        const std::string key = std::string(what) + "/" + name;
+        const auto ours = times_.find(key + "/ours");
+        const auto theirs = times_.find(key + "/opencv");
+        if (ours == times_.end() || theirs == times_.end() || theirs->second <= 0) {
+            return;
+        }
+        const double ratio = ours->second / theirs->second;
+        std::printf("  %-10s %6.2f", key.c_str(), ratio);
+        if (goal > 0) {
+            std::printf("   goal <= %.2f: %s", goal, ratio <= goal ? "met" : "MISSED");
+        }
+        std::printf("\n");
+    }
+    std::map<std::string, double> times_;
+};
+
+}  // namespace
+
+int main(int argc, char **argv) {
+    for (const Format &f : Formats()) {
+        const std::string name = f.name;
+        benchmark::RegisterBenchmark(("load/" + name + "/ours").c_str(), BM_LoadOurs, &f)
+            ->Unit(benchmark::kMillisecond);
+        benchmark::RegisterBenchmark(("load/" + name + "/opencv").c_str(), BM_LoadOpenCv, &f)
+            ->Unit(benchmark::kMillisecond);
+        benchmark::RegisterBenchmark(("save/" + name + "/ours").c_str(), BM_SaveOurs, &f)
+            ->Unit(benchmark::kMillisecond);
+        benchmark::RegisterBenchmark(("save/" + name + "/opencv").c_str(), BM_SaveOpenCv, &f)
+            ->Unit(benchmark::kMillisecond);
+    }
+    benchmark::Initialize(&argc, argv);
+    Files();
+    RatioReporter reporter;
+    benchmark::RunSpecifiedBenchmarks(&reporter);
+    reporter.PrintSummary();
+    benchmark::Shutdown();
+    return 0;
+}

@@ -1,0 +1,7 @@
+// Fuzzes the Windows bitmap reader.
+#include "fuzz/fuzz_reader_harness.h"
+#include "imaging/codecs/filters.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
+    return zav::FuzzReader(zav::BmpFormatFilter(), data, size);
+}
