@@ -19,11 +19,12 @@ const char *FileStatusText(int32_t status) noexcept {
         case ZAV_FILE_READ_FAILED:
             return "not a readable file";
         case ZAV_FILE_UNKNOWN_FORMAT:
-            return "unknown format";
+            return "unsupported format: not BMP, JPEG, Sun raster, PBM/PGM/PPM or TIFF";
         case ZAV_FILE_UNKNOWN_EXTENSION:
-            return "no format for this extension";
+            return "unsupported format: the extension is none of bmp dib jpg jpeg jpe sr ras pbm pgm ppm "
+                   "tif tiff";
         case ZAV_FILE_UNSUPPORTED:
-            return "unsupported format";
+            return "unsupported format variant";
         case ZAV_FILE_CORRUPT:
             return "corrupt data";
         case ZAV_FILE_TRUNCATED:

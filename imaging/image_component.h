@@ -63,6 +63,11 @@ class ImageComponent {
   private:
     std::string m_fontPath;  // used in place of the default font file when m_hasFontPath
     bool m_hasFontPath = false;
+
+    // What a file holds, from its header alone (name rules as for loading).
+  public:
+    int32_t ZAVProbeImageFileUtf8(const char *imageFileName, const char **format, int32_t *width,
+                                  int32_t *height);
 };
 
 }  // namespace zav

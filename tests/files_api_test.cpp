@@ -483,7 +483,7 @@ TEST_F(Files, EveryFormatRoundTripsAndJpegNamesChooseTheJpegWriter) {
 TEST(FileStatusText, GivesAShortTextForEveryCode) {
     EXPECT_STREQ(ZAVFileStatusText(ZAV_FILE_OK), "ok");
     EXPECT_STREQ(ZAVFileStatusText(ZAV_FILE_NOT_FOUND), "file not found");
-    EXPECT_STREQ(ZAVFileStatusText(ZAV_FILE_UNSUPPORTED), "unsupported format");
+    EXPECT_STREQ(ZAVFileStatusText(ZAV_FILE_UNSUPPORTED), "unsupported format variant");
     EXPECT_STREQ(ZAVFileStatusText(ZAV_FILE_TOO_LARGE), "would exceed 1 GiB");
     EXPECT_STREQ(ZAVFileStatusText(ZAV_FILE_NAME_REFUSED + '?'), "name refused: contains '?'");
     EXPECT_STREQ(ZAVFileStatusText(-5), "unknown status");

@@ -210,6 +210,14 @@ ZAV_API int32_t ZAVPutTextToImageUtf8(ZAVImageObject *obj, const ZAVImageStruct 
  * (face 0); NULL restores that literal path. Returns 0. */
 ZAV_API int32_t ZAVSetFontPath(ZAVImageObject *obj, const char *path);
 
+/* Tells what an image file holds without decoding its pixels: *format gets the format's static
+ * description (for example "Windows bitmap (*.bmp;*.dib)"), *width and *height its size. Same name
+ * rules as ZAVLoadImageUtf8. Returns 0, or 1 when the file is not one the library can load (the
+ * reason is in ZAVGetFileStatus); the outputs are then untouched. A file whose header reads well
+ * may still fail to load when its pixel data are damaged. */
+ZAV_API int32_t ZAVProbeImageFileUtf8(ZAVImageObject *obj, const char *imageFileName,
+                                      const char **format, int32_t *width, int32_t *height);
+
 #ifdef __cplusplus
 }
 #endif

@@ -63,6 +63,12 @@ class ArgReader {
 // The result of one file step: empty when it worked, else the reason ("file not found", ...).
 struct FileError {
     std::string reason;
+    std::string output;  // the output file the reason concerns; empty when it is the input
+
+    // "IN: reason", or "OUT: reason" when it concerns the output.
+    std::string Describe(const std::string &input) const {
+        return (output.empty() ? input : output) + ": " + reason;
+    }
 };
 
 // An image loaded or created by the library, released when it goes out of scope.

@@ -154,7 +154,7 @@ int RunAnnotate(int argc, char **argv) {
         Object obj;
         const std::string out = output.empty() ? OutputName(files[0], outDir, format) : output;
         if (auto error = ProcessFile(obj.get(), files[0], out, steps)) {
-            PrintError(files[0] + ": " + error->reason);
+            PrintError(error->Describe(files[0]));
             return kExitFailed;
         }
         return kExitOk;
@@ -169,7 +169,8 @@ int RunAnnotate(int argc, char **argv) {
         for (std::size_t i = next++; i < files.size(); i = next++) {
             const std::string out = OutputName(files[i], outDir, format);
             results[i] = ProcessFile(obj.get(), files[i], out, steps);
-            progress.Finished(files[i], !results[i], results[i] ? results[i]->reason : out);
+            progress.Finished(files[i], !results[i],
+                              results[i] ? results[i]->Describe(files[i]) : out);
         }
     };
     std::vector<std::thread> threads;
@@ -188,8 +189,7 @@ int RunAnnotate(int argc, char **argv) {
     for (const auto &r : results) {
         if (r) {
             ++failed;
-            ++reasons[r->reason.substr(
-                r->reason.rfind(": ") == std::string::npos ? 0 : r->reason.rfind(": ") + 2)];
+            ++reasons[r->reason];
         }
     }
     std::printf("annotate: %zu succeeded, %zu failed\n", files.size() - failed, failed);
@@ -198,7 +198,7 @@ int RunAnnotate(int argc, char **argv) {
     }
     for (std::size_t i = 0; i < files.size(); ++i) {
         if (results[i]) {
-            std::printf("  failed: %s: %s\n", files[i].c_str(), results[i]->reason.c_str());
+            std::printf("  failed: %s\n", results[i]->Describe(files[i]).c_str());
         }
     }
     return failed == 0 ? kExitOk : kExitFailed;

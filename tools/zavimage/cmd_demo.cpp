@@ -113,7 +113,7 @@ int RunDemo(int argc, char **argv) {
 
     const char *caption = "视频监控 Camera 1 12:34:56";
     if (ZAVPutTextToImageUtf8(obj.get(), &rec, caption, 10, 40, 2, 24.0f, 0.1f, 0.0f) != 0) {
-        report("captioned the picture", FileError{"no font could be opened"});
+        report("captioned the picture", FileError{"no font could be opened", {}});
     } else {
         std::printf("  captioned \"%s\" in red at (10, 40), 24 px\n", caption);
     }

@@ -53,7 +53,7 @@ int RunSingle(const char *help, Needs needs, bool flip, int argc, char **argv) {
     }
     Object obj;
     if (auto error = ProcessFile(obj.get(), positional[0], positional[1], steps)) {
-        PrintError(positional[0] + ": " + error->reason);
+        PrintError(error->Describe(positional[0]));
         return kExitFailed;
     }
     return kExitOk;

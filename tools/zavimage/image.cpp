@@ -37,7 +37,7 @@ std::optional<FileError> Image::Load(const std::string &path) {
     Reset();
     ZAVImageStruct loaded{};
     if (ZAVLoadImageUtf8(obj_, path.c_str(), &loaded) != 0) {
-        return FileError{LastFileError(obj_)};
+        return FileError{LastFileError(obj_), {}};
     }
     record_ = loaded;
     return std::nullopt;
@@ -46,7 +46,7 @@ std::optional<FileError> Image::Load(const std::string &path) {
 std::optional<FileError> Image::Save(const std::string &path) const {
     if (ZAVSaveImageUtf8(obj_, path.c_str(), record_.data, record_.width, record_.height,
                          record_.depth, record_.channels) != 0) {
-        return FileError{LastFileError(obj_)};
+        return FileError{LastFileError(obj_), {}};
     }
     return std::nullopt;
 }

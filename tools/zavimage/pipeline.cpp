@@ -15,7 +15,7 @@ std::optional<FileError> ApplySteps(ZAVImageObject *obj, Image &image, const Ste
         if (created.data == nullptr) {
             ZAVImageStruct *p = &created;
             ZAVReleaseImage(obj, &p);
-            return FileError{"would exceed 1 GiB"};
+            return FileError{"would exceed 1 GiB", {}};
         }
         scaled.Record() = created;
         ZAVReSizeImage(obj, &rec, &scaled.Record());
@@ -26,7 +26,7 @@ std::optional<FileError> ApplySteps(ZAVImageObject *obj, Image &image, const Ste
         const Caption &c = *steps.caption;
         if (ZAVPutTextToImageUtf8(obj, &out, c.text.c_str(), c.at.x, c.at.y, c.color, c.size,
                                   c.space, 0.0f) != 0) {
-            return FileError{"no font could be opened for the caption"};
+            return FileError{"no font could be opened for the caption", {}};
         }
     }
     for (const ZAVImageRect &box : steps.boxes) {
@@ -48,7 +48,7 @@ std::optional<FileError> ProcessFile(ZAVImageObject *obj, const std::string &in,
         return error;
     }
     if (auto error = image.Save(out)) {
-        return FileError{out + ": " + error->reason};
+        return FileError{error->reason, out};
     }
     return std::nullopt;
 }

@@ -29,8 +29,7 @@ struct Steps {
 // Applies the steps after the load and before the save. Returns a reason on failure.
 std::optional<FileError> ApplySteps(ZAVImageObject *obj, Image &image, const Steps &steps);
 
-// Loads `in`, applies the steps and saves `out`, with one object. Returns a reason on failure,
-// prefixed with the file it concerns when that is the output.
+// Loads `in`, applies the steps and saves `out`, with one object. Returns a reason on failure.
 std::optional<FileError> ProcessFile(ZAVImageObject *obj, const std::string &in,
                                      const std::string &out, const Steps &steps);
 

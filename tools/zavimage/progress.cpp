@@ -16,12 +16,16 @@ void Progress::Finished(const std::string &name, bool ok, const std::string &det
     if (terminal_) {
         if (!ok) {
             // Failures stay on screen above the bar.
-            std::fprintf(out_, "\r\033[Kzavimage: %s: %s\n", name.c_str(), detail.c_str());
+            std::fprintf(out_, "\r\033[Kzavimage: %s\n", detail.c_str());
         }
         DrawBar(name);
     } else {
-        std::fprintf(out_, "[%zu/%zu] %s %s%s%s\n", done_, total_, ok ? "ok" : "FAILED",
-                     name.c_str(), ok ? " -> " : ": ", detail.c_str());
+        if (ok) {
+            std::fprintf(out_, "[%zu/%zu] ok %s -> %s\n", done_, total_, name.c_str(),
+                         detail.c_str());
+        } else {
+            std::fprintf(out_, "[%zu/%zu] FAILED %s\n", done_, total_, detail.c_str());
+        }
     }
     std::fflush(out_);
 }

@@ -12,7 +12,8 @@ class Progress {
   public:
     // `out` is where progress goes (standard error); a bar is drawn when it is a terminal.
     Progress(std::size_t total, std::FILE *out);
-    // One item finished: `ok` tells how, `detail` is the output name or the failure reason.
+    // One item finished: `ok` tells how; `detail` is the output name, or the failure as
+    // "FILE: reason".
     void Finished(const std::string &name, bool ok, const std::string &detail);
     // Clears the bar, if one is shown.
     void End();
