@@ -1,6 +1,7 @@
 #!/bin/sh
-# Installs what is missing, builds, and runs every test: a plain build, then the same tests under
-# AddressSanitizer and UndefinedBehaviorSanitizer.
+# Installs what is missing, builds, and runs every test: a plain build (with the Wine COM server
+# tests), the same tests under AddressSanitizer and UndefinedBehaviorSanitizer, the caption threads
+# under ThreadSanitizer, and a short libFuzzer run of every reader.
 set -eu
 cd "$(dirname "$0")/.."
 ./scripts/setup.sh
@@ -28,7 +29,7 @@ cmake -S . -B build/tsan -DCMAKE_BUILD_TYPE=Debug -DZAV_WERROR=ON \
 cmake --build build/tsan -j"$jobs" --target caption_thread_test
 TSAN_OPTIONS="halt_on_error=1" ./build/tsan/tests/caption_thread_test
 
-echo "== all tests passed"
-
 echo "== fuzzing (FUZZ_SECONDS=${FUZZ_SECONDS:-30} per target)"
 ./scripts/fuzz.sh
+
+echo "== all tests passed"
