@@ -48,20 +48,18 @@ if [ -n "$missing" ]; then
     rm -f "$log"
 fi
 
-# A UTF-8 Chinese locale for the Wine tests: under LANG=zh_CN.UTF-8 Wine's ANSI code page is 936.
-if ! locale -a 2>/dev/null | grep -qix 'zh_CN.utf8'; then
-    # localedef exits non-zero for mere warnings: check the result rather than the exit code
-    $SUDO localedef -i zh_CN -f UTF-8 zh_CN.UTF-8 >/dev/null 2>&1 || true
-    if ! locale -a 2>/dev/null | grep -qix 'zh_CN.utf8'; then
-        echo "setup: could not generate the zh_CN.UTF-8 locale" >&2
+# ensure_locale NAME CHARSET LOCALE: generates LOCALE (e.g. zh_CN.UTF-8) when `locale -a` lacks it.
+ensure_locale() {
+    if ! locale -a 2>/dev/null | grep -qix "$1"; then
+        # localedef exits non-zero for mere warnings: check the result rather than the exit code
+        $SUDO localedef -i zh_CN -f "$2" "$3" >/dev/null 2>&1 || true
+        if ! locale -a 2>/dev/null | grep -qix "$1"; then
+            echo "setup: could not generate the $3 locale" >&2
+        fi
     fi
-fi
+}
 
-# A GBK locale for the caption tests (text in a double-byte code page); they skip without it.
-if ! locale -a 2>/dev/null | grep -qix 'zh_CN.gbk'; then
-    # localedef exits non-zero for mere warnings: check the result rather than the exit code
-    $SUDO localedef -i zh_CN -f GBK zh_CN.GBK >/dev/null 2>&1 || true
-    if ! locale -a 2>/dev/null | grep -qix 'zh_CN.gbk'; then
-        echo "setup: could not generate the zh_CN.GBK locale" >&2
-    fi
-fi
+# Under LANG=zh_CN.UTF-8 Wine's ANSI code page is 936: the Wine tests use it.
+ensure_locale zh_CN.utf8 UTF-8 zh_CN.UTF-8
+# Text in a double-byte code page for the caption tests (they skip without it).
+ensure_locale zh_CN.gbk GBK zh_CN.GBK
