@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "imaging/codecs/sun_raster_format.h"
+#include "imaging/codecs/swap_red_blue.h"
 
 namespace zav {
 namespace {
@@ -177,16 +178,30 @@ void SunRasterReader::ConvertRow(const uint8_t *src, uint8_t *dst) const {
                 }
             }
             break;
+        case 24:
+            // The standard type stores blue first, as the buffer does; the RGB type red first.
+            if (type_ == kTypeRgb) {
+                SwapRedBlue(src, dst, w);
+            } else {
+                std::memcpy(dst, src, std::size_t{w} * 3);
+            }
+            break;
         default: {
-            // 24 bits, or 32 bits with a leading pad byte; the RGB type stores red first.
-            const std::size_t bytes = depth_ / 8;
-            const std::size_t lead = bytes - 3;
+            // 32 bits: a pad byte, then the three samples in the order of the 24-bit layout.
             const bool rgb = type_ == kTypeRgb;
-            for (uint32_t x = 0; x < w; ++x) {
-                const uint8_t *s = src + bytes * x + lead;
-                dst[3 * x] = rgb ? s[2] : s[0];
-                dst[3 * x + 1] = s[1];
-                dst[3 * x + 2] = rgb ? s[0] : s[2];
+            const uint8_t *s = src + 1;
+            if (rgb) {
+                for (uint32_t x = 0; x < w; ++x, s += 4) {
+                    dst[3 * x] = s[2];
+                    dst[3 * x + 1] = s[1];
+                    dst[3 * x + 2] = s[0];
+                }
+            } else {
+                for (uint32_t x = 0; x < w; ++x, s += 4) {
+                    dst[3 * x] = s[0];
+                    dst[3 * x + 1] = s[1];
+                    dst[3 * x + 2] = s[2];
+                }
             }
             break;
         }
