@@ -64,15 +64,18 @@ class RunLengthStream {
 
 class SunRasterReader final : public ImageReader {
   public:
-    explicit SunRasterReader(std::span<const uint8_t> file) : file_(file) {}
+    SunRasterReader(std::span<const uint8_t> file, uint64_t file_size)
+        : file_(file), file_size_(file_size) {}
 
     CodecStatus ReadHeader(ImageInfo *info) override;
     CodecStatus ReadData(uint8_t *bgr, std::size_t step) override;
+    bool FindPlainRows(PlainRows *rows) const override;
 
   private:
     void ConvertRow(const uint8_t *src, uint8_t *dst) const;
 
-    std::span<const uint8_t> file_;
+    std::span<const uint8_t> file_;  // the file, or its head
+    uint64_t file_size_;
     bool header_read_ = false;
     uint32_t width_ = 0;
     uint32_t height_ = 0;
@@ -116,7 +119,7 @@ CodecStatus SunRasterReader::ReadHeader(ImageInfo *info) {
     if (map_type != kMapNone && map_type != kMapEqualRgb) {
         return CodecStatus::kUnsupported;
     }
-    if (map_length > file_.size() - kHeaderBytes) {
+    if (map_length > file_size_ - kHeaderBytes) {
         return CodecStatus::kTruncated;
     }
 
@@ -124,6 +127,9 @@ CodecStatus SunRasterReader::ReadHeader(ImageInfo *info) {
     bool gray_map = true;  // a map of gray levels only still makes a gray picture
     std::memset(map_, 0, sizeof map_);
     if (map_type == kMapEqualRgb && map_length > 0 && depth_ <= 8) {
+        if (map_length > file_.size() - kHeaderBytes) {
+            return CodecStatus::kTruncated;  // only a head was given
+        }
         const uint32_t entries = map_length / 3;
         if (map_length % 3 != 0 || entries > (uint32_t{1} << depth_)) {
             return CodecStatus::kCorrupt;
@@ -208,8 +214,21 @@ void SunRasterReader::ConvertRow(const uint8_t *src, uint8_t *dst) const {
     }
 }
 
+bool SunRasterReader::FindPlainRows(PlainRows *rows) const {
+    // 24-bit rows of the standard (and old) type are blue, green, red.
+    if (!header_read_ || depth_ != 24 || (type_ != kTypeStandard && type_ != kTypeOld) ||
+        row_bytes_ > (file_size_ - data_offset_) / height_) {
+        return false;
+    }
+    rows->offset = data_offset_;
+    rows->fileStep = row_bytes_;
+    rows->bottomUp = false;
+    return true;
+}
+
 CodecStatus SunRasterReader::ReadData(uint8_t *bgr, std::size_t step) {
-    if (!header_read_ || bgr == nullptr || step < std::size_t{width_} * 3) {
+    if (!header_read_ || bgr == nullptr || step < std::size_t{width_} * 3 ||
+        file_.size() != file_size_) {
         return CodecStatus::kCorrupt;
     }
     const uint8_t *data = file_.data() + data_offset_;
@@ -245,7 +264,12 @@ CodecStatus SunRasterReader::ReadData(uint8_t *bgr, std::size_t step) {
 }  // namespace
 
 std::unique_ptr<ImageReader> NewSunRasterReader(std::span<const uint8_t> file) {
-    return std::unique_ptr<ImageReader>(new (std::nothrow) SunRasterReader(file));
+    return std::unique_ptr<ImageReader>(new (std::nothrow) SunRasterReader(file, file.size()));
+}
+
+std::unique_ptr<ImageReader> NewSunRasterHeadReader(std::span<const uint8_t> head,
+                                                    uint64_t file_size) {
+    return std::unique_ptr<ImageReader>(new (std::nothrow) SunRasterReader(head, file_size));
 }
 
 }  // namespace zav
