@@ -71,8 +71,52 @@ inline void FuzzHeadReader(const ImageFormatFilter &filter, const uint8_t *data,
     }
 }
 
+// The input as a file read on request, for readers that read through a source.
+class SpanSource final : public FileSource {
+  public:
+    explicit SpanSource(std::span<const uint8_t> bytes) : bytes_(bytes) {}
+    uint64_t Size() const override { return bytes_.size(); }
+    int64_t ReadAt(uint64_t offset, void *dst, std::size_t size) override {
+        if (offset >= bytes_.size()) {
+            return 0;
+        }
+        const std::size_t n = std::min<uint64_t>(size, bytes_.size() - offset);
+        std::memcpy(dst, bytes_.data() + offset, n);
+        return static_cast<int64_t>(n);
+    }
+
+  private:
+    std::span<const uint8_t> bytes_;
+};
+
+inline void DecodeAll(ImageReader &reader) {
+    ImageInfo info;
+    if (reader.ReadHeader(&info) != CodecStatus::kOk) {
+        return;
+    }
+    if (info.width < 1 || info.height < 1 || !FitsDecodeLimit(info.width, info.height)) {
+        std::abort();  // a header step may only succeed within the limit
+    }
+    if (int64_t{info.width} * info.height > kFuzzMaxPixels) {
+        return;
+    }
+    const std::size_t step = (static_cast<std::size_t>(info.width) * 3 + 3) & ~std::size_t{3};
+    // The last row ends at width * 3: nothing may be written past it.
+    const std::size_t bytes = step * (info.height - 1) + static_cast<std::size_t>(info.width) * 3;
+    auto *buffer = static_cast<uint8_t *>(std::malloc(bytes));
+    if (buffer == nullptr) {
+        return;
+    }
+    (void)reader.ReadData(buffer, step);
+    std::free(buffer);
+}
+
 inline int FuzzReader(const ImageFormatFilter &filter, const uint8_t *data, std::size_t size) {
     FuzzHeadReader(filter, data, size);
+    SpanSource source(std::span<const uint8_t>(data, size));
+    if (auto through_source = filter.NewSourceReader(source)) {
+        DecodeAll(*through_source);
+    }
     if (size >= filter.SignatureLength()) {
         (void)filter.CheckSignature(data, size);
     }

@@ -143,6 +143,30 @@ int32_t FileBytes::ReadRest() {
     return status;
 }
 
+int64_t FileBytes::ReadAt(uint64_t offset, void *dst, std::size_t size) {
+    if (fd_ < 0 || offset > kMaxOffset) {
+        return -1;
+    }
+    size = static_cast<std::size_t>(
+        std::min<uint64_t>({size, kMaxOffset - offset, uint64_t{INT64_MAX}}));
+    std::size_t done = 0;
+    while (done < size) {
+        const ssize_t n = pread(fd_, static_cast<uint8_t *>(dst) + done, size - done,
+                                static_cast<off_t>(offset + done));
+        if (n < 0) {
+            if (errno == EINTR) {
+                continue;
+            }
+            return -1;
+        }
+        if (n == 0) {
+            break;  // the end of the file
+        }
+        done += static_cast<std::size_t>(n);
+    }
+    return static_cast<int64_t>(done);
+}
+
 int32_t FileBytes::ReadRows(const FileRows &rows, uint8_t *dst, std::size_t step) {
     if (fd_ < 0 || rows.fileStep < rows.rowBytes || rows.fileStep - rows.rowBytes > kMaxRowGap ||
         rows.offset > kMaxOffset) {

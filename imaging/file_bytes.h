@@ -7,6 +7,8 @@
 #include <memory>
 #include <span>
 
+#include "imaging/codecs/codec.h"
+
 namespace zav {
 
 // Files larger than this are not read (no picture within the decode limit needs more).
@@ -21,11 +23,12 @@ struct FileRows {
     bool bottomUp = false;     // the first stored row goes last in the buffer
 };
 
-// The bytes of one file, owned. Every byte handed out is one that was read from the file.
-class FileBytes {
+// The bytes of one file, owned. Every byte handed out is one that was read from the file. After
+// ReadHead, and until ReadRest, it is also a source that reads any part of the file on request.
+class FileBytes final : public FileSource {
   public:
     FileBytes() = default;
-    ~FileBytes();
+    ~FileBytes() override;
     FileBytes(const FileBytes &) = delete;
     FileBytes &operator=(const FileBytes &) = delete;
 
@@ -51,6 +54,11 @@ class FileBytes {
     // or ZAV_FILE_READ_FAILED. Rows with more than 64 bytes between them are refused
     // (ZAV_FILE_READ_FAILED); the caller checks before.
     int32_t ReadRows(const FileRows &rows, uint8_t *dst, std::size_t step);
+
+    // FileSource, after ReadHead: the file's size when it was opened, and reads from the file
+    // (-1 once the file is closed).
+    uint64_t Size() const override { return fileSize_; }
+    int64_t ReadAt(uint64_t offset, void *dst, std::size_t size) override;
 
     // The most bytes between stored rows that ReadRows takes.
     static constexpr uint64_t kMaxRowGap = 64;

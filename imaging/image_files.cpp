@@ -87,6 +87,29 @@ bool LoadPlainRows(FileBytes &file, const ImageFormatRegistry &registry, ImageHe
     return true;
 }
 
+// Where the file's format reads through a source: decodes it so, reading only what it needs.
+// False when the whole file must be read instead (*status is then untouched).
+bool LoadThroughSource(FileBytes &file, const ImageFormatRegistry &registry, ImageHeader *image,
+                       int32_t *status) {
+    const ImageFormatFilter *filter = registry.FindReaderFilter(file.Bytes());
+    if (filter == nullptr) {
+        return false;
+    }
+    const std::unique_ptr<ImageReader> reader = filter->NewSourceReader(file);
+    if (!reader) {
+        return false;
+    }
+    ImageInfo info;
+    *status = FileStatusFromCodec(reader->ReadHeader(&info));
+    if (*status == ZAV_FILE_OK) {
+        *status = DecodeNewImage(info, image, [&](ImageHeader &decoded) {
+            return FileStatusFromCodec(
+                reader->ReadData(decoded.imageData, static_cast<std::size_t>(decoded.widthStep)));
+        });
+    }
+    return true;
+}
+
 }  // namespace
 
 int32_t LoadImageFile(const char *path, const ImageFormatRegistry &registry, ImageHeader *image) {
@@ -96,7 +119,8 @@ int32_t LoadImageFile(const char *path, const ImageFormatRegistry &registry, Ima
         return status;
     }
     if (!file.Complete()) {
-        if (LoadPlainRows(file, registry, image, &status)) {
+        if (LoadPlainRows(file, registry, image, &status) ||
+            LoadThroughSource(file, registry, image, &status)) {
             return status;
         }
         status = file.ReadRest();

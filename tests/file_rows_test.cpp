@@ -1,6 +1,7 @@
 // Pictures whose rows are read from the file straight into the buffer (24-bit BMP and Sun raster
 // files larger than the head read first) load exactly as the same bytes decoded in memory, and
 // fail the same way when they are cut short or their header claims more than the file holds.
+#include <algorithm>
 #include <cstdint>
 #include <cstring>
 #include <string>
@@ -130,6 +131,23 @@ TEST_F(FileRows, SunRastersLoadAsInMemory) {
         rgb[23] = 3;
         ExpectSameAsInMemory(rgb, "rgb ras width " + std::to_string(width));
     }
+}
+
+// TIFF files larger than the head are read through the file as libtiff asks for their parts.
+TEST_F(FileRows, TiffsReadThroughTheFileLoadAsInMemory) {
+    const Picture p = zavtest::Pattern(1001, 37, 3);
+    ExpectSameAsInMemory(Encode(TiffFormatFilter(), p), "our tiff");
+    const std::string ppm = dir_ / "source.ppm";
+    const std::string tif = dir_ / "lzw.tif";
+    ASSERT_TRUE(zavtest::WriteFile(ppm, zavtest::RawPnm(p)));
+    if (!zavtest::Shell("pnmtotiff -truecolor -lzw -rowsperstrip 3 " + zavtest::Quote(ppm) + " > " +
+                        zavtest::Quote(tif))) {
+        GTEST_SKIP() << "pnmtotiff is missing";
+    }
+    std::vector<uint8_t> lzw = zavtest::ReadFile(tif);
+    // Pad the file past the head with bytes no strip uses, so that it is read through the file.
+    lzw.resize(std::max<std::size_t>(lzw.size(), std::size_t{100} << 10), 0);
+    ExpectSameAsInMemory(lzw, "lzw tiff");
 }
 
 // A header that claims more rows than the file holds fails before any row is read.

@@ -33,6 +33,17 @@ struct ImageInfo {
     bool color = false;  // the file holds colour (gray and bilevel files do not)
 };
 
+// Random access to a file that is not held in memory as a whole.
+class FileSource {
+  public:
+    virtual ~FileSource() = default;
+    // The file's size when it was opened.
+    virtual uint64_t Size() const = 0;
+    // Copies up to `size` bytes from `offset` into `dst`: the count copied (fewer only where the
+    // file ends, or where it shrank), or -1 when reading failed.
+    virtual int64_t ReadAt(uint64_t offset, void *dst, std::size_t size) = 0;
+};
+
 // Where a picture's rows lie in its file when they are stored exactly as the buffer holds them
 // (width * 3 bytes of blue, green, red each).
 struct PlainRows {
@@ -111,6 +122,9 @@ class ImageFormatFilter {
     virtual std::unique_ptr<ImageReader> NewHeadReader(std::span<const uint8_t>, uint64_t) const {
         return nullptr;
     }
+    // A reader that reads the file through `source` as it needs it; the source must outlive it.
+    // Null for formats whose readers need the whole file in memory, or when memory is exhausted.
+    virtual std::unique_ptr<ImageReader> NewSourceReader(FileSource &) const { return nullptr; }
     virtual std::unique_ptr<ImageWriter> NewWriter() const = 0;
 };
 

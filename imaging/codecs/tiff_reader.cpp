@@ -1,6 +1,7 @@
 #include "imaging/codecs/tiff_reader.h"
 
 #include <algorithm>
+#include <memory>
 #include <new>
 #include <vector>
 
@@ -33,38 +34,58 @@ uint32_t LoadU32(const uint8_t *p, bool big) {
                : (uint32_t{p[3]} << 24) | (uint32_t{p[2]} << 16) | (uint32_t{p[1]} << 8) | p[0];
 }
 
-uint64_t LoadU64(const uint8_t *p, bool big) {
-    const uint64_t first = LoadU32(p, big);
-    const uint64_t second = LoadU32(p + 4, big);
-    return big ? (first << 32) | second : (second << 32) | first;
+// The entries of the first directory of a classic TIFF file.
+struct FirstDirectory {
+    bool classic = false;    // a classic TIFF header (BigTIFF and others are left to libtiff)
+    bool cut_short = false;  // the directory runs past the end of the file
+    bool big = false;        // big-endian numbers
+    uint32_t count = 0;
+    std::unique_ptr<uint8_t[]> entries;  // count entries of 12 bytes
+};
+
+FirstDirectory ReadFirstDirectory(const TiffMemoryFile &f) {
+    FirstDirectory d;
+    uint8_t header[8];
+    if (!f.Copy(0, header, sizeof header)) {
+        d.cut_short = true;
+        return d;
+    }
+    d.big = header[0] == 0x4D;
+    if (LoadU16(header + 2, d.big) != 42) {
+        return d;
+    }
+    d.classic = true;
+    const uint64_t dir = LoadU32(header + 4, d.big);
+    uint8_t count[2];
+    if (!f.Copy(dir, count, sizeof count)) {
+        d.cut_short = true;
+        return d;
+    }
+    const uint32_t entries = LoadU16(count, d.big);
+    d.entries.reset(new (std::nothrow) uint8_t[std::size_t{entries} * 12 + 1]);
+    if (!d.entries || !f.Copy(dir + 2, d.entries.get(), std::size_t{entries} * 12)) {
+        d.cut_short = d.entries != nullptr;
+        return d;
+    }
+    d.count = entries;
+    return d;
 }
 
 // True when the first directory of a classic TIFF file, or a value it points at, lies past the end
 // of the file: the file was cut short rather than damaged.
-bool DirectoryCutShort(std::span<const uint8_t> f) {
-    if (f.size() < 8) {
-        return true;
-    }
-    const bool big = f[0] == 0x4D;
-    if (LoadU16(f.data() + 2, big) != 42) {
-        return false;  // BigTIFF or not TIFF: leave the verdict to libtiff
-    }
-    const uint64_t dir = LoadU32(f.data() + 4, big);
-    if (dir + 2 > f.size()) {
-        return true;
-    }
-    const uint32_t entries = LoadU16(f.data() + dir, big);
-    if (dir + 2 + uint64_t{entries} * 12 > f.size()) {
+bool DirectoryCutShort(const TiffMemoryFile &f) {
+    const FirstDirectory d = ReadFirstDirectory(f);
+    if (d.cut_short) {
         return true;
     }
     static constexpr uint8_t kTypeBytes[] = {0, 1, 1, 2, 4, 8, 1, 1, 2, 4,
                                              8, 4, 8, 4, 0, 0, 8, 8, 8};
-    for (uint32_t i = 0; i < entries; ++i) {
-        const uint8_t *e = f.data() + dir + 2 + 12 * i;
-        const uint16_t type = LoadU16(e + 2, big);
+    for (uint32_t i = 0; i < d.count; ++i) {
+        const uint8_t *e = d.entries.get() + 12 * i;
+        const uint16_t type = LoadU16(e + 2, d.big);
         const uint64_t unit = type < sizeof kTypeBytes ? kTypeBytes[type] : 0;
-        const uint64_t bytes = unit * LoadU32(e + 4, big);
-        if (bytes > 4 && LoadU32(e + 8, big) + bytes > f.size()) {
+        const uint64_t bytes = unit * LoadU32(e + 4, d.big);
+        if (bytes > 4 && LoadU32(e + 8, d.big) + bytes > f.Size()) {
             return true;
         }
     }
@@ -73,38 +94,16 @@ bool DirectoryCutShort(std::span<const uint8_t> f) {
 
 // The photometric interpretation stored in the first directory, as written (libtiff may
 // substitute another value, e.g. when the colour map of a palette picture cannot be read). 0xFFFF
-// when the directory holds none or cannot be walked.
-uint16_t StoredPhotometric(std::span<const uint8_t> f) {
-    constexpr uint16_t kNone = 0xFFFF;
-    if (f.size() < 8) {
-        return kNone;
-    }
-    const bool big = f[0] == 0x4D;
-    const uint16_t version = LoadU16(f.data() + 2, big);
-    // Classic: 16-bit entry count, 12-byte entries, values from offset 8 in an entry.
-    // BigTIFF: 64-bit entry count, 20-byte entries, values from offset 12.
-    const bool big_tiff = version == 43;
-    if (version != 42 && !big_tiff) {
-        return kNone;
-    }
-    const uint64_t dir = big_tiff ? (f.size() < 16 ? UINT64_MAX : LoadU64(f.data() + 8, big))
-                                  : LoadU32(f.data() + 4, big);
-    const uint64_t count_bytes = big_tiff ? 8 : 2;
-    const uint64_t entry_bytes = big_tiff ? 20 : 12;
-    const uint64_t value_at = big_tiff ? 12 : 8;
-    if (dir > f.size() || count_bytes > f.size() - dir) {
-        return kNone;
-    }
-    const uint8_t *d = f.data() + dir;
-    uint64_t entries = big_tiff ? LoadU64(d, big) : LoadU16(d, big);
-    entries = std::min<uint64_t>(entries, (f.size() - dir - count_bytes) / entry_bytes);
-    for (uint64_t i = 0; i < entries; ++i) {
-        const uint8_t *e = d + count_bytes + entry_bytes * i;
-        if (LoadU16(e, big) == TIFFTAG_PHOTOMETRIC && LoadU16(e + 2, big) == TIFF_SHORT) {
-            return LoadU16(e + value_at, big);
+// when the directory holds none or cannot be read.
+uint16_t StoredPhotometric(const TiffMemoryFile &f) {
+    const FirstDirectory d = ReadFirstDirectory(f);
+    for (uint32_t i = 0; i < d.count; ++i) {
+        const uint8_t *e = d.entries.get() + 12 * i;
+        if (LoadU16(e, d.big) == TIFFTAG_PHOTOMETRIC && LoadU16(e + 2, d.big) == TIFF_SHORT) {
+            return LoadU16(e + 8, d.big);
         }
     }
-    return kNone;
+    return 0xFFFF;
 }
 
 bool HasColourMap(TIFF *tif) {
@@ -115,6 +114,7 @@ bool HasColourMap(TIFF *tif) {
 class TiffReader final : public ImageReader {
   public:
     explicit TiffReader(std::span<const uint8_t> file) { file_.bytes = file; }
+    explicit TiffReader(FileSource &source) { file_.source = &source; }
     ~TiffReader() override {
         if (tif_ != nullptr) {
             TIFFClose(tif_);
@@ -151,7 +151,7 @@ CodecStatus TiffReader::ReadHeader(ImageInfo *info) {
     if (tif_ == nullptr) {
         tif_ = OpenTiffInMemory(&file_);
         if (tif_ == nullptr) {
-            return DirectoryCutShort(file_.bytes) ? CodecStatus::kTruncated : CodecStatus::kCorrupt;
+            return DirectoryCutShort(file_) ? CodecStatus::kTruncated : CodecStatus::kCorrupt;
         }
     }
     uint32_t width = 0, height = 0;
@@ -170,9 +170,9 @@ CodecStatus TiffReader::ReadHeader(ImageInfo *info) {
     const bool has_photometric = TIFFGetField(tif_, TIFFTAG_PHOTOMETRIC, &photometric) == 1;
     // A palette picture whose colour map libtiff could not read (it warns, drops the map and
     // takes the picture as gray or RGB) has lost its colours.
-    if (StoredPhotometric(file_.bytes) == PHOTOMETRIC_PALETTE &&
+    if (StoredPhotometric(file_) == PHOTOMETRIC_PALETTE &&
         (photometric != PHOTOMETRIC_PALETTE || !HasColourMap(tif_))) {
-        return DirectoryCutShort(file_.bytes) ? CodecStatus::kTruncated : CodecStatus::kCorrupt;
+        return DirectoryCutShort(file_) ? CodecStatus::kTruncated : CodecStatus::kCorrupt;
     }
     TIFFGetFieldDefaulted(tif_, TIFFTAG_BITSPERSAMPLE, &bits_);
     TIFFGetFieldDefaulted(tif_, TIFFTAG_SAMPLESPERPIXEL, &samples_);
@@ -236,7 +236,7 @@ CodecStatus TiffReader::ReadHeader(ImageInfo *info) {
 }
 
 bool TiffReader::StripsCutShort() const {
-    const uint64_t size = file_.bytes.size();
+    const uint64_t size = file_.Size();
     const uint32_t count = TIFFNumberOfStrips(tif_);  // strips, or tiles for a tiled file
     for (uint32_t i = 0; i < count; ++i) {
         int error = 0;
@@ -415,6 +415,10 @@ CodecStatus TiffReader::ReadData(uint8_t *bgr, std::size_t step) {
 
 std::unique_ptr<ImageReader> NewTiffReader(std::span<const uint8_t> file) {
     return std::unique_ptr<ImageReader>(new (std::nothrow) TiffReader(file));
+}
+
+std::unique_ptr<ImageReader> NewTiffReader(FileSource &source) {
+    return std::unique_ptr<ImageReader>(new (std::nothrow) TiffReader(source));
 }
 
 }  // namespace zav
