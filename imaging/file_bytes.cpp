@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstring>
 #include <limits>
 #include <new>
 #include <utility>
@@ -59,6 +60,7 @@ int32_t FileBytes::Open(const char *path) {
     Close();
     data_.reset();
     size_ = 0;
+    capacity_ = 0;
     fileSize_ = 0;
     complete_ = false;
     // Non-blocking, so that opening a FIFO does not wait for a writer; it is refused below.
@@ -78,19 +80,24 @@ int32_t FileBytes::Open(const char *path) {
     if (fileSize_ > kMaxImageFileBytes) {
         return ZAV_FILE_TOO_LARGE;
     }
-    // Room for the whole file, left uninitialized: pages that are never read into are never
-    // touched.
-    const auto size = static_cast<std::size_t>(fileSize_);
-    data_.reset(new (std::nothrow) uint8_t[size == 0 ? 1 : size]);
-    if (!data_) {
-        return ZAV_FILE_NO_MEMORY;
-    }
-    complete_ = size == 0;
+    complete_ = fileSize_ == 0;
     return ZAV_FILE_OK;
 }
 
 int32_t FileBytes::ReadUpTo(std::size_t end) {
     end = std::min(end, static_cast<std::size_t>(fileSize_));
+    if (end > capacity_ || !data_) {
+        // Room for what is to be read, left uninitialized: only bytes read are handed out.
+        std::unique_ptr<uint8_t[]> grown(new (std::nothrow) uint8_t[end == 0 ? 1 : end]);
+        if (!grown) {
+            return ZAV_FILE_NO_MEMORY;
+        }
+        if (size_ > 0) {
+            std::memcpy(grown.get(), data_.get(), size_);
+        }
+        data_ = std::move(grown);
+        capacity_ = end;
+    }
     while (size_ < end) {
         const ssize_t n = read(fd_, data_.get() + size_, end - size_);
         if (n < 0) {

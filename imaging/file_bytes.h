@@ -70,6 +70,7 @@ class FileBytes final : public FileSource {
 
     std::unique_ptr<uint8_t[]> data_;
     std::size_t size_ = 0;
+    std::size_t capacity_ = 0;
     uint64_t fileSize_ = 0;
     bool complete_ = false;
     int fd_ = -1;
