@@ -2,8 +2,10 @@
 // (and small enough for a quick run), the data step into a buffer of exactly the needed size.
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdlib>
+#include <cstring>
 
 #include "imaging/codecs/codec.h"
 
@@ -12,7 +14,109 @@ namespace zav {
 // Larger pictures are only parsed, not decoded, so that each run stays fast and small.
 inline constexpr int64_t kFuzzMaxPixels = int64_t{1} << 22;
 
+// A reader over the head of the file agrees with one over the whole file whenever its header step
+// succeeds, and rows it calls plain lie within the file and are what the data step decodes.
+inline void FuzzHeadReader(const ImageFormatFilter &filter, const uint8_t *data, std::size_t size) {
+    for (std::size_t head_size :
+         {std::min<std::size_t>(size, 40), std::min<std::size_t>(size, 1100), size}) {
+        auto head = filter.NewHeadReader(std::span<const uint8_t>(data, head_size), size);
+        if (!head) {
+            return;  // the format always needs the whole file
+        }
+        ImageInfo head_info;
+        if (head->ReadHeader(&head_info) != CodecStatus::kOk) {
+            continue;
+        }
+        auto full = filter.NewReader(std::span<const uint8_t>(data, size));
+        ImageInfo info;
+        if (!full || full->ReadHeader(&info) != CodecStatus::kOk || info.width != head_info.width ||
+            info.height != head_info.height || info.color != head_info.color) {
+            std::abort();
+        }
+        PlainRows head_rows, rows;
+        const bool head_plain = head->FindPlainRows(&head_rows);
+        const bool plain = full->FindPlainRows(&rows);
+        if (head_plain != plain ||
+            (plain && (head_rows.offset != rows.offset || head_rows.fileStep != rows.fileStep ||
+                       head_rows.bottomUp != rows.bottomUp))) {
+            std::abort();
+        }
+        if (!plain) {
+            continue;
+        }
+        const uint64_t row_bytes = uint64_t{static_cast<uint32_t>(info.width)} * 3;
+        const auto height = static_cast<uint64_t>(info.height);
+        if (rows.fileStep < row_bytes || rows.offset > size ||
+            rows.fileStep * (height - 1) + row_bytes > size - rows.offset) {
+            std::abort();
+        }
+        if (int64_t{info.width} * info.height > kFuzzMaxPixels) {
+            continue;
+        }
+        auto *buffer = static_cast<uint8_t *>(std::malloc(row_bytes * height));
+        if (buffer == nullptr) {
+            return;
+        }
+        if (full->ReadData(buffer, row_bytes) != CodecStatus::kOk) {
+            std::abort();
+        }
+        for (uint64_t y = 0; y < height; ++y) {
+            const uint64_t stored = rows.bottomUp ? height - 1 - y : y;
+            if (std::memcmp(buffer + y * row_bytes, data + rows.offset + stored * rows.fileStep,
+                            row_bytes) != 0) {
+                std::abort();
+            }
+        }
+        std::free(buffer);
+    }
+}
+
+// The input as a file read on request, for readers that read through a source.
+class SpanSource final : public FileSource {
+  public:
+    explicit SpanSource(std::span<const uint8_t> bytes) : bytes_(bytes) {}
+    uint64_t Size() const override { return bytes_.size(); }
+    int64_t ReadAt(uint64_t offset, void *dst, std::size_t size) override {
+        if (offset >= bytes_.size()) {
+            return 0;
+        }
+        const std::size_t n = std::min<uint64_t>(size, bytes_.size() - offset);
+        std::memcpy(dst, bytes_.data() + offset, n);
+        return static_cast<int64_t>(n);
+    }
+
+  private:
+    std::span<const uint8_t> bytes_;
+};
+
+inline void DecodeAll(ImageReader &reader) {
+    ImageInfo info;
+    if (reader.ReadHeader(&info) != CodecStatus::kOk) {
+        return;
+    }
+    if (info.width < 1 || info.height < 1 || !FitsDecodeLimit(info.width, info.height)) {
+        std::abort();  // a header step may only succeed within the limit
+    }
+    if (int64_t{info.width} * info.height > kFuzzMaxPixels) {
+        return;
+    }
+    const std::size_t step = (static_cast<std::size_t>(info.width) * 3 + 3) & ~std::size_t{3};
+    // The last row ends at width * 3: nothing may be written past it.
+    const std::size_t bytes = step * (info.height - 1) + static_cast<std::size_t>(info.width) * 3;
+    auto *buffer = static_cast<uint8_t *>(std::malloc(bytes));
+    if (buffer == nullptr) {
+        return;
+    }
+    (void)reader.ReadData(buffer, step);
+    std::free(buffer);
+}
+
 inline int FuzzReader(const ImageFormatFilter &filter, const uint8_t *data, std::size_t size) {
+    FuzzHeadReader(filter, data, size);
+    SpanSource source(std::span<const uint8_t>(data, size));
+    if (auto through_source = filter.NewSourceReader(source)) {
+        DecodeAll(*through_source);
+    }
     if (size >= filter.SignatureLength()) {
         (void)filter.CheckSignature(data, size);
     }

@@ -286,9 +286,8 @@ TEST_F(Robustness, EveryChangeOfAHeaderByteIsSafe) {
 }
 
 // A palette TIFF whose colour map is cut off: libtiff drops the colour map with a warning and
-// reports the picture as gray, so the reader hands out a gray picture instead of failing. Kept
-// disabled until the TIFF reader refuses a palette picture without its colour map.
-TEST_F(Robustness, DISABLED_APaletteTiffWithoutItsColourMapFails) {
+// reports the picture as gray; the reader must fail instead of handing out a gray picture.
+TEST_F(Robustness, APaletteTiffWithoutItsColourMapFails) {
     const std::string ppm = dir_ / "source.ppm";
     const std::string tif = dir_ / "palette.tif";
     ASSERT_TRUE(zavtest::WriteFile(ppm, zavtest::RawPnm(zavtest::PalettePattern(7, 5, 4))));

@@ -236,6 +236,10 @@ TEST(TiffInterop, WeReadOtherWritersFiles) {
         {"pnmtotiff -truecolor -packbits " + c + " > " + x, &colour_bgr, true},
         {"pnmtotiff -truecolor -lzw -predictor 2 " + c + " > " + x, &colour_bgr, true},
         {"pnmtotiff -truecolor -rowsperstrip 1 -flate " + c + " > " + x, &colour_bgr, true},
+        // Strips of several rows, the last one shorter.
+        {"pnmtotiff -truecolor -rowsperstrip 7 -lzw " + c + " > " + x, &colour_bgr, true},
+        {"pnmtotiff -rowsperstrip 5 -packbits " + g + " > " + x, &gray_bgr, false},
+        {"pnmtotiff -rowsperstrip 6 -indexbits 4 " + f + " > " + x, &few_bgr, true},
         {"pnmtotiff " + g + " > " + x, &gray_bgr, false},
         {"pnmtotiff -packbits " + g + " > " + x, &gray_bgr, false},
         {"pnmtotiff " + f + " > " + x, &few_bgr, true},

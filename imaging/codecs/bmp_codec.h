@@ -15,9 +15,13 @@ namespace zav {
 // Rows must be stored bottom-up: a negative height is refused.
 class BmpReader final : public ImageReader {
   public:
-    explicit BmpReader(std::span<const uint8_t> file) : file_(file) {}
+    explicit BmpReader(std::span<const uint8_t> file) : file_(file), fileSize_(file.size()) {}
+    // Over the first bytes of a file of `fileSize` bytes: the header step and FindPlainRows only.
+    BmpReader(std::span<const uint8_t> head, uint64_t fileSize)
+        : file_(head), fileSize_(fileSize) {}
     CodecStatus ReadHeader(ImageInfo *info) override;
     CodecStatus ReadData(uint8_t *bgr, std::size_t step) override;
+    bool FindPlainRows(PlainRows *rows) const override;
 
   private:
     struct Channel {
@@ -34,7 +38,8 @@ class BmpReader final : public ImageReader {
     void SetMasks(uint32_t red, uint32_t green, uint32_t blue);
     uint8_t Scale(uint32_t pixel, const Channel &channel) const;
 
-    std::span<const uint8_t> file_;
+    std::span<const uint8_t> file_;  // the file, or its head
+    uint64_t fileSize_;
     bool headerRead_ = false;
     int32_t width_ = 0;
     int32_t height_ = 0;

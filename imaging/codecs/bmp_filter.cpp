@@ -18,6 +18,10 @@ class BmpFilter final : public ImageFormatFilter {
     std::unique_ptr<ImageReader> NewReader(std::span<const uint8_t> file) const override {
         return std::unique_ptr<ImageReader>(new (std::nothrow) BmpReader(file));
     }
+    std::unique_ptr<ImageReader> NewHeadReader(std::span<const uint8_t> head,
+                                               uint64_t fileSize) const override {
+        return std::unique_ptr<ImageReader>(new (std::nothrow) BmpReader(head, fileSize));
+    }
     std::unique_ptr<ImageWriter> NewWriter() const override {
         return std::unique_ptr<ImageWriter>(new (std::nothrow) BmpWriter());
     }

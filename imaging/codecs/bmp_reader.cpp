@@ -182,7 +182,7 @@ CodecStatus BmpReader::ReadHeader(ImageInfo *info) {
     // Uncompressed pixels must all be there (the last row may lack its padding): checked before
     // anyone allocates a buffer for them.
     if (compression_ != kCompressionRle8 && compression_ != kCompressionRle4 &&
-        (dataOffset_ > file_.size() || UncompressedBytes() > file_.size() - dataOffset_)) {
+        (dataOffset_ > fileSize_ || UncompressedBytes() > fileSize_ - dataOffset_)) {
         return CodecStatus::kTruncated;
     }
     info->width = width_;
@@ -192,8 +192,19 @@ CodecStatus BmpReader::ReadHeader(ImageInfo *info) {
     return CodecStatus::kOk;
 }
 
+bool BmpReader::FindPlainRows(PlainRows *rows) const {
+    // 24-bit rows are blue, green, red; the header step checked that they are all there.
+    if (!headerRead_ || bitsPerPixel_ != 24 || compression_ != kCompressionNone) {
+        return false;
+    }
+    rows->offset = dataOffset_;
+    rows->fileStep = (static_cast<uint64_t>(width_) * 24 + 31) / 32 * 4;
+    rows->bottomUp = true;
+    return true;
+}
+
 CodecStatus BmpReader::ReadData(uint8_t *bgr, std::size_t step) {
-    if (!headerRead_) {
+    if (!headerRead_ || file_.size() != fileSize_) {
         return CodecStatus::kCorrupt;
     }
     if (dataOffset_ > file_.size()) {

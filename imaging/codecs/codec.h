@@ -33,6 +33,25 @@ struct ImageInfo {
     bool color = false;  // the file holds colour (gray and bilevel files do not)
 };
 
+// Random access to a file that is not held in memory as a whole.
+class FileSource {
+  public:
+    virtual ~FileSource() = default;
+    // The file's size when it was opened.
+    virtual uint64_t Size() const = 0;
+    // Copies up to `size` bytes from `offset` into `dst`: the count copied (fewer only where the
+    // file ends, or where it shrank), or -1 when reading failed.
+    virtual int64_t ReadAt(uint64_t offset, void *dst, std::size_t size) = 0;
+};
+
+// Where a picture's rows lie in its file when they are stored exactly as the buffer holds them
+// (width * 3 bytes of blue, green, red each).
+struct PlainRows {
+    uint64_t offset = 0;    // of the first stored row
+    uint64_t fileStep = 0;  // from one stored row to the next; at least width * 3
+    bool bottomUp = false;  // the first stored row is the picture's bottom row
+};
+
 class ImageReader {
   public:
     virtual ~ImageReader() = default;
@@ -42,6 +61,10 @@ class ImageReader {
     // bytes apart, top row first. Writes nothing outside those rows; may leave the buffer partly
     // written when it fails.
     virtual CodecStatus ReadData(uint8_t *bgr, std::size_t step) = 0;
+    // After a successful header step: true when every row is stored as the buffer holds it and
+    // lies wholly within the file, so that a loader may copy the rows from the file instead of
+    // calling ReadData (the result is the same).
+    virtual bool FindPlainRows(PlainRows *) const { return false; }
 };
 
 // Where a writer puts its bytes.
@@ -92,6 +115,16 @@ class ImageFormatFilter {
     virtual bool CheckSignature(const uint8_t *head, std::size_t size) const = 0;
     // A reader over `file`, which must outlive it. Null only when memory is exhausted.
     virtual std::unique_ptr<ImageReader> NewReader(std::span<const uint8_t> file) const = 0;
+    // A reader over the first bytes of a file of `fileSize` bytes, for the header step and
+    // FindPlainRows only (its ReadData fails). When its header step succeeds it gives what a
+    // reader over the whole file would; otherwise the whole file decides. Null for formats that
+    // need the whole file.
+    virtual std::unique_ptr<ImageReader> NewHeadReader(std::span<const uint8_t>, uint64_t) const {
+        return nullptr;
+    }
+    // A reader that reads the file through `source` as it needs it; the source must outlive it.
+    // Null for formats whose readers need the whole file in memory, or when memory is exhausted.
+    virtual std::unique_ptr<ImageReader> NewSourceReader(FileSource &) const { return nullptr; }
     virtual std::unique_ptr<ImageWriter> NewWriter() const = 0;
 };
 

@@ -17,6 +17,10 @@ class SunRasterFilter final : public ImageFormatFilter {
     std::unique_ptr<ImageReader> NewReader(std::span<const uint8_t> file) const override {
         return NewSunRasterReader(file);
     }
+    std::unique_ptr<ImageReader> NewHeadReader(std::span<const uint8_t> head,
+                                               uint64_t fileSize) const override {
+        return NewSunRasterHeadReader(head, fileSize);
+    }
     std::unique_ptr<ImageWriter> NewWriter() const override { return NewSunRasterWriter(); }
 };
 

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "imaging/codecs/sun_raster_format.h"
+#include "imaging/codecs/swap_red_blue.h"
 
 namespace zav {
 namespace {
@@ -63,15 +64,18 @@ class RunLengthStream {
 
 class SunRasterReader final : public ImageReader {
   public:
-    explicit SunRasterReader(std::span<const uint8_t> file) : file_(file) {}
+    SunRasterReader(std::span<const uint8_t> file, uint64_t file_size)
+        : file_(file), file_size_(file_size) {}
 
     CodecStatus ReadHeader(ImageInfo *info) override;
     CodecStatus ReadData(uint8_t *bgr, std::size_t step) override;
+    bool FindPlainRows(PlainRows *rows) const override;
 
   private:
     void ConvertRow(const uint8_t *src, uint8_t *dst) const;
 
-    std::span<const uint8_t> file_;
+    std::span<const uint8_t> file_;  // the file, or its head
+    uint64_t file_size_;
     bool header_read_ = false;
     uint32_t width_ = 0;
     uint32_t height_ = 0;
@@ -115,7 +119,7 @@ CodecStatus SunRasterReader::ReadHeader(ImageInfo *info) {
     if (map_type != kMapNone && map_type != kMapEqualRgb) {
         return CodecStatus::kUnsupported;
     }
-    if (map_length > file_.size() - kHeaderBytes) {
+    if (map_length > file_size_ - kHeaderBytes) {
         return CodecStatus::kTruncated;
     }
 
@@ -123,6 +127,9 @@ CodecStatus SunRasterReader::ReadHeader(ImageInfo *info) {
     bool gray_map = true;  // a map of gray levels only still makes a gray picture
     std::memset(map_, 0, sizeof map_);
     if (map_type == kMapEqualRgb && map_length > 0 && depth_ <= 8) {
+        if (map_length > file_.size() - kHeaderBytes) {
+            return CodecStatus::kTruncated;  // only a head was given
+        }
         const uint32_t entries = map_length / 3;
         if (map_length % 3 != 0 || entries > (uint32_t{1} << depth_)) {
             return CodecStatus::kCorrupt;
@@ -177,24 +184,51 @@ void SunRasterReader::ConvertRow(const uint8_t *src, uint8_t *dst) const {
                 }
             }
             break;
+        case 24:
+            // The standard type stores blue first, as the buffer does; the RGB type red first.
+            if (type_ == kTypeRgb) {
+                SwapRedBlue(src, dst, w);
+            } else {
+                std::memcpy(dst, src, std::size_t{w} * 3);
+            }
+            break;
         default: {
-            // 24 bits, or 32 bits with a leading pad byte; the RGB type stores red first.
-            const std::size_t bytes = depth_ / 8;
-            const std::size_t lead = bytes - 3;
+            // 32 bits: a pad byte, then the three samples in the order of the 24-bit layout.
             const bool rgb = type_ == kTypeRgb;
-            for (uint32_t x = 0; x < w; ++x) {
-                const uint8_t *s = src + bytes * x + lead;
-                dst[3 * x] = rgb ? s[2] : s[0];
-                dst[3 * x + 1] = s[1];
-                dst[3 * x + 2] = rgb ? s[0] : s[2];
+            const uint8_t *s = src + 1;
+            if (rgb) {
+                for (uint32_t x = 0; x < w; ++x, s += 4) {
+                    dst[3 * x] = s[2];
+                    dst[3 * x + 1] = s[1];
+                    dst[3 * x + 2] = s[0];
+                }
+            } else {
+                for (uint32_t x = 0; x < w; ++x, s += 4) {
+                    dst[3 * x] = s[0];
+                    dst[3 * x + 1] = s[1];
+                    dst[3 * x + 2] = s[2];
+                }
             }
             break;
         }
     }
 }
 
+bool SunRasterReader::FindPlainRows(PlainRows *rows) const {
+    // 24-bit rows of the standard (and old) type are blue, green, red.
+    if (!header_read_ || depth_ != 24 || (type_ != kTypeStandard && type_ != kTypeOld) ||
+        row_bytes_ > (file_size_ - data_offset_) / height_) {
+        return false;
+    }
+    rows->offset = data_offset_;
+    rows->fileStep = row_bytes_;
+    rows->bottomUp = false;
+    return true;
+}
+
 CodecStatus SunRasterReader::ReadData(uint8_t *bgr, std::size_t step) {
-    if (!header_read_ || bgr == nullptr || step < std::size_t{width_} * 3) {
+    if (!header_read_ || bgr == nullptr || step < std::size_t{width_} * 3 ||
+        file_.size() != file_size_) {
         return CodecStatus::kCorrupt;
     }
     const uint8_t *data = file_.data() + data_offset_;
@@ -230,7 +264,12 @@ CodecStatus SunRasterReader::ReadData(uint8_t *bgr, std::size_t step) {
 }  // namespace
 
 std::unique_ptr<ImageReader> NewSunRasterReader(std::span<const uint8_t> file) {
-    return std::unique_ptr<ImageReader>(new (std::nothrow) SunRasterReader(file));
+    return std::unique_ptr<ImageReader>(new (std::nothrow) SunRasterReader(file, file.size()));
+}
+
+std::unique_ptr<ImageReader> NewSunRasterHeadReader(std::span<const uint8_t> head,
+                                                    uint64_t file_size) {
+    return std::unique_ptr<ImageReader>(new (std::nothrow) SunRasterReader(head, file_size));
 }
 
 }  // namespace zav

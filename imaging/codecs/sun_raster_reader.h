@@ -2,6 +2,7 @@
 // an optional RGB colour map at depths up to 8.
 #pragma once
 
+#include <cstdint>
 #include <memory>
 #include <span>
 
@@ -10,5 +11,8 @@
 namespace zav {
 
 std::unique_ptr<ImageReader> NewSunRasterReader(std::span<const uint8_t> file);
+// Over the first bytes of a file of `file_size` bytes: the header step and FindPlainRows only.
+std::unique_ptr<ImageReader> NewSunRasterHeadReader(std::span<const uint8_t> head,
+                                                    uint64_t file_size);
 
 }  // namespace zav

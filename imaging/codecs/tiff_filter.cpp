@@ -21,6 +21,9 @@ class TiffFilter final : public ImageFormatFilter {
     std::unique_ptr<ImageReader> NewReader(std::span<const uint8_t> file) const override {
         return NewTiffReader(file);
     }
+    std::unique_ptr<ImageReader> NewSourceReader(FileSource &source) const override {
+        return NewTiffReader(source);
+    }
     std::unique_ptr<ImageWriter> NewWriter() const override { return NewTiffWriter(); }
 };
 

@@ -1,9 +1,11 @@
 #include "imaging/codecs/tiff_reader.h"
 
 #include <algorithm>
+#include <memory>
 #include <new>
 #include <vector>
 
+#include "imaging/codecs/swap_red_blue.h"
 #include "imaging/codecs/tiff_memory_client.h"
 
 namespace zav {
@@ -11,6 +13,8 @@ namespace {
 
 // Bytes of the 32-bit raster that the general path decodes at once (whole strips or tiles).
 constexpr uint64_t kRasterBudget = uint64_t{16} << 20;
+// Bytes of decoded strip data that the simple paths decode at once.
+constexpr uint64_t kStripBudget = uint64_t{4} << 20;
 
 // How the picture is decoded.
 enum class Path {
@@ -30,41 +34,87 @@ uint32_t LoadU32(const uint8_t *p, bool big) {
                : (uint32_t{p[3]} << 24) | (uint32_t{p[2]} << 16) | (uint32_t{p[1]} << 8) | p[0];
 }
 
+// The entries of the first directory of a classic TIFF file.
+struct FirstDirectory {
+    bool classic = false;    // a classic TIFF header (BigTIFF and others are left to libtiff)
+    bool cut_short = false;  // the directory runs past the end of the file
+    bool big = false;        // big-endian numbers
+    uint32_t count = 0;
+    std::unique_ptr<uint8_t[]> entries;  // count entries of 12 bytes
+};
+
+FirstDirectory ReadFirstDirectory(const TiffMemoryFile &f) {
+    FirstDirectory d;
+    uint8_t header[8];
+    if (!f.Copy(0, header, sizeof header)) {
+        d.cut_short = true;
+        return d;
+    }
+    d.big = header[0] == 0x4D;
+    if (LoadU16(header + 2, d.big) != 42) {
+        return d;
+    }
+    d.classic = true;
+    const uint64_t dir = LoadU32(header + 4, d.big);
+    uint8_t count[2];
+    if (!f.Copy(dir, count, sizeof count)) {
+        d.cut_short = true;
+        return d;
+    }
+    const uint32_t entries = LoadU16(count, d.big);
+    d.entries.reset(new (std::nothrow) uint8_t[std::size_t{entries} * 12 + 1]);
+    if (!d.entries || !f.Copy(dir + 2, d.entries.get(), std::size_t{entries} * 12)) {
+        d.cut_short = d.entries != nullptr;
+        return d;
+    }
+    d.count = entries;
+    return d;
+}
+
 // True when the first directory of a classic TIFF file, or a value it points at, lies past the end
 // of the file: the file was cut short rather than damaged.
-bool DirectoryCutShort(std::span<const uint8_t> f) {
-    if (f.size() < 8) {
-        return true;
-    }
-    const bool big = f[0] == 0x4D;
-    if (LoadU16(f.data() + 2, big) != 42) {
-        return false;  // BigTIFF or not TIFF: leave the verdict to libtiff
-    }
-    const uint64_t dir = LoadU32(f.data() + 4, big);
-    if (dir + 2 > f.size()) {
-        return true;
-    }
-    const uint32_t entries = LoadU16(f.data() + dir, big);
-    if (dir + 2 + uint64_t{entries} * 12 > f.size()) {
+bool DirectoryCutShort(const TiffMemoryFile &f) {
+    const FirstDirectory d = ReadFirstDirectory(f);
+    if (d.cut_short) {
         return true;
     }
     static constexpr uint8_t kTypeBytes[] = {0, 1, 1, 2, 4, 8, 1, 1, 2, 4,
                                              8, 4, 8, 4, 0, 0, 8, 8, 8};
-    for (uint32_t i = 0; i < entries; ++i) {
-        const uint8_t *e = f.data() + dir + 2 + 12 * i;
-        const uint16_t type = LoadU16(e + 2, big);
+    for (uint32_t i = 0; i < d.count; ++i) {
+        const uint8_t *e = d.entries.get() + 12 * i;
+        const uint16_t type = LoadU16(e + 2, d.big);
         const uint64_t unit = type < sizeof kTypeBytes ? kTypeBytes[type] : 0;
-        const uint64_t bytes = unit * LoadU32(e + 4, big);
-        if (bytes > 4 && LoadU32(e + 8, big) + bytes > f.size()) {
+        const uint64_t bytes = unit * LoadU32(e + 4, d.big);
+        if (bytes > 4 && LoadU32(e + 8, d.big) + bytes > f.Size()) {
             return true;
         }
     }
     return false;
 }
 
+// The photometric interpretation stored in the first directory, as written (libtiff may
+// substitute another value, e.g. when the colour map of a palette picture cannot be read). 0xFFFF
+// when the directory holds none or cannot be read.
+uint16_t StoredPhotometric(const TiffMemoryFile &f) {
+    const FirstDirectory d = ReadFirstDirectory(f);
+    for (uint32_t i = 0; i < d.count; ++i) {
+        const uint8_t *e = d.entries.get() + 12 * i;
+        if (LoadU16(e, d.big) == TIFFTAG_PHOTOMETRIC && LoadU16(e + 2, d.big) == TIFF_SHORT) {
+            return LoadU16(e + 8, d.big);
+        }
+    }
+    return 0xFFFF;
+}
+
+bool HasColourMap(TIFF *tif) {
+    uint16_t *red = nullptr, *green = nullptr, *blue = nullptr;
+    return TIFFGetField(tif, TIFFTAG_COLORMAP, &red, &green, &blue) == 1 && red != nullptr;
+}
+
 class TiffReader final : public ImageReader {
   public:
     explicit TiffReader(std::span<const uint8_t> file) { file_.bytes = file; }
+    explicit TiffReader(FileSource &source) { file_.source = &source; }
     ~TiffReader() override {
         if (tif_ != nullptr) {
             TIFFClose(tif_);
@@ -79,7 +129,9 @@ class TiffReader final : public ImageReader {
   private:
     bool StripsCutShort() const;
     CodecStatus Failure() const;
-    CodecStatus ReadScanlines(uint8_t *bgr, std::size_t step);
+    // The simple paths: strips of lines, each line converted on its own.
+    CodecStatus ReadLines(uint8_t *bgr, std::size_t step);
+    void ConvertLine(const uint8_t *s, uint8_t *d) const;
     CodecStatus ReadThroughRgba(uint8_t *bgr, std::size_t step);
 
     TiffMemoryFile file_;
@@ -99,7 +151,7 @@ CodecStatus TiffReader::ReadHeader(ImageInfo *info) {
     if (tif_ == nullptr) {
         tif_ = OpenTiffInMemory(&file_);
         if (tif_ == nullptr) {
-            return DirectoryCutShort(file_.bytes) ? CodecStatus::kTruncated : CodecStatus::kCorrupt;
+            return DirectoryCutShort(file_) ? CodecStatus::kTruncated : CodecStatus::kCorrupt;
         }
     }
     uint32_t width = 0, height = 0;
@@ -116,6 +168,12 @@ CodecStatus TiffReader::ReadHeader(ImageInfo *info) {
     uint16_t photometric = 0xFFFF, planar = PLANARCONFIG_CONTIG, format = SAMPLEFORMAT_UINT;
     uint16_t compression = COMPRESSION_NONE, orientation = ORIENTATION_TOPLEFT;
     const bool has_photometric = TIFFGetField(tif_, TIFFTAG_PHOTOMETRIC, &photometric) == 1;
+    // A palette picture whose colour map libtiff could not read (it warns, drops the map and
+    // takes the picture as gray or RGB) has lost its colours.
+    if (StoredPhotometric(file_) == PHOTOMETRIC_PALETTE &&
+        (photometric != PHOTOMETRIC_PALETTE || !HasColourMap(tif_))) {
+        return DirectoryCutShort(file_) ? CodecStatus::kTruncated : CodecStatus::kCorrupt;
+    }
     TIFFGetFieldDefaulted(tif_, TIFFTAG_BITSPERSAMPLE, &bits_);
     TIFFGetFieldDefaulted(tif_, TIFFTAG_SAMPLESPERPIXEL, &samples_);
     TIFFGetFieldDefaulted(tif_, TIFFTAG_PLANARCONFIG, &planar);
@@ -178,7 +236,7 @@ CodecStatus TiffReader::ReadHeader(ImageInfo *info) {
 }
 
 bool TiffReader::StripsCutShort() const {
-    const uint64_t size = file_.bytes.size();
+    const uint64_t size = file_.Size();
     const uint32_t count = TIFFNumberOfStrips(tif_);  // strips, or tiles for a tiled file
     for (uint32_t i = 0; i < count; ++i) {
         int error = 0;
@@ -195,7 +253,44 @@ CodecStatus TiffReader::Failure() const {
     return StripsCutShort() ? CodecStatus::kTruncated : CodecStatus::kCorrupt;
 }
 
-CodecStatus TiffReader::ReadScanlines(uint8_t *bgr, std::size_t step) {
+void TiffReader::ConvertLine(const uint8_t *s, uint8_t *d) const {
+    if (path_ == Path::kRgb) {
+        if (samples_ == 3) {
+            SwapRedBlue(s, d, width_);
+            return;
+        }
+        for (uint32_t x = 0; x < width_; ++x, s += samples_, d += 3) {
+            d[0] = s[2];
+            d[1] = s[1];
+            d[2] = s[0];
+        }
+        return;
+    }
+    const uint32_t max_value = (uint32_t{1} << bits_) - 1;
+    const uint32_t per_byte = 8 / bits_;
+    for (uint32_t x = 0; x < width_; ++x, d += 3) {
+        uint32_t v;
+        if (bits_ == 8) {
+            v = s[std::size_t{x} * samples_];
+        } else {
+            const uint32_t shift = 8 - bits_ * (x % per_byte + 1);
+            v = (s[x / per_byte] >> shift) & max_value;
+        }
+        if (path_ == Path::kPalette) {
+            d[0] = palette_[v][0];
+            d[1] = palette_[v][1];
+            d[2] = palette_[v][2];
+        } else {
+            uint8_t g = static_cast<uint8_t>(v * 255 / max_value);
+            if (white_is_zero_) {
+                g = static_cast<uint8_t>(255 - g);
+            }
+            d[0] = d[1] = d[2] = g;
+        }
+    }
+}
+
+CodecStatus TiffReader::ReadLines(uint8_t *bgr, std::size_t step) {
     const tmsize_t line_size = TIFFScanlineSize(tif_);
     const uint64_t needed = path_ == Path::kRgb ? uint64_t{width_} * samples_
                             : bits_ == 8        ? uint64_t{width_} * samples_
@@ -203,47 +298,32 @@ CodecStatus TiffReader::ReadScanlines(uint8_t *bgr, std::size_t step) {
     if (line_size <= 0 || static_cast<uint64_t>(line_size) < needed) {
         return CodecStatus::kCorrupt;
     }
-    std::vector<uint8_t> line;
-    try {
-        line.resize(static_cast<std::size_t>(line_size));
-    } catch (const std::bad_alloc &) {
+    const auto line_bytes = static_cast<uint64_t>(line_size);
+    uint32_t rows_per_strip = height_;
+    TIFFGetFieldDefaulted(tif_, TIFFTAG_ROWSPERSTRIP, &rows_per_strip);
+    rows_per_strip = std::clamp<uint32_t>(rows_per_strip, 1, height_);
+    // Whole strips are decoded at once into one reused buffer when they are small enough;
+    // otherwise one line at a time.
+    const bool by_strip = line_bytes <= kStripBudget / rows_per_strip;
+    const uint32_t band = by_strip ? rows_per_strip : 1;
+    std::unique_ptr<uint8_t[]> buffer(new (std::nothrow) uint8_t[line_bytes * band]);
+    if (!buffer) {
         return CodecStatus::kNoMemory;
     }
-    const uint32_t max_value = (uint32_t{1} << bits_) - 1;
-    const uint32_t per_byte = 8 / bits_;
-    for (uint32_t y = 0; y < height_; ++y) {
-        if (TIFFReadScanline(tif_, line.data(), y, 0) < 0) {
+    const uint32_t strips = TIFFNumberOfStrips(tif_);
+    for (uint32_t y0 = 0; y0 < height_; y0 += band) {
+        const uint32_t rows = std::min(band, height_ - y0);
+        if (by_strip) {
+            const uint32_t strip = y0 / rows_per_strip;
+            const auto want = static_cast<tmsize_t>(line_bytes * rows);
+            if (strip >= strips || TIFFReadEncodedStrip(tif_, strip, buffer.get(), want) < want) {
+                return Failure();
+            }
+        } else if (TIFFReadScanline(tif_, buffer.get(), y0, 0) < 0) {
             return Failure();
         }
-        const uint8_t *s = line.data();
-        uint8_t *d = bgr + std::size_t{y} * step;
-        if (path_ == Path::kRgb) {
-            for (uint32_t x = 0; x < width_; ++x, s += samples_, d += 3) {
-                d[0] = s[2];
-                d[1] = s[1];
-                d[2] = s[0];
-            }
-            continue;
-        }
-        for (uint32_t x = 0; x < width_; ++x, d += 3) {
-            uint32_t v;
-            if (bits_ == 8) {
-                v = s[std::size_t{x} * samples_];
-            } else {
-                const uint32_t shift = 8 - bits_ * (x % per_byte + 1);
-                v = (s[x / per_byte] >> shift) & max_value;
-            }
-            if (path_ == Path::kPalette) {
-                d[0] = palette_[v][0];
-                d[1] = palette_[v][1];
-                d[2] = palette_[v][2];
-            } else {
-                uint8_t g = static_cast<uint8_t>(v * 255 / max_value);
-                if (white_is_zero_) {
-                    g = static_cast<uint8_t>(255 - g);
-                }
-                d[0] = d[1] = d[2] = g;
-            }
+        for (uint32_t r = 0; r < rows; ++r) {
+            ConvertLine(buffer.get() + line_bytes * r, bgr + (std::size_t{y0} + r) * step);
         }
     }
     return CodecStatus::kOk;
@@ -324,7 +404,7 @@ CodecStatus TiffReader::ReadData(uint8_t *bgr, std::size_t step) {
     }
     file_.errors = 0;
     const CodecStatus status =
-        path_ == Path::kGeneral ? ReadThroughRgba(bgr, step) : ReadScanlines(bgr, step);
+        path_ == Path::kGeneral ? ReadThroughRgba(bgr, step) : ReadLines(bgr, step);
     if (status == CodecStatus::kOk && file_.errors > 0) {
         return Failure();
     }
@@ -335,6 +415,10 @@ CodecStatus TiffReader::ReadData(uint8_t *bgr, std::size_t step) {
 
 std::unique_ptr<ImageReader> NewTiffReader(std::span<const uint8_t> file) {
     return std::unique_ptr<ImageReader>(new (std::nothrow) TiffReader(file));
+}
+
+std::unique_ptr<ImageReader> NewTiffReader(FileSource &source) {
+    return std::unique_ptr<ImageReader>(new (std::nothrow) TiffReader(source));
 }
 
 }  // namespace zav

@@ -11,5 +11,7 @@
 namespace zav {
 
 std::unique_ptr<ImageReader> NewTiffReader(std::span<const uint8_t> file);
+// The same, reading the file through `source` as it goes.
+std::unique_ptr<ImageReader> NewTiffReader(FileSource &source);
 
 }  // namespace zav
