@@ -21,7 +21,8 @@ const char *FileStatusText(int32_t status) noexcept {
         case ZAV_FILE_UNKNOWN_FORMAT:
             return "unsupported format: not BMP, JPEG, Sun raster, PBM/PGM/PPM or TIFF";
         case ZAV_FILE_UNKNOWN_EXTENSION:
-            return "unsupported format: the extension is none of bmp dib jpg jpeg jpe sr ras pbm pgm ppm "
+            return "unsupported format: the extension is none of bmp dib jpg jpeg jpe sr ras pbm "
+                   "pgm ppm "
                    "tif tiff";
         case ZAV_FILE_UNSUPPORTED:
             return "unsupported format variant";

@@ -94,27 +94,27 @@ ZAV_API int32_t ZAVReleaseImage(ZAVImageObject *obj, ZAVImageStruct **ppImage);
 ZAV_API int32_t ZAVCloneImage(ZAVImageObject *obj, const ZAVImageStruct *psourceImage,
                               ZAVImageStruct *pdestImage);
 
-
 /* ---- Loading and saving image files ---- */
 
 /* Why the object's last load or save ended as it did. A name refused for a character gives
  * ZAV_FILE_NAME_REFUSED plus the character's byte value (ZAV_FILE_NAME_REFUSED + '?'). */
 #define ZAV_FILE_OK 0
-#define ZAV_FILE_NO_NAME 1          /* the name is NULL or empty */
-#define ZAV_FILE_NAME_TOO_LONG 2    /* the name is longer than 259 bytes */
-#define ZAV_FILE_NOT_FOUND 3        /* no such file or folder */
-#define ZAV_FILE_NO_ACCESS 4        /* permission denied (an existing file is never replaced then) */
-#define ZAV_FILE_READ_FAILED 5      /* not a regular file, or an I/O error while reading */
-#define ZAV_FILE_UNKNOWN_FORMAT 6   /* the first bytes match none of the five formats */
-#define ZAV_FILE_UNKNOWN_EXTENSION 7 /* the name's extension belongs to none of the five formats */
-#define ZAV_FILE_UNSUPPORTED 8      /* a variant of the format that is not decoded */
-#define ZAV_FILE_CORRUPT 9          /* malformed data */
-#define ZAV_FILE_TRUNCATED 10       /* the data end before the picture is complete */
-#define ZAV_FILE_TOO_LARGE 11       /* the picture's 8-bit, 3-channel buffer would exceed 2^30 bytes */
-#define ZAV_FILE_NO_MEMORY 12       /* memory exhausted */
-#define ZAV_FILE_WRITE_FAILED 13    /* the file could not be written completely */
-#define ZAV_FILE_BAD_BUFFER 14      /* save: not 8-bit, not 1 or 3 channels, size < 1 or no data */
-#define ZAV_FILE_NO_RECORD 15       /* load: no record to fill */
+#define ZAV_FILE_NO_NAME 1        /* the name is NULL or empty */
+#define ZAV_FILE_NAME_TOO_LONG 2  /* the name is longer than 259 bytes */
+#define ZAV_FILE_NOT_FOUND 3      /* no such file or folder */
+#define ZAV_FILE_NO_ACCESS 4      /* permission denied (an existing file is never replaced then) */
+#define ZAV_FILE_READ_FAILED 5    /* not a regular file, or an I/O error while reading */
+#define ZAV_FILE_UNKNOWN_FORMAT 6 /* the first bytes match none of the five formats */
+#define ZAV_FILE_UNKNOWN_EXTENSION 7 /* the name's extension belongs to none of the five formats \
+                                      */
+#define ZAV_FILE_UNSUPPORTED 8       /* a variant of the format that is not decoded */
+#define ZAV_FILE_CORRUPT 9           /* malformed data */
+#define ZAV_FILE_TRUNCATED 10        /* the data end before the picture is complete */
+#define ZAV_FILE_TOO_LARGE 11    /* the picture's 8-bit, 3-channel buffer would exceed 2^30 bytes */
+#define ZAV_FILE_NO_MEMORY 12    /* memory exhausted */
+#define ZAV_FILE_WRITE_FAILED 13 /* the file could not be written completely */
+#define ZAV_FILE_BAD_BUFFER 14   /* save: not 8-bit, not 1 or 3 channels, size < 1 or no data */
+#define ZAV_FILE_NO_RECORD 15    /* load: no record to fill */
 #define ZAV_FILE_NAME_REFUSED 0x100 /* plus the refused character: * ? " < > ; | */
 
 /* Loads an image file (BMP, JPEG, Sun raster, PBM/PGM/PPM, TIFF; chosen by the file's first bytes,
@@ -146,11 +146,13 @@ ZAV_API int32_t ZAVSaveImageUtf8(ZAVImageObject *obj, const char *imageFileName,
 
 /* For hosts that checked and mapped the name themselves (the COM shell): the path is opened as
    given, without the name rules. */
-ZAV_API int32_t ZAVLoadImagePath(ZAVImageObject *obj, const char *path, ZAVImageStruct *imageStruct);
+ZAV_API int32_t ZAVLoadImagePath(ZAVImageObject *obj, const char *path,
+                                 ZAVImageStruct *imageStruct);
 ZAV_API int32_t ZAVSaveImagePath(ZAVImageObject *obj, const char *path, const uint8_t *imageData,
                                  int32_t width, int32_t height, int32_t depth, int32_t channels);
 
-/* Why the object's last load or save ended as it did (ZAV_FILE_* codes) and a short English text. */
+/* Why the object's last load or save ended as it did (ZAV_FILE_* codes) and a short English text.
+ */
 ZAV_API int32_t ZAVGetFileStatus(ZAVImageObject *obj);
 /* A static text for a status; never NULL. */
 ZAV_API const char *ZAVFileStatusText(int32_t status);
