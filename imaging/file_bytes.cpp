@@ -13,26 +13,12 @@
 #include <new>
 #include <utility>
 
+#include "imaging/file_status.h"
 #include "zavimage/zavimage.h"
 
 namespace zav {
 
 namespace {
-
-int32_t StatusFromOpenError(int error) {
-    switch (error) {
-        case ENOENT:
-        case ENOTDIR:
-            return ZAV_FILE_NOT_FOUND;
-        case EACCES:
-        case EPERM:
-            return ZAV_FILE_NO_ACCESS;
-        case ENOMEM:
-            return ZAV_FILE_NO_MEMORY;
-        default:
-            return ZAV_FILE_READ_FAILED;
-    }
-}
 
 constexpr uint64_t kMaxOffset = static_cast<uint64_t>(std::numeric_limits<off_t>::max());
 
@@ -66,7 +52,7 @@ int32_t FileBytes::Open(const char *path) {
     // Non-blocking, so that opening a FIFO does not wait for a writer; it is refused below.
     fd_ = open(path, O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
     if (fd_ < 0) {
-        return StatusFromOpenError(errno);
+        return FileStatusFromErrno(errno, ZAV_FILE_READ_FAILED);
     }
     struct stat st;
     if (fstat(fd_, &st) != 0 || !S_ISREG(st.st_mode) || st.st_size < 0) {

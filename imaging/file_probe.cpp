@@ -17,24 +17,15 @@ int32_t Probe(const char *path, const char **format, int32_t *width, int32_t *he
     if (status != ZAV_FILE_OK) {
         return status;
     }
-    const ImageFormatFilter *filter = ImageFormatRegistry::Default().FindReaderFilter(file.Bytes());
-    if (filter == nullptr) {
-        return ZAV_FILE_UNKNOWN_FORMAT;
-    }
-    const std::unique_ptr<ImageReader> reader = filter->NewReader(file.Bytes());
-    if (!reader) {
-        return ZAV_FILE_NO_MEMORY;
-    }
+    const ImageFormatFilter *filter = nullptr;
+    std::unique_ptr<ImageReader> reader;
     ImageInfo info;
-    status = FileStatusFromCodec(reader->ReadHeader(&info));
+    status = ReadImageHeader(file.Bytes(), ImageFormatRegistry::Default(), &filter, &reader, &info);
+    if (status == ZAV_FILE_OK) {
+        status = PictureSizeStatus(info);
+    }
     if (status != ZAV_FILE_OK) {
         return status;
-    }
-    if (info.width < 1 || info.height < 1) {
-        return ZAV_FILE_CORRUPT;
-    }
-    if (!FitsDecodeLimit(info.width, info.height)) {
-        return ZAV_FILE_TOO_LARGE;
     }
     // Descriptions are string literals: NUL-terminated and static.
     *format = filter->Description().data();

@@ -13,6 +13,7 @@
 #include <new>
 #include <utility>
 
+#include "imaging/file_status.h"
 #include "zavimage/zavimage.h"
 
 namespace zav {
@@ -23,23 +24,6 @@ namespace {
 constexpr int kMaxLinkHops = 40;
 // Longest part of the target's own name that goes into the temporary name.
 constexpr std::size_t kMaxTempStemBytes = 200;
-
-int32_t StatusFromError(int error) {
-    switch (error) {
-        case ENOENT:
-        case ENOTDIR:
-            return ZAV_FILE_NOT_FOUND;
-        case EACCES:
-        case EPERM:
-        case EROFS:
-        case ETXTBSY:
-            return ZAV_FILE_NO_ACCESS;
-        case ENOMEM:
-            return ZAV_FILE_NO_MEMORY;
-        default:
-            return ZAV_FILE_WRITE_FAILED;
-    }
-}
 
 // The folder part of a path, with its trailing slash ("" for a bare name).
 std::string FolderOf(const std::string &path) {
@@ -57,7 +41,7 @@ int32_t FollowLinks(const std::string &path, std::string *resolved) {
                 *resolved = std::move(current);  // a new file; a missing folder shows up later
                 return ZAV_FILE_OK;
             }
-            return StatusFromError(errno);
+            return FileStatusFromErrno(errno, ZAV_FILE_WRITE_FAILED);
         }
         if (!S_ISLNK(st.st_mode)) {
             *resolved = std::move(current);
@@ -67,7 +51,7 @@ int32_t FollowLinks(const std::string &path, std::string *resolved) {
         for (;;) {
             const ssize_t n = readlink(current.c_str(), target.data(), target.size());
             if (n < 0) {
-                return StatusFromError(errno);
+                return FileStatusFromErrno(errno, ZAV_FILE_WRITE_FAILED);
             }
             if (static_cast<std::size_t>(n) < target.size()) {
                 target.resize(static_cast<std::size_t>(n));
@@ -146,7 +130,7 @@ int32_t ReplacingFileSink::Open(const char *path) {
             return ZAV_FILE_WRITE_FAILED;
         }
         if (faccessat(AT_FDCWD, target_.c_str(), W_OK, AT_EACCESS) != 0) {
-            return StatusFromError(errno);
+            return FileStatusFromErrno(errno, ZAV_FILE_WRITE_FAILED);
         }
     }
 
@@ -181,7 +165,7 @@ int32_t ReplacingFileSink::Open(const char *path) {
             return ZAV_FILE_OK;
         }
         if (errno != EEXIST) {
-            return StatusFromError(errno);
+            return FileStatusFromErrno(errno, ZAV_FILE_WRITE_FAILED);
         }
     }
     return ZAV_FILE_WRITE_FAILED;
@@ -196,7 +180,7 @@ bool ReplacingFileSink::Flush() {
     }
     int error = 0;
     if (!WriteAll(fd_, buffer_.get(), used_, &error)) {
-        failure_ = StatusFromError(error);
+        failure_ = FileStatusFromErrno(error, ZAV_FILE_WRITE_FAILED);
         return false;
     }
     used_ = 0;
@@ -212,7 +196,7 @@ bool ReplacingFileSink::Write(const void *bytes, std::size_t size) {
         if (used_ == 0 && size >= kBufferBytes) {
             int error = 0;
             if (!WriteAll(fd_, p, size, &error)) {
-                failure_ = StatusFromError(error);
+                failure_ = FileStatusFromErrno(error, ZAV_FILE_WRITE_FAILED);
                 return false;
             }
             return true;
@@ -241,12 +225,12 @@ int32_t ReplacingFileSink::Commit() {
     const int fd = fd_;
     fd_ = -1;
     if (close(fd) != 0) {
-        const int32_t status = StatusFromError(errno);
+        const int32_t status = FileStatusFromErrno(errno, ZAV_FILE_WRITE_FAILED);
         Discard();
         return status;
     }
     if (rename(temp_.c_str(), target_.c_str()) != 0) {
-        const int32_t status = StatusFromError(errno);
+        const int32_t status = FileStatusFromErrno(errno, ZAV_FILE_WRITE_FAILED);
         Discard();
         return status;
     }

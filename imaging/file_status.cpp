@@ -1,5 +1,7 @@
 #include "imaging/file_status.h"
 
+#include <cerrno>
+
 #include "zavimage/zavimage.h"
 
 namespace zav {
@@ -56,6 +58,23 @@ const char *FileStatusText(int32_t status) noexcept {
             return "name refused: contains '|'";
         default:
             return "unknown status";
+    }
+}
+
+int32_t FileStatusFromErrno(int error, int32_t otherwise) noexcept {
+    switch (error) {
+        case ENOENT:
+        case ENOTDIR:
+            return ZAV_FILE_NOT_FOUND;
+        case EACCES:
+        case EPERM:
+        case EROFS:
+        case ETXTBSY:
+            return ZAV_FILE_NO_ACCESS;
+        case ENOMEM:
+            return ZAV_FILE_NO_MEMORY;
+        default:
+            return otherwise;
     }
 }
 

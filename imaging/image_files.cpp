@@ -38,12 +38,9 @@ constexpr std::size_t kHeadBytes = std::size_t{64} << 10;
 // Allocates the buffer for a picture whose header step gave `info`; then `decode` fills it.
 template <typename Decode>
 int32_t DecodeNewImage(const ImageInfo &info, ImageHeader *image, Decode &&decode) {
-    if (info.width < 1 || info.height < 1) {
-        return ZAV_FILE_CORRUPT;
-    }
-    // Refused before anything is allocated: the buffer would exceed 2^30 bytes.
-    if (!FitsDecodeLimit(info.width, info.height)) {
-        return ZAV_FILE_TOO_LARGE;
+    // Refused before anything is allocated.
+    if (const int32_t size = PictureSizeStatus(info); size != ZAV_FILE_OK) {
+        return size;
     }
     ImageHeader decoded = CreateImage(info.width, info.height, ZAV_DEPTH_8U, 3);
     if (decoded.imageData == nullptr) {
@@ -131,18 +128,33 @@ int32_t LoadImageFile(const char *path, const ImageFormatRegistry &registry, Ima
     return LoadImageBytes(file.Bytes(), registry, image);
 }
 
-int32_t LoadImageBytes(std::span<const uint8_t> file, const ImageFormatRegistry &registry,
-                       ImageHeader *image) {
-    const ImageFormatFilter *filter = registry.FindReaderFilter(file);
-    if (filter == nullptr) {
+int32_t PictureSizeStatus(const ImageInfo &info) noexcept {
+    if (info.width < 1 || info.height < 1) {
+        return ZAV_FILE_CORRUPT;
+    }
+    return FitsDecodeLimit(info.width, info.height) ? ZAV_FILE_OK : ZAV_FILE_TOO_LARGE;
+}
+
+int32_t ReadImageHeader(std::span<const uint8_t> file, const ImageFormatRegistry &registry,
+                        const ImageFormatFilter **filter, std::unique_ptr<ImageReader> *reader,
+                        ImageInfo *info) {
+    *filter = registry.FindReaderFilter(file);
+    if (*filter == nullptr) {
         return ZAV_FILE_UNKNOWN_FORMAT;
     }
-    const std::unique_ptr<ImageReader> reader = filter->NewReader(file);
-    if (!reader) {
+    *reader = (*filter)->NewReader(file);
+    if (!*reader) {
         return ZAV_FILE_NO_MEMORY;
     }
+    return FileStatusFromCodec((*reader)->ReadHeader(info));
+}
+
+int32_t LoadImageBytes(std::span<const uint8_t> file, const ImageFormatRegistry &registry,
+                       ImageHeader *image) {
+    const ImageFormatFilter *filter = nullptr;
+    std::unique_ptr<ImageReader> reader;
     ImageInfo info;
-    const int32_t status = FileStatusFromCodec(reader->ReadHeader(&info));
+    const int32_t status = ReadImageHeader(file, registry, &filter, &reader, &info);
     if (status != ZAV_FILE_OK) {
         return status;
     }

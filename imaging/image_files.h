@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <span>
 
 #include "imaging/format_registry.h"
@@ -11,6 +12,16 @@ namespace zav {
 
 // The file status for a codec's status.
 int32_t FileStatusFromCodec(CodecStatus status) noexcept;
+
+// Whether a picture of this size can be loaded: ZAV_FILE_OK, ZAV_FILE_CORRUPT for a size below 1,
+// ZAV_FILE_TOO_LARGE when its 8-bit, 3-channel buffer would exceed 2^30 bytes.
+int32_t PictureSizeStatus(const ImageInfo &info) noexcept;
+
+// Chooses the reader for a file in memory by its first bytes and runs its header step. Returns
+// ZAV_FILE_OK with *filter, *reader and *info set, or why the file cannot be read.
+int32_t ReadImageHeader(std::span<const uint8_t> file, const ImageFormatRegistry &registry,
+                        const ImageFormatFilter **filter, std::unique_ptr<ImageReader> *reader,
+                        ImageInfo *info);
 
 // Loads the file at `path` (opened as given) into a new 8-bit, 3-channel buffer from the aligned
 // allocator, described by *image. Returns ZAV_FILE_OK, or why nothing was loaded; then nothing is

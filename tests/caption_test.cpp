@@ -24,20 +24,14 @@ extern char **environ;
 namespace {
 
 using zav_test::Canvas;
+using zav_test::CaptionFont;
 using zav_test::FirstDifference;
 using zav_test::FontFile;
 using zav_test::FreeTypeOracle;
 using zav_test::InkMap;
+using zav_test::Latin;
 using zav_test::OracleGlyph;
-
-const FontFile &CaptionFont() {
-    static const FontFile f = zav_test::MatchFont("SimHei", "zh-cn");
-    return f;
-}
-const FontFile &Latin() {
-    static const FontFile f = zav_test::MatchFont("DejaVu Sans", nullptr);
-    return f;
-}
+using zav_test::ScopedEnv;
 
 // "视频监控画面 12:34:56" as code points and as UTF-8.
 const std::vector<uint32_t> kCaptionCodes = {
@@ -49,27 +43,6 @@ const char kCaptionUtf8[] =
 struct Object {
     ZAVImageObject *obj = ZAVCreateObject();
     ~Object() { ZAVDestroyObject(obj); }
-};
-
-class ScopedEnv {
-  public:
-    ScopedEnv(const char *name, const char *value) : m_name(name) {
-        if (const char *old = std::getenv(name)) {
-            m_old = old;
-        }
-        setenv(name, value, 1);
-    }
-    ~ScopedEnv() {
-        if (m_old) {
-            setenv(m_name.c_str(), m_old->c_str(), 1);
-        } else {
-            unsetenv(m_name.c_str());
-        }
-    }
-
-  private:
-    std::string m_name;
-    std::optional<std::string> m_old;
 };
 
 // Where the caption's ink must be, as FreeType renders it at the truncated size and the pen moves.

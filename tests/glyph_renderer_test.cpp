@@ -21,48 +21,20 @@ namespace zav {
 namespace {
 
 using zav_test::Canvas;
+using zav_test::CaptionFont;
 using zav_test::FirstDifference;
 using zav_test::FontFile;
 using zav_test::FreeTypeOracle;
 using zav_test::InkMap;
+using zav_test::Latin;
 using zav_test::OracleGlyph;
-
-const FontFile &CaptionFont() {
-    static const FontFile f = zav_test::MatchFont("SimHei", "zh-cn");
-    return f;
-}
-const FontFile &Latin() {
-    static const FontFile f = zav_test::MatchFont("DejaVu Sans", nullptr);
-    return f;
-}
+using zav_test::ScopedEnv;
 
 ImageHeader Header(Canvas &c) {
     return WrapImageRecord(c.Record());
 }
 
 const TextColour kWhite{{255, 255, 255, 255}};
-
-// Sets LC_ALL for one scope (the decoding reads the environment; the process locale is untouched).
-class ScopedLcAll {
-  public:
-    explicit ScopedLcAll(const char *value) {
-        const char *old = std::getenv("LC_ALL");
-        if (old != nullptr) {
-            m_old = old;
-        }
-        setenv("LC_ALL", value, 1);
-    }
-    ~ScopedLcAll() {
-        if (m_old) {
-            setenv("LC_ALL", m_old->c_str(), 1);
-        } else {
-            unsetenv("LC_ALL");
-        }
-    }
-
-  private:
-    std::optional<std::string> m_old;
-};
 
 bool GbkLocaleAvailable() {
     locale_t l = newlocale(LC_CTYPE_MASK, "zh_CN.GBK", static_cast<locale_t>(0));
@@ -113,7 +85,7 @@ TEST(GlyphPlacement, StringOfCharactersFromTwoFaces) {
         GlyphTextRenderer renderer(font->path.c_str(), font->index, 17);
         const SizeParams sizes{17.0, 0.3, 0.15, 0.0};
         renderer.SetParameters(nullptr, &sizes, nullptr, nullptr);
-        ScopedLcAll utf8("C.UTF-8");
+        ScopedEnv utf8("LC_ALL", "C.UTF-8");
         EXPECT_EQ(renderer.DrawString(&header, "Wq, j\xE4\xB8\xAD!", {2, 22}, kWhite), 9);
 
         InkMap expected(200, 30);
@@ -399,7 +371,7 @@ TEST(DrawString, ResultsAndDecoding) {
     Canvas canvas(64, 32, ZAV_DEPTH_8U, 1);
     ImageHeader header = Header(canvas);
     GlyphTextRenderer renderer(CaptionFont().path.c_str(), CaptionFont().index, 16);
-    ScopedLcAll utf8("C.UTF-8");
+    ScopedEnv utf8("LC_ALL", "C.UTF-8");
     EXPECT_EQ(renderer.DrawString(nullptr, "A", {0, 20}, kWhite), -1);
     EXPECT_EQ(renderer.DrawString(&header, nullptr, {0, 20}, kWhite), -1);
     EXPECT_EQ(renderer.DrawString(&header, "", {0, 20}, kWhite), 0);
@@ -446,7 +418,7 @@ TEST(DrawString, InvalidSequencesDrawTheMissingGlyph) {
         std::unique_ptr<char[]> text(new char[n]);
         std::memcpy(text.get(), k.text, n);
         for (TextEncoding encoding : {TextEncoding::kUserDefault, TextEncoding::kUtf8}) {
-            ScopedLcAll c("C");  // plain ASCII decodes as UTF-8
+            ScopedEnv c("LC_ALL", "C");  // plain ASCII decodes as UTF-8
             Canvas canvas(200, 30, ZAV_DEPTH_8U, 1);
             ImageHeader header = Header(canvas);
             GlyphTextRenderer renderer(CaptionFont().path.c_str(), CaptionFont().index, 20);
@@ -473,7 +445,7 @@ TEST(DrawString, GbkTextUnderAGbkLocale) {
         GTEST_SKIP() << "zh_CN.GBK is not installed (scripts/setup.sh generates it)";
     }
     const FreeTypeOracle oracle(CaptionFont(), 22);
-    ScopedLcAll gbk("zh_CN.GBK");
+    ScopedEnv gbk("LC_ALL", "zh_CN.GBK");
     Canvas canvas(120, 30, ZAV_DEPTH_8U, 3);
     ImageHeader header = Header(canvas);
     GlyphTextRenderer renderer(CaptionFont().path.c_str(), CaptionFont().index, 22);

@@ -122,4 +122,14 @@ int Step(const OracleGlyph &g, double fontSize, double spaceRatio, double gapRat
     return static_cast<int>(a);
 }
 
+const FontFile &CaptionFont() {
+    static const FontFile f = MatchFont("SimHei", "zh-cn");
+    return f;
+}
+
+const FontFile &Latin() {
+    static const FontFile f = MatchFont("DejaVu Sans", nullptr);
+    return f;
+}
+
 }  // namespace zav_test

@@ -2,6 +2,8 @@
 #pragma once
 
 #include <cstdint>
+#include <cstdlib>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -58,5 +60,33 @@ struct InkMap {
 // Pen steps as a caption makes them: width + gap * size, or space * size + gap * size for a glyph
 // without ink, truncated.
 int Step(const OracleGlyph &g, double fontSize, double spaceRatio, double gapRatio);
+
+// The caption font (fontconfig's SimHei match for zh-cn) and a Latin face (DejaVu Sans), looked up
+// once.
+const FontFile &CaptionFont();
+const FontFile &Latin();
+
+// Sets an environment variable for one scope (text decoding reads LC_ALL and friends from the
+// environment; the process locale is untouched).
+class ScopedEnv {
+  public:
+    ScopedEnv(const char *name, const char *value) : m_name(name) {
+        if (const char *old = std::getenv(name)) {
+            m_old = old;
+        }
+        setenv(name, value, 1);
+    }
+    ~ScopedEnv() {
+        if (m_old) {
+            setenv(m_name.c_str(), m_old->c_str(), 1);
+        } else {
+            unsetenv(m_name.c_str());
+        }
+    }
+
+  private:
+    std::string m_name;
+    std::optional<std::string> m_old;
+};
 
 }  // namespace zav_test
