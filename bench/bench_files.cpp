@@ -14,8 +14,8 @@
 #include <opencv2/core.hpp>
 #include <opencv2/imgcodecs.hpp>
 
-#include "imaging/aligned_alloc.h"
-#include "imaging/image_component.h"
+#include "imaging/buffer/aligned_alloc.h"
+#include "imaging/api/image_component.h"
 
 namespace {
 

@@ -13,10 +13,10 @@
 #include <opencv2/core.hpp>
 #include <opencv2/imgproc.hpp>
 
-#include "imaging/aligned_alloc.h"
-#include "imaging/image_component.h"
-#include "imaging/image_mat.h"
-#include "imaging/image_record.h"
+#include "imaging/buffer/aligned_alloc.h"
+#include "imaging/api/image_component.h"
+#include "imaging/buffer/image_mat.h"
+#include "imaging/buffer/image_record.h"
 
 namespace {
 

@@ -10,7 +10,7 @@
 #include <opencv2/freetype.hpp>
 #include <opencv2/imgproc.hpp>
 
-#include "imaging/image_component.h"
+#include "imaging/api/image_component.h"
 #include "text/font_locator.h"
 
 namespace {

@@ -1,7 +1,7 @@
 // Fuzzes the portable bitmap, graymap and pixmap reader.
 #include "fuzz/fuzz_reader_harness.h"
-#include "imaging/codecs/filters.h"
+#include "imaging/files/format_table.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
-    return zav::FuzzReader(zav::PnmFormatFilter(), data, size);
+    return zav::FuzzReader(zav::PnmFormat(), data, size);
 }

@@ -16,10 +16,13 @@ inline constexpr int64_t kFuzzMaxPixels = int64_t{1} << 22;
 
 // A reader over the head of the file agrees with one over the whole file whenever its header step
 // succeeds, and rows it calls plain lie within the file and are what the data step decodes.
-inline void FuzzHeadReader(const ImageFormatFilter &filter, const uint8_t *data, std::size_t size) {
+inline void FuzzHeadReader(const ImageFormat &filter, const uint8_t *data, std::size_t size) {
     for (std::size_t head_size :
          {std::min<std::size_t>(size, 40), std::min<std::size_t>(size, 1100), size}) {
-        auto head = filter.NewHeadReader(std::span<const uint8_t>(data, head_size), size);
+        if (filter.newHeadReader == nullptr) {
+            return;  // the format always needs the whole file
+        }
+        auto head = filter.newHeadReader(std::span<const uint8_t>(data, head_size), size);
         if (!head) {
             return;  // the format always needs the whole file
         }
@@ -27,7 +30,7 @@ inline void FuzzHeadReader(const ImageFormatFilter &filter, const uint8_t *data,
         if (head->ReadHeader(&head_info) != CodecStatus::kOk) {
             continue;
         }
-        auto full = filter.NewReader(std::span<const uint8_t>(data, size));
+        auto full = filter.newReader(std::span<const uint8_t>(data, size));
         ImageInfo info;
         if (!full || full->ReadHeader(&info) != CodecStatus::kOk || info.width != head_info.width ||
             info.height != head_info.height || info.color != head_info.color) {
@@ -111,16 +114,17 @@ inline void DecodeAll(ImageReader &reader) {
     std::free(buffer);
 }
 
-inline int FuzzReader(const ImageFormatFilter &filter, const uint8_t *data, std::size_t size) {
+inline int FuzzReader(const ImageFormat &filter, const uint8_t *data, std::size_t size) {
     FuzzHeadReader(filter, data, size);
     SpanSource source(std::span<const uint8_t>(data, size));
-    if (auto through_source = filter.NewSourceReader(source)) {
+    if (auto through_source =
+            filter.newSourceReader != nullptr ? filter.newSourceReader(source) : nullptr) {
         DecodeAll(*through_source);
     }
-    if (size >= filter.SignatureLength()) {
-        (void)filter.CheckSignature(data, size);
+    if (size >= filter.signatureLength) {
+        (void)filter.matches(data, size);
     }
-    auto reader = filter.NewReader(std::span<const uint8_t>(data, size));
+    auto reader = filter.newReader(std::span<const uint8_t>(data, size));
     if (!reader) {
         return 0;
     }

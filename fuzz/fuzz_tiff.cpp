@@ -1,7 +1,7 @@
 // Fuzzes the TIFF reader.
 #include "fuzz/fuzz_reader_harness.h"
-#include "imaging/codecs/filters.h"
+#include "imaging/files/format_table.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
-    return zav::FuzzReader(zav::TiffFormatFilter(), data, size);
+    return zav::FuzzReader(zav::TiffFormat(), data, size);
 }

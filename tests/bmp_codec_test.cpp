@@ -6,7 +6,7 @@
 #include <gtest/gtest.h>
 
 #include "file_test_util.h"
-#include "imaging/codecs/bmp_codec.h"
+#include "imaging/codecs/bmp.h"
 
 namespace zav {
 namespace {

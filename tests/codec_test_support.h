@@ -124,10 +124,10 @@ struct Decoded {
 };
 
 // Decodes a whole file; a picture of more than `max_pixels` pixels stops after the header step.
-inline Decoded Decode(const ImageFormatFilter &filter, const std::vector<uint8_t> &file,
+inline Decoded Decode(const ImageFormat &filter, const std::vector<uint8_t> &file,
                       int64_t max_pixels = int64_t{1} << 24) {
     Decoded d;
-    auto reader = filter.NewReader(std::span<const uint8_t>(file.data(), file.size()));
+    auto reader = filter.newReader(std::span<const uint8_t>(file.data(), file.size()));
     if (!reader) {
         return d;
     }
@@ -144,10 +144,10 @@ inline Decoded Decode(const ImageFormatFilter &filter, const std::vector<uint8_t
     return d;
 }
 
-inline std::vector<uint8_t> Encode(const ImageFormatFilter &filter, const WriteRequest &request,
+inline std::vector<uint8_t> Encode(const ImageFormat &filter, const WriteRequest &request,
                                    CodecStatus *status = nullptr) {
     VectorSink sink;
-    auto writer = filter.NewWriter();
+    auto writer = filter.newWriter();
     const CodecStatus s = writer ? writer->Write(request, sink) : CodecStatus::kNoMemory;
     if (status != nullptr) {
         *status = s;

@@ -4,10 +4,9 @@
 
 #include <gtest/gtest.h>
 
-#include "imaging/codecs/filters.h"
-#include "imaging/file_name.h"
-#include "imaging/file_status.h"
-#include "imaging/format_registry.h"
+#include "imaging/files/file_name.h"
+#include "imaging/files/file_status.h"
+#include "imaging/files/format_table.h"
 #include "zavimage/zavimage.h"
 
 namespace zav {
@@ -105,64 +104,64 @@ TEST(DescriptionExtensions, ReadsOneRunAfterEachDotBehindTheParenthesis) {
     EXPECT_TRUE(DescriptionExtensions("no list.here").empty());
 }
 
-TEST(ImageFormatRegistry, ListsTheFormatsInTableOrderWithTheirDescriptions) {
+TEST(FormatTable, ListsTheFormatsInTableOrderWithTheirDescriptions) {
     const std::vector<std::string> table = {
         "Windows bitmap (*.bmp;*.dib)",  "JPEG files (*.jpeg;*.jpg;*.jpe)",
         "Sun raster files (*.sr;*.ras)", "Portable image format (*.pbm;*.pgm;*.ppm)",
         "TIFF Files (*.tiff;*.tif)",
     };
-    const auto filters = ImageFormatRegistry::Default().Filters();
+    const auto filters = FormatTable::Default().Formats();
     ASSERT_EQ(filters.size(), table.size());
     for (std::size_t i = 0; i < table.size(); ++i) {
-        EXPECT_EQ(filters[i]->Description(), table[i]) << i;
+        EXPECT_EQ(filters[i]->description, table[i]) << i;
     }
-    EXPECT_EQ(filters[0], &BmpFormatFilter());
-    EXPECT_EQ(filters[1], &JpegFormatFilter());
-    EXPECT_EQ(filters[2], &SunRasterFormatFilter());
-    EXPECT_EQ(filters[3], &PnmFormatFilter());
-    EXPECT_EQ(filters[4], &TiffFormatFilter());
+    EXPECT_EQ(filters[0], &BmpFormat());
+    EXPECT_EQ(filters[1], &JpegFormat());
+    EXPECT_EQ(filters[2], &SunRasterFormat());
+    EXPECT_EQ(filters[3], &PnmFormat());
+    EXPECT_EQ(filters[4], &TiffFormat());
 }
 
-TEST(ImageFormatRegistry, ChoosesTheWriterByExtensionIgnoringCase) {
-    const ImageFormatRegistry &r = ImageFormatRegistry::Default();
-    EXPECT_EQ(r.FindWriterFilter("OUT.BMP"), &BmpFormatFilter());
-    EXPECT_EQ(r.FindWriterFilter("x.DiB"), &BmpFormatFilter());
-    EXPECT_EQ(r.FindWriterFilter("x.bmp~"), &BmpFormatFilter());
-    EXPECT_EQ(r.FindWriterFilter("dir.bmp/picture"), &BmpFormatFilter());
-    EXPECT_EQ(r.FindWriterFilter("x.pbm"), &PnmFormatFilter());
-    EXPECT_EQ(r.FindWriterFilter("x.PGM"), &PnmFormatFilter());
-    EXPECT_EQ(r.FindWriterFilter("x.ppm"), &PnmFormatFilter());
-    EXPECT_EQ(r.FindWriterFilter("x.bmp.tmp"), nullptr);
-    EXPECT_EQ(r.FindWriterFilter("x.bm"), nullptr);
-    EXPECT_EQ(r.FindWriterFilter("x.bmpx"), nullptr);
-    EXPECT_EQ(r.FindWriterFilter("x.png"), nullptr);
-    EXPECT_EQ(r.FindWriterFilter("bmp"), nullptr);
-    EXPECT_EQ(r.FindWriterFilter("photo.ppm/out"), &PnmFormatFilter());
-    EXPECT_EQ(r.FindWriterFilter("OUT.JPG"), &JpegFormatFilter());
-    EXPECT_EQ(r.FindWriterFilter("a.jpeg"), &JpegFormatFilter());
-    EXPECT_EQ(r.FindWriterFilter("a.Jpe"), &JpegFormatFilter());
-    EXPECT_EQ(r.FindWriterFilter("out.jpg~"), &JpegFormatFilter());
-    EXPECT_EQ(r.FindWriterFilter("out.jpg.tmp"), nullptr);
-    EXPECT_EQ(r.FindWriterFilter("a.sr"), &SunRasterFormatFilter());
-    EXPECT_EQ(r.FindWriterFilter("a.RAS"), &SunRasterFormatFilter());
-    EXPECT_EQ(r.FindWriterFilter("a.tif"), &TiffFormatFilter());
-    EXPECT_EQ(r.FindWriterFilter("a.TIFF"), &TiffFormatFilter());
-    EXPECT_EQ(r.FindWriterFilter("a.tiffs"), nullptr);
+TEST(FormatTable, ChoosesTheWriterByExtensionIgnoringCase) {
+    const FormatTable &r = FormatTable::Default();
+    EXPECT_EQ(r.FindWriterFormat("OUT.BMP"), &BmpFormat());
+    EXPECT_EQ(r.FindWriterFormat("x.DiB"), &BmpFormat());
+    EXPECT_EQ(r.FindWriterFormat("x.bmp~"), &BmpFormat());
+    EXPECT_EQ(r.FindWriterFormat("dir.bmp/picture"), &BmpFormat());
+    EXPECT_EQ(r.FindWriterFormat("x.pbm"), &PnmFormat());
+    EXPECT_EQ(r.FindWriterFormat("x.PGM"), &PnmFormat());
+    EXPECT_EQ(r.FindWriterFormat("x.ppm"), &PnmFormat());
+    EXPECT_EQ(r.FindWriterFormat("x.bmp.tmp"), nullptr);
+    EXPECT_EQ(r.FindWriterFormat("x.bm"), nullptr);
+    EXPECT_EQ(r.FindWriterFormat("x.bmpx"), nullptr);
+    EXPECT_EQ(r.FindWriterFormat("x.png"), nullptr);
+    EXPECT_EQ(r.FindWriterFormat("bmp"), nullptr);
+    EXPECT_EQ(r.FindWriterFormat("photo.ppm/out"), &PnmFormat());
+    EXPECT_EQ(r.FindWriterFormat("OUT.JPG"), &JpegFormat());
+    EXPECT_EQ(r.FindWriterFormat("a.jpeg"), &JpegFormat());
+    EXPECT_EQ(r.FindWriterFormat("a.Jpe"), &JpegFormat());
+    EXPECT_EQ(r.FindWriterFormat("out.jpg~"), &JpegFormat());
+    EXPECT_EQ(r.FindWriterFormat("out.jpg.tmp"), nullptr);
+    EXPECT_EQ(r.FindWriterFormat("a.sr"), &SunRasterFormat());
+    EXPECT_EQ(r.FindWriterFormat("a.RAS"), &SunRasterFormat());
+    EXPECT_EQ(r.FindWriterFormat("a.tif"), &TiffFormat());
+    EXPECT_EQ(r.FindWriterFormat("a.TIFF"), &TiffFormat());
+    EXPECT_EQ(r.FindWriterFormat("a.tiffs"), nullptr);
 }
 
-const ImageFormatFilter *ReaderFor(const std::string &head) {
-    return ImageFormatRegistry::Default().FindReaderFilter(
+const ImageFormat *ReaderFor(const std::string &head) {
+    return FormatTable::Default().FindReaderFormat(
         std::span(reinterpret_cast<const uint8_t *>(head.data()), head.size()));
 }
 
-TEST(ImageFormatRegistry, ChoosesTheReaderByTheFirstBytesOnly) {
-    EXPECT_EQ(ReaderFor("BM"), &BmpFormatFilter());
-    EXPECT_EQ(ReaderFor("BMxxxxxx"), &BmpFormatFilter());
+TEST(FormatTable, ChoosesTheReaderByTheFirstBytesOnly) {
+    EXPECT_EQ(ReaderFor("BM"), &BmpFormat());
+    EXPECT_EQ(ReaderFor("BMxxxxxx"), &BmpFormat());
     EXPECT_EQ(ReaderFor("B"), nullptr);
     EXPECT_EQ(ReaderFor(""), nullptr);
     for (char kind = '1'; kind <= '6'; ++kind) {
         for (char space : std::string(" \t\n\v\f\r")) {
-            EXPECT_EQ(ReaderFor(std::string("P") + kind + space), &PnmFormatFilter());
+            EXPECT_EQ(ReaderFor(std::string("P") + kind + space), &PnmFormat());
         }
     }
     EXPECT_EQ(ReaderFor("P7\n"), nullptr);
@@ -170,12 +169,12 @@ TEST(ImageFormatRegistry, ChoosesTheReaderByTheFirstBytesOnly) {
     EXPECT_EQ(ReaderFor("P6#"), nullptr);
     EXPECT_EQ(ReaderFor("P6"), nullptr);  // three bytes are needed
     EXPECT_EQ(ReaderFor("\x89PNG"), nullptr);
-    EXPECT_EQ(ReaderFor("\xFF\xD8\xFF"), &JpegFormatFilter());
+    EXPECT_EQ(ReaderFor("\xFF\xD8\xFF"), &JpegFormat());
     EXPECT_EQ(ReaderFor("\xFF\xD8\xFE"), nullptr);
-    EXPECT_EQ(ReaderFor("\x59\xA6\x6A\x95"), &SunRasterFormatFilter());
+    EXPECT_EQ(ReaderFor("\x59\xA6\x6A\x95"), &SunRasterFormat());
     EXPECT_EQ(ReaderFor("\x59\xA6\x6A"), nullptr);
-    EXPECT_EQ(ReaderFor(std::string("II*\0", 4)), &TiffFormatFilter());
-    EXPECT_EQ(ReaderFor(std::string("MM\0*", 4)), &TiffFormatFilter());
+    EXPECT_EQ(ReaderFor(std::string("II*\0", 4)), &TiffFormat());
+    EXPECT_EQ(ReaderFor(std::string("MM\0*", 4)), &TiffFormat());
     EXPECT_EQ(ReaderFor(std::string("II\0*", 4)), nullptr);
 }
 

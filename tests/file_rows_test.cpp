@@ -10,10 +10,9 @@
 #include <gtest/gtest.h>
 
 #include "file_test_util.h"
-#include "imaging/codecs/filters.h"
-#include "imaging/format_registry.h"
-#include "imaging/image_files.h"
-#include "imaging/image_record.h"
+#include "imaging/buffer/image_record.h"
+#include "imaging/files/format_table.h"
+#include "imaging/files/image_files.h"
 #include "zavimage/zavimage.h"
 
 namespace zav {
@@ -21,7 +20,7 @@ namespace {
 
 using zavtest::Picture;
 
-std::vector<uint8_t> Encode(const ImageFormatFilter &filter, const Picture &p) {
+std::vector<uint8_t> Encode(const ImageFormat &filter, const Picture &p) {
     WriteRequest request;
     request.pixels = p.data.data();
     request.step = p.Stride();
@@ -29,7 +28,7 @@ std::vector<uint8_t> Encode(const ImageFormatFilter &filter, const Picture &p) {
     request.height = p.height;
     request.color = true;
     VectorSink sink;
-    EXPECT_EQ(filter.NewWriter()->Write(request, sink), CodecStatus::kOk);
+    EXPECT_EQ(filter.newWriter()->Write(request, sink), CodecStatus::kOk);
     return sink.data;
 }
 
@@ -64,12 +63,12 @@ class FileRows : public ::testing::Test {
         const std::string path = dir_ / "picture";
         EXPECT_TRUE(zavtest::WriteFile(path, bytes));
         ImageHeader image;
-        const int32_t status = LoadImageFile(path.c_str(), ImageFormatRegistry::Default(), &image);
+        const int32_t status = LoadImageFile(path.c_str(), NameRules::kSkip, &image);
         return Keep(status, image);
     }
     static Loaded FromMemory(const std::vector<uint8_t> &bytes) {
         ImageHeader image;
-        const int32_t status = LoadImageBytes(bytes, ImageFormatRegistry::Default(), &image);
+        const int32_t status = LoadImageBytes(bytes, &image);
         return Keep(status, image);
     }
     // The file loads as in memory, whole and cut at several places.
@@ -97,7 +96,7 @@ class FileRows : public ::testing::Test {
 TEST_F(FileRows, BitmapsOfEveryRowPaddingLoadAsInMemory) {
     for (int32_t width : {1000, 1001, 1002, 1003}) {
         const Picture p = zavtest::Pattern(width, 31, 3);
-        const std::vector<uint8_t> bmp = Encode(BmpFormatFilter(), p);
+        const std::vector<uint8_t> bmp = Encode(BmpFormat(), p);
         ExpectSameAsInMemory(bmp, "bmp width " + std::to_string(width));
         const Loaded loaded = FromFile(bmp);
         ASSERT_EQ(loaded.status, ZAV_FILE_OK);
@@ -111,7 +110,7 @@ TEST_F(FileRows, BitmapsOfEveryRowPaddingLoadAsInMemory) {
 TEST_F(FileRows, SunRastersLoadAsInMemory) {
     for (int32_t width : {1000, 1001}) {
         const Picture p = zavtest::Pattern(width, 29, 3);
-        std::vector<uint8_t> ras = Encode(SunRasterFormatFilter(), p);
+        std::vector<uint8_t> ras = Encode(SunRasterFormat(), p);
         ASSERT_GT(ras.size(), 32u);
         ASSERT_EQ(ras[15], 24);  // depth
         ExpectSameAsInMemory(ras, "ras width " + std::to_string(width));
@@ -136,7 +135,7 @@ TEST_F(FileRows, SunRastersLoadAsInMemory) {
 // TIFF files larger than the head are read through the file as libtiff asks for their parts.
 TEST_F(FileRows, TiffsReadThroughTheFileLoadAsInMemory) {
     const Picture p = zavtest::Pattern(1001, 37, 3);
-    ExpectSameAsInMemory(Encode(TiffFormatFilter(), p), "our tiff");
+    ExpectSameAsInMemory(Encode(TiffFormat(), p), "our tiff");
     const std::string ppm = dir_ / "source.ppm";
     const std::string tif = dir_ / "lzw.tif";
     ASSERT_TRUE(zavtest::WriteFile(ppm, zavtest::RawPnm(p)));
@@ -153,10 +152,10 @@ TEST_F(FileRows, TiffsReadThroughTheFileLoadAsInMemory) {
 // A header that claims more rows than the file holds fails before any row is read.
 TEST_F(FileRows, HeadersClaimingMoreRowsThanTheFileHoldsFail) {
     const Picture p = zavtest::Pattern(1000, 30, 3);
-    std::vector<uint8_t> bmp = Encode(BmpFormatFilter(), p);
+    std::vector<uint8_t> bmp = Encode(BmpFormat(), p);
     bmp[22] = 31;  // height
     EXPECT_EQ(FromFile(bmp).status, ZAV_FILE_TRUNCATED);
-    std::vector<uint8_t> ras = Encode(SunRasterFormatFilter(), p);
+    std::vector<uint8_t> ras = Encode(SunRasterFormat(), p);
     ras[11] = 31;  // height
     EXPECT_EQ(FromFile(ras).status, ZAV_FILE_TRUNCATED);
     EXPECT_EQ(FromMemory(ras).status, ZAV_FILE_TRUNCATED);

@@ -11,10 +11,9 @@
 #include <gtest/gtest.h>
 
 #include "file_test_util.h"
-#include "imaging/codecs/filters.h"
-#include "imaging/format_registry.h"
-#include "imaging/image_files.h"
-#include "imaging/image_record.h"
+#include "imaging/buffer/image_record.h"
+#include "imaging/files/format_table.h"
+#include "imaging/files/image_files.h"
 #include "zavimage/zavimage.h"
 
 namespace zav {
@@ -52,7 +51,7 @@ std::size_t LastTokenStart(const std::vector<uint8_t> &f) {
     return start;
 }
 
-std::vector<uint8_t> Encode(const ImageFormatFilter &filter, const Picture &p) {
+std::vector<uint8_t> Encode(const ImageFormat &filter, const Picture &p) {
     WriteRequest request;
     request.pixels = p.data.data();
     request.step = p.Stride();
@@ -60,7 +59,7 @@ std::vector<uint8_t> Encode(const ImageFormatFilter &filter, const Picture &p) {
     request.height = p.height;
     request.color = p.channels == 3;
     VectorSink sink;
-    EXPECT_EQ(filter.NewWriter()->Write(request, sink), CodecStatus::kOk);
+    EXPECT_EQ(filter.newWriter()->Write(request, sink), CodecStatus::kOk);
     return sink.data;
 }
 
@@ -116,8 +115,8 @@ std::size_t HeaderBytes(const std::vector<uint8_t> &f) {
 
 class Robustness : public ::testing::Test {
   protected:
-    static void AddOurs(std::vector<Sample> *samples, const char *what,
-                        const ImageFormatFilter &filter, int width, int height) {
+    static void AddOurs(std::vector<Sample> *samples, const char *what, const ImageFormat &filter,
+                        int width, int height) {
         for (int channels : {1, 3}) {
             Sample s;
             s.what = std::string(what) + (channels == 3 ? " colour" : " gray");
@@ -168,11 +167,11 @@ class Robustness : public ::testing::Test {
 
     std::vector<Sample> Samples() {
         std::vector<Sample> samples;
-        AddOurs(&samples, "bitmap", BmpFormatFilter(), 8, 5);
-        AddOurs(&samples, "JPEG", JpegFormatFilter(), 16, 16);
-        AddOurs(&samples, "Sun raster", SunRasterFormatFilter(), 6, 5);
-        AddOurs(&samples, "plain portable image", PnmFormatFilter(), 5, 3);
-        AddOurs(&samples, "TIFF", TiffFormatFilter(), 6, 5);
+        AddOurs(&samples, "bitmap", BmpFormat(), 8, 5);
+        AddOurs(&samples, "JPEG", JpegFormat(), 16, 16);
+        AddOurs(&samples, "Sun raster", SunRasterFormat(), 6, 5);
+        AddOurs(&samples, "plain portable image", PnmFormat(), 5, 3);
+        AddOurs(&samples, "TIFF", TiffFormat(), 6, 5);
         AddTools(&samples);
         for (Sample &s : samples) {
             s.headerBytes = std::min(HeaderBytes(s.bytes), s.bytes.size());
@@ -192,7 +191,7 @@ int32_t Load(const std::vector<uint8_t> &bytes,
              const std::function<void(const ImageHeader &)> &check = {}) {
     ImageHeader image;
     image.width = kUntouched;
-    const int32_t status = LoadImageBytes(bytes, ImageFormatRegistry::Default(), &image);
+    const int32_t status = LoadImageBytes(bytes, &image);
     if (status == ZAV_FILE_OK) {
         EXPECT_GE(image.width, 1);
         EXPECT_GE(image.height, 1);
@@ -254,11 +253,11 @@ TEST_F(Robustness, EveryTruncationFailsOrGivesTheSamePicture) {
 // bitmap may fill legitimately. The header step alone is run for pictures above a million pixels,
 // so that the test stays fast; their data steps meet the same bounds as small ones.
 bool LargerThanTestBudget(const std::vector<uint8_t> &bytes) {
-    const ImageFormatFilter *filter = ImageFormatRegistry::Default().FindReaderFilter(bytes);
+    const ImageFormat *filter = FormatTable::Default().FindReaderFormat(bytes);
     if (filter == nullptr) {
         return false;
     }
-    const std::unique_ptr<ImageReader> reader = filter->NewReader(bytes);
+    const std::unique_ptr<ImageReader> reader = filter->newReader(bytes);
     ImageInfo info;
     return reader->ReadHeader(&info) == CodecStatus::kOk &&
            int64_t{info.width} * info.height > (int64_t{1} << 20);

@@ -9,7 +9,7 @@
 
 #include <gtest/gtest.h>
 
-#include "imaging/image_record.h"
+#include "imaging/buffer/image_record.h"
 #include "text/glyph_blit.h"
 #include "text/glyph_cache.h"
 #include "text/glyph_text_renderer.h"

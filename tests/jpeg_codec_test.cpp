@@ -6,8 +6,8 @@
 
 #include <gtest/gtest.h>
 
-#include "imaging/codecs/filters.h"
-#include "imaging/codecs/jpeg_quality.h"
+#include "imaging/codecs/jpeg.h"
+#include "imaging/files/format_table.h"
 #include "tests/codec_test_support.h"
 
 namespace zav {
@@ -15,8 +15,8 @@ namespace {
 
 using namespace zav::testing;
 
-const ImageFormatFilter &Jpeg() {
-    return JpegFormatFilter();
+const ImageFormat &Jpeg() {
+    return JpegFormat();
 }
 
 // ITU-T T.81 Table K.1 and K.2, row by row.
@@ -177,12 +177,12 @@ Picture Smooth(int32_t w, int32_t h, int32_t channels) {
 }
 
 TEST(JpegFilter, DescriptionAndSignature) {
-    EXPECT_EQ(Jpeg().Description(), "JPEG files (*.jpeg;*.jpg;*.jpe)");
-    EXPECT_EQ(Jpeg().SignatureLength(), 3u);
+    EXPECT_EQ(Jpeg().description, "JPEG files (*.jpeg;*.jpg;*.jpe)");
+    EXPECT_EQ(Jpeg().signatureLength, 3u);
     const uint8_t good[] = {0xFF, 0xD8, 0xFF};
     const uint8_t bad[] = {0xFF, 0xD8, 0x00};
-    EXPECT_TRUE(Jpeg().CheckSignature(good, 3));
-    EXPECT_FALSE(Jpeg().CheckSignature(bad, 3));
+    EXPECT_TRUE(Jpeg().matches(good, 3));
+    EXPECT_FALSE(Jpeg().matches(bad, 3));
 }
 
 TEST(JpegQuality, TablesFollowTheQualityRule) {
@@ -360,16 +360,16 @@ TEST(JpegWriter, LeavesTheCallersPixelsAndReportsSinkFailures) {
     for (std::size_t budget : {std::size_t{0}, std::size_t{100}, std::size_t{70000}}) {
         FailingSink sink(budget);
         const Picture big = Pattern(400, 300, 3);
-        EXPECT_EQ(Jpeg().NewWriter()->Write(big.Request(10), sink), CodecStatus::kIoError)
+        EXPECT_EQ(Jpeg().newWriter()->Write(big.Request(10), sink), CodecStatus::kIoError)
             << budget;
     }
     WriteRequest r = p.Request();
     r.pixels = nullptr;
-    EXPECT_NE(Jpeg().NewWriter()->Write(r, *std::make_unique<VectorSink>()), CodecStatus::kOk);
+    EXPECT_NE(Jpeg().newWriter()->Write(r, *std::make_unique<VectorSink>()), CodecStatus::kOk);
     r = p.Request();
     r.width = 70000;
     r.step = 70000 * 3;
-    EXPECT_NE(Jpeg().NewWriter()->Write(r, *std::make_unique<VectorSink>()), CodecStatus::kOk);
+    EXPECT_NE(Jpeg().newWriter()->Write(r, *std::make_unique<VectorSink>()), CodecStatus::kOk);
 }
 
 TEST(JpegCodec, RoundTripIsCloseAndAgreesWithDjpeg) {

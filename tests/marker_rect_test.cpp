@@ -9,8 +9,8 @@
 #include <gtest/gtest.h>
 #include <opencv2/imgproc.hpp>
 
-#include "imaging/image_component.h"
-#include "imaging/marker_box.h"
+#include "imaging/api/image_component.h"
+#include "imaging/ops/marker.h"
 #include "pixel_test_image.h"
 
 namespace zav {

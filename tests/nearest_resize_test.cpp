@@ -7,8 +7,8 @@
 
 #include <gtest/gtest.h>
 
-#include "imaging/nearest_resize.h"
-#include "imaging/pixel_region.h"
+#include "imaging/buffer/pixel_region.h"
+#include "imaging/ops/resize.h"
 
 namespace zav {
 namespace {

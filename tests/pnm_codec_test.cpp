@@ -7,7 +7,7 @@
 #include <gtest/gtest.h>
 
 #include "file_test_util.h"
-#include "imaging/codecs/pnm_codec.h"
+#include "imaging/codecs/pnm.h"
 
 namespace zav {
 namespace {

@@ -5,8 +5,8 @@
 
 #include <gtest/gtest.h>
 
-#include "imaging/image_component.h"
-#include "imaging/image_record.h"
+#include "imaging/api/image_component.h"
+#include "imaging/buffer/image_record.h"
 
 namespace zav {
 namespace {

@@ -2,7 +2,7 @@
 // ImageMagick.
 #include <gtest/gtest.h>
 
-#include "imaging/codecs/filters.h"
+#include "imaging/files/format_table.h"
 #include "tests/codec_test_support.h"
 
 namespace zav {
@@ -10,8 +10,8 @@ namespace {
 
 using namespace zav::testing;
 
-const ImageFormatFilter &Sun() {
-    return SunRasterFormatFilter();
+const ImageFormat &Sun() {
+    return SunRasterFormat();
 }
 
 uint32_t Be32(const std::vector<uint8_t> &f, std::size_t at) {
@@ -35,13 +35,13 @@ std::vector<uint8_t> Header(uint32_t w, uint32_t h, uint32_t depth, uint32_t len
 }
 
 TEST(SunRasterFilter, DescriptionAndSignature) {
-    EXPECT_EQ(Sun().Description(), "Sun raster files (*.sr;*.ras)");
-    EXPECT_EQ(Sun().SignatureLength(), 4u);
+    EXPECT_EQ(Sun().description, "Sun raster files (*.sr;*.ras)");
+    EXPECT_EQ(Sun().signatureLength, 4u);
     const uint8_t good[] = {0x59, 0xA6, 0x6A, 0x95};
     const uint8_t bad[] = {0x95, 0x6A, 0xA6, 0x59};
-    EXPECT_TRUE(Sun().CheckSignature(good, 4));
-    EXPECT_FALSE(Sun().CheckSignature(bad, 4));
-    EXPECT_EQ(&Sun(), &SunRasterFormatFilter());
+    EXPECT_TRUE(Sun().matches(good, 4));
+    EXPECT_FALSE(Sun().matches(bad, 4));
+    EXPECT_EQ(&Sun(), &SunRasterFormat());
 }
 
 TEST(SunRasterWriter, HeaderFieldsForGrayAndColour) {

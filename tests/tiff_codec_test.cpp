@@ -4,8 +4,8 @@
 
 #include <gtest/gtest.h>
 
-#include "imaging/codecs/filters.h"
-#include "imaging/codecs/tiff_writer.h"
+#include "imaging/codecs/tiff.h"
+#include "imaging/files/format_table.h"
 #include "tests/codec_test_support.h"
 
 namespace zav {
@@ -13,8 +13,8 @@ namespace {
 
 using namespace zav::testing;
 
-const ImageFormatFilter &Tiff() {
-    return TiffFormatFilter();
+const ImageFormat &Tiff() {
+    return TiffFormat();
 }
 
 uint32_t Le(const std::vector<uint8_t> &f, std::size_t at, int bytes) {
@@ -58,16 +58,16 @@ Entry Find(const std::vector<Entry> &dir, uint16_t tag) {
 }
 
 TEST(TiffFilter, DescriptionAndSignature) {
-    EXPECT_EQ(Tiff().Description(), "TIFF Files (*.tiff;*.tif)");
-    EXPECT_EQ(Tiff().SignatureLength(), 4u);
+    EXPECT_EQ(Tiff().description, "TIFF Files (*.tiff;*.tif)");
+    EXPECT_EQ(Tiff().signatureLength, 4u);
     const uint8_t intel[] = {0x49, 0x49, 0x2A, 0x00};
     const uint8_t motorola[] = {0x4D, 0x4D, 0x00, 0x2A};
     const uint8_t bigtiff[] = {0x49, 0x49, 0x2B, 0x00};
     const uint8_t mixed[] = {0x49, 0x49, 0x00, 0x2A};
-    EXPECT_TRUE(Tiff().CheckSignature(intel, 4));
-    EXPECT_TRUE(Tiff().CheckSignature(motorola, 4));
-    EXPECT_FALSE(Tiff().CheckSignature(bigtiff, 4));
-    EXPECT_FALSE(Tiff().CheckSignature(mixed, 4));
+    EXPECT_TRUE(Tiff().matches(intel, 4));
+    EXPECT_TRUE(Tiff().matches(motorola, 4));
+    EXPECT_FALSE(Tiff().matches(bigtiff, 4));
+    EXPECT_FALSE(Tiff().matches(mixed, 4));
 }
 
 TEST(TiffWriter, DirectoryHoldsExactlyTheNineTagsInOrder) {

@@ -2,8 +2,8 @@
 
 #include <optional>
 
-#include "imaging/image_component.h"
-#include "imaging/image_record.h"
+#include "imaging/api/image_component.h"
+#include "imaging/buffer/image_record.h"
 #include "text/font_faces.h"
 #include "text/font_locator.h"
 #include "text/glyph_text_renderer.h"

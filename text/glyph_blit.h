@@ -3,7 +3,7 @@
 
 #include <cstdint>
 
-#include "imaging/image_record.h"
+#include "imaging/buffer/image_record.h"
 #include "text/glyph_bitmap.h"
 
 namespace zav {

@@ -5,7 +5,7 @@
 #include <stdexcept>
 #include <string>
 
-#include "imaging/image_record.h"
+#include "imaging/buffer/image_record.h"
 #include "text/font_faces.h"
 #include "text/glyph_blit.h"
 #include "text/multibyte_decoder.h"

@@ -1,8 +1,11 @@
+#include "imaging/codecs/bmp.h"
+
 #include <algorithm>
 #include <bit>
 #include <cstring>
+#include <new>
 
-#include "imaging/codecs/bmp_codec.h"
+#include "imaging/codecs/byte_order.h"
 
 namespace zav {
 
@@ -17,14 +20,6 @@ constexpr uint32_t kCompressionRle8 = 1;
 constexpr uint32_t kCompressionRle4 = 2;
 constexpr uint32_t kCompressionBitFields = 3;
 constexpr uint32_t kCompressionAlphaBitFields = 6;
-
-uint16_t U16(const uint8_t *p) {
-    return static_cast<uint16_t>(p[0] | (p[1] << 8));
-}
-uint32_t U32(const uint8_t *p) {
-    return static_cast<uint32_t>(p[0]) | (static_cast<uint32_t>(p[1]) << 8) |
-           (static_cast<uint32_t>(p[2]) << 16) | (static_cast<uint32_t>(p[3]) << 24);
-}
 
 }  // namespace
 
@@ -71,8 +66,8 @@ CodecStatus BmpReader::ReadHeader(ImageInfo *info) {
     if (f[0] != 'B' || f[1] != 'M') {
         return CodecStatus::kCorrupt;
     }
-    dataOffset_ = U32(f + 10);
-    const uint32_t headerBytes = U32(f + 14);
+    dataOffset_ = LoadLittleEndian32(f + 10);
+    const uint32_t headerBytes = LoadLittleEndian32(f + 14);
     if (headerBytes != kCoreHeaderBytes && headerBytes < kMinInfoHeaderBytes) {
         return CodecStatus::kCorrupt;
     }
@@ -90,17 +85,17 @@ CodecStatus BmpReader::ReadHeader(ImageInfo *info) {
     int paletteEntryBytes = 4;
     uint64_t paletteOffset = headerEnd;
     if (headerBytes == kCoreHeaderBytes) {
-        width = U16(header + 4);
-        height = U16(header + 6);
-        bitsPerPixel_ = U16(header + 10);
+        width = LoadLittleEndian16(header + 4);
+        height = LoadLittleEndian16(header + 6);
+        bitsPerPixel_ = LoadLittleEndian16(header + 10);
         compression_ = kCompressionNone;
         paletteEntryBytes = 3;
     } else {
-        width = static_cast<int32_t>(U32(header + 4));
-        height = static_cast<int32_t>(U32(header + 8));
-        bitsPerPixel_ = U16(header + 14);
-        compression_ = U32(header + 16);
-        colorsUsed = U32(header + 32);
+        width = static_cast<int32_t>(LoadLittleEndian32(header + 4));
+        height = static_cast<int32_t>(LoadLittleEndian32(header + 8));
+        bitsPerPixel_ = LoadLittleEndian16(header + 14);
+        compression_ = LoadLittleEndian32(header + 16);
+        colorsUsed = LoadLittleEndian32(header + 32);
     }
     if (width < 1 || height == 0) {
         return CodecStatus::kCorrupt;
@@ -152,7 +147,8 @@ CodecStatus BmpReader::ReadHeader(ImageInfo *info) {
                 }
                 masks = f + headerEnd;
             }
-            SetMasks(U32(masks), U32(masks + 4), U32(masks + 8));
+            SetMasks(LoadLittleEndian32(masks), LoadLittleEndian32(masks + 4),
+                     LoadLittleEndian32(masks + 8));
             defaultMasks_ = false;
             break;
         }
@@ -253,7 +249,7 @@ CodecStatus BmpReader::ReadUncompressed(uint8_t *bgr, std::size_t step) const {
                 break;
             case 16:
                 for (uint64_t x = 0; x < width; ++x, dst += 3) {
-                    const uint32_t pixel = U16(src + 2 * x);
+                    const uint32_t pixel = LoadLittleEndian16(src + 2 * x);
                     dst[0] = Scale(pixel, blue_);
                     dst[1] = Scale(pixel, green_);
                     dst[2] = Scale(pixel, red_);
@@ -271,7 +267,7 @@ CodecStatus BmpReader::ReadUncompressed(uint8_t *bgr, std::size_t step) const {
                     }
                 } else {
                     for (uint64_t x = 0; x < width; ++x, dst += 3) {
-                        const uint32_t pixel = U32(src + 4 * x);
+                        const uint32_t pixel = LoadLittleEndian32(src + 4 * x);
                         dst[0] = Scale(pixel, blue_);
                         dst[1] = Scale(pixel, green_);
                         dst[2] = Scale(pixel, red_);
@@ -377,6 +373,14 @@ CodecStatus BmpReader::ReadRunLength(uint8_t *bgr, std::size_t step) const {
     }
     fillTo(height, 0);
     return CodecStatus::kOk;
+}
+
+std::unique_ptr<ImageReader> NewBmpReader(std::span<const uint8_t> file) {
+    return std::unique_ptr<ImageReader>(new (std::nothrow) BmpReader(file));
+}
+
+std::unique_ptr<ImageReader> NewBmpHeadReader(std::span<const uint8_t> head, uint64_t fileSize) {
+    return std::unique_ptr<ImageReader>(new (std::nothrow) BmpReader(head, fileSize));
 }
 
 }  // namespace zav

@@ -1,4 +1,8 @@
-#include "imaging/codecs/bmp_codec.h"
+#include "imaging/codecs/bmp.h"
+
+#include <new>
+
+#include "imaging/codecs/byte_order.h"
 
 namespace zav {
 
@@ -6,17 +10,6 @@ namespace {
 
 constexpr uint32_t kColorDataOffset = 14 + 40;
 constexpr uint32_t kGrayDataOffset = 14 + 40 + 256 * 4;
-
-void PutU16(uint8_t *p, uint16_t v) {
-    p[0] = static_cast<uint8_t>(v);
-    p[1] = static_cast<uint8_t>(v >> 8);
-}
-void PutU32(uint8_t *p, uint32_t v) {
-    p[0] = static_cast<uint8_t>(v);
-    p[1] = static_cast<uint8_t>(v >> 8);
-    p[2] = static_cast<uint8_t>(v >> 16);
-    p[3] = static_cast<uint8_t>(v >> 24);
-}
 
 }  // namespace
 
@@ -36,14 +29,14 @@ CodecStatus BmpWriter::Write(const WriteRequest &request, ByteSink &sink) {
     uint8_t header[kGrayDataOffset] = {};
     header[0] = 'B';
     header[1] = 'M';
-    PutU32(header + 2, static_cast<uint32_t>(fileSize));
-    PutU32(header + 10, dataOffset);
+    StoreLittleEndian32(header + 2, static_cast<uint32_t>(fileSize));
+    StoreLittleEndian32(header + 10, dataOffset);
     uint8_t *info = header + 14;
-    PutU32(info, 40);
-    PutU32(info + 4, static_cast<uint32_t>(request.width));
-    PutU32(info + 8, static_cast<uint32_t>(request.height));
-    PutU16(info + 12, 1);
-    PutU16(info + 14, request.color ? 24 : 8);
+    StoreLittleEndian32(info, 40);
+    StoreLittleEndian32(info + 4, static_cast<uint32_t>(request.width));
+    StoreLittleEndian32(info + 8, static_cast<uint32_t>(request.height));
+    StoreLittleEndian16(info + 12, 1);
+    StoreLittleEndian16(info + 14, request.color ? 24 : 8);
     // Compression, image size, resolutions and colour counts stay 0.
     if (!request.color) {
         uint8_t *palette = header + kColorDataOffset;
@@ -65,6 +58,10 @@ CodecStatus BmpWriter::Write(const WriteRequest &request, ByteSink &sink) {
         }
     }
     return CodecStatus::kOk;
+}
+
+std::unique_ptr<ImageWriter> NewBmpWriter() {
+    return std::unique_ptr<ImageWriter>(new (std::nothrow) BmpWriter());
 }
 
 }  // namespace zav

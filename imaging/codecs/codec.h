@@ -10,8 +10,9 @@
 #include <cstring>
 #include <memory>
 #include <span>
-#include <string_view>
 #include <vector>
+
+#include "zavimage/zavimage.h"
 
 namespace zav {
 
@@ -104,41 +105,14 @@ class ImageWriter {
     virtual CodecStatus Write(const WriteRequest &request, ByteSink &sink) = 0;
 };
 
-// One file format: its description (whose part after the first "(" lists its extensions, each
-// after a "."), its signature, and its reader and writer.
-class ImageFormatFilter {
-  public:
-    virtual ~ImageFormatFilter() = default;
-    virtual std::string_view Description() const = 0;
-    virtual std::size_t SignatureLength() const = 0;
-    // `size` is at least SignatureLength().
-    virtual bool CheckSignature(const uint8_t *head, std::size_t size) const = 0;
-    // A reader over `file`, which must outlive it. Null only when memory is exhausted.
-    virtual std::unique_ptr<ImageReader> NewReader(std::span<const uint8_t> file) const = 0;
-    // A reader over the first bytes of a file of `fileSize` bytes, for the header step and
-    // FindPlainRows only (its ReadData fails). When its header step succeeds it gives what a
-    // reader over the whole file would; otherwise the whole file decides. Null for formats that
-    // need the whole file.
-    virtual std::unique_ptr<ImageReader> NewHeadReader(std::span<const uint8_t>, uint64_t) const {
-        return nullptr;
-    }
-    // A reader that reads the file through `source` as it needs it; the source must outlive it.
-    // Null for formats whose readers need the whole file in memory, or when memory is exhausted.
-    virtual std::unique_ptr<ImageReader> NewSourceReader(FileSource &) const { return nullptr; }
-    virtual std::unique_ptr<ImageWriter> NewWriter() const = 0;
-};
-
-// The largest 8-bit, 3-channel buffer a reader may ask for, in bytes.
-inline constexpr int64_t kMaxDecodedBytes = int64_t{1} << 30;
-
 // True when a width x height picture fits an 8-bit, 3-channel buffer (rows padded to 4 bytes) of at
-// most kMaxDecodedBytes. Both sizes must be at least 1.
+// most ZAV_MAX_BLOCK_BYTES. Both sizes must be at least 1.
 inline bool FitsDecodeLimit(int64_t width, int64_t height) {
     if (width < 1 || height < 1 || width > INT32_MAX || height > INT32_MAX) {
         return false;
     }
     const int64_t stride = (width * 3 + 3) & ~int64_t{3};
-    return stride <= kMaxDecodedBytes / height;
+    return stride <= ZAV_MAX_BLOCK_BYTES / height;
 }
 
 }  // namespace zav

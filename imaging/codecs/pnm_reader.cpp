@@ -1,8 +1,10 @@
+#include "imaging/codecs/pnm.h"
+
 #include <array>
 #include <cstring>
+#include <new>
 
-#include "imaging/codecs/pnm_codec.h"
-#include "imaging/codecs/swap_red_blue.h"
+#include "imaging/codecs/byte_order.h"
 
 namespace zav {
 
@@ -324,6 +326,10 @@ CodecStatus PnmReader::ReadRawSamples(uint8_t *bgr, std::size_t step) const {
         }
     }
     return CodecStatus::kOk;
+}
+
+std::unique_ptr<ImageReader> NewPnmReader(std::span<const uint8_t> file) {
+    return std::unique_ptr<ImageReader>(new (std::nothrow) PnmReader(file));
 }
 
 }  // namespace zav

@@ -1,10 +1,10 @@
+#include "imaging/codecs/pnm.h"
+
 #include <array>
 #include <cstdio>
 #include <cstring>
 #include <memory>
 #include <new>
-
-#include "imaging/codecs/pnm_codec.h"
 
 namespace zav {
 
@@ -71,6 +71,10 @@ CodecStatus PnmWriter::Write(const WriteRequest &request, ByteSink &sink) {
         }
     }
     return CodecStatus::kOk;
+}
+
+std::unique_ptr<ImageWriter> NewPnmWriter() {
+    return std::unique_ptr<ImageWriter>(new (std::nothrow) PnmWriter());
 }
 
 }  // namespace zav

@@ -1,12 +1,11 @@
-#include "imaging/codecs/sun_raster_reader.h"
+#include "imaging/codecs/sun_raster.h"
 
 #include <algorithm>
 #include <cstring>
 #include <new>
 #include <vector>
 
-#include "imaging/codecs/sun_raster_format.h"
-#include "imaging/codecs/swap_red_blue.h"
+#include "imaging/codecs/byte_order.h"
 
 namespace zav {
 namespace {

@@ -1,9 +1,9 @@
-#include "imaging/codecs/sun_raster_writer.h"
+#include "imaging/codecs/sun_raster.h"
 
 #include <cstdint>
 #include <new>
 
-#include "imaging/codecs/sun_raster_format.h"
+#include "imaging/codecs/byte_order.h"
 
 namespace zav {
 namespace {

@@ -1,4 +1,4 @@
-#include "imaging/codecs/tiff_writer.h"
+#include "imaging/codecs/tiff.h"
 
 #include <algorithm>
 #include <new>

@@ -1,0 +1,66 @@
+// The C interface: loading, saving, the file status and the probe.
+#include "imaging/api/object_handle.h"
+#include "imaging/files/file_status.h"
+
+extern "C" {
+
+ZAV_API int32_t ZAVLoadImage(ZAVImageObject *obj, const char16_t *imageFileName,
+                             ZAVImageStruct *imageStruct) {
+    return zav::Guarded(obj, 1, zav::FileWork::kLoad, [&](zav::ImageComponent &c) {
+        return c.ZAVLoadImage(imageFileName, imageStruct);
+    });
+}
+
+ZAV_API int32_t ZAVLoadImageUtf8(ZAVImageObject *obj, const char *imageFileName,
+                                 ZAVImageStruct *imageStruct) {
+    return zav::Guarded(obj, 1, zav::FileWork::kLoad, [&](zav::ImageComponent &c) {
+        return c.ZAVLoadImageUtf8(imageFileName, imageStruct);
+    });
+}
+
+ZAV_API int32_t ZAVLoadImagePath(ZAVImageObject *obj, const char *path,
+                                 ZAVImageStruct *imageStruct) {
+    return zav::Guarded(obj, 1, zav::FileWork::kLoad, [&](zav::ImageComponent &c) {
+        return c.ZAVLoadImagePath(path, imageStruct);
+    });
+}
+
+ZAV_API int32_t ZAVSaveImage(ZAVImageObject *obj, const char16_t *imageFileName,
+                             const uint8_t *imageData, int32_t width, int32_t height, int32_t depth,
+                             int32_t channels) {
+    return zav::Guarded(obj, 1, zav::FileWork::kSave, [&](zav::ImageComponent &c) {
+        return c.ZAVSaveImage(imageFileName, imageData, width, height, depth, channels);
+    });
+}
+
+ZAV_API int32_t ZAVSaveImageUtf8(ZAVImageObject *obj, const char *imageFileName,
+                                 const uint8_t *imageData, int32_t width, int32_t height,
+                                 int32_t depth, int32_t channels) {
+    return zav::Guarded(obj, 1, zav::FileWork::kSave, [&](zav::ImageComponent &c) {
+        return c.ZAVSaveImageUtf8(imageFileName, imageData, width, height, depth, channels);
+    });
+}
+
+ZAV_API int32_t ZAVSaveImagePath(ZAVImageObject *obj, const char *path, const uint8_t *imageData,
+                                 int32_t width, int32_t height, int32_t depth, int32_t channels) {
+    return zav::Guarded(obj, 1, zav::FileWork::kSave, [&](zav::ImageComponent &c) {
+        return c.ZAVSaveImagePath(path, imageData, width, height, depth, channels);
+    });
+}
+
+ZAV_API int32_t ZAVGetFileStatus(ZAVImageObject *obj) {
+    return zav::Guarded(obj, ZAV_FILE_OK, [](zav::ImageComponent &c) { return c.FileStatus(); });
+}
+
+ZAV_API const char *ZAVFileStatusText(int32_t status) {
+    return zav::FileStatusText(status);
+}
+
+ZAV_API int32_t ZAVProbeImageFileUtf8(ZAVImageObject *obj, const char *imageFileName,
+                                      const char **format, int32_t *width, int32_t *height) {
+    return zav::Guarded(obj, 1, zav::FileWork::kLoad, [&](zav::ImageComponent &c) {
+        return c.ZAVProbeImageFileUtf8(imageFileName, format, width, height);
+    });
+}
+
+}  // extern "C"

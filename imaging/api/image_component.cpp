@@ -1,0 +1,110 @@
+// The component's quality, and its loads, saves and probe: names and records around the file work.
+#include "imaging/api/image_component.h"
+
+#include <optional>
+#include <string>
+
+#include "imaging/buffer/image_record.h"
+#include "imaging/files/file_name.h"
+#include "imaging/files/image_files.h"
+
+namespace zav {
+
+int32_t ImageComponent::ZAVSetImageQuality(float fQuality) noexcept {
+    // Stored as given: no range check, no rounding; NaN and infinities included.
+    m_fQuality = fQuality;
+    return 0;
+}
+
+int32_t ImageComponent::FileResult(int32_t status) noexcept {
+    m_fileStatus = status;
+    return status == ZAV_FILE_OK ? 0 : 1;
+}
+
+void ImageComponent::ExceptionEscaped(FileWork work, bool outOfMemory) noexcept {
+    if (work == FileWork::kNone) {
+        return;
+    }
+    if (outOfMemory) {
+        m_fileStatus = ZAV_FILE_NO_MEMORY;
+    } else {
+        m_fileStatus = work == FileWork::kLoad ? ZAV_FILE_READ_FAILED : ZAV_FILE_WRITE_FAILED;
+    }
+}
+
+int32_t ImageComponent::ZAVLoadImage(const char16_t *imageFileName, ZAVImageStruct *imageStruct) {
+    if (imageStruct == nullptr) {
+        return FileResult(ZAV_FILE_NO_RECORD);
+    }
+    const std::optional<std::string> name = Utf16ToUtf8Name(imageFileName);
+    ImageHeader image;
+    const int32_t status = LoadImageFile(name ? name->c_str() : nullptr, NameRules::kApply, &image);
+    if (status == ZAV_FILE_OK) {
+        FillImageRecord(imageStruct, image);  // the pixels now belong to the caller's record
+    }
+    return FileResult(status);
+}
+
+int32_t ImageComponent::ZAVLoadImageUtf8(const char *imageFileName, ZAVImageStruct *imageStruct) {
+    if (imageStruct == nullptr) {
+        return FileResult(ZAV_FILE_NO_RECORD);
+    }
+    ImageHeader image;
+    const int32_t status = LoadImageFile(imageFileName, NameRules::kApply, &image);
+    if (status == ZAV_FILE_OK) {
+        FillImageRecord(imageStruct, image);
+    }
+    return FileResult(status);
+}
+
+int32_t ImageComponent::ZAVLoadImagePath(const char *path, ZAVImageStruct *imageStruct) {
+    if (imageStruct == nullptr) {
+        return FileResult(ZAV_FILE_NO_RECORD);
+    }
+    ImageHeader image;
+    const int32_t status = LoadImageFile(path, NameRules::kSkip, &image);
+    if (status == ZAV_FILE_OK) {
+        FillImageRecord(imageStruct, image);
+    }
+    return FileResult(status);
+}
+
+int32_t ImageComponent::ZAVSaveImage(const char16_t *imageFileName, const uint8_t *imageData,
+                                     int32_t width, int32_t height, int32_t depth,
+                                     int32_t channels) {
+    const std::optional<std::string> name = Utf16ToUtf8Name(imageFileName);
+    return FileResult(SaveImageFile(name ? name->c_str() : nullptr, NameRules::kApply, imageData,
+                                    width, height, depth, channels, m_fQuality));
+}
+
+int32_t ImageComponent::ZAVSaveImageUtf8(const char *imageFileName, const uint8_t *imageData,
+                                         int32_t width, int32_t height, int32_t depth,
+                                         int32_t channels) {
+    return FileResult(SaveImageFile(imageFileName, NameRules::kApply, imageData, width, height,
+                                    depth, channels, m_fQuality));
+}
+
+int32_t ImageComponent::ZAVSaveImagePath(const char *path, const uint8_t *imageData, int32_t width,
+                                         int32_t height, int32_t depth, int32_t channels) {
+    return FileResult(SaveImageFile(path, NameRules::kSkip, imageData, width, height, depth,
+                                    channels, m_fQuality));
+}
+
+int32_t ImageComponent::ZAVProbeImageFileUtf8(const char *imageFileName, const char **format,
+                                              int32_t *width, int32_t *height) {
+    if (format == nullptr || width == nullptr || height == nullptr) {
+        return FileResult(ZAV_FILE_NO_RECORD);
+    }
+    const ImageFormat *found = nullptr;
+    ImageInfo info;
+    const int32_t status = ProbeImageFile(imageFileName, &found, &info);
+    if (status == ZAV_FILE_OK) {
+        // Descriptions are string literals: NUL-terminated and static.
+        *format = found->description.data();
+        *width = info.width;
+        *height = info.height;
+    }
+    return FileResult(status);
+}
+
+}  // namespace zav

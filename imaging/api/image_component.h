@@ -1,0 +1,84 @@
+// The component object: the save quality and the eleven operations, with the native additions
+// (UTF-8 and path names, the file status, the font file, the probe).
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "zavimage/zavimage.h"
+
+namespace zav {
+
+// The save quality of a new object: the Annex K tables halved.
+inline constexpr float kInitialQuality = 2.0f;
+
+// What an operation that escapes with an exception was doing, for the status it leaves.
+enum class FileWork { kNone, kLoad, kSave };
+
+// One component object. Each operation returns its fixed result and prints nothing; an exception
+// (a memory shortage) may leave an operation, and the C interface's guard turns it into the
+// operation's usual result. An object keeps no image between calls.
+class ImageComponent {
+  public:
+    ImageComponent() = default;
+
+    // Buffers (buffer/lifecycle.cpp).
+    int32_t ZAVCreateImage(int32_t width, int32_t height, int32_t depth, int32_t channels,
+                           ZAVImageStruct *imageStruct) noexcept;
+    int32_t ZAVReleaseImage(ZAVImageStruct **ppImage) noexcept;
+    int32_t ZAVCloneImage(const ZAVImageStruct *psourceImage, ZAVImageStruct *pdestImage) noexcept;
+
+    // Files (api/image_component.cpp, over files/image_files.cpp). Names are checked by the name
+    // rules; the Path forms open the path as given.
+    int32_t ZAVSetImageQuality(float fQuality) noexcept;
+    int32_t ZAVLoadImage(const char16_t *imageFileName, ZAVImageStruct *imageStruct);
+    int32_t ZAVSaveImage(const char16_t *imageFileName, const uint8_t *imageData, int32_t width,
+                         int32_t height, int32_t depth, int32_t channels);
+    int32_t ZAVLoadImageUtf8(const char *imageFileName, ZAVImageStruct *imageStruct);
+    int32_t ZAVLoadImagePath(const char *path, ZAVImageStruct *imageStruct);
+    int32_t ZAVSaveImageUtf8(const char *imageFileName, const uint8_t *imageData, int32_t width,
+                             int32_t height, int32_t depth, int32_t channels);
+    int32_t ZAVSaveImagePath(const char *path, const uint8_t *imageData, int32_t width,
+                             int32_t height, int32_t depth, int32_t channels);
+    // What a file holds, from its header alone.
+    int32_t ZAVProbeImageFileUtf8(const char *imageFileName, const char **format, int32_t *width,
+                                  int32_t *height);
+    float Quality() const noexcept { return m_fQuality; }
+    // Why the last load, save or probe ended as it did (a ZAV_FILE_* code).
+    int32_t FileStatus() const noexcept { return m_fileStatus; }
+
+    // Pixels (ops/).
+    int32_t ZAVFlipImage(uint8_t *imageData, int32_t width, int32_t height, int32_t depth,
+                         int32_t channels);
+    int32_t ZAVReSizeImage(const ZAVImageStruct *imageStruct,
+                           const ZAVImageStruct *videoImageStruct);
+    int32_t ZAVCopyImage(const ZAVImageStruct *psourceImage, int32_t sx, int32_t sy, int32_t swidth,
+                         int32_t sheight, const ZAVImageStruct *pdestImage, int32_t dx, int32_t dy,
+                         int32_t dwidth, int32_t dheight);
+    int32_t ZAVDrawRect(const ZAVImageStruct *pImage, ZAVImageRect thisImageRect, int32_t color);
+
+    // Captions (text/caption.cpp): narrow text in the user's encoding, or UTF-8; the object's own
+    // first font file.
+    int32_t ZAVPutTextToImage(const ZAVImageStruct *pImage, const uint8_t *pText, int32_t x,
+                              int32_t y, int32_t color, float fSize, float fCharSpace,
+                              float transparency);
+    int32_t ZAVPutTextToImageUtf8(const ZAVImageStruct *pImage, const char *pText, int32_t x,
+                                  int32_t y, int32_t color, float fSize, float fCharSpace,
+                                  float transparency);
+    int32_t ZAVSetFontPath(const char *path);
+
+    // Called by the C interface's guard when an exception left an operation: a load, save or probe
+    // reports it in the file status (out of memory, or a read or write that failed).
+    void ExceptionEscaped(FileWork work, bool outOfMemory) noexcept;
+
+  private:
+    // Keeps the status of a load, save or probe and gives the operation's result.
+    int32_t FileResult(int32_t status) noexcept;
+
+    float m_fQuality = kInitialQuality;
+    int32_t m_fileStatus = ZAV_FILE_OK;
+    std::string m_fontPath;  // used in place of the default font file when m_hasFontPath
+    bool m_hasFontPath = false;
+};
+
+}  // namespace zav

@@ -1,0 +1,68 @@
+// Windows bitmap files: the reader and the writer.
+#pragma once
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <span>
+
+#include "imaging/codecs/codec.h"
+
+namespace zav {
+
+// Decodes info headers of 12 bytes (OS/2) and of 16 bytes or more; 1, 4, 8, 16, 24 and 32 bits
+// per pixel, uncompressed, with bit fields (16 and 32 bits), or run-length coded (RLE8, RLE4).
+// Rows must be stored bottom-up: a negative height is refused.
+class BmpReader final : public ImageReader {
+  public:
+    explicit BmpReader(std::span<const uint8_t> file) : file_(file), fileSize_(file.size()) {}
+    // Over the first bytes of a file of `fileSize` bytes: the header step and FindPlainRows only.
+    BmpReader(std::span<const uint8_t> head, uint64_t fileSize)
+        : file_(head), fileSize_(fileSize) {}
+    CodecStatus ReadHeader(ImageInfo *info) override;
+    CodecStatus ReadData(uint8_t *bgr, std::size_t step) override;
+    bool FindPlainRows(PlainRows *rows) const override;
+
+  private:
+    struct Channel {
+        uint32_t mask = 0;
+        int shift = 0;
+        uint32_t max = 0;  // mask >> shift
+    };
+
+    CodecStatus ReadPalette(uint64_t paletteOffset, int entrySize, uint32_t colorsUsed);
+    // Bytes of uncompressed pixel data the picture needs (the last row without its padding).
+    uint64_t UncompressedBytes() const;
+    CodecStatus ReadUncompressed(uint8_t *bgr, std::size_t step) const;
+    CodecStatus ReadRunLength(uint8_t *bgr, std::size_t step) const;
+    void SetMasks(uint32_t red, uint32_t green, uint32_t blue);
+    uint8_t Scale(uint32_t pixel, const Channel &channel) const;
+
+    std::span<const uint8_t> file_;  // the file, or its head
+    uint64_t fileSize_;
+    bool headerRead_ = false;
+    int32_t width_ = 0;
+    int32_t height_ = 0;
+    int bitsPerPixel_ = 0;
+    uint32_t compression_ = 0;
+    uint64_t dataOffset_ = 0;
+    bool defaultMasks_ = true;
+    Channel red_, green_, blue_;
+    // Blue, green, red for each index; indices past the file's palette are black.
+    std::array<std::array<uint8_t, 3>, 256> palette_{};
+};
+
+// Writes 8-bit gray with a 256-entry gray palette (pixel data at offset 1078) or 24-bit colour
+// (offset 54), a 40-byte info header, rows bottom-up padded with zeros to 4 bytes.
+class BmpWriter final : public ImageWriter {
+  public:
+    CodecStatus Write(const WriteRequest &request, ByteSink &sink) override;
+};
+
+std::unique_ptr<ImageReader> NewBmpReader(std::span<const uint8_t> file);
+// Over the first bytes of a file of `fileSize` bytes: the header step and FindPlainRows only.
+std::unique_ptr<ImageReader> NewBmpHeadReader(std::span<const uint8_t> head, uint64_t fileSize);
+std::unique_ptr<ImageWriter> NewBmpWriter();
+
+}  // namespace zav

@@ -1,0 +1,218 @@
+#include "imaging/files/file_bytes.h"
+
+#include <fcntl.h>
+#include <limits.h>
+#include <sys/stat.h>
+#include <sys/uio.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <limits>
+#include <new>
+#include <utility>
+
+#include "imaging/files/file_status.h"
+#include "zavimage/zavimage.h"
+
+namespace zav {
+
+namespace {
+
+constexpr uint64_t kMaxOffset = static_cast<uint64_t>(std::numeric_limits<off_t>::max());
+
+// Vectors given to one preadv call.
+#ifdef IOV_MAX
+constexpr std::size_t kVectorsPerCall = IOV_MAX;
+#else
+constexpr std::size_t kVectorsPerCall = 1024;
+#endif
+
+}  // namespace
+
+FileBytes::~FileBytes() {
+    Close();
+}
+
+void FileBytes::Close() {
+    if (fd_ >= 0) {
+        close(fd_);
+        fd_ = -1;
+    }
+}
+
+int32_t FileBytes::Open(const char *path) {
+    Close();
+    data_.reset();
+    size_ = 0;
+    capacity_ = 0;
+    fileSize_ = 0;
+    complete_ = false;
+    // Non-blocking, so that opening a FIFO does not wait for a writer; it is refused below.
+    fd_ = open(path, O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
+    if (fd_ < 0) {
+        return FileStatusFromErrno(errno, ZAV_FILE_READ_FAILED);
+    }
+    struct stat st;
+    if (fstat(fd_, &st) != 0 || !S_ISREG(st.st_mode) || st.st_size < 0) {
+        return ZAV_FILE_READ_FAILED;
+    }
+    const int flags = fcntl(fd_, F_GETFL);
+    if (flags < 0 || fcntl(fd_, F_SETFL, flags & ~O_NONBLOCK) != 0) {
+        return ZAV_FILE_READ_FAILED;
+    }
+    fileSize_ = static_cast<uint64_t>(st.st_size);
+    if (fileSize_ > kMaxImageFileBytes) {
+        return ZAV_FILE_TOO_LARGE;
+    }
+    complete_ = fileSize_ == 0;
+    return ZAV_FILE_OK;
+}
+
+int32_t FileBytes::ReadUpTo(std::size_t end) {
+    end = std::min(end, static_cast<std::size_t>(fileSize_));
+    if (end > capacity_ || !data_) {
+        // Room for what is to be read, left uninitialized: only bytes read are handed out.
+        std::unique_ptr<uint8_t[]> grown(new (std::nothrow) uint8_t[end == 0 ? 1 : end]);
+        if (!grown) {
+            return ZAV_FILE_NO_MEMORY;
+        }
+        if (size_ > 0) {
+            std::memcpy(grown.get(), data_.get(), size_);
+        }
+        data_ = std::move(grown);
+        capacity_ = end;
+    }
+    while (size_ < end) {
+        const ssize_t n = read(fd_, data_.get() + size_, end - size_);
+        if (n < 0) {
+            if (errno == EINTR) {
+                continue;
+            }
+            return ZAV_FILE_READ_FAILED;
+        }
+        if (n == 0) {
+            complete_ = true;  // the file shrank
+            break;
+        }
+        size_ += static_cast<std::size_t>(n);
+    }
+    if (size_ == fileSize_) {
+        complete_ = true;
+    }
+    return ZAV_FILE_OK;
+}
+
+int32_t FileBytes::Read(const char *path) {
+    int32_t status = Open(path);
+    if (status == ZAV_FILE_OK) {
+        status = ReadUpTo(static_cast<std::size_t>(fileSize_));
+    }
+    Close();
+    return status;
+}
+
+int32_t FileBytes::ReadHead(const char *path, std::size_t headBytes) {
+    int32_t status = Open(path);
+    if (status == ZAV_FILE_OK) {
+        status = ReadUpTo(headBytes);
+    }
+    if (status != ZAV_FILE_OK || complete_) {
+        Close();
+    }
+    return status;
+}
+
+int32_t FileBytes::ReadRest() {
+    if (complete_) {
+        return ZAV_FILE_OK;
+    }
+    if (fd_ < 0) {
+        return ZAV_FILE_READ_FAILED;
+    }
+    const int32_t status = ReadUpTo(static_cast<std::size_t>(fileSize_));
+    Close();
+    return status;
+}
+
+int64_t FileBytes::ReadAt(uint64_t offset, void *dst, std::size_t size) {
+    if (fd_ < 0 || offset > kMaxOffset) {
+        return -1;
+    }
+    size = static_cast<std::size_t>(
+        std::min<uint64_t>({size, kMaxOffset - offset, uint64_t{INT64_MAX}}));
+    std::size_t done = 0;
+    while (done < size) {
+        const ssize_t n = pread(fd_, static_cast<uint8_t *>(dst) + done, size - done,
+                                static_cast<off_t>(offset + done));
+        if (n < 0) {
+            if (errno == EINTR) {
+                continue;
+            }
+            return -1;
+        }
+        if (n == 0) {
+            break;  // the end of the file
+        }
+        done += static_cast<std::size_t>(n);
+    }
+    return static_cast<int64_t>(done);
+}
+
+int32_t FileBytes::ReadRows(const FileRows &rows, uint8_t *dst, std::size_t step) {
+    if (fd_ < 0 || rows.fileStep < rows.rowBytes || rows.fileStep - rows.rowBytes > kMaxRowGap ||
+        rows.offset > kMaxOffset) {
+        return ZAV_FILE_READ_FAILED;
+    }
+    // The bytes between stored rows land here and are dropped.
+    uint8_t gap[kMaxRowGap];
+    const std::size_t gapBytes = static_cast<std::size_t>(rows.fileStep - rows.rowBytes);
+    iovec vectors[kVectorsPerCall];
+    uint64_t position = rows.offset;
+    uint32_t row = 0;  // in file order
+    while (row < rows.count) {
+        // One call's worth of rows, each followed by its gap except the last row of the file.
+        std::size_t n = 0;
+        for (; row < rows.count && n + 2 <= kVectorsPerCall; ++row) {
+            const uint32_t y = rows.bottomUp ? rows.count - 1 - row : row;
+            vectors[n++] = {dst + static_cast<std::size_t>(y) * step, rows.rowBytes};
+            if (gapBytes > 0 && row + 1 < rows.count) {
+                vectors[n++] = {gap, gapBytes};
+            }
+        }
+        std::size_t first = 0;
+        while (first < n) {
+            if (position > kMaxOffset) {
+                return ZAV_FILE_READ_FAILED;
+            }
+            const ssize_t got = preadv(fd_, vectors + first, static_cast<int>(n - first),
+                                       static_cast<off_t>(position));
+            if (got < 0) {
+                if (errno == EINTR) {
+                    continue;
+                }
+                return ZAV_FILE_READ_FAILED;
+            }
+            if (got == 0) {
+                return ZAV_FILE_TRUNCATED;  // the file shrank
+            }
+            position += static_cast<uint64_t>(got);
+            auto left = static_cast<std::size_t>(got);
+            while (left > 0) {
+                iovec &v = vectors[first];
+                if (left >= v.iov_len) {
+                    left -= v.iov_len;
+                    ++first;
+                } else {
+                    v.iov_base = static_cast<uint8_t *>(v.iov_base) + left;
+                    v.iov_len -= left;
+                    left = 0;
+                }
+            }
+        }
+    }
+    return ZAV_FILE_OK;
+}
+
+}  // namespace zav

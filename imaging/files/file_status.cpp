@@ -1,0 +1,101 @@
+#include "imaging/files/file_status.h"
+
+#include <cerrno>
+
+#include "zavimage/zavimage.h"
+
+namespace zav {
+
+const char *FileStatusText(int32_t status) noexcept {
+    switch (status) {
+        case ZAV_FILE_OK:
+            return "ok";
+        case ZAV_FILE_NO_NAME:
+            return "no file name";
+        case ZAV_FILE_NAME_TOO_LONG:
+            return "name refused: longer than 259 bytes";
+        case ZAV_FILE_NOT_FOUND:
+            return "file not found";
+        case ZAV_FILE_NO_ACCESS:
+            return "permission denied";
+        case ZAV_FILE_READ_FAILED:
+            return "not a readable file";
+        case ZAV_FILE_UNKNOWN_FORMAT:
+            return "unsupported format: not BMP, JPEG, Sun raster, PBM/PGM/PPM or TIFF";
+        case ZAV_FILE_UNKNOWN_EXTENSION:
+            return "unsupported format: the extension is none of bmp dib jpg jpeg jpe sr ras pbm "
+                   "pgm ppm "
+                   "tif tiff";
+        case ZAV_FILE_UNSUPPORTED:
+            return "unsupported format variant";
+        case ZAV_FILE_CORRUPT:
+            return "corrupt data";
+        case ZAV_FILE_TRUNCATED:
+            return "data end early";
+        case ZAV_FILE_TOO_LARGE:
+            return "would exceed 1 GiB";
+        case ZAV_FILE_NO_MEMORY:
+            return "out of memory";
+        case ZAV_FILE_WRITE_FAILED:
+            return "write failed";
+        case ZAV_FILE_BAD_BUFFER:
+            return "buffer not saveable (needs depth 8, 1 or 3 channels, size >= 1, data)";
+        case ZAV_FILE_NO_RECORD:
+            return "no image record";
+        case ZAV_FILE_NAME_REFUSED + '*':
+            return "name refused: contains '*'";
+        case ZAV_FILE_NAME_REFUSED + '?':
+            return "name refused: contains '?'";
+        case ZAV_FILE_NAME_REFUSED + '"':
+            return "name refused: contains '\"'";
+        case ZAV_FILE_NAME_REFUSED + '<':
+            return "name refused: contains '<'";
+        case ZAV_FILE_NAME_REFUSED + '>':
+            return "name refused: contains '>'";
+        case ZAV_FILE_NAME_REFUSED + ';':
+            return "name refused: contains ';'";
+        case ZAV_FILE_NAME_REFUSED + '|':
+            return "name refused: contains '|'";
+        default:
+            return "unknown status";
+    }
+}
+
+int32_t FileStatusFromErrno(int error, int32_t otherwise) noexcept {
+    switch (error) {
+        case ENOENT:
+        case ENOTDIR:
+            return ZAV_FILE_NOT_FOUND;
+        case EACCES:
+        case EPERM:
+        case EROFS:
+        case ETXTBSY:
+            return ZAV_FILE_NO_ACCESS;
+        case ENOMEM:
+            return ZAV_FILE_NO_MEMORY;
+        default:
+            return otherwise;
+    }
+}
+
+int32_t FileStatusFromCodec(CodecStatus status) noexcept {
+    switch (status) {
+        case CodecStatus::kOk:
+            return ZAV_FILE_OK;
+        case CodecStatus::kUnsupported:
+            return ZAV_FILE_UNSUPPORTED;
+        case CodecStatus::kCorrupt:
+            return ZAV_FILE_CORRUPT;
+        case CodecStatus::kTruncated:
+            return ZAV_FILE_TRUNCATED;
+        case CodecStatus::kTooLarge:
+            return ZAV_FILE_TOO_LARGE;
+        case CodecStatus::kNoMemory:
+            return ZAV_FILE_NO_MEMORY;
+        case CodecStatus::kIoError:
+            return ZAV_FILE_WRITE_FAILED;
+    }
+    return ZAV_FILE_CORRUPT;
+}
+
+}  // namespace zav

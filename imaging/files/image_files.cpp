@@ -1,0 +1,225 @@
+// Loading, saving and probing files: names, the format table, the file's bytes and the codecs.
+#include "imaging/files/image_files.h"
+
+#include <cstddef>
+#include <memory>
+#include <string>
+
+#include "imaging/files/file_bytes.h"
+#include "imaging/files/file_name.h"
+#include "imaging/files/file_sink.h"
+#include "imaging/files/file_status.h"
+#include "zavimage/zavimage.h"
+
+namespace zav {
+
+namespace {
+
+// The first bytes of a file read before the rest: enough for the header, colour map and palette of
+// every format whose rows may be read straight into the buffer.
+constexpr std::size_t kHeadBytes = std::size_t{64} << 10;
+
+// The name to open: `name` itself, or its normalized copy in *normalized when the rules apply.
+int32_t NameToOpen(const char *name, NameRules rules, std::string *normalized, const char **open) {
+    if (rules == NameRules::kApply) {
+        const int32_t status = NormalizeImageFileName(name, normalized);
+        *open = normalized->c_str();
+        return status;
+    }
+    *open = name;
+    return name == nullptr || name[0] == '\0' ? ZAV_FILE_NO_NAME : ZAV_FILE_OK;
+}
+
+// Allocates the buffer for a picture whose header step gave `info`; then `decode` fills it.
+template <typename Decode>
+int32_t DecodeNewImage(const ImageInfo &info, ImageHeader *image, Decode &&decode) {
+    // Refused before anything is allocated.
+    if (const int32_t size = PictureSizeStatus(info); size != ZAV_FILE_OK) {
+        return size;
+    }
+    ImageHeader decoded = CreateImage(info.width, info.height, ZAV_DEPTH_8U, 3);
+    if (decoded.imageData == nullptr) {
+        return ZAV_FILE_NO_MEMORY;
+    }
+    const int32_t status = decode(decoded);
+    if (status != ZAV_FILE_OK) {
+        ReleaseImageData(&decoded);  // no partial picture is handed out
+        return status;
+    }
+    *image = decoded;
+    return ZAV_FILE_OK;
+}
+
+// Runs a reader's header step, then decodes into a new buffer.
+int32_t Decode(ImageReader &reader, ImageHeader *image) {
+    ImageInfo info;
+    const int32_t status = FileStatusFromCodec(reader.ReadHeader(&info));
+    if (status != ZAV_FILE_OK) {
+        return status;
+    }
+    return DecodeNewImage(info, image, [&](ImageHeader &decoded) {
+        return FileStatusFromCodec(
+            reader.ReadData(decoded.imageData, static_cast<std::size_t>(decoded.widthStep)));
+    });
+}
+
+// Where the head of a file shows that its rows are stored as the buffer holds them: copies them
+// from the file into a new buffer. False when the file must be decoded instead (*status is then
+// untouched).
+bool LoadPlainRows(const ImageFormat &format, FileBytes &file, ImageHeader *image,
+                   int32_t *status) {
+    if (format.newHeadReader == nullptr) {
+        return false;
+    }
+    const std::unique_ptr<ImageReader> head = format.newHeadReader(file.Bytes(), file.FileSize());
+    ImageInfo info;
+    PlainRows plain;
+    if (!head || head->ReadHeader(&info) != CodecStatus::kOk || !head->FindPlainRows(&plain) ||
+        info.width < 1 || info.height < 1 ||
+        plain.fileStep - static_cast<uint64_t>(info.width) * 3 > FileBytes::kMaxRowGap) {
+        return false;
+    }
+    *status = DecodeNewImage(info, image, [&](ImageHeader &decoded) {
+        FileRows rows;
+        rows.offset = plain.offset;
+        rows.fileStep = plain.fileStep;
+        rows.rowBytes = static_cast<std::size_t>(decoded.width) * 3;
+        rows.count = static_cast<uint32_t>(decoded.height);
+        rows.bottomUp = plain.bottomUp;
+        return file.ReadRows(rows, decoded.imageData, static_cast<std::size_t>(decoded.widthStep));
+    });
+    return true;
+}
+
+}  // namespace
+
+int32_t PictureSizeStatus(const ImageInfo &info) noexcept {
+    if (info.width < 1 || info.height < 1) {
+        return ZAV_FILE_CORRUPT;
+    }
+    return FitsDecodeLimit(info.width, info.height) ? ZAV_FILE_OK : ZAV_FILE_TOO_LARGE;
+}
+
+int32_t LoadImageFile(const char *name, NameRules rules, ImageHeader *image) {
+    std::string normalized;
+    const char *path = nullptr;
+    int32_t status = NameToOpen(name, rules, &normalized, &path);
+    if (status != ZAV_FILE_OK) {
+        return status;
+    }
+    // The head of the file first; the format table is asked once, by its first bytes. Rows stored
+    // as the buffer holds them are copied straight from the file, formats that read through a
+    // source read only what they need, and the rest decode the whole file in memory.
+    FileBytes file;
+    status = file.ReadHead(path, kHeadBytes);
+    if (status != ZAV_FILE_OK) {
+        return status;
+    }
+    const ImageFormat *format = FormatTable::Default().FindReaderFormat(file.Bytes());
+    if (format == nullptr) {
+        return ZAV_FILE_UNKNOWN_FORMAT;
+    }
+    if (!file.Complete()) {
+        if (LoadPlainRows(*format, file, image, &status)) {
+            return status;
+        }
+        if (format->newSourceReader != nullptr) {
+            const std::unique_ptr<ImageReader> reader = format->newSourceReader(file);
+            return reader ? Decode(*reader, image) : ZAV_FILE_NO_MEMORY;
+        }
+        status = file.ReadRest();
+        if (status != ZAV_FILE_OK) {
+            return status;
+        }
+    }
+    const std::unique_ptr<ImageReader> reader = format->newReader(file.Bytes());
+    return reader ? Decode(*reader, image) : ZAV_FILE_NO_MEMORY;
+}
+
+int32_t LoadImageBytes(std::span<const uint8_t> file, ImageHeader *image) {
+    const ImageFormat *format = FormatTable::Default().FindReaderFormat(file);
+    if (format == nullptr) {
+        return ZAV_FILE_UNKNOWN_FORMAT;
+    }
+    const std::unique_ptr<ImageReader> reader = format->newReader(file);
+    return reader ? Decode(*reader, image) : ZAV_FILE_NO_MEMORY;
+}
+
+int32_t SaveImageFile(const char *name, NameRules rules, const uint8_t *imageData, int32_t width,
+                      int32_t height, int32_t depth, int32_t channels, float quality) {
+    if (name == nullptr || name[0] == '\0') {
+        return ZAV_FILE_NO_NAME;
+    }
+    // The writers take 8-bit rows of 1 or 3 samples per pixel; anything else writes no file.
+    const ImageHeader image =
+        WrapImageRecord(width, height, depth, channels, const_cast<uint8_t *>(imageData));
+    if (depth != ZAV_DEPTH_8U || (channels != 1 && channels != 3) || width < 1 || height < 1 ||
+        imageData == nullptr || image.oversized) {
+        return ZAV_FILE_BAD_BUFFER;
+    }
+    std::string normalized;
+    const char *path = nullptr;
+    int32_t status = NameToOpen(name, rules, &normalized, &path);
+    if (status != ZAV_FILE_OK) {
+        return status;
+    }
+    const ImageFormat *format = FormatTable::Default().FindWriterFormat(path);
+    if (format == nullptr) {
+        return ZAV_FILE_UNKNOWN_EXTENSION;
+    }
+    const std::unique_ptr<ImageWriter> writer = format->newWriter();
+    if (!writer) {
+        return ZAV_FILE_NO_MEMORY;
+    }
+    ReplacingFileSink sink;
+    status = sink.Open(path);
+    if (status != ZAV_FILE_OK) {
+        return status;
+    }
+    WriteRequest request;
+    request.pixels = image.imageData;
+    request.step = static_cast<std::size_t>(image.widthStep);
+    request.width = image.width;
+    request.height = image.height;
+    request.color = image.nChannels == 3;
+    request.quality = quality;
+    status = FileStatusFromCodec(writer->Write(request, sink));
+    if (status != ZAV_FILE_OK) {
+        return status;  // the sink removes its temporary file
+    }
+    return sink.Commit();
+}
+
+int32_t ProbeImageFile(const char *name, const ImageFormat **format, ImageInfo *info) {
+    std::string normalized;
+    const char *path = nullptr;
+    int32_t status = NameToOpen(name, NameRules::kApply, &normalized, &path);
+    if (status != ZAV_FILE_OK) {
+        return status;
+    }
+    FileBytes file;
+    status = file.Read(path);
+    if (status != ZAV_FILE_OK) {
+        return status;
+    }
+    const ImageFormat *found = FormatTable::Default().FindReaderFormat(file.Bytes());
+    if (found == nullptr) {
+        return ZAV_FILE_UNKNOWN_FORMAT;
+    }
+    const std::unique_ptr<ImageReader> reader = found->newReader(file.Bytes());
+    if (!reader) {
+        return ZAV_FILE_NO_MEMORY;
+    }
+    ImageInfo read;
+    status = FileStatusFromCodec(reader->ReadHeader(&read));
+    if (status == ZAV_FILE_OK) {
+        status = PictureSizeStatus(read);
+    }
+    if (status == ZAV_FILE_OK) {
+        *format = found;
+        *info = read;
+    }
+    return status;
+}
+
+}  // namespace zav

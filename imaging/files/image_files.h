@@ -1,0 +1,39 @@
+// Loading a file into a new buffer, saving a buffer to a file, and what a file holds, each by its
+// name through the format table.
+#pragma once
+
+#include <cstdint>
+#include <span>
+
+#include "imaging/buffer/image_record.h"
+#include "imaging/files/format_table.h"
+
+namespace zav {
+
+// Whether a name passes the file-name rules before it is used, or is opened as given.
+enum class NameRules { kApply, kSkip };
+
+// Whether a picture of this size can be loaded: ZAV_FILE_OK, ZAV_FILE_CORRUPT for a size below 1,
+// ZAV_FILE_TOO_LARGE when its 8-bit, 3-channel buffer would exceed 2^30 bytes.
+int32_t PictureSizeStatus(const ImageInfo &info) noexcept;
+
+// Loads the file `name` into a new 8-bit, 3-channel buffer from the aligned allocator, described
+// by *image. Returns ZAV_FILE_OK, or why nothing was loaded; then nothing is allocated and *image
+// is untouched.
+int32_t LoadImageFile(const char *name, NameRules rules, ImageHeader *image);
+
+// The same for a file already in memory (the reader is chosen by its first bytes).
+int32_t LoadImageBytes(std::span<const uint8_t> file, ImageHeader *image);
+
+// Saves the buffer `imageData` of the given geometry (rows padded to 4 bytes) to the file `name` in
+// the format of the name's extension, without changing it. Only 8-bit buffers of 1 or 3 channels,
+// with data and sizes of at least 1, are written (ZAV_FILE_BAD_BUFFER otherwise). Returns
+// ZAV_FILE_OK or why no file was written; a failed save leaves no file behind and an earlier file
+// of that name as it was.
+int32_t SaveImageFile(const char *name, NameRules rules, const uint8_t *imageData, int32_t width,
+                      int32_t height, int32_t depth, int32_t channels, float quality);
+
+// What the file `name` holds, from its header: its format's description and its size.
+int32_t ProbeImageFile(const char *name, const ImageFormat **format, ImageInfo *info);
+
+}  // namespace zav
