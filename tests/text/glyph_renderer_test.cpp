@@ -14,8 +14,8 @@
 #include "text/glyph_cache.h"
 #include "text/glyph_text_renderer.h"
 #include "text/multibyte_decoder.h"
-#include "text_canvas.h"
-#include "text_oracle.h"
+#include "tests/support/text_canvas.h"
+#include "tests/support/text_oracle.h"
 
 namespace zav {
 namespace {

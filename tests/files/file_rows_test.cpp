@@ -9,7 +9,7 @@
 
 #include <gtest/gtest.h>
 
-#include "file_test_util.h"
+#include "tests/support/file_test_util.h"
 #include "imaging/buffer/image_record.h"
 #include "imaging/files/format_table.h"
 #include "imaging/files/image_files.h"

@@ -6,7 +6,7 @@
 
 #include <gtest/gtest.h>
 
-#include "text_canvas.h"
+#include "tests/support/text_canvas.h"
 #include "zavimage/zavimage.h"
 
 namespace {

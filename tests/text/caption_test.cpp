@@ -15,8 +15,8 @@
 
 #include <gtest/gtest.h>
 
-#include "text_canvas.h"
-#include "text_oracle.h"
+#include "tests/support/text_canvas.h"
+#include "tests/support/text_oracle.h"
 #include "zavimage/zavimage.h"
 
 extern char **environ;

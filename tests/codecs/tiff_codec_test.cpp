@@ -6,7 +6,7 @@
 
 #include "imaging/codecs/tiff.h"
 #include "imaging/files/format_table.h"
-#include "tests/codec_test_support.h"
+#include "tests/support/codec_test_support.h"
 
 namespace zav {
 namespace {

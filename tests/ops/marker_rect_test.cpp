@@ -11,7 +11,7 @@
 
 #include "imaging/api/image_component.h"
 #include "imaging/ops/marker.h"
-#include "pixel_test_image.h"
+#include "tests/support/pixel_test_image.h"
 
 namespace zav {
 namespace {

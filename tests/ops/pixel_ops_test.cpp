@@ -5,7 +5,7 @@
 
 #include <gtest/gtest.h>
 
-#include "pixel_test_image.h"
+#include "tests/support/pixel_test_image.h"
 #include "zavimage/zavimage.h"
 
 namespace {

@@ -3,7 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "imaging/files/format_table.h"
-#include "tests/codec_test_support.h"
+#include "tests/support/codec_test_support.h"
 
 namespace zav {
 namespace {

@@ -1,4 +1,4 @@
-#include "text_oracle.h"
+#include "tests/support/text_oracle.h"
 
 #include <fontconfig/fontconfig.h>
 #include <ft2build.h>

@@ -5,7 +5,7 @@
 
 #include <gtest/gtest.h>
 
-#include "file_test_util.h"
+#include "tests/support/file_test_util.h"
 #include "imaging/codecs/bmp.h"
 
 namespace zav {

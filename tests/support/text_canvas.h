@@ -5,7 +5,7 @@
 #include <cstring>
 #include <vector>
 
-#include "text_oracle.h"
+#include "tests/support/text_oracle.h"
 #include "zavimage/zavimage.h"
 
 namespace zav_test {

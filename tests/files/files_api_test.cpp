@@ -13,7 +13,7 @@
 
 #include <gtest/gtest.h>
 
-#include "file_test_util.h"
+#include "tests/support/file_test_util.h"
 #include "zavimage/zavimage.h"
 
 namespace {
