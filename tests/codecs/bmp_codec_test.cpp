@@ -5,50 +5,35 @@
 
 #include <gtest/gtest.h>
 
-#include "tests/support/file_test_util.h"
 #include "imaging/codecs/bmp.h"
+#include "tests/support/codec.h"
+#include "tests/support/files.h"
+#include "tests/support/netpbm.h"
+#include "tests/support/picture.h"
 
 namespace zav {
 namespace {
 
-using zavtest::Pattern;
 using zavtest::Picture;
-
-uint32_t U32At(const std::vector<uint8_t> &b, std::size_t at) {
-    return b[at] | (b[at + 1] << 8) | (b[at + 2] << 16) | (static_cast<uint32_t>(b[at + 3]) << 24);
-}
-uint16_t U16At(const std::vector<uint8_t> &b, std::size_t at) {
-    return static_cast<uint16_t>(b[at] | (b[at + 1] << 8));
-}
-
-std::vector<uint8_t> WriteBmp(const Picture &p) {
-    WriteRequest request;
-    request.pixels = p.data.data();
-    request.step = p.Stride();
-    request.width = p.width;
-    request.height = p.height;
-    request.color = p.channels == 3;
-    VectorSink sink;
-    EXPECT_EQ(BmpWriter().Write(request, sink), CodecStatus::kOk);
-    return sink.data;
-}
+using zavtest::RampPattern;
 
 TEST(BmpWriter, ColourIs24BitsAtOffset54WithRowsBottomUpPaddedWithZeros) {
-    const Picture p = Pattern(5, 2, 3);  // 15 bytes a row, padded to 16
-    const std::vector<uint8_t> f = WriteBmp(p);
+    const Picture p = RampPattern(5, 2, 3);  // 15 bytes a row, padded to 16
+    const std::vector<uint8_t> f = zavtest::EncodeOk(BmpFormat(), p);
     ASSERT_EQ(f.size(), 54u + 16 * 2);
     EXPECT_EQ(f[0], 'B');
     EXPECT_EQ(f[1], 'M');
-    EXPECT_EQ(U32At(f, 2), 86u);  // file size
-    EXPECT_EQ(U32At(f, 6), 0u);   // reserved
-    EXPECT_EQ(U32At(f, 10), 54u);
-    EXPECT_EQ(U32At(f, 14), 40u);
-    EXPECT_EQ(U32At(f, 18), 5u);
-    EXPECT_EQ(U32At(f, 22), 2u);
-    EXPECT_EQ(U16At(f, 26), 1u);
-    EXPECT_EQ(U16At(f, 28), 24u);
+    EXPECT_EQ(zavtest::LittleEndian32At(f, 2), 86u);  // file size
+    EXPECT_EQ(zavtest::LittleEndian32At(f, 6), 0u);   // reserved
+    EXPECT_EQ(zavtest::LittleEndian32At(f, 10), 54u);
+    EXPECT_EQ(zavtest::LittleEndian32At(f, 14), 40u);
+    EXPECT_EQ(zavtest::LittleEndian32At(f, 18), 5u);
+    EXPECT_EQ(zavtest::LittleEndian32At(f, 22), 2u);
+    EXPECT_EQ(zavtest::LittleEndian16At(f, 26), 1u);
+    EXPECT_EQ(zavtest::LittleEndian16At(f, 28), 24u);
     for (std::size_t at = 30; at < 54; at += 4) {
-        EXPECT_EQ(U32At(f, at), 0u) << at;  // compression, size, resolutions, colour counts
+        EXPECT_EQ(zavtest::LittleEndian32At(f, at), 0u)
+            << at;  // compression, size, resolutions, colour counts
     }
     for (int fileRow = 0; fileRow < 2; ++fileRow) {
         const uint8_t *src = p.Row(1 - fileRow);
@@ -59,14 +44,14 @@ TEST(BmpWriter, ColourIs24BitsAtOffset54WithRowsBottomUpPaddedWithZeros) {
 }
 
 TEST(BmpWriter, GrayIs8BitsWithA256EntryGrayPaletteAndDataAtOffset1078) {
-    const Picture p = Pattern(3, 2, 1);
-    const std::vector<uint8_t> f = WriteBmp(p);
+    const Picture p = RampPattern(3, 2, 1);
+    const std::vector<uint8_t> f = zavtest::EncodeOk(BmpFormat(), p);
     ASSERT_EQ(f.size(), 1078u + 4 * 2);
-    EXPECT_EQ(U32At(f, 2), 1086u);
-    EXPECT_EQ(U32At(f, 10), 1078u);
-    EXPECT_EQ(U32At(f, 14), 40u);
-    EXPECT_EQ(U16At(f, 28), 8u);
-    EXPECT_EQ(U32At(f, 46), 0u);  // colours used
+    EXPECT_EQ(zavtest::LittleEndian32At(f, 2), 1086u);
+    EXPECT_EQ(zavtest::LittleEndian32At(f, 10), 1078u);
+    EXPECT_EQ(zavtest::LittleEndian32At(f, 14), 40u);
+    EXPECT_EQ(zavtest::LittleEndian16At(f, 28), 8u);
+    EXPECT_EQ(zavtest::LittleEndian32At(f, 46), 0u);  // colours used
     for (int i = 0; i < 256; ++i) {
         EXPECT_EQ(f[54 + 4 * i], i);
         EXPECT_EQ(f[55 + 4 * i], i);
@@ -105,8 +90,8 @@ Decoded Decode(const std::vector<uint8_t> &file) {
 
 TEST(BmpReader, ReadsBackWhatTheWriterWrote) {
     for (int channels : {1, 3}) {
-        const Picture p = Pattern(7, 5, channels);
-        const Decoded d = Decode(WriteBmp(p));
+        const Picture p = RampPattern(7, 5, channels);
+        const Decoded d = Decode(zavtest::EncodeOk(BmpFormat(), p));
         ASSERT_EQ(d.status, CodecStatus::kOk);
         EXPECT_EQ(d.info.width, 7);
         EXPECT_EQ(d.info.height, 5);
@@ -132,39 +117,29 @@ struct BmpSpec {
     std::vector<uint8_t> pixels;
 };
 
-void Put16(std::vector<uint8_t> *b, uint16_t v) {
-    b->push_back(static_cast<uint8_t>(v));
-    b->push_back(static_cast<uint8_t>(v >> 8));
-}
-void Put32(std::vector<uint8_t> *b, uint32_t v) {
-    for (int i = 0; i < 4; ++i) {
-        b->push_back(static_cast<uint8_t>(v >> (8 * i)));
-    }
-}
-
 std::vector<uint8_t> BuildBmp(const BmpSpec &s) {
     std::vector<uint8_t> info;
-    Put32(&info, s.headerBytes);
+    zavtest::AppendLittleEndian32(&info, s.headerBytes);
     if (s.headerBytes == 12) {
-        Put16(&info, static_cast<uint16_t>(s.width));
-        Put16(&info, static_cast<uint16_t>(s.height));
-        Put16(&info, 1);
-        Put16(&info, s.bitsPerPixel);
+        zavtest::AppendLittleEndian16(&info, static_cast<uint16_t>(s.width));
+        zavtest::AppendLittleEndian16(&info, static_cast<uint16_t>(s.height));
+        zavtest::AppendLittleEndian16(&info, 1);
+        zavtest::AppendLittleEndian16(&info, s.bitsPerPixel);
     } else {
-        Put32(&info, static_cast<uint32_t>(s.width));
-        Put32(&info, static_cast<uint32_t>(s.height));
-        Put16(&info, 1);
-        Put16(&info, s.bitsPerPixel);
-        Put32(&info, s.compression);
-        Put32(&info, static_cast<uint32_t>(s.pixels.size()));
-        Put32(&info, 2835);
-        Put32(&info, 2835);
-        Put32(&info, s.colorsUsed);
-        Put32(&info, 0);
+        zavtest::AppendLittleEndian32(&info, static_cast<uint32_t>(s.width));
+        zavtest::AppendLittleEndian32(&info, static_cast<uint32_t>(s.height));
+        zavtest::AppendLittleEndian16(&info, 1);
+        zavtest::AppendLittleEndian16(&info, s.bitsPerPixel);
+        zavtest::AppendLittleEndian32(&info, s.compression);
+        zavtest::AppendLittleEndian32(&info, static_cast<uint32_t>(s.pixels.size()));
+        zavtest::AppendLittleEndian32(&info, 2835);
+        zavtest::AppendLittleEndian32(&info, 2835);
+        zavtest::AppendLittleEndian32(&info, s.colorsUsed);
+        zavtest::AppendLittleEndian32(&info, 0);
         info.resize(s.headerBytes, 0);
     }
     for (uint32_t m : s.masks) {
-        Put32(&info, m);
+        zavtest::AppendLittleEndian32(&info, m);
     }
     for (const Color &c : s.palette) {
         info.insert(info.end(), c.begin(), c.end());
@@ -174,9 +149,9 @@ std::vector<uint8_t> BuildBmp(const BmpSpec &s) {
     }
     std::vector<uint8_t> f = {'B', 'M'};
     const uint32_t offset = static_cast<uint32_t>(14 + info.size());
-    Put32(&f, static_cast<uint32_t>(offset + s.pixels.size()));
-    Put32(&f, 0);
-    Put32(&f, offset);
+    zavtest::AppendLittleEndian32(&f, static_cast<uint32_t>(offset + s.pixels.size()));
+    zavtest::AppendLittleEndian32(&f, 0);
+    zavtest::AppendLittleEndian32(&f, offset);
     f.insert(f.end(), info.begin(), info.end());
     f.insert(f.end(), s.pixels.begin(), s.pixels.end());
     return f;

@@ -8,12 +8,14 @@
 
 #include "imaging/codecs/jpeg.h"
 #include "imaging/files/format_table.h"
-#include "tests/support/codec_test_support.h"
+#include "tests/support/codec.h"
+#include "tests/support/files.h"
+#include "tests/support/netpbm.h"
 
 namespace zav {
 namespace {
 
-using namespace zav::testing;
+using namespace zavtest;
 
 const ImageFormat &Jpeg() {
     return JpegFormat();
@@ -383,13 +385,13 @@ TEST(JpegCodec, RoundTripIsCloseAndAgreesWithDjpeg) {
             const Decoded d = Decode(Jpeg(), file);
             ASSERT_TRUE(d.ok()) << w;
             EXPECT_EQ(d.info.color, channels == 3);
-            const Picture want = channels == 3 ? p : GrayToBgr(p);
+            const Picture want = channels == 3 ? p : AsColor(p);
             EXPECT_GT(Psnr(d.picture, want), 35) << channels << " " << w;
             if (djpeg) {
-                WriteFile(dir.File("a.jpg"), file);
+                WriteFile((dir / "a.jpg"), file);
                 ASSERT_TRUE(
-                    RunTool("djpeg -pnm -outfile " + dir.File("a.pnm") + " " + dir.File("a.jpg")));
-                EXPECT_TRUE(SamePixels(ParseNetpbm(ReadFile(dir.File("a.pnm"))), d.picture))
+                    Shell("djpeg -pnm -outfile " + (dir / "a.pnm") + " " + (dir / "a.jpg")));
+                EXPECT_TRUE(SamePixels(ParseNetpbm(ReadFile((dir / "a.pnm"))), d.picture))
                     << channels << " " << w;
             }
         }
@@ -405,10 +407,9 @@ TEST(JpegInterop, ImageMagickReadsOurFiles) {
     TempDir dir;
     ASSERT_TRUE(dir.ok());
     const Picture p = Smooth(50, 30, 3);
-    WriteFile(dir.File("a.jpg"), Save(p, 2));
-    ASSERT_TRUE(
-        RunTool(ImageMagick() + " " + dir.File("a.jpg") + " -depth 8 ppm:" + dir.File("a.ppm")));
-    EXPECT_GT(Psnr(ParseNetpbm(ReadFile(dir.File("a.ppm"))), p), 35);
+    WriteFile((dir / "a.jpg"), Save(p, 2));
+    ASSERT_TRUE(Shell(ImageMagick() + " " + (dir / "a.jpg") + " -depth 8 ppm:" + (dir / "a.ppm")));
+    EXPECT_GT(Psnr(ParseNetpbm(ReadFile((dir / "a.ppm"))), p), 35);
 }
 
 // We read what cjpeg writes (baseline, progressive, gray, 4:4:4, arithmetic, restarts) exactly as
@@ -419,25 +420,25 @@ TEST(JpegInterop, WeReadCjpegFiles) {
     }
     TempDir dir;
     ASSERT_TRUE(dir.ok());
-    WriteFile(dir.File("in.ppm"), ToNetpbm(Pattern(45, 29, 3)));
+    WriteFile((dir / "in.ppm"), ToNetpbm(Pattern(45, 29, 3)));
     for (const char *options :
          {"", "-progressive", "-grayscale", "-sample 1x1", "-arithmetic", "-restart 1",
           "-progressive -grayscale", "-optimize -quality 95", "-sample 2x1,1x1,1x1"}) {
-        ASSERT_TRUE(RunTool(std::string("cjpeg ") + options + " -outfile " + dir.File("a.jpg") +
-                            " " + dir.File("in.ppm")))
+        ASSERT_TRUE(Shell(std::string("cjpeg ") + options + " -outfile " + (dir / "a.jpg") + " " +
+                          (dir / "in.ppm")))
             << options;
-        ASSERT_TRUE(RunTool("djpeg -pnm -outfile " + dir.File("a.pnm") + " " + dir.File("a.jpg")));
-        const Decoded d = Decode(Jpeg(), ReadFile(dir.File("a.jpg")));
+        ASSERT_TRUE(Shell("djpeg -pnm -outfile " + (dir / "a.pnm") + " " + (dir / "a.jpg")));
+        const Decoded d = Decode(Jpeg(), ReadFile((dir / "a.jpg")));
         ASSERT_TRUE(d.ok()) << options;
         EXPECT_EQ(d.info.color, std::string(options).find("gray") == std::string::npos);
-        EXPECT_TRUE(SamePixels(d.picture, ParseNetpbm(ReadFile(dir.File("a.pnm"))))) << options;
+        EXPECT_TRUE(SamePixels(d.picture, ParseNetpbm(ReadFile((dir / "a.pnm"))))) << options;
     }
 
     const Picture smooth = Smooth(40, 24, 3);
-    WriteFile(dir.File("s.ppm"), ToNetpbm(smooth));
-    ASSERT_TRUE(RunTool(ImageMagick() + " " + dir.File("s.ppm") + " -colorspace CMYK -quality 98 " +
-                        dir.File("c.jpg")));
-    const Decoded cmyk = Decode(Jpeg(), ReadFile(dir.File("c.jpg")));
+    WriteFile((dir / "s.ppm"), ToNetpbm(smooth));
+    ASSERT_TRUE(Shell(ImageMagick() + " " + (dir / "s.ppm") + " -colorspace CMYK -quality 98 " +
+                      (dir / "c.jpg")));
+    const Decoded cmyk = Decode(Jpeg(), ReadFile((dir / "c.jpg")));
     ASSERT_TRUE(cmyk.ok());
     EXPECT_TRUE(cmyk.info.color);
     EXPECT_GT(Psnr(cmyk.picture, smooth), 30);

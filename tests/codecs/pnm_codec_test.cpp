@@ -6,8 +6,11 @@
 
 #include <gtest/gtest.h>
 
-#include "tests/support/file_test_util.h"
 #include "imaging/codecs/pnm.h"
+#include "tests/support/codec.h"
+#include "tests/support/files.h"
+#include "tests/support/netpbm.h"
+#include "tests/support/picture.h"
 
 namespace zav {
 namespace {
@@ -16,15 +19,8 @@ using zavtest::Picture;
 using namespace std::string_literals;
 
 std::string WritePnm(const Picture &p) {
-    WriteRequest request;
-    request.pixels = p.data.data();
-    request.step = p.Stride();
-    request.width = p.width;
-    request.height = p.height;
-    request.color = p.channels == 3;
-    VectorSink sink;
-    EXPECT_EQ(PnmWriter().Write(request, sink), CodecStatus::kOk);
-    return std::string(sink.data.begin(), sink.data.end());
+    const std::vector<uint8_t> file = zavtest::EncodeOk(PnmFormat(), p);
+    return std::string(file.begin(), file.end());
 }
 
 TEST(PnmWriter, WritesAPlainGrayMapWithFourCharacterFields) {
@@ -34,15 +30,15 @@ TEST(PnmWriter, WritesAPlainGrayMapWithFourCharacterFields) {
 
 TEST(PnmWriter, WritesAPlainPixmapRedGreenBlueWithTwoSpacesAfterEachPixel) {
     Picture p{2, 1, 3, {1, 2, 3, 200, 100, 0, 0xEE, 0xEE}};  // blue, green, red
-    const std::vector<uint8_t> before = p.data;
+    const std::vector<uint8_t> before = p.bytes;
     EXPECT_EQ(WritePnm(p), "P3\n2 1\n255\n   3   2   1     0 100 200  \n");
-    EXPECT_EQ(p.data, before);
+    EXPECT_EQ(p.bytes, before);
 }
 
 TEST(PnmWriter, WritesEverySampleValueAsNetpbmPrintsIt) {
     Picture p{256, 1, 1, {}};
     for (int v = 0; v < 256; ++v) {
-        p.data.push_back(static_cast<uint8_t>(v));
+        p.bytes.push_back(static_cast<uint8_t>(v));
     }
     const std::string text = WritePnm(p);
     std::string expected = "P2\n256 1\n255\n";
@@ -201,7 +197,7 @@ TEST(PnmReader, RefusesDataThatEndEarly) {
 
 TEST(PnmReader, ReadsBackWhatTheWriterWrote) {
     for (int channels : {1, 3}) {
-        const Picture p = zavtest::Pattern(9, 4, channels);
+        const Picture p = zavtest::RampPattern(9, 4, channels);
         const Decoded d = Decode(WritePnm(p));
         ASSERT_EQ(d.status, CodecStatus::kOk);
         EXPECT_EQ(d.info.color, channels == 3);

@@ -3,33 +3,24 @@
 #include <gtest/gtest.h>
 
 #include "imaging/files/format_table.h"
-#include "tests/support/codec_test_support.h"
+#include "tests/support/codec.h"
+#include "tests/support/files.h"
+#include "tests/support/netpbm.h"
 
 namespace zav {
 namespace {
 
-using namespace zav::testing;
+using namespace zavtest;
 
 const ImageFormat &Sun() {
     return SunRasterFormat();
-}
-
-uint32_t Be32(const std::vector<uint8_t> &f, std::size_t at) {
-    return (uint32_t{f[at]} << 24) | (uint32_t{f[at + 1]} << 16) | (uint32_t{f[at + 2]} << 8) |
-           f[at + 3];
-}
-
-void PutBe32(std::vector<uint8_t> *f, uint32_t v) {
-    for (int s = 24; s >= 0; s -= 8) {
-        f->push_back(static_cast<uint8_t>(v >> s));
-    }
 }
 
 std::vector<uint8_t> Header(uint32_t w, uint32_t h, uint32_t depth, uint32_t length, uint32_t type,
                             uint32_t map_type, uint32_t map_length) {
     std::vector<uint8_t> f;
     for (uint32_t v : {0x59A66A95u, w, h, depth, length, type, map_type, map_length}) {
-        PutBe32(&f, v);
+        AppendBigEndian32(&f, v);
     }
     return f;
 }
@@ -49,13 +40,13 @@ TEST(SunRasterWriter, HeaderFieldsForGrayAndColour) {
     ASSERT_EQ(gray.size(), 32u + 6 * 3);
     const uint32_t gray_fields[] = {0x59A66A95, 5, 3, 8, 18, 1, 0, 0};
     for (int i = 0; i < 8; ++i) {
-        EXPECT_EQ(Be32(gray, 4 * i), gray_fields[i]) << "field " << i;
+        EXPECT_EQ(BigEndian32At(gray, 4 * i), gray_fields[i]) << "field " << i;
     }
     const auto colour = Encode(Sun(), Pattern(4, 2, 3).Request());
     ASSERT_EQ(colour.size(), 32u + 12 * 2);
     const uint32_t colour_fields[] = {0x59A66A95, 4, 2, 24, 24, 1, 0, 0};
     for (int i = 0; i < 8; ++i) {
-        EXPECT_EQ(Be32(colour, 4 * i), colour_fields[i]) << "field " << i;
+        EXPECT_EQ(BigEndian32At(colour, 4 * i), colour_fields[i]) << "field " << i;
     }
     // Pixels in buffer order, blue first.
     const Picture p = Pattern(4, 2, 3);
@@ -79,7 +70,7 @@ TEST(SunRasterWriter, OddRowsArePaddedWithTheNextBufferByte) {
     colour.Row(1)[9] = 0x88;
     const auto c = Encode(Sun(), colour.Request());
     ASSERT_EQ(c.size(), 32u + 20);
-    EXPECT_EQ(Be32(c, 16), 20u);
+    EXPECT_EQ(BigEndian32At(c, 16), 20u);
     EXPECT_EQ(c[32 + 9], 0x77);
     EXPECT_EQ(c[32 + 19], 0x88);
 
@@ -122,7 +113,7 @@ TEST(SunRasterCodec, RoundTripsGrayAndColour) {
         d = Decode(Sun(), Encode(Sun(), gray.Request()));
         ASSERT_TRUE(d.ok()) << w;
         EXPECT_FALSE(d.info.color);
-        EXPECT_TRUE(SamePixels(d.picture, GrayToBgr(gray))) << w;
+        EXPECT_TRUE(SamePixels(d.picture, AsColor(gray))) << w;
     }
 }
 
@@ -253,14 +244,14 @@ TEST(SunRasterInterop, ToolsReadOurFiles) {
     for (int32_t channels : {1, 3}) {
         for (int32_t w : {1, 5, 8, 33}) {
             const Picture p = Pattern(w, 6, channels);
-            WriteFile(dir.File("a.ras"), Encode(Sun(), p.Request()));
-            ASSERT_TRUE(RunTool("rasttopnm " + dir.File("a.ras") + " > " + dir.File("a.pnm")));
-            Picture back = ParseNetpbm(ReadFile(dir.File("a.pnm")), true);
+            WriteFile((dir / "a.ras"), Encode(Sun(), p.Request()));
+            ASSERT_TRUE(Shell("rasttopnm " + (dir / "a.ras") + " > " + (dir / "a.pnm")));
+            Picture back = ParseNetpbm(ReadFile((dir / "a.pnm")), true);
             EXPECT_TRUE(SamePixels(back, p)) << channels << " " << w;
 
-            ASSERT_TRUE(RunTool(ImageMagick() + " " + dir.File("a.ras") + " -depth 8 " +
-                                (channels == 1 ? "pgm:" : "ppm:") + dir.File("b.pnm")));
-            back = ParseNetpbm(ReadFile(dir.File("b.pnm")), true);
+            ASSERT_TRUE(Shell(ImageMagick() + " " + (dir / "a.ras") + " -depth 8 " +
+                              (channels == 1 ? "pgm:" : "ppm:") + (dir / "b.pnm")));
+            back = ParseNetpbm(ReadFile((dir / "b.pnm")), true);
             EXPECT_TRUE(SamePixels(back, p)) << "ImageMagick " << channels << " " << w;
         }
     }
@@ -292,12 +283,12 @@ TEST(SunRasterInterop, WeReadPnmtorastFiles) {
     }
     const Picture cases[] = {Pattern(17, 7, 3), few, flat, Pattern(11, 5, 1)};
     for (const Picture &p : cases) {
-        WriteFile(dir.File("in.pnm"), ToNetpbm(p));
-        const Picture want = p.channels == 1 ? GrayToBgr(p) : p;
+        WriteFile((dir / "in.pnm"), ToNetpbm(p));
+        const Picture want = p.channels == 1 ? AsColor(p) : p;
         for (const char *flag : {"-standard", "-rle"}) {
-            ASSERT_TRUE(RunTool(std::string("pnmtorast ") + flag + " " + dir.File("in.pnm") +
-                                " > " + dir.File("x.ras")));
-            const Decoded d = Decode(Sun(), ReadFile(dir.File("x.ras")));
+            ASSERT_TRUE(Shell(std::string("pnmtorast ") + flag + " " + (dir / "in.pnm") + " > " +
+                              (dir / "x.ras")));
+            const Decoded d = Decode(Sun(), ReadFile((dir / "x.ras")));
             ASSERT_TRUE(d.ok()) << flag << " " << p.width;
             EXPECT_EQ(d.info.color, p.channels == 3) << flag << " " << p.width;
             EXPECT_TRUE(SamePixels(d.picture, want)) << flag << " " << p.width;
@@ -306,11 +297,11 @@ TEST(SunRasterInterop, WeReadPnmtorastFiles) {
     // Bilevel, a whole number of bytes wide (netpbm 11.01 drops the bits of a partial last byte).
     const std::vector<uint8_t> pbm = {'P', '4',  '\n', '1',  '6',  ' ',
                                       '2', '\n', 0xA0, 0xF1, 0x0F, 0x3C};
-    WriteFile(dir.File("b.pbm"), pbm);
+    WriteFile((dir / "b.pbm"), pbm);
     for (const char *flag : {"-standard", "-rle"}) {
-        ASSERT_TRUE(RunTool(std::string("pnmtorast ") + flag + " " + dir.File("b.pbm") + " > " +
-                            dir.File("b.ras")));
-        const Decoded d = Decode(Sun(), ReadFile(dir.File("b.ras")));
+        ASSERT_TRUE(Shell(std::string("pnmtorast ") + flag + " " + (dir / "b.pbm") + " > " +
+                          (dir / "b.ras")));
+        const Decoded d = Decode(Sun(), ReadFile((dir / "b.ras")));
         ASSERT_TRUE(d.ok()) << flag;
         EXPECT_TRUE(SamePixels(d.picture, ParseNetpbm(pbm))) << flag;
     }

@@ -6,23 +6,17 @@
 
 #include "imaging/codecs/tiff.h"
 #include "imaging/files/format_table.h"
-#include "tests/support/codec_test_support.h"
+#include "tests/support/codec.h"
+#include "tests/support/files.h"
+#include "tests/support/netpbm.h"
 
 namespace zav {
 namespace {
 
-using namespace zav::testing;
+using namespace zavtest;
 
 const ImageFormat &Tiff() {
     return TiffFormat();
-}
-
-uint32_t Le(const std::vector<uint8_t> &f, std::size_t at, int bytes) {
-    uint32_t v = 0;
-    for (int i = bytes - 1; i >= 0; --i) {
-        v = (v << 8) | f[at + i];
-    }
-    return v;
 }
 
 struct Entry {
@@ -34,16 +28,18 @@ struct Entry {
 // value is in place, as an offset otherwise.
 std::vector<Entry> Directory(const std::vector<uint8_t> &f) {
     std::vector<Entry> out;
-    const uint32_t dir = Le(f, 4, 4);
-    const uint32_t n = Le(f, dir, 2);
+    const uint32_t dir = LittleEndian32At(f, 4);
+    const uint32_t n = LittleEndian16At(f, dir);
     for (uint32_t i = 0; i < n; ++i) {
         const std::size_t e = dir + 2 + 12 * i;
-        Entry entry{static_cast<uint16_t>(Le(f, e, 2)), static_cast<uint16_t>(Le(f, e + 2, 2)),
-                    Le(f, e + 4, 4), 0};
-        entry.value = entry.type == 3 && entry.count == 1 ? Le(f, e + 8, 2) : Le(f, e + 8, 4);
+        Entry entry{static_cast<uint16_t>(LittleEndian16At(f, e)),
+                    static_cast<uint16_t>(LittleEndian16At(f, e + 2)), LittleEndian32At(f, e + 4),
+                    0};
+        entry.value = entry.type == 3 && entry.count == 1 ? LittleEndian16At(f, e + 8)
+                                                          : LittleEndian32At(f, e + 8);
         out.push_back(entry);
     }
-    EXPECT_EQ(Le(f, dir + 2 + 12 * n, 4), 0u) << "one directory";
+    EXPECT_EQ(LittleEndian32At(f, dir + 2 + 12 * n), 0u) << "one directory";
     return out;
 }
 
@@ -93,7 +89,7 @@ TEST(TiffWriter, DirectoryHoldsExactlyTheNineTagsInOrder) {
         if (channels == 3) {
             EXPECT_EQ(bits.type, 3);
             for (int i = 0; i < 3; ++i) {
-                EXPECT_EQ(Le(f, bits.value + 2 * i, 2), 8u);
+                EXPECT_EQ(LittleEndian16At(f, bits.value + 2 * i), 8u);
             }
         } else {
             EXPECT_EQ(bits.value, 8u);
@@ -124,8 +120,10 @@ TEST(TiffWriter, StripsHoldWholeRowsWithinEightKilobytes) {
         ASSERT_EQ(counts.count, strips);
         // Strips follow each other without gaps; the last one holds what is left.
         for (uint32_t i = 0; i < strips; ++i) {
-            const uint32_t offset = strips == 1 ? offsets.value : Le(f, offsets.value + 4 * i, 4);
-            const uint32_t count = strips == 1 ? counts.value : Le(f, counts.value + 4 * i, 4);
+            const uint32_t offset =
+                strips == 1 ? offsets.value : LittleEndian32At(f, offsets.value + 4 * i);
+            const uint32_t count =
+                strips == 1 ? counts.value : LittleEndian32At(f, counts.value + 4 * i);
             const uint32_t rows =
                 std::min<uint32_t>(c.rows_per_strip, c.height - i * c.rows_per_strip);
             EXPECT_EQ(count, rows * row) << c.width << " strip " << i;
@@ -163,7 +161,7 @@ TEST(TiffCodec, RoundTripsGrayAndColour) {
             const Decoded d = Decode(Tiff(), Encode(Tiff(), p.Request()));
             ASSERT_TRUE(d.ok()) << w;
             EXPECT_EQ(d.info.color, channels == 3);
-            EXPECT_TRUE(SamePixels(d.picture, channels == 3 ? p : GrayToBgr(p))) << w;
+            EXPECT_TRUE(SamePixels(d.picture, channels == 3 ? p : AsColor(p))) << w;
         }
     }
 }
@@ -176,10 +174,10 @@ TEST(TiffInterop, ToolsReadOurFiles) {
     ASSERT_TRUE(dir.ok());
     for (int channels : {1, 3}) {
         const Picture p = Pattern(123, 77, channels);
-        WriteFile(dir.File("a.tif"), Encode(Tiff(), p.Request()));
+        WriteFile((dir / "a.tif"), Encode(Tiff(), p.Request()));
         // tiffdump lists exactly nine tags.
-        ASSERT_TRUE(RunTool("tiffdump " + dir.File("a.tif") + " > " + dir.File("dump.txt")));
-        const auto dump = ReadFile(dir.File("dump.txt"));
+        ASSERT_TRUE(Shell("tiffdump " + (dir / "a.tif") + " > " + (dir / "dump.txt")));
+        const auto dump = ReadFile((dir / "dump.txt"));
         std::istringstream lines(std::string(dump.begin(), dump.end()));
         std::string line;
         int tags = 0;
@@ -188,11 +186,11 @@ TEST(TiffInterop, ToolsReadOurFiles) {
         }
         EXPECT_EQ(tags, 9) << std::string(dump.begin(), dump.end());
 
-        ASSERT_TRUE(RunTool("tifftopnm " + dir.File("a.tif") + " > " + dir.File("a.pnm")));
-        EXPECT_TRUE(SamePixels(ParseNetpbm(ReadFile(dir.File("a.pnm")), true), p)) << channels;
-        ASSERT_TRUE(RunTool(ImageMagick() + " " + dir.File("a.tif") + " -depth 8 " +
-                            (channels == 1 ? "pgm:" : "ppm:") + dir.File("b.pnm")));
-        EXPECT_TRUE(SamePixels(ParseNetpbm(ReadFile(dir.File("b.pnm")), true), p)) << channels;
+        ASSERT_TRUE(Shell("tifftopnm " + (dir / "a.tif") + " > " + (dir / "a.pnm")));
+        EXPECT_TRUE(SamePixels(ParseNetpbm(ReadFile((dir / "a.pnm")), true), p)) << channels;
+        ASSERT_TRUE(Shell(ImageMagick() + " " + (dir / "a.tif") + " -depth 8 " +
+                          (channels == 1 ? "pgm:" : "ppm:") + (dir / "b.pnm")));
+        EXPECT_TRUE(SamePixels(ParseNetpbm(ReadFile((dir / "b.pnm")), true), p)) << channels;
     }
 }
 
@@ -214,14 +212,14 @@ TEST(TiffInterop, WeReadOtherWritersFiles) {
             few.At(x, y, 2) = static_cast<uint8_t>(k * 13);
         }
     }
-    WriteFile(dir.File("c.ppm"), ToNetpbm(colour));
-    WriteFile(dir.File("g.pgm"), ToNetpbm(gray));
-    WriteFile(dir.File("f.ppm"), ToNetpbm(few));
+    WriteFile((dir / "c.ppm"), ToNetpbm(colour));
+    WriteFile((dir / "g.pgm"), ToNetpbm(gray));
+    WriteFile((dir / "f.ppm"), ToNetpbm(few));
     const std::vector<uint8_t> pbm = {'P',  '4',  '\n', '1',  '1',  ' ',  '3',
                                       '\n', 0xA0, 0x20, 0xFF, 0xE0, 0x01, 0x40};
-    WriteFile(dir.File("b.pbm"), pbm);
+    WriteFile((dir / "b.pbm"), pbm);
     const Picture bilevel = ParseNetpbm(pbm);
-    const Picture colour_bgr = colour, gray_bgr = GrayToBgr(gray), few_bgr = few;
+    const Picture colour_bgr = colour, gray_bgr = AsColor(gray), few_bgr = few;
 
     struct Case {
         std::string command;  // writes x.tif
@@ -229,8 +227,8 @@ TEST(TiffInterop, WeReadOtherWritersFiles) {
         bool color;
     };
     const std::string im = ImageMagick() + " ";
-    const std::string c = dir.File("c.ppm"), g = dir.File("g.pgm"), f = dir.File("f.ppm"),
-                      b = dir.File("b.pbm"), x = dir.File("x.tif"), t = dir.File("t.tif");
+    const std::string c = (dir / "c.ppm"), g = (dir / "g.pgm"), f = (dir / "f.ppm"),
+                      b = (dir / "b.pbm"), x = (dir / "x.tif"), t = (dir / "t.tif");
     const Case cases[] = {
         {"pnmtotiff -truecolor " + c + " > " + x, &colour_bgr, true},
         {"pnmtotiff -truecolor -packbits " + c + " > " + x, &colour_bgr, true},
@@ -271,7 +269,7 @@ TEST(TiffInterop, WeReadOtherWritersFiles) {
         {im + g + " -depth 4 " + x, nullptr, false},
     };
     for (const Case &k : cases) {
-        ASSERT_TRUE(RunTool(k.command)) << k.command;
+        ASSERT_TRUE(Shell(k.command)) << k.command;
         const Decoded d = Decode(Tiff(), ReadFile(x));
         ASSERT_TRUE(d.ok()) << k.command;
         EXPECT_EQ(d.info.color, k.color) << k.command;
@@ -279,22 +277,20 @@ TEST(TiffInterop, WeReadOtherWritersFiles) {
             EXPECT_TRUE(SamePixels(d.picture, *k.want)) << k.command;
         } else {
             // 4-bit gray: each sample is the 4-bit level scaled back to 0..255.
-            ASSERT_TRUE(RunTool("tifftopnm " + x + " | pamdepth 255 > " + dir.File("x.pnm")));
-            EXPECT_TRUE(SamePixels(d.picture, ParseNetpbm(ReadFile(dir.File("x.pnm")))))
-                << k.command;
+            ASSERT_TRUE(Shell("tifftopnm " + x + " | pamdepth 255 > " + (dir / "x.pnm")));
+            EXPECT_TRUE(SamePixels(d.picture, ParseNetpbm(ReadFile((dir / "x.pnm"))))) << k.command;
         }
     }
 
     // Lossy JPEG compression inside TIFF, stored as subsampled YCbCr and as RGB: as ImageMagick
     // decodes it, give or take the rounding of the colour conversion.
     for (const char *mode : {"jpeg:90", "jpeg:r:90"}) {
-        ASSERT_TRUE(RunTool("pnmtotiff -truecolor " + c + " > " + t + " && tiffcp -c " + mode +
-                            " " + t + " " + x + " && " + im + x +
-                            " -depth 8 ppm:" + dir.File("j.pnm")))
+        ASSERT_TRUE(Shell("pnmtotiff -truecolor " + c + " > " + t + " && tiffcp -c " + mode + " " +
+                          t + " " + x + " && " + im + x + " -depth 8 ppm:" + (dir / "j.pnm")))
             << mode;
         const Decoded jpeg = Decode(Tiff(), ReadFile(x));
         ASSERT_TRUE(jpeg.ok()) << mode;
-        EXPECT_LE(MaxDifference(jpeg.picture, ParseNetpbm(ReadFile(dir.File("j.pnm")))), 2) << mode;
+        EXPECT_LE(MaxDifference(jpeg.picture, ParseNetpbm(ReadFile((dir / "j.pnm")))), 2) << mode;
     }
 }
 
@@ -312,9 +308,9 @@ TEST(TiffReader, PaletteWith16BitEntriesScalesLikeLibtiff) {
             p.At(x, 0, c) = levels[x][c];
         }
     }
-    WriteFile(dir.File("p.ppm"), ToNetpbm(p));
-    ASSERT_TRUE(RunTool("pnmtotiff " + dir.File("p.ppm") + " > " + dir.File("p.tif")));
-    const Decoded d = Decode(Tiff(), ReadFile(dir.File("p.tif")));
+    WriteFile((dir / "p.ppm"), ToNetpbm(p));
+    ASSERT_TRUE(Shell("pnmtotiff " + (dir / "p.ppm") + " > " + (dir / "p.tif")));
+    const Decoded d = Decode(Tiff(), ReadFile((dir / "p.tif")));
     ASSERT_TRUE(d.ok());
     EXPECT_TRUE(SamePixels(d.picture, p));
 }

@@ -9,28 +9,19 @@
 
 #include <gtest/gtest.h>
 
-#include "tests/support/file_test_util.h"
 #include "imaging/buffer/image_record.h"
 #include "imaging/files/format_table.h"
 #include "imaging/files/image_files.h"
+#include "tests/support/codec.h"
+#include "tests/support/files.h"
+#include "tests/support/netpbm.h"
+#include "tests/support/picture.h"
 #include "zavimage/zavimage.h"
 
 namespace zav {
 namespace {
 
 using zavtest::Picture;
-
-std::vector<uint8_t> Encode(const ImageFormat &filter, const Picture &p) {
-    WriteRequest request;
-    request.pixels = p.data.data();
-    request.step = p.Stride();
-    request.width = p.width;
-    request.height = p.height;
-    request.color = true;
-    VectorSink sink;
-    EXPECT_EQ(filter.newWriter()->Write(request, sink), CodecStatus::kOk);
-    return sink.data;
-}
 
 // The status and pixels (without row padding) of one load.
 struct Loaded {
@@ -95,8 +86,8 @@ class FileRows : public ::testing::Test {
 
 TEST_F(FileRows, BitmapsOfEveryRowPaddingLoadAsInMemory) {
     for (int32_t width : {1000, 1001, 1002, 1003}) {
-        const Picture p = zavtest::Pattern(width, 31, 3);
-        const std::vector<uint8_t> bmp = Encode(BmpFormat(), p);
+        const Picture p = zavtest::RampPattern(width, 31, 3);
+        const std::vector<uint8_t> bmp = zavtest::EncodeOk(BmpFormat(), p);
         ExpectSameAsInMemory(bmp, "bmp width " + std::to_string(width));
         const Loaded loaded = FromFile(bmp);
         ASSERT_EQ(loaded.status, ZAV_FILE_OK);
@@ -109,8 +100,8 @@ TEST_F(FileRows, BitmapsOfEveryRowPaddingLoadAsInMemory) {
 
 TEST_F(FileRows, SunRastersLoadAsInMemory) {
     for (int32_t width : {1000, 1001}) {
-        const Picture p = zavtest::Pattern(width, 29, 3);
-        std::vector<uint8_t> ras = Encode(SunRasterFormat(), p);
+        const Picture p = zavtest::RampPattern(width, 29, 3);
+        std::vector<uint8_t> ras = zavtest::EncodeOk(SunRasterFormat(), p);
         ASSERT_GT(ras.size(), 32u);
         ASSERT_EQ(ras[15], 24);  // depth
         ExpectSameAsInMemory(ras, "ras width " + std::to_string(width));
@@ -134,11 +125,11 @@ TEST_F(FileRows, SunRastersLoadAsInMemory) {
 
 // TIFF files larger than the head are read through the file as libtiff asks for their parts.
 TEST_F(FileRows, TiffsReadThroughTheFileLoadAsInMemory) {
-    const Picture p = zavtest::Pattern(1001, 37, 3);
-    ExpectSameAsInMemory(Encode(TiffFormat(), p), "our tiff");
+    const Picture p = zavtest::RampPattern(1001, 37, 3);
+    ExpectSameAsInMemory(zavtest::EncodeOk(TiffFormat(), p), "our tiff");
     const std::string ppm = dir_ / "source.ppm";
     const std::string tif = dir_ / "lzw.tif";
-    ASSERT_TRUE(zavtest::WriteFile(ppm, zavtest::RawPnm(p)));
+    ASSERT_TRUE(zavtest::WriteFile(ppm, zavtest::ToNetpbm(p)));
     if (!zavtest::Shell("pnmtotiff -truecolor -lzw -rowsperstrip 3 " + zavtest::Quote(ppm) + " > " +
                         zavtest::Quote(tif))) {
         GTEST_SKIP() << "pnmtotiff is missing";
@@ -151,11 +142,11 @@ TEST_F(FileRows, TiffsReadThroughTheFileLoadAsInMemory) {
 
 // A header that claims more rows than the file holds fails before any row is read.
 TEST_F(FileRows, HeadersClaimingMoreRowsThanTheFileHoldsFail) {
-    const Picture p = zavtest::Pattern(1000, 30, 3);
-    std::vector<uint8_t> bmp = Encode(BmpFormat(), p);
+    const Picture p = zavtest::RampPattern(1000, 30, 3);
+    std::vector<uint8_t> bmp = zavtest::EncodeOk(BmpFormat(), p);
     bmp[22] = 31;  // height
     EXPECT_EQ(FromFile(bmp).status, ZAV_FILE_TRUNCATED);
-    std::vector<uint8_t> ras = Encode(SunRasterFormat(), p);
+    std::vector<uint8_t> ras = zavtest::EncodeOk(SunRasterFormat(), p);
     ras[11] = 31;  // height
     EXPECT_EQ(FromFile(ras).status, ZAV_FILE_TRUNCATED);
     EXPECT_EQ(FromMemory(ras).status, ZAV_FILE_TRUNCATED);

@@ -13,14 +13,16 @@
 
 #include <gtest/gtest.h>
 
-#include "tests/support/file_test_util.h"
+#include "tests/support/files.h"
+#include "tests/support/netpbm.h"
+#include "tests/support/picture.h"
 #include "zavimage/zavimage.h"
 
 namespace {
 
 using zavtest::FileExists;
-using zavtest::Pattern;
 using zavtest::Picture;
+using zavtest::RampPattern;
 using zavtest::ReadFile;
 using zavtest::TempDir;
 using zavtest::WriteFile;
@@ -39,7 +41,7 @@ class Files : public ::testing::Test {
     void TearDown() override { ZAVDestroyObject(obj_); }
 
     int32_t Save(const std::string &name, const Picture &p) {
-        return ZAVSaveImageUtf8(obj_, name.c_str(), p.data.data(), p.width, p.height, 8,
+        return ZAVSaveImageUtf8(obj_, name.c_str(), p.bytes.data(), p.width, p.height, 8,
                                 p.channels);
     }
     void Release(ZAVImageStruct *record) {
@@ -82,7 +84,7 @@ class Files : public ::testing::Test {
 TEST_F(Files, SavesAndLoadsBitmapsAndPortableImagesInColourAndGray) {
     for (const char *ext : {"bmp", "dib", "ppm", "pgm", "pbm", "BMP"}) {
         for (int channels : {1, 3}) {
-            const Picture p = Pattern(13, 7, channels);
+            const Picture p = RampPattern(13, 7, channels);
             const std::string name = dir_ / ("p" + std::to_string(channels) + "." + ext);
             ASSERT_EQ(Save(name, p), 0) << name;
             EXPECT_EQ(ZAVGetFileStatus(obj_), ZAV_FILE_OK);
@@ -104,7 +106,7 @@ TEST_F(Files, AFailedLoadLeavesTheRecordUntouched) {
     ASSERT_TRUE(WriteFile(dir_ / "x.bmp", {0x89, 'P', 'N', 'G', 13, 10, 26, 10, 0, 0, 0, 13}));
     ExpectLoadFails((dir_ / "x.bmp").c_str(), ZAV_FILE_UNKNOWN_FORMAT);
 
-    const Picture p = Pattern(4, 4, 3);
+    const Picture p = RampPattern(4, 4, 3);
     ASSERT_EQ(Save(dir_ / "whole.bmp", p), 0);
     std::vector<uint8_t> bytes = ReadFile(dir_ / "whole.bmp");
     bytes.resize(bytes.size() - 13);
@@ -127,7 +129,7 @@ TEST_F(Files, AFailedLoadLeavesTheRecordUntouched) {
 }
 
 TEST_F(Files, TheFirstBytesChooseTheReaderNeverTheName) {
-    const Picture p = Pattern(5, 3, 3);
+    const Picture p = RampPattern(5, 3, 3);
     ASSERT_EQ(Save(dir_ / "a.bmp", p), 0);
     ASSERT_EQ(Save(dir_ / "b.ppm", p), 0);
     ASSERT_EQ(rename((dir_ / "a.bmp").c_str(), (dir_ / "bitmap.ppm").c_str()), 0);
@@ -139,7 +141,7 @@ TEST_F(Files, TheFirstBytesChooseTheReaderNeverTheName) {
 }
 
 TEST_F(Files, RefusedNamesTouchNoFile) {
-    const Picture p = Pattern(2, 2, 3);
+    const Picture p = RampPattern(2, 2, 3);
     for (char c : std::string("*?\"<>;|")) {
         const std::string name = dir_ / (std::string("a") + c + "b.bmp");
         EXPECT_EQ(Save(name, p), 1);
@@ -147,7 +149,7 @@ TEST_F(Files, RefusedNamesTouchNoFile) {
         EXPECT_EQ(std::string(ZAVFileStatusText(ZAVGetFileStatus(obj_))),
                   std::string("name refused: contains '") + c + "'");
         const std::u16string wide = Utf16(name);
-        EXPECT_EQ(ZAVSaveImage(obj_, wide.c_str(), p.data.data(), 2, 2, 8, 3), 1);
+        EXPECT_EQ(ZAVSaveImage(obj_, wide.c_str(), p.bytes.data(), 2, 2, 8, 3), 1);
         ZAVImageStruct r{};
         EXPECT_EQ(ZAVLoadImage(obj_, wide.c_str(), &r), 1);
         EXPECT_EQ(ZAVGetFileStatus(obj_), ZAV_FILE_NAME_REFUSED + c);
@@ -161,14 +163,14 @@ TEST_F(Files, ANameOf259BytesIsUsedWholeAndOneOf260IsRefused) {
     const std::string name260 = prefix + std::string(260 - prefix.size() - 4, 'n') + ".bmp";
     ASSERT_EQ(name259.size(), 259u);
     ASSERT_EQ(name260.size(), 260u);
-    const Picture p = Pattern(3, 2, 3);
+    const Picture p = RampPattern(3, 2, 3);
     ASSERT_EQ(Save(name259, p), 0);
     ExpectLoads(name259, p);
     EXPECT_EQ(Save(name260, p), 1);
     EXPECT_EQ(ZAVGetFileStatus(obj_), ZAV_FILE_NAME_TOO_LONG);
     EXPECT_FALSE(FileExists(name260));
     // Even an existing file is refused under a name that long; the path entry takes it.
-    ASSERT_EQ(ZAVSaveImagePath(obj_, name260.c_str(), p.data.data(), 3, 2, 8, 3), 0);
+    ASSERT_EQ(ZAVSaveImagePath(obj_, name260.c_str(), p.bytes.data(), 3, 2, 8, 3), 0);
     ExpectLoadFails(name260.c_str(), ZAV_FILE_NAME_TOO_LONG);
     ZAVImageStruct r{};
     ASSERT_EQ(ZAVLoadImagePath(obj_, name260.c_str(), &r), 0);
@@ -180,7 +182,7 @@ TEST_F(Files, BackslashesAndSlashesNameTheSameFile) {
     for (char &c : backslashed) {
         c = c == '/' ? '\\' : c;
     }
-    const Picture p = Pattern(3, 3, 3);
+    const Picture p = RampPattern(3, 3, 3);
     ASSERT_EQ(Save(backslashed, p), 0);
     EXPECT_TRUE(FileExists(dir_ / "a.bmp"));
     ExpectLoads(dir_ / "a.bmp", p);
@@ -190,7 +192,7 @@ TEST_F(Files, BackslashesAndSlashesNameTheSameFile) {
 TEST_F(Files, TheSecondByteOfADoubleByteCharacterIsCheckedOnItsOwn) {
     // Shift JIS 0x95 0x5C: the second byte is taken as a folder separator.
     ASSERT_EQ(mkdir((dir_ / "\x95").c_str(), 0755), 0);
-    const Picture p = Pattern(2, 2, 3);
+    const Picture p = RampPattern(2, 2, 3);
     ASSERT_EQ(Save(dir_ / "\x95\x5Cpicture.bmp", p), 0);
     EXPECT_TRUE(FileExists(dir_ / "\x95/picture.bmp"));
     // 0x83 0x7C: the second byte is a vertical bar and refuses the name.
@@ -199,9 +201,9 @@ TEST_F(Files, TheSecondByteOfADoubleByteCharacterIsCheckedOnItsOwn) {
 }
 
 TEST_F(Files, Utf16NamesAreSavedUnderTheirUtf8Form) {
-    const Picture p = Pattern(3, 3, 3);
+    const Picture p = RampPattern(3, 3, 3);
     const std::u16string wide = Utf16(dir_.path() + "/") + u"\u4E2D\u6587 \u00E9.bmp";
-    ASSERT_EQ(ZAVSaveImage(obj_, wide.c_str(), p.data.data(), 3, 3, 8, 3), 0);
+    ASSERT_EQ(ZAVSaveImage(obj_, wide.c_str(), p.bytes.data(), 3, 3, 8, 3), 0);
     EXPECT_TRUE(FileExists(dir_ / "\xE4\xB8\xAD\xE6\x96\x87 \xC3\xA9.bmp"));
     ZAVImageStruct r{};
     ASSERT_EQ(ZAVLoadImage(obj_, wide.c_str(), &r), 0);
@@ -211,11 +213,11 @@ TEST_F(Files, Utf16NamesAreSavedUnderTheirUtf8Form) {
     std::u16string lone = Utf16(dir_.path() + "/x");
     lone.push_back(0xD800);
     lone += u".bmp";
-    EXPECT_EQ(ZAVSaveImage(obj_, lone.c_str(), p.data.data(), 3, 3, 8, 3), 1);
+    EXPECT_EQ(ZAVSaveImage(obj_, lone.c_str(), p.bytes.data(), 3, 3, 8, 3), 1);
     EXPECT_EQ(ZAVGetFileStatus(obj_), ZAV_FILE_NAME_REFUSED + '?');
-    EXPECT_EQ(ZAVSaveImage(obj_, nullptr, p.data.data(), 3, 3, 8, 3), 1);
+    EXPECT_EQ(ZAVSaveImage(obj_, nullptr, p.bytes.data(), 3, 3, 8, 3), 1);
     EXPECT_EQ(ZAVGetFileStatus(obj_), ZAV_FILE_NO_NAME);
-    EXPECT_EQ(ZAVSaveImage(obj_, u"", p.data.data(), 3, 3, 8, 3), 1);
+    EXPECT_EQ(ZAVSaveImage(obj_, u"", p.bytes.data(), 3, 3, 8, 3), 1);
     EXPECT_EQ(ZAVGetFileStatus(obj_), ZAV_FILE_NO_NAME);
 }
 
@@ -225,7 +227,7 @@ std::string Head(const std::string &path, std::size_t n) {
 }
 
 TEST_F(Files, TheExtensionAfterTheLastDotChoosesTheWriter) {
-    const Picture p = Pattern(3, 2, 3);
+    const Picture p = RampPattern(3, 2, 3);
     ASSERT_EQ(Save(dir_ / "OUT.BMP", p), 0);
     EXPECT_EQ(Head(dir_ / "OUT.BMP", 2), "BM");
     ASSERT_EQ(Save(dir_ / "out.bmp~", p), 0);
@@ -235,7 +237,7 @@ TEST_F(Files, TheExtensionAfterTheLastDotChoosesTheWriter) {
     EXPECT_EQ(Head(dir_ / "pics.bmp/picture", 2), "BM");
     ASSERT_EQ(Save(dir_ / "colour.pbm", p), 0);
     EXPECT_EQ(Head(dir_ / "colour.pbm", 3), "P3\n");
-    ASSERT_EQ(Save(dir_ / "gray.pbm", Pattern(3, 2, 1)), 0);
+    ASSERT_EQ(Save(dir_ / "gray.pbm", RampPattern(3, 2, 1)), 0);
     EXPECT_EQ(Head(dir_ / "gray.pbm", 3), "P2\n");
 
     for (const char *name : {"out.bmp.tmp", "out", "photo.png", "a.", "b.~bmp"}) {
@@ -279,7 +281,7 @@ TEST_F(Files, BuffersTheWritersCannotTakeWriteNoFile) {
 }
 
 TEST_F(Files, ASaveThroughASymbolicLinkReplacesTheFileItPointsAt) {
-    const Picture p = Pattern(3, 2, 3);
+    const Picture p = RampPattern(3, 2, 3);
     ASSERT_TRUE(WriteFile(dir_ / "target.bmp", {'o', 'l', 'd'}));
     ASSERT_EQ(symlink("target.bmp", (dir_ / "link.bmp").c_str()), 0);
     ASSERT_EQ(Save(dir_ / "link.bmp", p), 0);
@@ -304,7 +306,7 @@ TEST_F(Files, ASaveThroughASymbolicLinkReplacesTheFileItPointsAt) {
 TEST_F(Files, AReplacedFileKeepsItsPermissions) {
     ASSERT_TRUE(WriteFile(dir_ / "kept.bmp", {'o', 'l', 'd'}));
     ASSERT_EQ(chmod((dir_ / "kept.bmp").c_str(), 0640), 0);
-    ASSERT_EQ(Save(dir_ / "kept.bmp", Pattern(2, 2, 3)), 0);
+    ASSERT_EQ(Save(dir_ / "kept.bmp", RampPattern(2, 2, 3)), 0);
     struct stat st;
     ASSERT_EQ(stat((dir_ / "kept.bmp").c_str(), &st), 0);
     EXPECT_EQ(st.st_mode & 07777, 0640u);
@@ -332,14 +334,14 @@ TEST_F(Files, AnExistingFileTheCallerMayNotWriteIsNotReplaced) {
     ASSERT_EQ(chmod(dir_.path().c_str(), 0777), 0);
     ASSERT_TRUE(WriteFile(dir_ / "readonly.bmp", {'o', 'l', 'd'}));
     ASSERT_EQ(chmod((dir_ / "readonly.bmp").c_str(), 0444), 0);
-    const Picture p = Pattern(2, 2, 3);
+    const Picture p = RampPattern(2, 2, 3);
     const std::string name = dir_ / "readonly.bmp";
     const std::string fresh = dir_ / "fresh.bmp";
     const int code = InChild(true, [&] {
         ZAVImageObject *obj = ZAVCreateObject();
-        const int32_t refused = ZAVSaveImageUtf8(obj, name.c_str(), p.data.data(), 2, 2, 8, 3);
+        const int32_t refused = ZAVSaveImageUtf8(obj, name.c_str(), p.bytes.data(), 2, 2, 8, 3);
         const int32_t status = ZAVGetFileStatus(obj);
-        const int32_t made = ZAVSaveImageUtf8(obj, fresh.c_str(), p.data.data(), 2, 2, 8, 3);
+        const int32_t made = ZAVSaveImageUtf8(obj, fresh.c_str(), p.bytes.data(), 2, 2, 8, 3);
         ZAVDestroyObject(obj);
         return refused == 1 && status == ZAV_FILE_NO_ACCESS && made == 0 ? 0 : 1;
     });
@@ -350,7 +352,7 @@ TEST_F(Files, AnExistingFileTheCallerMayNotWriteIsNotReplaced) {
 
 TEST_F(Files, AFailedWriteLeavesTheEarlierFileAndNoPartialFile) {
     ASSERT_TRUE(WriteFile(dir_ / "earlier.ppm", {'o', 'l', 'd'}));
-    const Picture p = Pattern(200, 100, 3);  // about 280 KB of text
+    const Picture p = RampPattern(200, 100, 3);  // about 280 KB of text
     const std::string name = dir_ / "earlier.ppm";
     const int code = InChild(false, [&] {
         signal(SIGXFSZ, SIG_IGN);
@@ -358,7 +360,7 @@ TEST_F(Files, AFailedWriteLeavesTheEarlierFileAndNoPartialFile) {
         setrlimit(RLIMIT_FSIZE, &limit);
         ZAVImageObject *obj = ZAVCreateObject();
         const int32_t result =
-            ZAVSaveImageUtf8(obj, name.c_str(), p.data.data(), p.width, p.height, 8, 3);
+            ZAVSaveImageUtf8(obj, name.c_str(), p.bytes.data(), p.width, p.height, 8, 3);
         const int32_t status = ZAVGetFileStatus(obj);
         ZAVDestroyObject(obj);
         return result == 1 && status == ZAV_FILE_WRITE_FAILED ? 0 : 1;
@@ -369,33 +371,33 @@ TEST_F(Files, AFailedWriteLeavesTheEarlierFileAndNoPartialFile) {
 }
 
 TEST_F(Files, ASaveIntoAMissingFolderFails) {
-    EXPECT_EQ(Save(dir_ / "missing/a.bmp", Pattern(2, 2, 3)), 1);
+    EXPECT_EQ(Save(dir_ / "missing/a.bmp", RampPattern(2, 2, 3)), 1);
     EXPECT_EQ(ZAVGetFileStatus(obj_), ZAV_FILE_NOT_FOUND);
-    EXPECT_EQ(Save(dir_.path() + "/", Pattern(2, 2, 3)), 1);
+    EXPECT_EQ(Save(dir_.path() + "/", RampPattern(2, 2, 3)), 1);
 }
 
 TEST_F(Files, PathEntriesOpenTheNameAsGiven) {
-    const Picture p = Pattern(2, 2, 3);
+    const Picture p = RampPattern(2, 2, 3);
     const std::string name = dir_ / "what?.bmp";
-    ASSERT_EQ(ZAVSaveImagePath(obj_, name.c_str(), p.data.data(), 2, 2, 8, 3), 0);
+    ASSERT_EQ(ZAVSaveImagePath(obj_, name.c_str(), p.bytes.data(), 2, 2, 8, 3), 0);
     ZAVImageStruct r{};
     ASSERT_EQ(ZAVLoadImagePath(obj_, name.c_str(), &r), 0);
     Release(&r);
     std::string backslashed = dir_ / "a\\b.bmp";  // a backslash is part of the file's name here
-    ASSERT_EQ(ZAVSaveImagePath(obj_, backslashed.c_str(), p.data.data(), 2, 2, 8, 3), 0);
+    ASSERT_EQ(ZAVSaveImagePath(obj_, backslashed.c_str(), p.bytes.data(), 2, 2, 8, 3), 0);
     EXPECT_TRUE(FileExists(backslashed));
     EXPECT_EQ(ZAVLoadImagePath(obj_, nullptr, &r), 1);
     EXPECT_EQ(ZAVLoadImagePath(obj_, "", &r), 1);
-    EXPECT_EQ(ZAVSaveImagePath(obj_, "", p.data.data(), 2, 2, 8, 3), 1);
+    EXPECT_EQ(ZAVSaveImagePath(obj_, "", p.bytes.data(), 2, 2, 8, 3), 1);
 }
 
 TEST_F(Files, NullObjectsAndRecordsLoadNothing) {
-    const Picture p = Pattern(2, 2, 3);
+    const Picture p = RampPattern(2, 2, 3);
     ASSERT_EQ(Save(dir_ / "a.bmp", p), 0);
     ZAVImageStruct r{};
     EXPECT_EQ(ZAVLoadImageUtf8(nullptr, (dir_ / "a.bmp").c_str(), &r), 1);
     EXPECT_EQ(r.data, nullptr);
-    EXPECT_EQ(ZAVSaveImageUtf8(nullptr, (dir_ / "b.bmp").c_str(), p.data.data(), 2, 2, 8, 3), 1);
+    EXPECT_EQ(ZAVSaveImageUtf8(nullptr, (dir_ / "b.bmp").c_str(), p.bytes.data(), 2, 2, 8, 3), 1);
     EXPECT_FALSE(FileExists(dir_ / "b.bmp"));
     EXPECT_EQ(ZAVLoadImageUtf8(obj_, (dir_ / "a.bmp").c_str(), nullptr), 1);
     EXPECT_EQ(ZAVGetFileStatus(obj_), ZAV_FILE_NO_RECORD);
@@ -409,9 +411,9 @@ TEST_F(Files, EachObjectKeepsItsOwnLastStatus) {
     EXPECT_EQ(ZAVGetFileStatus(other), ZAV_FILE_OK);
     ZAVImageStruct r{};
     EXPECT_EQ(ZAVLoadImageUtf8(obj_, (dir_ / "none.bmp").c_str(), &r), 1);
-    ASSERT_EQ(
-        ZAVSaveImageUtf8(other, (dir_ / "a.ppm").c_str(), Pattern(1, 1, 1).data.data(), 1, 1, 8, 1),
-        0);
+    ASSERT_EQ(ZAVSaveImageUtf8(other, (dir_ / "a.ppm").c_str(), RampPattern(1, 1, 1).bytes.data(),
+                               1, 1, 8, 1),
+              0);
     EXPECT_EQ(ZAVGetFileStatus(obj_), ZAV_FILE_NOT_FOUND);
     EXPECT_EQ(ZAVGetFileStatus(other), ZAV_FILE_OK);
     ZAVDestroyObject(other);
@@ -438,11 +440,11 @@ std::vector<int> JpegTableHeads(const std::vector<uint8_t> &f) {
 TEST_F(Files, EachObjectsQualityReachesTheJpegWriter) {
     ZAVImageObject *other = ZAVCreateObject();
     ASSERT_NE(other, nullptr);
-    const Picture p = Pattern(16, 16, 3);
+    const Picture p = RampPattern(16, 16, 3);
     ASSERT_EQ(ZAVSetImageQuality(obj_, 1.0f), 0);
     ASSERT_EQ(ZAVSetImageQuality(other, 4.0f), 0);
     ASSERT_EQ(Save(dir_ / "q1.jpg", p), 0);
-    ASSERT_EQ(ZAVSaveImageUtf8(other, (dir_ / "q4.jpg").c_str(), p.data.data(), 16, 16, 8, 3), 0);
+    ASSERT_EQ(ZAVSaveImageUtf8(other, (dir_ / "q4.jpg").c_str(), p.bytes.data(), 16, 16, 8, 3), 0);
     ASSERT_EQ(Save(dir_ / "q1-again.jpg", p), 0);
     // Luminance 16 and chrominance 17 of Annex K, divided by the quality.
     EXPECT_EQ(JpegTableHeads(ReadFile(dir_ / "q1.jpg")), (std::vector<int>{16, 17}));
@@ -451,20 +453,20 @@ TEST_F(Files, EachObjectsQualityReachesTheJpegWriter) {
     ZAVDestroyObject(other);
     // A new object saves with 2.0.
     ZAVImageObject *fresh = ZAVCreateObject();
-    ASSERT_EQ(ZAVSaveImageUtf8(fresh, (dir_ / "q2.jpg").c_str(), p.data.data(), 16, 16, 8, 3), 0);
+    ASSERT_EQ(ZAVSaveImageUtf8(fresh, (dir_ / "q2.jpg").c_str(), p.bytes.data(), 16, 16, 8, 3), 0);
     EXPECT_EQ(JpegTableHeads(ReadFile(dir_ / "q2.jpg")), (std::vector<int>{8, 9}));
     ZAVDestroyObject(fresh);
 }
 
 TEST_F(Files, EveryFormatRoundTripsAndJpegNamesChooseTheJpegWriter) {
     for (int channels : {1, 3}) {
-        const Picture p = Pattern(11, 6, channels);
+        const Picture p = RampPattern(11, 6, channels);
         for (const char *name : {"a.ras", "a.SR", "a.tif", "a.tiff"}) {
             ASSERT_EQ(Save(dir_ / name, p), 0) << name;
             ExpectLoads(dir_ / name, p);
         }
     }
-    const Picture p = Pattern(11, 6, 3);
+    const Picture p = RampPattern(11, 6, 3);
     ASSERT_EQ(Save(dir_ / "OUT.JPG", p), 0);
     EXPECT_EQ(Head(dir_ / "OUT.JPG", 3), "\xFF\xD8\xFF");
     ASSERT_EQ(Save(dir_ / "out.jpg~", p), 0);

@@ -6,16 +6,18 @@
 
 #include <gtest/gtest.h>
 
-#include "tests/support/file_test_util.h"
+#include "tests/support/files.h"
+#include "tests/support/netpbm.h"
+#include "tests/support/picture.h"
 #include "zavimage/zavimage.h"
 
 namespace {
 
-using zavtest::ConvertTool;
 using zavtest::HaveTool;
-using zavtest::Pattern;
+using zavtest::ImageMagick;
 using zavtest::Picture;
 using zavtest::Quote;
+using zavtest::RampPattern;
 using zavtest::ReadFile;
 using zavtest::Shell;
 using zavtest::TempDir;
@@ -41,8 +43,8 @@ class Interop : public ::testing::Test {
     Picture ToolOutput(const std::string &command) {
         const std::string out = Path("tool-output.pnm");
         EXPECT_TRUE(Shell(command + " > " + Quote(out))) << command;
-        Picture p;
-        EXPECT_TRUE(zavtest::ParsePnm(ReadFile(out), &p)) << command;
+        const Picture p = zavtest::ParseNetpbm(ReadFile(out));
+        EXPECT_GT(p.width, 0) << command;
         return p;
     }
 
@@ -71,7 +73,7 @@ class Interop : public ::testing::Test {
     }
 
     int32_t Save(const std::string &path, const Picture &p) {
-        return ZAVSaveImageUtf8(obj_, path.c_str(), p.data.data(), p.width, p.height, 8,
+        return ZAVSaveImageUtf8(obj_, path.c_str(), p.bytes.data(), p.width, p.height, 8,
                                 p.channels);
     }
 
@@ -81,7 +83,7 @@ class Interop : public ::testing::Test {
 
 TEST_F(Interop, NetpbmReadsOurBitmapsBackToTheSamePixels) {
     for (int channels : {1, 3}) {
-        const Picture p = Pattern(13, 7, channels);
+        const Picture p = RampPattern(13, 7, channels);
         const std::string bmp = Path("ours" + std::to_string(channels) + ".bmp");
         ASSERT_EQ(Save(bmp, p), 0);
         ExpectSamePixels(ToolOutput("bmptopnm " + Quote(bmp)), zavtest::AsColor(p),
@@ -91,7 +93,7 @@ TEST_F(Interop, NetpbmReadsOurBitmapsBackToTheSamePixels) {
 
 TEST_F(Interop, NetpbmReadsOurPortableImagesBackToTheSamePixels) {
     for (int channels : {1, 3}) {
-        const Picture p = Pattern(13, 7, channels);
+        const Picture p = RampPattern(13, 7, channels);
         const std::string name = Path(channels == 3 ? "ours.ppm" : "ours.pgm");
         ASSERT_EQ(Save(name, p), 0);
         const std::string info = Path("pamfile.txt");
@@ -115,9 +117,9 @@ TEST_F(Interop, WeLoadNetpbmBitmapsOfEveryDepthAndHeader) {
     for (const auto &d : depths) {
         // Odd sizes: rows of 1 and 4 bits end inside a byte and need padding.
         const Picture p =
-            d.colors > 256 ? Pattern(19, 5, 3) : zavtest::PalettePattern(19, 5, d.colors);
+            d.colors > 256 ? RampPattern(19, 5, 3) : zavtest::PalettePattern(19, 5, d.colors);
         const std::string ppm = Path("source.ppm");
-        ASSERT_TRUE(WriteFile(ppm, zavtest::RawPnm(p)));
+        ASSERT_TRUE(WriteFile(ppm, zavtest::ToNetpbm(p)));
         for (const char *header : {"-windows", "-os2"}) {
             const std::string bmp = Path("netpbm.bmp");
             const std::string what = "ppmtobmp -bpp " + std::to_string(d.bits) + " " + header;
@@ -133,14 +135,14 @@ TEST_F(Interop, WeLoadNetpbmBitmapsOfEveryDepthAndHeader) {
 }
 
 TEST_F(Interop, WeLoadImageMagickRunLengthBitmaps) {
-    const std::string convert = ConvertTool();
+    const std::string convert = ImageMagick();
     if (!HaveTool(convert)) {
         GTEST_SKIP() << "ImageMagick is missing";
     }
     for (int colors : {16, 180}) {
         const Picture p = zavtest::PalettePattern(21, 9, colors);
         const std::string ppm = Path("source.ppm");
-        ASSERT_TRUE(WriteFile(ppm, zavtest::RawPnm(p)));
+        ASSERT_TRUE(WriteFile(ppm, zavtest::ToNetpbm(p)));
         for (const char *kind : {"BMP3:", "BMP:"}) {
             const std::string bmp = Path("rle.bmp");
             const std::string what =
@@ -157,9 +159,9 @@ TEST_F(Interop, WeLoadImageMagickRunLengthBitmaps) {
 }
 
 TEST_F(Interop, WeLoadNetpbmPortableImagesPlainAndRaw) {
-    const Picture p = Pattern(17, 6, 3);
+    const Picture p = RampPattern(17, 6, 3);
     const std::string ppm = Path("raw.ppm");
-    ASSERT_TRUE(WriteFile(ppm, zavtest::RawPnm(p)));
+    ASSERT_TRUE(WriteFile(ppm, zavtest::ToNetpbm(p)));
     ExpectLoads(ppm, p, "raw pixmap");
 
     const std::string plainPpm = Path("plain.ppm");
@@ -184,9 +186,9 @@ TEST_F(Interop, WeLoadNetpbmPortableImagesPlainAndRaw) {
 }
 
 TEST_F(Interop, SamplesOfOtherMaximumsAreScaledAsNetpbmScalesThem) {
-    const Picture p = Pattern(16, 16, 3);
+    const Picture p = RampPattern(16, 16, 3);
     const std::string ppm = Path("full.ppm");
-    ASSERT_TRUE(WriteFile(ppm, zavtest::RawPnm(p)));
+    ASSERT_TRUE(WriteFile(ppm, zavtest::ToNetpbm(p)));
     for (int maxval : {1, 3, 7, 15, 100, 254}) {
         const std::string reduced = Path("reduced.ppm");
         const std::string plain = Path("reduced-plain.ppm");

@@ -11,12 +11,12 @@
 
 #include "imaging/api/image_component.h"
 #include "imaging/ops/marker.h"
-#include "tests/support/pixel_test_image.h"
+#include "tests/support/test_image.h"
 
 namespace zav {
 namespace {
 
-using pixeltest::TestImage;
+using zavtest::TestImage;
 
 MarkerBox Box(int32_t x, int32_t y, int32_t w, int32_t h, int32_t imageWidth, int32_t imageHeight) {
     return GrowMarkerBox(ZAVImageRect{x, y, w, h}, imageWidth, imageHeight);

@@ -5,13 +5,13 @@
 
 #include <gtest/gtest.h>
 
-#include "tests/support/pixel_test_image.h"
+#include "tests/support/test_image.h"
 #include "zavimage/zavimage.h"
 
 namespace {
 
-using pixeltest::NearestIndex;
-using pixeltest::TestImage;
+using zavtest::NearestIndex;
+using zavtest::TestImage;
 
 class PixelOps : public ::testing::Test {
   protected:
