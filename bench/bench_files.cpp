@@ -83,19 +83,19 @@ class Workspace {
   public:
     Workspace() {
         char pattern[] = "/tmp/zavbench.XXXXXX";
-        dir_ = mkdtemp(pattern) != nullptr ? pattern : "/tmp";
-        picture_ = TestPicture();
+        m_dir = mkdtemp(pattern) != nullptr ? pattern : "/tmp";
+        m_picture = TestPicture();
         for (const Format &f : Formats()) {
-            cv::imwrite(Path(f.loadFile), picture_, f.loadParams);
+            cv::imwrite(Path(f.loadFile), m_picture, f.loadParams);
         }
     }
-    ~Workspace() { std::filesystem::remove_all(dir_); }
-    std::string Path(const std::string &name) const { return dir_ + "/" + name; }
-    const cv::Mat &Picture() const { return picture_; }
+    ~Workspace() { std::filesystem::remove_all(m_dir); }
+    std::string Path(const std::string &name) const { return m_dir + "/" + name; }
+    const cv::Mat &Picture() const { return m_picture; }
 
   private:
-    std::string dir_;
-    cv::Mat picture_;
+    std::string m_dir;
+    cv::Mat m_picture;
 };
 
 Workspace &Files() {
@@ -158,7 +158,7 @@ class RatioReporter : public benchmark::ConsoleReporter {
         ConsoleReporter::ReportRuns(runs);
         for (const Run &run : runs) {
             if (!run.error_occurred && run.run_type == Run::RT_Iteration) {
-                times_[run.benchmark_name()] = run.GetAdjustedRealTime();
+                m_times[run.benchmark_name()] = run.GetAdjustedRealTime();
             }
         }
     }
@@ -173,9 +173,9 @@ class RatioReporter : public benchmark::ConsoleReporter {
   private:
     void Line(const char *what, const char *name, double goal) const {
         const std::string key = std::string(what) + "/" + name;
-        const auto ours = times_.find(key + "/ours");
-        const auto theirs = times_.find(key + "/opencv");
-        if (ours == times_.end() || theirs == times_.end() || theirs->second <= 0) {
+        const auto ours = m_times.find(key + "/ours");
+        const auto theirs = m_times.find(key + "/opencv");
+        if (ours == m_times.end() || theirs == m_times.end() || theirs->second <= 0) {
             return;
         }
         const double ratio = ours->second / theirs->second;
@@ -185,7 +185,7 @@ class RatioReporter : public benchmark::ConsoleReporter {
         }
         std::printf("\n");
     }
-    std::map<std::string, double> times_;
+    std::map<std::string, double> m_times;
 };
 
 }  // namespace

@@ -24,23 +24,23 @@ namespace {
 class Buffer {
   public:
     Buffer(int32_t width, int32_t height, int32_t channels)
-        : header_(zav::CreateImage(width, height, ZAV_DEPTH_8U, channels)) {
+        : m_header(zav::CreateImage(width, height, ZAV_DEPTH_8U, channels)) {
         std::mt19937 rng(static_cast<uint32_t>(width * 31 + height * 7 + channels));
-        for (int64_t i = 0; i < header_.imageSize; ++i) {
-            header_.imageData[i] = static_cast<uint8_t>(rng());
+        for (int64_t i = 0; i < m_header.imageSize; ++i) {
+            m_header.imageData[i] = static_cast<uint8_t>(rng());
         }
-        zav::FillImageRecord(&record_, header_);
+        zav::FillImageRecord(&m_record, m_header);
     }
-    ~Buffer() { zav::ReleaseImageData(&header_); }
+    ~Buffer() { zav::ReleaseImageData(&m_header); }
     Buffer(const Buffer &) = delete;
     Buffer &operator=(const Buffer &) = delete;
 
-    const ZAVImageStruct *Record() const { return &record_; }
-    cv::Mat Mat() const { return zav::MatView(header_); }
+    const ZAVImageStruct *Record() const { return &m_record; }
+    cv::Mat Mat() const { return zav::MatView(m_header); }
 
   private:
-    zav::ImageHeader header_;
-    ZAVImageStruct record_{};
+    zav::ImageHeader m_header;
+    ZAVImageStruct m_record{};
 };
 
 constexpr int32_t kWidth = 1920;
@@ -131,10 +131,10 @@ class SummaryReporter : public benchmark::ConsoleReporter {
             // With repetitions the median stands for the pair; without, the single run.
             const std::string &name = run.run_name.function_name;
             if (run.run_type == Run::RT_Aggregate && run.aggregate_name == "median") {
-                times_[name] = run.GetAdjustedCPUTime();
-                medians_[name] = true;
-            } else if (run.run_type == Run::RT_Iteration && !medians_[name]) {
-                times_[name] = run.GetAdjustedCPUTime();
+                m_times[name] = run.GetAdjustedCPUTime();
+                m_medians[name] = true;
+            } else if (run.run_type == Run::RT_Iteration && !m_medians[name]) {
+                m_times[name] = run.GetAdjustedCPUTime();
             }
         }
         ConsoleReporter::ReportRuns(runs);
@@ -143,22 +143,22 @@ class SummaryReporter : public benchmark::ConsoleReporter {
     void PrintSummary() const {
         std::printf("\nOurs / OpenCV (CPU time; below 1 means faster than OpenCV)\n");
         const std::string ours = "/Ours";
-        for (const auto &[name, time] : times_) {
+        for (const auto &[name, time] : m_times) {
             if (name.size() <= ours.size() ||
                 name.compare(name.size() - ours.size(), ours.size(), ours) != 0) {
                 continue;
             }
             const std::string stem = name.substr(0, name.size() - ours.size());
-            const auto theirs = times_.find(stem + "/OpenCV");
-            if (theirs != times_.end() && theirs->second > 0) {
+            const auto theirs = m_times.find(stem + "/OpenCV");
+            if (theirs != m_times.end() && theirs->second > 0) {
                 std::printf("  %-28s %.3f\n", stem.c_str(), time / theirs->second);
             }
         }
     }
 
   private:
-    std::map<std::string, double> times_;
-    std::map<std::string, bool> medians_;
+    std::map<std::string, double> m_times;
+    std::map<std::string, bool> m_medians;
 };
 
 }  // namespace

@@ -16,10 +16,10 @@ namespace zav {
 // Rows must be stored bottom-up: a negative height is refused.
 class BmpReader final : public ImageReader {
   public:
-    explicit BmpReader(std::span<const uint8_t> file) : file_(file), fileSize_(file.size()) {}
+    explicit BmpReader(std::span<const uint8_t> file) : m_file(file), m_fileSize(file.size()) {}
     // Over the first bytes of a file of `fileSize` bytes: the header step and FindPlainRows only.
     BmpReader(std::span<const uint8_t> head, uint64_t fileSize)
-        : file_(head), fileSize_(fileSize) {}
+        : m_file(head), m_fileSize(fileSize) {}
     CodecStatus ReadHeader(ImageInfo *info) override;
     CodecStatus ReadData(uint8_t *bgr, std::size_t step) override;
     bool FindPlainRows(PlainRows *rows) const override;
@@ -39,18 +39,18 @@ class BmpReader final : public ImageReader {
     void SetMasks(uint32_t red, uint32_t green, uint32_t blue);
     uint8_t Scale(uint32_t pixel, const Channel &channel) const;
 
-    std::span<const uint8_t> file_;  // the file, or its head
-    uint64_t fileSize_;
-    bool headerRead_ = false;
-    int32_t width_ = 0;
-    int32_t height_ = 0;
-    int bitsPerPixel_ = 0;
-    uint32_t compression_ = 0;
-    uint64_t dataOffset_ = 0;
-    bool defaultMasks_ = true;
-    Channel red_, green_, blue_;
+    std::span<const uint8_t> m_file;  // the file, or its head
+    uint64_t m_fileSize;
+    bool m_headerRead = false;
+    int32_t m_width = 0;
+    int32_t m_height = 0;
+    int m_bitsPerPixel = 0;
+    uint32_t m_compression = 0;
+    uint64_t m_dataOffset = 0;
+    bool m_defaultMasks = true;
+    Channel m_red, m_green, m_blue;
     // Blue, green, red for each index; indices past the file's palette are black.
-    std::array<std::array<uint8_t, 3>, 256> palette_{};
+    std::array<std::array<uint8_t, 3>, 256> m_palette{};
 };
 
 // Writes 8-bit gray with a 256-entry gray palette (pixel data at offset 1078) or 24-bit colour

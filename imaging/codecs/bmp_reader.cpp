@@ -24,7 +24,7 @@ constexpr uint32_t kCompressionAlphaBitFields = 6;
 }  // namespace
 
 void BmpReader::SetMasks(uint32_t red, uint32_t green, uint32_t blue) {
-    for (auto [channel, mask] : {std::pair{&red_, red}, {&green_, green}, {&blue_, blue}}) {
+    for (auto [channel, mask] : {std::pair{&m_red, red}, {&m_green, green}, {&m_blue, blue}}) {
         channel->mask = mask;
         channel->shift = mask == 0 ? 0 : std::countr_zero(mask);
         channel->max = mask >> channel->shift;
@@ -40,33 +40,33 @@ uint8_t BmpReader::Scale(uint32_t pixel, const Channel &channel) const {
 }
 
 CodecStatus BmpReader::ReadPalette(uint64_t paletteOffset, int entrySize, uint32_t colorsUsed) {
-    uint64_t entries = uint64_t{1} << bitsPerPixel_;
+    uint64_t entries = uint64_t{1} << m_bitsPerPixel;
     if (colorsUsed != 0 && colorsUsed < entries) {
         entries = colorsUsed;
     }
     // Some writers store fewer entries than they declare: take what lies before the pixels.
-    if (dataOffset_ >= paletteOffset) {
-        entries = std::min<uint64_t>(entries, (dataOffset_ - paletteOffset) / entrySize);
+    if (m_dataOffset >= paletteOffset) {
+        entries = std::min<uint64_t>(entries, (m_dataOffset - paletteOffset) / entrySize);
     }
-    if (paletteOffset + entries * entrySize > file_.size()) {
+    if (paletteOffset + entries * entrySize > m_file.size()) {
         return CodecStatus::kTruncated;
     }
-    const uint8_t *p = file_.data() + paletteOffset;
+    const uint8_t *p = m_file.data() + paletteOffset;
     for (uint64_t i = 0; i < entries; ++i, p += entrySize) {
-        palette_[i] = {p[0], p[1], p[2]};
+        m_palette[i] = {p[0], p[1], p[2]};
     }
     return CodecStatus::kOk;
 }
 
 CodecStatus BmpReader::ReadHeader(ImageInfo *info) {
-    const uint8_t *f = file_.data();
-    if (file_.size() < kFileHeaderBytes + 4) {
+    const uint8_t *f = m_file.data();
+    if (m_file.size() < kFileHeaderBytes + 4) {
         return CodecStatus::kTruncated;
     }
     if (f[0] != 'B' || f[1] != 'M') {
         return CodecStatus::kCorrupt;
     }
-    dataOffset_ = LoadLittleEndian32(f + 10);
+    m_dataOffset = LoadLittleEndian32(f + 10);
     const uint32_t headerBytes = LoadLittleEndian32(f + 14);
     if (headerBytes != kCoreHeaderBytes && headerBytes < kMinInfoHeaderBytes) {
         return CodecStatus::kCorrupt;
@@ -74,7 +74,7 @@ CodecStatus BmpReader::ReadHeader(ImageInfo *info) {
     const uint64_t headerEnd = kFileHeaderBytes + uint64_t{headerBytes};
     // Fields past the end of a short (OS/2 2.x) header read as zero.
     uint8_t header[56] = {};
-    if (file_.size() < std::min<uint64_t>(headerEnd, kFileHeaderBytes + sizeof header)) {
+    if (m_file.size() < std::min<uint64_t>(headerEnd, kFileHeaderBytes + sizeof header)) {
         return CodecStatus::kTruncated;
     }
     std::memcpy(header, f + kFileHeaderBytes, std::min<uint64_t>(headerBytes, sizeof header));
@@ -87,14 +87,14 @@ CodecStatus BmpReader::ReadHeader(ImageInfo *info) {
     if (headerBytes == kCoreHeaderBytes) {
         width = LoadLittleEndian16(header + 4);
         height = LoadLittleEndian16(header + 6);
-        bitsPerPixel_ = LoadLittleEndian16(header + 10);
-        compression_ = kCompressionNone;
+        m_bitsPerPixel = LoadLittleEndian16(header + 10);
+        m_compression = kCompressionNone;
         paletteEntryBytes = 3;
     } else {
         width = static_cast<int32_t>(LoadLittleEndian32(header + 4));
         height = static_cast<int32_t>(LoadLittleEndian32(header + 8));
-        bitsPerPixel_ = LoadLittleEndian16(header + 14);
-        compression_ = LoadLittleEndian32(header + 16);
+        m_bitsPerPixel = LoadLittleEndian16(header + 14);
+        m_compression = LoadLittleEndian32(header + 16);
         colorsUsed = LoadLittleEndian32(header + 32);
     }
     if (width < 1 || height == 0) {
@@ -103,7 +103,7 @@ CodecStatus BmpReader::ReadHeader(ImageInfo *info) {
     if (height < 0) {
         return CodecStatus::kUnsupported;  // rows stored top-down
     }
-    switch (bitsPerPixel_) {
+    switch (m_bitsPerPixel) {
         case 1:
         case 4:
         case 8:
@@ -114,42 +114,42 @@ CodecStatus BmpReader::ReadHeader(ImageInfo *info) {
         default:
             return CodecStatus::kUnsupported;
     }
-    defaultMasks_ = true;
-    if (bitsPerPixel_ == 16) {
+    m_defaultMasks = true;
+    if (m_bitsPerPixel == 16) {
         SetMasks(0x7C00, 0x03E0, 0x001F);
     } else {
         SetMasks(0xFF0000, 0x00FF00, 0x0000FF);
     }
-    switch (compression_) {
+    switch (m_compression) {
         case kCompressionNone:
             break;
         case kCompressionRle8:
-            if (bitsPerPixel_ != 8) {
+            if (m_bitsPerPixel != 8) {
                 return CodecStatus::kUnsupported;
             }
             break;
         case kCompressionRle4:
-            if (bitsPerPixel_ != 4) {
+            if (m_bitsPerPixel != 4) {
                 return CodecStatus::kUnsupported;
             }
             break;
         case kCompressionBitFields:
         case kCompressionAlphaBitFields: {
-            if (bitsPerPixel_ != 16 && bitsPerPixel_ != 32) {
+            if (m_bitsPerPixel != 16 && m_bitsPerPixel != 32) {
                 return CodecStatus::kUnsupported;
             }
             // The masks follow a 40-byte header; longer headers hold them.
             const uint8_t *masks = header + 40;
             if (headerBytes < 52) {
                 paletteOffset = headerEnd + 12;
-                if (paletteOffset > file_.size()) {
+                if (paletteOffset > m_file.size()) {
                     return CodecStatus::kTruncated;
                 }
                 masks = f + headerEnd;
             }
             SetMasks(LoadLittleEndian32(masks), LoadLittleEndian32(masks + 4),
                      LoadLittleEndian32(masks + 8));
-            defaultMasks_ = false;
+            m_defaultMasks = false;
             break;
         }
         default:
@@ -158,108 +158,108 @@ CodecStatus BmpReader::ReadHeader(ImageInfo *info) {
     if (!FitsDecodeLimit(width, height)) {
         return CodecStatus::kTooLarge;
     }
-    width_ = static_cast<int32_t>(width);
-    height_ = static_cast<int32_t>(height);
+    m_width = static_cast<int32_t>(width);
+    m_height = static_cast<int32_t>(height);
 
-    bool color = bitsPerPixel_ > 8;
-    palette_ = {};
-    if (bitsPerPixel_ <= 8) {
-        if (dataOffset_ < headerEnd) {
+    bool color = m_bitsPerPixel > 8;
+    m_palette = {};
+    if (m_bitsPerPixel <= 8) {
+        if (m_dataOffset < headerEnd) {
             return CodecStatus::kCorrupt;  // pixels inside the header
         }
         const CodecStatus status = ReadPalette(paletteOffset, paletteEntryBytes, colorsUsed);
         if (status != CodecStatus::kOk) {
             return status;
         }
-        for (const auto &entry : palette_) {
+        for (const auto &entry : m_palette) {
             color = color || entry[0] != entry[1] || entry[1] != entry[2];
         }
     }
     // Uncompressed pixels must all be there (the last row may lack its padding): checked before
     // anyone allocates a buffer for them.
-    if (compression_ != kCompressionRle8 && compression_ != kCompressionRle4 &&
-        (dataOffset_ > fileSize_ || UncompressedBytes() > fileSize_ - dataOffset_)) {
+    if (m_compression != kCompressionRle8 && m_compression != kCompressionRle4 &&
+        (m_dataOffset > m_fileSize || UncompressedBytes() > m_fileSize - m_dataOffset)) {
         return CodecStatus::kTruncated;
     }
-    info->width = width_;
-    info->height = height_;
+    info->width = m_width;
+    info->height = m_height;
     info->color = color;
-    headerRead_ = true;
+    m_headerRead = true;
     return CodecStatus::kOk;
 }
 
 bool BmpReader::FindPlainRows(PlainRows *rows) const {
     // 24-bit rows are blue, green, red; the header step checked that they are all there.
-    if (!headerRead_ || bitsPerPixel_ != 24 || compression_ != kCompressionNone) {
+    if (!m_headerRead || m_bitsPerPixel != 24 || m_compression != kCompressionNone) {
         return false;
     }
-    rows->offset = dataOffset_;
-    rows->fileStep = (static_cast<uint64_t>(width_) * 24 + 31) / 32 * 4;
+    rows->offset = m_dataOffset;
+    rows->fileStep = (static_cast<uint64_t>(m_width) * 24 + 31) / 32 * 4;
     rows->bottomUp = true;
     return true;
 }
 
 CodecStatus BmpReader::ReadData(uint8_t *bgr, std::size_t step) {
-    if (!headerRead_ || file_.size() != fileSize_) {
+    if (!m_headerRead || m_file.size() != m_fileSize) {
         return CodecStatus::kCorrupt;
     }
-    if (dataOffset_ > file_.size()) {
+    if (m_dataOffset > m_file.size()) {
         return CodecStatus::kTruncated;
     }
-    if (compression_ == kCompressionRle8 || compression_ == kCompressionRle4) {
+    if (m_compression == kCompressionRle8 || m_compression == kCompressionRle4) {
         return ReadRunLength(bgr, step);
     }
     return ReadUncompressed(bgr, step);
 }
 
 uint64_t BmpReader::UncompressedBytes() const {
-    const uint64_t rowBits = static_cast<uint64_t>(width_) * static_cast<uint64_t>(bitsPerPixel_);
+    const uint64_t rowBits = static_cast<uint64_t>(m_width) * static_cast<uint64_t>(m_bitsPerPixel);
     const uint64_t rowBytes = (rowBits + 31) / 32 * 4;
-    return rowBytes * (static_cast<uint64_t>(height_) - 1) + (rowBits + 7) / 8;
+    return rowBytes * (static_cast<uint64_t>(m_height) - 1) + (rowBits + 7) / 8;
 }
 
 CodecStatus BmpReader::ReadUncompressed(uint8_t *bgr, std::size_t step) const {
-    const uint64_t width = static_cast<uint64_t>(width_);
-    const uint64_t rowBits = width * static_cast<uint64_t>(bitsPerPixel_);
+    const uint64_t width = static_cast<uint64_t>(m_width);
+    const uint64_t rowBits = width * static_cast<uint64_t>(m_bitsPerPixel);
     const uint64_t rowBytes = (rowBits + 31) / 32 * 4;
-    if (UncompressedBytes() > file_.size() - dataOffset_) {
+    if (UncompressedBytes() > m_file.size() - m_dataOffset) {
         return CodecStatus::kTruncated;
     }
-    const uint8_t *pixels = file_.data() + dataOffset_;
-    for (int32_t y = 0; y < height_; ++y) {
-        const uint8_t *src = pixels + static_cast<uint64_t>(height_ - 1 - y) * rowBytes;
+    const uint8_t *pixels = m_file.data() + m_dataOffset;
+    for (int32_t y = 0; y < m_height; ++y) {
+        const uint8_t *src = pixels + static_cast<uint64_t>(m_height - 1 - y) * rowBytes;
         uint8_t *dst = bgr + static_cast<std::size_t>(y) * step;
-        switch (bitsPerPixel_) {
+        switch (m_bitsPerPixel) {
             case 1:
                 for (uint64_t x = 0; x < width; ++x, dst += 3) {
                     const int index = (src[x >> 3] >> (7 - (x & 7))) & 1;
-                    std::memcpy(dst, palette_[index].data(), 3);
+                    std::memcpy(dst, m_palette[index].data(), 3);
                 }
                 break;
             case 4:
                 for (uint64_t x = 0; x < width; ++x, dst += 3) {
                     const int index = (x & 1) ? (src[x >> 1] & 0x0F) : (src[x >> 1] >> 4);
-                    std::memcpy(dst, palette_[index].data(), 3);
+                    std::memcpy(dst, m_palette[index].data(), 3);
                 }
                 break;
             case 8:
                 for (uint64_t x = 0; x < width; ++x, dst += 3) {
-                    std::memcpy(dst, palette_[src[x]].data(), 3);
+                    std::memcpy(dst, m_palette[src[x]].data(), 3);
                 }
                 break;
             case 16:
                 for (uint64_t x = 0; x < width; ++x, dst += 3) {
                     const uint32_t pixel = LoadLittleEndian16(src + 2 * x);
-                    dst[0] = Scale(pixel, blue_);
-                    dst[1] = Scale(pixel, green_);
-                    dst[2] = Scale(pixel, red_);
+                    dst[0] = Scale(pixel, m_blue);
+                    dst[1] = Scale(pixel, m_green);
+                    dst[2] = Scale(pixel, m_red);
                 }
                 break;
             case 24:
                 std::memcpy(dst, src, width * 3);
                 break;
             case 32:
-                if (defaultMasks_) {
+                if (m_defaultMasks) {
                     for (uint64_t x = 0; x < width; ++x, dst += 3, src += 4) {
                         dst[0] = src[0];
                         dst[1] = src[1];
@@ -268,9 +268,9 @@ CodecStatus BmpReader::ReadUncompressed(uint8_t *bgr, std::size_t step) const {
                 } else {
                     for (uint64_t x = 0; x < width; ++x, dst += 3) {
                         const uint32_t pixel = LoadLittleEndian32(src + 4 * x);
-                        dst[0] = Scale(pixel, blue_);
-                        dst[1] = Scale(pixel, green_);
-                        dst[2] = Scale(pixel, red_);
+                        dst[0] = Scale(pixel, m_blue);
+                        dst[1] = Scale(pixel, m_green);
+                        dst[2] = Scale(pixel, m_red);
                     }
                 }
                 break;
@@ -288,10 +288,10 @@ CodecStatus BmpReader::ReadUncompressed(uint8_t *bgr, std::size_t step) const {
 // the skipped ones are filled as the decoder passes them, and data that end early fail before the
 // rest of the picture is touched.
 CodecStatus BmpReader::ReadRunLength(uint8_t *bgr, std::size_t step) const {
-    const bool four = compression_ == kCompressionRle4;
-    const auto width = static_cast<uint64_t>(width_);
-    const auto height = static_cast<uint64_t>(height_);
-    const uint8_t *const background = palette_[0].data();
+    const bool four = m_compression == kCompressionRle4;
+    const auto width = static_cast<uint64_t>(m_width);
+    const auto height = static_cast<uint64_t>(m_height);
+    const uint8_t *const background = m_palette[0].data();
     // Every pixel before (filledRow, filledX) in decoding order has its colour.
     uint64_t filledRow = 0;
     uint64_t filledX = 0;
@@ -312,14 +312,14 @@ CodecStatus BmpReader::ReadRunLength(uint8_t *bgr, std::size_t step) const {
         }
     };
 
-    const uint8_t *p = file_.data() + dataOffset_;
-    const uint8_t *const end = file_.data() + file_.size();
+    const uint8_t *p = m_file.data() + m_dataOffset;
+    const uint8_t *const end = m_file.data() + m_file.size();
     uint64_t x = 0;
     uint64_t row = 0;  // from the bottom
     auto put = [&](int index) {
         if (x < width) {
             fillTo(row, x);
-            std::memcpy(bgr + (height - 1 - row) * step + x * 3, palette_[index].data(), 3);
+            std::memcpy(bgr + (height - 1 - row) * step + x * 3, m_palette[index].data(), 3);
             filledX = x + 1;
         }
         ++x;

@@ -28,12 +28,12 @@ void CheckScanCount(j_common_ptr cinfo) {
 
 class JpegReader final : public ImageReader {
   public:
-    explicit JpegReader(std::span<const uint8_t> file) : file_(file) {
-        progress_.pub.progress_monitor = CheckScanCount;
+    explicit JpegReader(std::span<const uint8_t> file) : m_file(file) {
+        m_progress.pub.progress_monitor = CheckScanCount;
     }
     ~JpegReader() override {
-        if (created_) {
-            jpeg_destroy_decompress(&cinfo_);
+        if (m_created) {
+            jpeg_destroy_decompress(&m_cinfo);
         }
     }
     JpegReader(const JpegReader &) = delete;
@@ -48,70 +48,70 @@ class JpegReader final : public ImageReader {
     CodecStatus ParseHeader(ImageInfo *info);
     CodecStatus DecodeRows(uint8_t *bgr, std::size_t step, uint8_t *cmyk_row);
 
-    std::span<const uint8_t> file_;
-    jpeg_decompress_struct cinfo_{};
-    JpegErrorManager error_;
-    ScanLimit progress_{};
-    bool created_ = false;
-    bool header_read_ = false;
-    bool cmyk_ = false;
+    std::span<const uint8_t> m_file;
+    jpeg_decompress_struct m_cinfo{};
+    JpegErrorManager m_error;
+    ScanLimit m_progress{};
+    bool m_created = false;
+    bool m_headerRead = false;
+    bool m_cmyk = false;
 };
 
 CodecStatus JpegReader::ParseHeader(ImageInfo *info) {
-    if (setjmp(error_.jump) != 0) {
-        if (created_) {
-            jpeg_abort_decompress(&cinfo_);
+    if (setjmp(m_error.jump) != 0) {
+        if (m_created) {
+            jpeg_abort_decompress(&m_cinfo);
         }
-        return error_.status;
+        return m_error.status;
     }
-    if (!created_) {
-        cinfo_.err = InstallJpegErrorManager(&error_);
-        jpeg_create_decompress(&cinfo_);
-        created_ = true;
-        cinfo_.progress = &progress_.pub;
-        cinfo_.mem->max_memory_to_use = kMaxLibraryMemory;
+    if (!m_created) {
+        m_cinfo.err = InstallJpegErrorManager(&m_error);
+        jpeg_create_decompress(&m_cinfo);
+        m_created = true;
+        m_cinfo.progress = &m_progress.pub;
+        m_cinfo.mem->max_memory_to_use = kMaxLibraryMemory;
     }
-    jpeg_mem_src(&cinfo_, file_.data(), static_cast<unsigned long>(file_.size()));
-    if (jpeg_read_header(&cinfo_, TRUE) != JPEG_HEADER_OK) {
-        jpeg_abort_decompress(&cinfo_);
+    jpeg_mem_src(&m_cinfo, m_file.data(), static_cast<unsigned long>(m_file.size()));
+    if (jpeg_read_header(&m_cinfo, TRUE) != JPEG_HEADER_OK) {
+        jpeg_abort_decompress(&m_cinfo);
         return CodecStatus::kCorrupt;
     }
-    if (!FitsDecodeLimit(cinfo_.image_width, cinfo_.image_height)) {
-        jpeg_abort_decompress(&cinfo_);
+    if (!FitsDecodeLimit(m_cinfo.image_width, m_cinfo.image_height)) {
+        jpeg_abort_decompress(&m_cinfo);
         return CodecStatus::kTooLarge;
     }
-    switch (cinfo_.jpeg_color_space) {
+    switch (m_cinfo.jpeg_color_space) {
         case JCS_GRAYSCALE:
         case JCS_YCbCr:
         case JCS_RGB:
-            cinfo_.out_color_space = JCS_EXT_BGR;
-            cmyk_ = false;
+            m_cinfo.out_color_space = JCS_EXT_BGR;
+            m_cmyk = false;
             break;
         case JCS_CMYK:
         case JCS_YCCK:
-            cinfo_.out_color_space = JCS_CMYK;  // converted to blue-green-red here
-            cmyk_ = true;
+            m_cinfo.out_color_space = JCS_CMYK;  // converted to blue-green-red here
+            m_cmyk = true;
             break;
         default:
-            jpeg_abort_decompress(&cinfo_);
+            jpeg_abort_decompress(&m_cinfo);
             return CodecStatus::kUnsupported;
     }
-    cinfo_.scale_num = 1;
-    cinfo_.scale_denom = 1;
-    cinfo_.dct_method = JDCT_ISLOW;
-    info->width = static_cast<int32_t>(cinfo_.image_width);
-    info->height = static_cast<int32_t>(cinfo_.image_height);
-    info->color = cinfo_.jpeg_color_space != JCS_GRAYSCALE;
+    m_cinfo.scale_num = 1;
+    m_cinfo.scale_denom = 1;
+    m_cinfo.dct_method = JDCT_ISLOW;
+    info->width = static_cast<int32_t>(m_cinfo.image_width);
+    info->height = static_cast<int32_t>(m_cinfo.image_height);
+    info->color = m_cinfo.jpeg_color_space != JCS_GRAYSCALE;
     return CodecStatus::kOk;
 }
 
 CodecStatus JpegReader::ReadHeader(ImageInfo *info) {
-    header_read_ = false;
-    if (file_.size() > static_cast<std::size_t>(~0UL)) {
+    m_headerRead = false;
+    if (m_file.size() > static_cast<std::size_t>(~0UL)) {
         return CodecStatus::kTooLarge;
     }
     const CodecStatus status = ParseHeader(info);
-    header_read_ = status == CodecStatus::kOk;
+    m_headerRead = status == CodecStatus::kOk;
     return status;
 }
 
@@ -132,60 +132,60 @@ void CmykRowToBgr(const uint8_t *cmyk, uint8_t *bgr, JDIMENSION width, bool inve
 }
 
 CodecStatus JpegReader::DecodeRows(uint8_t *bgr, std::size_t step, uint8_t *cmyk_row) {
-    if (setjmp(error_.jump) != 0) {
-        jpeg_abort_decompress(&cinfo_);
-        return error_.status;
+    if (setjmp(m_error.jump) != 0) {
+        jpeg_abort_decompress(&m_cinfo);
+        return m_error.status;
     }
-    if (!jpeg_start_decompress(&cinfo_)) {
-        jpeg_abort_decompress(&cinfo_);
+    if (!jpeg_start_decompress(&m_cinfo)) {
+        jpeg_abort_decompress(&m_cinfo);
         return CodecStatus::kCorrupt;
     }
-    const int components = cmyk_ ? 4 : 3;
-    if (cinfo_.output_width != cinfo_.image_width || cinfo_.output_height != cinfo_.image_height ||
-        cinfo_.output_components != components) {
-        jpeg_abort_decompress(&cinfo_);
+    const int components = m_cmyk ? 4 : 3;
+    if (m_cinfo.output_width != m_cinfo.image_width ||
+        m_cinfo.output_height != m_cinfo.image_height || m_cinfo.output_components != components) {
+        jpeg_abort_decompress(&m_cinfo);
         return CodecStatus::kUnsupported;
     }
-    while (cinfo_.output_scanline < cinfo_.output_height) {
-        const JDIMENSION y = cinfo_.output_scanline;
+    while (m_cinfo.output_scanline < m_cinfo.output_height) {
+        const JDIMENSION y = m_cinfo.output_scanline;
         JSAMPROW rows[kRowBatch];
         JDIMENSION count;
-        if (cmyk_) {
+        if (m_cmyk) {
             rows[0] = cmyk_row;
             count = 1;
         } else {
-            count = cinfo_.output_height - y < JDIMENSION{kRowBatch} ? cinfo_.output_height - y
-                                                                     : JDIMENSION{kRowBatch};
+            count = m_cinfo.output_height - y < JDIMENSION{kRowBatch} ? m_cinfo.output_height - y
+                                                                      : JDIMENSION{kRowBatch};
             for (JDIMENSION i = 0; i < count; ++i) {
                 rows[i] = bgr + (std::size_t{y} + i) * step;
             }
         }
-        const JDIMENSION got = jpeg_read_scanlines(&cinfo_, rows, count);
+        const JDIMENSION got = jpeg_read_scanlines(&m_cinfo, rows, count);
         if (got == 0) {  // the whole file is in memory: no suspension is possible
-            jpeg_abort_decompress(&cinfo_);
+            jpeg_abort_decompress(&m_cinfo);
             return CodecStatus::kCorrupt;
         }
-        if (cmyk_) {
-            CmykRowToBgr(cmyk_row, bgr + std::size_t{y} * step, cinfo_.output_width,
-                         cinfo_.saw_Adobe_marker);
+        if (m_cmyk) {
+            CmykRowToBgr(cmyk_row, bgr + std::size_t{y} * step, m_cinfo.output_width,
+                         m_cinfo.saw_Adobe_marker);
         }
     }
     // Reading to the end of the picture also reports data that stop before it.
-    jpeg_finish_decompress(&cinfo_);
+    jpeg_finish_decompress(&m_cinfo);
     return CodecStatus::kOk;
 }
 
 CodecStatus JpegReader::ReadData(uint8_t *bgr, std::size_t step) {
-    if (!header_read_ || bgr == nullptr || step < std::size_t{cinfo_.image_width} * 3) {
+    if (!m_headerRead || bgr == nullptr || step < std::size_t{m_cinfo.image_width} * 3) {
         return CodecStatus::kCorrupt;
     }
-    header_read_ = false;  // the decompressor is used up either way
+    m_headerRead = false;  // the decompressor is used up either way
     std::vector<uint8_t> cmyk_row;
-    if (cmyk_) {
+    if (m_cmyk) {
         try {
-            cmyk_row.resize(std::size_t{cinfo_.image_width} * 4);
+            cmyk_row.resize(std::size_t{m_cinfo.image_width} * 4);
         } catch (const std::bad_alloc &) {
-            jpeg_abort_decompress(&cinfo_);
+            jpeg_abort_decompress(&m_cinfo);
             return CodecStatus::kNoMemory;
         }
     }

@@ -15,7 +15,7 @@ namespace zav {
 // (v * 255 + maxval / 2) / maxval. A sample above the maximum is corrupt data.
 class PnmReader final : public ImageReader {
   public:
-    explicit PnmReader(std::span<const uint8_t> file) : file_(file) {}
+    explicit PnmReader(std::span<const uint8_t> file) : m_file(file) {}
     CodecStatus ReadHeader(ImageInfo *info) override;
     CodecStatus ReadData(uint8_t *bgr, std::size_t step) override;
 
@@ -25,13 +25,13 @@ class PnmReader final : public ImageReader {
     CodecStatus ReadPlainSamples(uint8_t *bgr, std::size_t step) const;
     CodecStatus ReadRawSamples(uint8_t *bgr, std::size_t step) const;
 
-    std::span<const uint8_t> file_;
-    bool headerRead_ = false;
-    char kind_ = 0;  // '1' to '6'
-    int32_t width_ = 0;
-    int32_t height_ = 0;
-    uint32_t maxval_ = 1;
-    std::size_t dataOffset_ = 0;
+    std::span<const uint8_t> m_file;
+    bool m_headerRead = false;
+    char m_kind = 0;  // '1' to '6'
+    int32_t m_width = 0;
+    int32_t m_height = 0;
+    uint32_t m_maxval = 1;
+    std::size_t m_dataOffset = 0;
 };
 
 // Writes the plain gray map (P2) or pixmap (P3) text: a "P2\n" or "P3\n" line, "width height\n",

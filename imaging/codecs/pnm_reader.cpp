@@ -23,20 +23,20 @@ bool IsDigit(uint8_t c) {
 // A cursor over text: white space and comments ("#" to the end of the line) between fields.
 class TextCursor {
   public:
-    TextCursor(std::span<const uint8_t> bytes, std::size_t pos) : bytes_(bytes), pos_(pos) {}
+    TextCursor(std::span<const uint8_t> bytes, std::size_t pos) : m_bytes(bytes), m_pos(pos) {}
 
-    std::size_t Position() const { return pos_; }
+    std::size_t Position() const { return m_pos; }
 
     // Skips white space and comments; false when the text ends.
     bool SkipSeparators() {
-        while (pos_ < bytes_.size()) {
-            const uint8_t c = bytes_[pos_];
+        while (m_pos < m_bytes.size()) {
+            const uint8_t c = m_bytes[m_pos];
             if (c == '#') {
-                while (pos_ < bytes_.size() && bytes_[pos_] != '\n' && bytes_[pos_] != '\r') {
-                    ++pos_;
+                while (m_pos < m_bytes.size() && m_bytes[m_pos] != '\n' && m_bytes[m_pos] != '\r') {
+                    ++m_pos;
                 }
             } else if (IsSpace(c)) {
-                ++pos_;
+                ++m_pos;
             } else {
                 return true;
             }
@@ -49,18 +49,18 @@ class TextCursor {
         if (!SkipSeparators()) {
             return CodecStatus::kTruncated;
         }
-        if (!IsDigit(bytes_[pos_])) {
+        if (!IsDigit(m_bytes[m_pos])) {
             return CodecStatus::kCorrupt;
         }
         uint64_t v = 0;
         *overflow = false;
-        while (pos_ < bytes_.size() && IsDigit(bytes_[pos_])) {
-            v = v * 10 + (bytes_[pos_] - '0');
+        while (m_pos < m_bytes.size() && IsDigit(m_bytes[m_pos])) {
+            v = v * 10 + (m_bytes[m_pos] - '0');
             if (v > limit) {
                 *overflow = true;
                 v = limit + 1;  // keeps the arithmetic bounded while the digits are skipped
             }
-            ++pos_;
+            ++m_pos;
         }
         *value = v;
         return CodecStatus::kOk;
@@ -71,18 +71,18 @@ class TextCursor {
         if (!SkipSeparators()) {
             return CodecStatus::kTruncated;
         }
-        const uint8_t c = bytes_[pos_];
+        const uint8_t c = m_bytes[m_pos];
         if (c != '0' && c != '1') {
             return CodecStatus::kCorrupt;
         }
         *bit = c - '0';
-        ++pos_;
+        ++m_pos;
         return CodecStatus::kOk;
     }
 
   private:
-    std::span<const uint8_t> bytes_;
-    std::size_t pos_;
+    std::span<const uint8_t> m_bytes;
+    std::size_t m_pos;
 };
 
 // 0..maxval to 0..255, rounded to nearest.
@@ -93,14 +93,14 @@ uint8_t ScaleSample(uint32_t value, uint32_t maxval) {
 }  // namespace
 
 CodecStatus PnmReader::ReadHeader(ImageInfo *info) {
-    if (file_.size() < 3) {
+    if (m_file.size() < 3) {
         return CodecStatus::kTruncated;
     }
-    if (file_[0] != 'P' || file_[1] < '1' || file_[1] > '6') {
+    if (m_file[0] != 'P' || m_file[1] < '1' || m_file[1] > '6') {
         return CodecStatus::kCorrupt;
     }
-    kind_ = static_cast<char>(file_[1]);
-    TextCursor cursor(file_, 2);
+    m_kind = static_cast<char>(m_file[1]);
+    TextCursor cursor(m_file, 2);
     uint64_t width = 0;
     uint64_t height = 0;
     bool overflow = false;
@@ -118,8 +118,8 @@ CodecStatus PnmReader::ReadHeader(ImageInfo *info) {
     if (width == 0 || height == 0) {
         return CodecStatus::kCorrupt;
     }
-    maxval_ = 1;
-    if (kind_ != '1' && kind_ != '4') {
+    m_maxval = 1;
+    if (m_kind != '1' && m_kind != '4') {
         uint64_t maxval = 0;
         status = cursor.Number(kMaxSampleValue, &maxval, &overflow);
         if (status != CodecStatus::kOk) {
@@ -131,31 +131,31 @@ CodecStatus PnmReader::ReadHeader(ImageInfo *info) {
         if (overflow) {
             return CodecStatus::kUnsupported;
         }
-        maxval_ = static_cast<uint32_t>(maxval);
+        m_maxval = static_cast<uint32_t>(maxval);
     }
-    dataOffset_ = cursor.Position();
-    if (kind_ >= '4') {
+    m_dataOffset = cursor.Position();
+    if (m_kind >= '4') {
         // Exactly one white-space character separates the header from raw data.
-        if (dataOffset_ >= file_.size()) {
+        if (m_dataOffset >= m_file.size()) {
             return CodecStatus::kTruncated;
         }
-        if (!IsSpace(file_[dataOffset_])) {
+        if (!IsSpace(m_file[m_dataOffset])) {
             return CodecStatus::kCorrupt;
         }
-        ++dataOffset_;
+        ++m_dataOffset;
     }
     if (tooLarge || !FitsDecodeLimit(static_cast<int64_t>(width), static_cast<int64_t>(height))) {
         return CodecStatus::kTooLarge;
     }
-    width_ = static_cast<int32_t>(width);
-    height_ = static_cast<int32_t>(height);
+    m_width = static_cast<int32_t>(width);
+    m_height = static_cast<int32_t>(height);
     // Data that cannot hold the picture fail before anyone allocates a buffer for it: raw data
     // have a fixed size, text needs at least one character per bitmap pixel and two per sample
     // (a digit and a separator) but for the last.
     const uint64_t pixels = width * height;
-    const uint64_t samples = pixels * ((kind_ == '3' || kind_ == '6') ? 3 : 1);
+    const uint64_t samples = pixels * ((m_kind == '3' || m_kind == '6') ? 3 : 1);
     uint64_t needed = 0;
-    switch (kind_) {
+    switch (m_kind) {
         case '1':
             needed = pixels;
             break;
@@ -167,24 +167,24 @@ CodecStatus PnmReader::ReadHeader(ImageInfo *info) {
             needed = (width + 7) / 8 * height;
             break;
         default:
-            needed = samples * (maxval_ > 255 ? 2 : 1);
+            needed = samples * (m_maxval > 255 ? 2 : 1);
             break;
     }
-    if (needed > file_.size() - dataOffset_) {
+    if (needed > m_file.size() - m_dataOffset) {
         return CodecStatus::kTruncated;
     }
-    info->width = width_;
-    info->height = height_;
-    info->color = kind_ == '3' || kind_ == '6';
-    headerRead_ = true;
+    info->width = m_width;
+    info->height = m_height;
+    info->color = m_kind == '3' || m_kind == '6';
+    m_headerRead = true;
     return CodecStatus::kOk;
 }
 
 CodecStatus PnmReader::ReadData(uint8_t *bgr, std::size_t step) {
-    if (!headerRead_) {
+    if (!m_headerRead) {
         return CodecStatus::kCorrupt;
     }
-    switch (kind_) {
+    switch (m_kind) {
         case '1':
             return ReadPlainBits(bgr, step);
         case '4':
@@ -198,10 +198,10 @@ CodecStatus PnmReader::ReadData(uint8_t *bgr, std::size_t step) {
 }
 
 CodecStatus PnmReader::ReadPlainBits(uint8_t *bgr, std::size_t step) const {
-    TextCursor cursor(file_, dataOffset_);
-    for (int32_t y = 0; y < height_; ++y) {
+    TextCursor cursor(m_file, m_dataOffset);
+    for (int32_t y = 0; y < m_height; ++y) {
         uint8_t *dst = bgr + static_cast<std::size_t>(y) * step;
-        for (int32_t x = 0; x < width_; ++x, dst += 3) {
+        for (int32_t x = 0; x < m_width; ++x, dst += 3) {
             int bit = 0;
             const CodecStatus status = cursor.Bit(&bit);
             if (status != CodecStatus::kOk) {
@@ -214,14 +214,14 @@ CodecStatus PnmReader::ReadPlainBits(uint8_t *bgr, std::size_t step) const {
 }
 
 CodecStatus PnmReader::ReadRawBits(uint8_t *bgr, std::size_t step) const {
-    const std::size_t rowBytes = (static_cast<std::size_t>(width_) + 7) / 8;
-    if (rowBytes * static_cast<std::size_t>(height_) > file_.size() - dataOffset_) {
+    const std::size_t rowBytes = (static_cast<std::size_t>(m_width) + 7) / 8;
+    if (rowBytes * static_cast<std::size_t>(m_height) > m_file.size() - m_dataOffset) {
         return CodecStatus::kTruncated;
     }
-    const uint8_t *src = file_.data() + dataOffset_;
-    for (int32_t y = 0; y < height_; ++y, src += rowBytes) {
+    const uint8_t *src = m_file.data() + m_dataOffset;
+    for (int32_t y = 0; y < m_height; ++y, src += rowBytes) {
         uint8_t *dst = bgr + static_cast<std::size_t>(y) * step;
-        for (int32_t x = 0; x < width_; ++x, dst += 3) {
+        for (int32_t x = 0; x < m_width; ++x, dst += 3) {
             const int bit = (src[x >> 3] >> (7 - (x & 7))) & 1;
             std::memset(dst, bit ? 0 : 255, 3);
         }
@@ -230,23 +230,23 @@ CodecStatus PnmReader::ReadRawBits(uint8_t *bgr, std::size_t step) const {
 }
 
 CodecStatus PnmReader::ReadPlainSamples(uint8_t *bgr, std::size_t step) const {
-    const int samples = kind_ == '3' ? 3 : 1;
-    TextCursor cursor(file_, dataOffset_);
-    for (int32_t y = 0; y < height_; ++y) {
+    const int samples = m_kind == '3' ? 3 : 1;
+    TextCursor cursor(m_file, m_dataOffset);
+    for (int32_t y = 0; y < m_height; ++y) {
         uint8_t *dst = bgr + static_cast<std::size_t>(y) * step;
-        for (int32_t x = 0; x < width_; ++x, dst += 3) {
+        for (int32_t x = 0; x < m_width; ++x, dst += 3) {
             uint8_t rgb[3];
             for (int s = 0; s < samples; ++s) {
                 uint64_t value = 0;
                 bool overflow = false;
-                const CodecStatus status = cursor.Number(maxval_, &value, &overflow);
+                const CodecStatus status = cursor.Number(m_maxval, &value, &overflow);
                 if (status != CodecStatus::kOk) {
                     return status;
                 }
                 if (overflow) {
                     return CodecStatus::kCorrupt;  // above the maximum
                 }
-                rgb[s] = ScaleSample(static_cast<uint32_t>(value), maxval_);
+                rgb[s] = ScaleSample(static_cast<uint32_t>(value), m_maxval);
             }
             if (samples == 1) {
                 std::memset(dst, rgb[0], 3);
@@ -261,31 +261,31 @@ CodecStatus PnmReader::ReadPlainSamples(uint8_t *bgr, std::size_t step) const {
 }
 
 CodecStatus PnmReader::ReadRawSamples(uint8_t *bgr, std::size_t step) const {
-    const std::size_t samples = kind_ == '6' ? 3 : 1;
-    const std::size_t sampleBytes = maxval_ > 255 ? 2 : 1;
-    const std::size_t rowBytes = static_cast<std::size_t>(width_) * samples * sampleBytes;
-    if (rowBytes * static_cast<std::size_t>(height_) > file_.size() - dataOffset_) {
+    const std::size_t samples = m_kind == '6' ? 3 : 1;
+    const std::size_t sampleBytes = m_maxval > 255 ? 2 : 1;
+    const std::size_t rowBytes = static_cast<std::size_t>(m_width) * samples * sampleBytes;
+    if (rowBytes * static_cast<std::size_t>(m_height) > m_file.size() - m_dataOffset) {
         return CodecStatus::kTruncated;
     }
-    const uint8_t *src = file_.data() + dataOffset_;
-    const auto width = static_cast<std::size_t>(width_);
+    const uint8_t *src = m_file.data() + m_dataOffset;
+    const auto width = static_cast<std::size_t>(m_width);
 
     if (sampleBytes == 1) {
         // One table for all samples; a value above the maximum sets `bad`.
         std::array<uint8_t, 256> scaled{};
         uint32_t bad = 0;
-        for (uint32_t v = 0; v <= maxval_; ++v) {
-            scaled[v] = ScaleSample(v, maxval_);
+        for (uint32_t v = 0; v <= m_maxval; ++v) {
+            scaled[v] = ScaleSample(v, m_maxval);
         }
-        for (int32_t y = 0; y < height_; ++y, src += rowBytes) {
+        for (int32_t y = 0; y < m_height; ++y, src += rowBytes) {
             uint8_t *dst = bgr + static_cast<std::size_t>(y) * step;
             if (samples == 3) {
-                if (maxval_ == 255) {
+                if (m_maxval == 255) {
                     SwapRedBlue(src, dst, width);
                 } else {
                     for (std::size_t x = 0; x < width; ++x) {
                         const uint8_t r = src[3 * x], g = src[3 * x + 1], b = src[3 * x + 2];
-                        bad |= (r > maxval_) | (g > maxval_) | (b > maxval_);
+                        bad |= (r > m_maxval) | (g > m_maxval) | (b > m_maxval);
                         dst[3 * x] = scaled[b];
                         dst[3 * x + 1] = scaled[g];
                         dst[3 * x + 2] = scaled[r];
@@ -293,7 +293,7 @@ CodecStatus PnmReader::ReadRawSamples(uint8_t *bgr, std::size_t step) const {
                 }
             } else {
                 for (std::size_t x = 0; x < width; ++x) {
-                    bad |= src[x] > maxval_;
+                    bad |= src[x] > m_maxval;
                     std::memset(dst + 3 * x, scaled[src[x]], 3);
                 }
             }
@@ -304,17 +304,17 @@ CodecStatus PnmReader::ReadRawSamples(uint8_t *bgr, std::size_t step) const {
         return CodecStatus::kOk;
     }
 
-    for (int32_t y = 0; y < height_; ++y, src += rowBytes) {
+    for (int32_t y = 0; y < m_height; ++y, src += rowBytes) {
         uint8_t *dst = bgr + static_cast<std::size_t>(y) * step;
         for (std::size_t x = 0; x < width; ++x, dst += 3) {
             uint8_t out[3];
             for (std::size_t s = 0; s < samples; ++s) {
                 const uint8_t *p = src + 2 * (x * samples + s);
                 const uint32_t value = (uint32_t{p[0]} << 8) | p[1];
-                if (value > maxval_) {
+                if (value > m_maxval) {
                     return CodecStatus::kCorrupt;
                 }
-                out[s] = ScaleSample(value, maxval_);
+                out[s] = ScaleSample(value, m_maxval);
             }
             if (samples == 1) {
                 std::memset(dst, out[0], 3);

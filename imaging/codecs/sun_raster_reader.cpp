@@ -16,55 +16,55 @@ using namespace sunras;
 // n + 1 bytes of value v, every other byte for itself. Runs may cross row boundaries.
 class RunLengthStream {
   public:
-    RunLengthStream(const uint8_t *begin, const uint8_t *end) : p_(begin), end_(end) {}
+    RunLengthStream(const uint8_t *begin, const uint8_t *end) : m_p(begin), m_end(end) {}
 
     // Fills out[0, n); false when the coded data end first.
     bool Read(uint8_t *out, std::size_t n) {
         std::size_t i = 0;
         while (i < n) {
-            if (run_ > 0) {
-                const std::size_t k = std::min(run_, n - i);
-                std::memset(out + i, value_, k);
+            if (m_run > 0) {
+                const std::size_t k = std::min(m_run, n - i);
+                std::memset(out + i, m_value, k);
                 i += k;
-                run_ -= k;
+                m_run -= k;
                 continue;
             }
-            if (p_ == end_) {
+            if (m_p == m_end) {
                 return false;
             }
-            const uint8_t b = *p_++;
+            const uint8_t b = *m_p++;
             if (b != kRunEscape) {
                 out[i++] = b;
                 continue;
             }
-            if (p_ == end_) {
+            if (m_p == m_end) {
                 return false;
             }
-            const uint8_t count = *p_++;
+            const uint8_t count = *m_p++;
             if (count == 0) {
                 out[i++] = kRunEscape;
                 continue;
             }
-            if (p_ == end_) {
+            if (m_p == m_end) {
                 return false;
             }
-            value_ = *p_++;
-            run_ = std::size_t{count} + 1;
+            m_value = *m_p++;
+            m_run = std::size_t{count} + 1;
         }
         return true;
     }
 
   private:
-    const uint8_t *p_;
-    const uint8_t *end_;
-    std::size_t run_ = 0;
-    uint8_t value_ = 0;
+    const uint8_t *m_p;
+    const uint8_t *m_end;
+    std::size_t m_run = 0;
+    uint8_t m_value = 0;
 };
 
 class SunRasterReader final : public ImageReader {
   public:
     SunRasterReader(std::span<const uint8_t> file, uint64_t file_size)
-        : file_(file), file_size_(file_size) {}
+        : m_file(file), m_fileSize(file_size) {}
 
     CodecStatus ReadHeader(ImageInfo *info) override;
     CodecStatus ReadData(uint8_t *bgr, std::size_t step) override;
@@ -73,98 +73,98 @@ class SunRasterReader final : public ImageReader {
   private:
     void ConvertRow(const uint8_t *src, uint8_t *dst) const;
 
-    std::span<const uint8_t> file_;  // the file, or its head
-    uint64_t file_size_;
-    bool header_read_ = false;
-    uint32_t width_ = 0;
-    uint32_t height_ = 0;
-    uint32_t depth_ = 0;
-    uint32_t type_ = 0;
-    bool has_map_ = false;
-    uint8_t map_[256][3] = {};  // blue, green, red; entries past the file's map stay black
-    std::size_t data_offset_ = 0;
-    std::size_t row_bytes_ = 0;  // one stored row, padded to 16 bits
+    std::span<const uint8_t> m_file;  // the file, or its head
+    uint64_t m_fileSize;
+    bool m_headerRead = false;
+    uint32_t m_width = 0;
+    uint32_t m_height = 0;
+    uint32_t m_depth = 0;
+    uint32_t m_type = 0;
+    bool m_hasMap = false;
+    uint8_t m_map[256][3] = {};  // blue, green, red; entries past the file's map stay black
+    std::size_t m_dataOffset = 0;
+    std::size_t m_rowBytes = 0;  // one stored row, padded to 16 bits
 };
 
 CodecStatus SunRasterReader::ReadHeader(ImageInfo *info) {
-    header_read_ = false;
-    const uint8_t *p = file_.data();
-    if (file_.size() < 4 || LoadBigEndian32(p) != kMagic) {
+    m_headerRead = false;
+    const uint8_t *p = m_file.data();
+    if (m_file.size() < 4 || LoadBigEndian32(p) != kMagic) {
         return CodecStatus::kCorrupt;
     }
-    if (file_.size() < kHeaderBytes) {
+    if (m_file.size() < kHeaderBytes) {
         return CodecStatus::kTruncated;
     }
-    width_ = LoadBigEndian32(p + 4);
-    height_ = LoadBigEndian32(p + 8);
-    depth_ = LoadBigEndian32(p + 12);
-    type_ = LoadBigEndian32(p + 20);
+    m_width = LoadBigEndian32(p + 4);
+    m_height = LoadBigEndian32(p + 8);
+    m_depth = LoadBigEndian32(p + 12);
+    m_type = LoadBigEndian32(p + 20);
     const uint32_t map_type = LoadBigEndian32(p + 24);
     const uint32_t map_length = LoadBigEndian32(p + 28);
 
-    if (width_ < 1 || height_ < 1) {
+    if (m_width < 1 || m_height < 1) {
         return CodecStatus::kCorrupt;
     }
-    if (depth_ != 1 && depth_ != 8 && depth_ != 24 && depth_ != 32) {
+    if (m_depth != 1 && m_depth != 8 && m_depth != 24 && m_depth != 32) {
         return CodecStatus::kUnsupported;
     }
-    if (type_ != kTypeOld && type_ != kTypeStandard && type_ != kTypeByteEncoded &&
-        type_ != kTypeRgb) {
+    if (m_type != kTypeOld && m_type != kTypeStandard && m_type != kTypeByteEncoded &&
+        m_type != kTypeRgb) {
         return CodecStatus::kUnsupported;
     }
-    if (!FitsDecodeLimit(width_, height_)) {
+    if (!FitsDecodeLimit(m_width, m_height)) {
         return CodecStatus::kTooLarge;
     }
     if (map_type != kMapNone && map_type != kMapEqualRgb) {
         return CodecStatus::kUnsupported;
     }
-    if (map_length > file_size_ - kHeaderBytes) {
+    if (map_length > m_fileSize - kHeaderBytes) {
         return CodecStatus::kTruncated;
     }
 
-    has_map_ = false;
+    m_hasMap = false;
     bool gray_map = true;  // a map of gray levels only still makes a gray picture
-    std::memset(map_, 0, sizeof map_);
-    if (map_type == kMapEqualRgb && map_length > 0 && depth_ <= 8) {
-        if (map_length > file_.size() - kHeaderBytes) {
+    std::memset(m_map, 0, sizeof m_map);
+    if (map_type == kMapEqualRgb && map_length > 0 && m_depth <= 8) {
+        if (map_length > m_file.size() - kHeaderBytes) {
             return CodecStatus::kTruncated;  // only a head was given
         }
         const uint32_t entries = map_length / 3;
-        if (map_length % 3 != 0 || entries > (uint32_t{1} << depth_)) {
+        if (map_length % 3 != 0 || entries > (uint32_t{1} << m_depth)) {
             return CodecStatus::kCorrupt;
         }
         const uint8_t *planes = p + kHeaderBytes;
         for (uint32_t i = 0; i < entries; ++i) {
-            map_[i][2] = planes[i];
-            map_[i][1] = planes[entries + i];
-            map_[i][0] = planes[2 * entries + i];
+            m_map[i][2] = planes[i];
+            m_map[i][1] = planes[entries + i];
+            m_map[i][0] = planes[2 * entries + i];
         }
-        has_map_ = true;
+        m_hasMap = true;
         for (uint32_t i = 0; i < entries; ++i) {
-            gray_map = gray_map && map_[i][0] == map_[i][1] && map_[i][1] == map_[i][2];
+            gray_map = gray_map && m_map[i][0] == m_map[i][1] && m_map[i][1] == m_map[i][2];
         }
     }
     // A map at depths above 8 has no use and is skipped, as is a map of type "none" that still
     // gives a length.
 
-    data_offset_ = kHeaderBytes + map_length;
-    row_bytes_ = static_cast<std::size_t>((uint64_t{width_} * depth_ + 15) / 16 * 2);
+    m_dataOffset = kHeaderBytes + map_length;
+    m_rowBytes = static_cast<std::size_t>((uint64_t{m_width} * m_depth + 15) / 16 * 2);
 
-    info->width = static_cast<int32_t>(width_);
-    info->height = static_cast<int32_t>(height_);
-    info->color = depth_ > 8 || (has_map_ && !gray_map);
-    header_read_ = true;
+    info->width = static_cast<int32_t>(m_width);
+    info->height = static_cast<int32_t>(m_height);
+    info->color = m_depth > 8 || (m_hasMap && !gray_map);
+    m_headerRead = true;
     return CodecStatus::kOk;
 }
 
 void SunRasterReader::ConvertRow(const uint8_t *src, uint8_t *dst) const {
-    const uint32_t w = width_;
-    switch (depth_) {
+    const uint32_t w = m_width;
+    switch (m_depth) {
         case 1:
             for (uint32_t x = 0; x < w; ++x) {
                 const int bit = (src[x >> 3] >> (7 - (x & 7))) & 1;
-                if (has_map_) {
-                    std::memcpy(dst + 3 * x, map_[bit], 3);
+                if (m_hasMap) {
+                    std::memcpy(dst + 3 * x, m_map[bit], 3);
                 } else {
                     // Without a map a set bit is black.
                     const uint8_t v = bit ? 0 : 255;
@@ -173,9 +173,9 @@ void SunRasterReader::ConvertRow(const uint8_t *src, uint8_t *dst) const {
             }
             break;
         case 8:
-            if (has_map_) {
+            if (m_hasMap) {
                 for (uint32_t x = 0; x < w; ++x) {
-                    std::memcpy(dst + 3 * x, map_[src[x]], 3);
+                    std::memcpy(dst + 3 * x, m_map[src[x]], 3);
                 }
             } else {
                 for (uint32_t x = 0; x < w; ++x) {
@@ -185,7 +185,7 @@ void SunRasterReader::ConvertRow(const uint8_t *src, uint8_t *dst) const {
             break;
         case 24:
             // The standard type stores blue first, as the buffer does; the RGB type red first.
-            if (type_ == kTypeRgb) {
+            if (m_type == kTypeRgb) {
                 SwapRedBlue(src, dst, w);
             } else {
                 std::memcpy(dst, src, std::size_t{w} * 3);
@@ -193,7 +193,7 @@ void SunRasterReader::ConvertRow(const uint8_t *src, uint8_t *dst) const {
             break;
         default: {
             // 32 bits: a pad byte, then the three samples in the order of the 24-bit layout.
-            const bool rgb = type_ == kTypeRgb;
+            const bool rgb = m_type == kTypeRgb;
             const uint8_t *s = src + 1;
             if (rgb) {
                 for (uint32_t x = 0; x < w; ++x, s += 4) {
@@ -215,43 +215,43 @@ void SunRasterReader::ConvertRow(const uint8_t *src, uint8_t *dst) const {
 
 bool SunRasterReader::FindPlainRows(PlainRows *rows) const {
     // 24-bit rows of the standard (and old) type are blue, green, red.
-    if (!header_read_ || depth_ != 24 || (type_ != kTypeStandard && type_ != kTypeOld) ||
-        row_bytes_ > (file_size_ - data_offset_) / height_) {
+    if (!m_headerRead || m_depth != 24 || (m_type != kTypeStandard && m_type != kTypeOld) ||
+        m_rowBytes > (m_fileSize - m_dataOffset) / m_height) {
         return false;
     }
-    rows->offset = data_offset_;
-    rows->fileStep = row_bytes_;
+    rows->offset = m_dataOffset;
+    rows->fileStep = m_rowBytes;
     rows->bottomUp = false;
     return true;
 }
 
 CodecStatus SunRasterReader::ReadData(uint8_t *bgr, std::size_t step) {
-    if (!header_read_ || bgr == nullptr || step < std::size_t{width_} * 3 ||
-        file_.size() != file_size_) {
+    if (!m_headerRead || bgr == nullptr || step < std::size_t{m_width} * 3 ||
+        m_file.size() != m_fileSize) {
         return CodecStatus::kCorrupt;
     }
-    const uint8_t *data = file_.data() + data_offset_;
-    const std::size_t available = file_.size() - data_offset_;
+    const uint8_t *data = m_file.data() + m_dataOffset;
+    const std::size_t available = m_file.size() - m_dataOffset;
 
-    if (type_ != kTypeByteEncoded) {
+    if (m_type != kTypeByteEncoded) {
         // The length field is 0 in some old files; the geometry decides what must be present.
-        if (row_bytes_ > available / height_) {
+        if (m_rowBytes > available / m_height) {
             return CodecStatus::kTruncated;
         }
-        for (uint32_t y = 0; y < height_; ++y) {
-            ConvertRow(data + y * row_bytes_, bgr + y * step);
+        for (uint32_t y = 0; y < m_height; ++y) {
+            ConvertRow(data + y * m_rowBytes, bgr + y * step);
         }
         return CodecStatus::kOk;
     }
 
     std::vector<uint8_t> row;
     try {
-        row.resize(row_bytes_);
+        row.resize(m_rowBytes);
     } catch (const std::bad_alloc &) {
         return CodecStatus::kNoMemory;
     }
     RunLengthStream stream(data, data + available);
-    for (uint32_t y = 0; y < height_; ++y) {
+    for (uint32_t y = 0; y < m_height; ++y) {
         if (!stream.Read(row.data(), row.size())) {
             return CodecStatus::kTruncated;
         }

@@ -36,8 +36,8 @@ struct TiffMemoryFile {
     FileSource *source = nullptr;
     // Small reads from a source are served from one read-ahead block.
     std::unique_ptr<uint8_t[]> ahead;
-    uint64_t ahead_offset = 0;
-    std::size_t ahead_size = 0;
+    uint64_t aheadOffset = 0;
+    std::size_t aheadSize = 0;
     uint64_t position = 0;
     int errors = 0;  // errors libtiff reported (silently) on this handle
 

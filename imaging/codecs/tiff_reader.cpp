@@ -27,9 +27,9 @@ enum class Path {
 
 // The entries of the first directory of a classic TIFF file.
 struct FirstDirectory {
-    bool classic = false;    // a classic TIFF header (BigTIFF and others are left to libtiff)
-    bool cut_short = false;  // the directory runs past the end of the file
-    bool big = false;        // big-endian numbers
+    bool classic = false;   // a classic TIFF header (BigTIFF and others are left to libtiff)
+    bool cutShort = false;  // the directory runs past the end of the file
+    bool big = false;       // big-endian numbers
     uint32_t count = 0;
     std::unique_ptr<uint8_t[]> entries;  // count entries of 12 bytes
 };
@@ -38,7 +38,7 @@ FirstDirectory ReadFirstDirectory(const TiffMemoryFile &f) {
     FirstDirectory d;
     uint8_t header[8];
     if (!f.Copy(0, header, sizeof header)) {
-        d.cut_short = true;
+        d.cutShort = true;
         return d;
     }
     d.big = header[0] == 0x4D;
@@ -49,13 +49,13 @@ FirstDirectory ReadFirstDirectory(const TiffMemoryFile &f) {
     const uint64_t dir = Load32(header + 4, d.big);
     uint8_t count[2];
     if (!f.Copy(dir, count, sizeof count)) {
-        d.cut_short = true;
+        d.cutShort = true;
         return d;
     }
     const uint32_t entries = Load16(count, d.big);
     d.entries.reset(new (std::nothrow) uint8_t[std::size_t{entries} * 12 + 1]);
     if (!d.entries || !f.Copy(dir + 2, d.entries.get(), std::size_t{entries} * 12)) {
-        d.cut_short = d.entries != nullptr;
+        d.cutShort = d.entries != nullptr;
         return d;
     }
     d.count = entries;
@@ -66,7 +66,7 @@ FirstDirectory ReadFirstDirectory(const TiffMemoryFile &f) {
 // of the file: the file was cut short rather than damaged.
 bool DirectoryCutShort(const TiffMemoryFile &f) {
     const FirstDirectory d = ReadFirstDirectory(f);
-    if (d.cut_short) {
+    if (d.cutShort) {
         return true;
     }
     static constexpr uint8_t kTypeBytes[] = {0, 1, 1, 2, 4, 8, 1, 1, 2, 4,
@@ -104,11 +104,11 @@ bool HasColourMap(TIFF *tif) {
 
 class TiffReader final : public ImageReader {
   public:
-    explicit TiffReader(std::span<const uint8_t> file) { file_.bytes = file; }
-    explicit TiffReader(FileSource &source) { file_.source = &source; }
+    explicit TiffReader(std::span<const uint8_t> file) { m_file.bytes = file; }
+    explicit TiffReader(FileSource &source) { m_file.source = &source; }
     ~TiffReader() override {
-        if (tif_ != nullptr) {
-            TIFFClose(tif_);
+        if (m_tif != nullptr) {
+            TIFFClose(m_tif);
         }
     }
     TiffReader(const TiffReader &) = delete;
@@ -125,74 +125,74 @@ class TiffReader final : public ImageReader {
     void ConvertLine(const uint8_t *s, uint8_t *d) const;
     CodecStatus ReadThroughRgba(uint8_t *bgr, std::size_t step);
 
-    TiffMemoryFile file_;
-    TIFF *tif_ = nullptr;
-    bool header_read_ = false;
-    Path path_ = Path::kGeneral;
-    uint32_t width_ = 0;
-    uint32_t height_ = 0;
-    uint16_t bits_ = 0;
-    uint16_t samples_ = 0;
-    bool white_is_zero_ = false;
-    uint8_t palette_[256][3] = {};  // blue, green, red
+    TiffMemoryFile m_file;
+    TIFF *m_tif = nullptr;
+    bool m_headerRead = false;
+    Path m_path = Path::kGeneral;
+    uint32_t m_width = 0;
+    uint32_t m_height = 0;
+    uint16_t m_bits = 0;
+    uint16_t m_samples = 0;
+    bool m_whiteIsZero = false;
+    uint8_t m_palette[256][3] = {};  // blue, green, red
 };
 
 CodecStatus TiffReader::ReadHeader(ImageInfo *info) {
-    header_read_ = false;
-    if (tif_ == nullptr) {
-        tif_ = OpenTiffInMemory(&file_);
-        if (tif_ == nullptr) {
-            return DirectoryCutShort(file_) ? CodecStatus::kTruncated : CodecStatus::kCorrupt;
+    m_headerRead = false;
+    if (m_tif == nullptr) {
+        m_tif = OpenTiffInMemory(&m_file);
+        if (m_tif == nullptr) {
+            return DirectoryCutShort(m_file) ? CodecStatus::kTruncated : CodecStatus::kCorrupt;
         }
     }
     uint32_t width = 0, height = 0;
-    if (!TIFFGetField(tif_, TIFFTAG_IMAGEWIDTH, &width) ||
-        !TIFFGetField(tif_, TIFFTAG_IMAGELENGTH, &height) || width < 1 || height < 1) {
+    if (!TIFFGetField(m_tif, TIFFTAG_IMAGEWIDTH, &width) ||
+        !TIFFGetField(m_tif, TIFFTAG_IMAGELENGTH, &height) || width < 1 || height < 1) {
         return CodecStatus::kCorrupt;
     }
     if (!FitsDecodeLimit(width, height)) {
         return CodecStatus::kTooLarge;
     }
-    width_ = width;
-    height_ = height;
+    m_width = width;
+    m_height = height;
 
     uint16_t photometric = 0xFFFF, planar = PLANARCONFIG_CONTIG, format = SAMPLEFORMAT_UINT;
     uint16_t compression = COMPRESSION_NONE, orientation = ORIENTATION_TOPLEFT;
-    const bool has_photometric = TIFFGetField(tif_, TIFFTAG_PHOTOMETRIC, &photometric) == 1;
+    const bool has_photometric = TIFFGetField(m_tif, TIFFTAG_PHOTOMETRIC, &photometric) == 1;
     // A palette picture whose colour map libtiff could not read (it warns, drops the map and
     // takes the picture as gray or RGB) has lost its colours.
-    if (StoredPhotometric(file_) == PHOTOMETRIC_PALETTE &&
-        (photometric != PHOTOMETRIC_PALETTE || !HasColourMap(tif_))) {
-        return DirectoryCutShort(file_) ? CodecStatus::kTruncated : CodecStatus::kCorrupt;
+    if (StoredPhotometric(m_file) == PHOTOMETRIC_PALETTE &&
+        (photometric != PHOTOMETRIC_PALETTE || !HasColourMap(m_tif))) {
+        return DirectoryCutShort(m_file) ? CodecStatus::kTruncated : CodecStatus::kCorrupt;
     }
-    TIFFGetFieldDefaulted(tif_, TIFFTAG_BITSPERSAMPLE, &bits_);
-    TIFFGetFieldDefaulted(tif_, TIFFTAG_SAMPLESPERPIXEL, &samples_);
-    TIFFGetFieldDefaulted(tif_, TIFFTAG_PLANARCONFIG, &planar);
-    TIFFGetFieldDefaulted(tif_, TIFFTAG_SAMPLEFORMAT, &format);
-    TIFFGetFieldDefaulted(tif_, TIFFTAG_COMPRESSION, &compression);
-    TIFFGetFieldDefaulted(tif_, TIFFTAG_ORIENTATION, &orientation);
+    TIFFGetFieldDefaulted(m_tif, TIFFTAG_BITSPERSAMPLE, &m_bits);
+    TIFFGetFieldDefaulted(m_tif, TIFFTAG_SAMPLESPERPIXEL, &m_samples);
+    TIFFGetFieldDefaulted(m_tif, TIFFTAG_PLANARCONFIG, &planar);
+    TIFFGetFieldDefaulted(m_tif, TIFFTAG_SAMPLEFORMAT, &format);
+    TIFFGetFieldDefaulted(m_tif, TIFFTAG_COMPRESSION, &compression);
+    TIFFGetFieldDefaulted(m_tif, TIFFTAG_ORIENTATION, &orientation);
     if (!TIFFIsCODECConfigured(compression)) {
         return CodecStatus::kUnsupported;
     }
 
-    const bool simple = !TIFFIsTiled(tif_) && orientation == ORIENTATION_TOPLEFT &&
-                        format == SAMPLEFORMAT_UINT && samples_ >= 1 &&
-                        (planar == PLANARCONFIG_CONTIG || samples_ == 1) && has_photometric;
-    const bool small_bits = bits_ == 1 || bits_ == 2 || bits_ == 4 || bits_ == 8;
-    path_ = Path::kGeneral;
+    const bool simple = !TIFFIsTiled(m_tif) && orientation == ORIENTATION_TOPLEFT &&
+                        format == SAMPLEFORMAT_UINT && m_samples >= 1 &&
+                        (planar == PLANARCONFIG_CONTIG || m_samples == 1) && has_photometric;
+    const bool small_bits = m_bits == 1 || m_bits == 2 || m_bits == 4 || m_bits == 8;
+    m_path = Path::kGeneral;
     if (simple &&
         (photometric == PHOTOMETRIC_MINISBLACK || photometric == PHOTOMETRIC_MINISWHITE) &&
-        (bits_ == 8 || (small_bits && samples_ == 1))) {
-        path_ = Path::kGray;
-        white_is_zero_ = photometric == PHOTOMETRIC_MINISWHITE;
-    } else if (simple && photometric == PHOTOMETRIC_PALETTE && small_bits && samples_ == 1) {
+        (m_bits == 8 || (small_bits && m_samples == 1))) {
+        m_path = Path::kGray;
+        m_whiteIsZero = photometric == PHOTOMETRIC_MINISWHITE;
+    } else if (simple && photometric == PHOTOMETRIC_PALETTE && small_bits && m_samples == 1) {
         uint16_t *red = nullptr, *green = nullptr, *blue = nullptr;
-        if (!TIFFGetField(tif_, TIFFTAG_COLORMAP, &red, &green, &blue)) {
+        if (!TIFFGetField(m_tif, TIFFTAG_COLORMAP, &red, &green, &blue)) {
             return CodecStatus::kCorrupt;
         }
         // Entries are 16-bit; some writers store 8-bit values there, which shows as no entry
         // above 255.
-        const uint32_t entries = uint32_t{1} << bits_;
+        const uint32_t entries = uint32_t{1} << m_bits;
         bool eight_bit = true;
         for (uint32_t i = 0; i < entries; ++i) {
             if (red[i] > 255 || green[i] > 255 || blue[i] > 255) {
@@ -203,36 +203,36 @@ CodecStatus TiffReader::ReadHeader(ImageInfo *info) {
             return static_cast<uint8_t>(eight_bit ? v : uint32_t{v} * 255 / 65535);
         };
         for (uint32_t i = 0; i < entries; ++i) {
-            palette_[i][0] = scale(blue[i]);
-            palette_[i][1] = scale(green[i]);
-            palette_[i][2] = scale(red[i]);
+            m_palette[i][0] = scale(blue[i]);
+            m_palette[i][1] = scale(green[i]);
+            m_palette[i][2] = scale(red[i]);
         }
-        path_ = Path::kPalette;
-    } else if (simple && photometric == PHOTOMETRIC_RGB && bits_ == 8 && samples_ >= 3) {
-        path_ = Path::kRgb;
+        m_path = Path::kPalette;
+    } else if (simple && photometric == PHOTOMETRIC_RGB && m_bits == 8 && m_samples >= 3) {
+        m_path = Path::kRgb;
     } else {
         char message[1024];
-        if (!TIFFRGBAImageOK(tif_, message)) {
+        if (!TIFFRGBAImageOK(m_tif, message)) {
             return CodecStatus::kUnsupported;
         }
     }
 
-    info->width = static_cast<int32_t>(width_);
-    info->height = static_cast<int32_t>(height_);
+    info->width = static_cast<int32_t>(m_width);
+    info->height = static_cast<int32_t>(m_height);
     info->color = !(has_photometric && (photometric == PHOTOMETRIC_MINISBLACK ||
                                         photometric == PHOTOMETRIC_MINISWHITE)) &&
-                  (has_photometric || samples_ >= 3);
-    header_read_ = true;
+                  (has_photometric || m_samples >= 3);
+    m_headerRead = true;
     return CodecStatus::kOk;
 }
 
 bool TiffReader::StripsCutShort() const {
-    const uint64_t size = file_.Size();
-    const uint32_t count = TIFFNumberOfStrips(tif_);  // strips, or tiles for a tiled file
+    const uint64_t size = m_file.Size();
+    const uint32_t count = TIFFNumberOfStrips(m_tif);  // strips, or tiles for a tiled file
     for (uint32_t i = 0; i < count; ++i) {
         int error = 0;
-        const uint64_t offset = TIFFGetStrileOffsetWithErr(tif_, i, &error);
-        const uint64_t bytes = TIFFGetStrileByteCountWithErr(tif_, i, &error);
+        const uint64_t offset = TIFFGetStrileOffsetWithErr(m_tif, i, &error);
+        const uint64_t bytes = TIFFGetStrileByteCountWithErr(m_tif, i, &error);
         if (error == 0 && bytes > 0 && (offset > size || bytes > size - offset)) {
             return true;
         }
@@ -245,35 +245,35 @@ CodecStatus TiffReader::Failure() const {
 }
 
 void TiffReader::ConvertLine(const uint8_t *s, uint8_t *d) const {
-    if (path_ == Path::kRgb) {
-        if (samples_ == 3) {
-            SwapRedBlue(s, d, width_);
+    if (m_path == Path::kRgb) {
+        if (m_samples == 3) {
+            SwapRedBlue(s, d, m_width);
             return;
         }
-        for (uint32_t x = 0; x < width_; ++x, s += samples_, d += 3) {
+        for (uint32_t x = 0; x < m_width; ++x, s += m_samples, d += 3) {
             d[0] = s[2];
             d[1] = s[1];
             d[2] = s[0];
         }
         return;
     }
-    const uint32_t max_value = (uint32_t{1} << bits_) - 1;
-    const uint32_t per_byte = 8 / bits_;
-    for (uint32_t x = 0; x < width_; ++x, d += 3) {
+    const uint32_t max_value = (uint32_t{1} << m_bits) - 1;
+    const uint32_t per_byte = 8 / m_bits;
+    for (uint32_t x = 0; x < m_width; ++x, d += 3) {
         uint32_t v;
-        if (bits_ == 8) {
-            v = s[std::size_t{x} * samples_];
+        if (m_bits == 8) {
+            v = s[std::size_t{x} * m_samples];
         } else {
-            const uint32_t shift = 8 - bits_ * (x % per_byte + 1);
+            const uint32_t shift = 8 - m_bits * (x % per_byte + 1);
             v = (s[x / per_byte] >> shift) & max_value;
         }
-        if (path_ == Path::kPalette) {
-            d[0] = palette_[v][0];
-            d[1] = palette_[v][1];
-            d[2] = palette_[v][2];
+        if (m_path == Path::kPalette) {
+            d[0] = m_palette[v][0];
+            d[1] = m_palette[v][1];
+            d[2] = m_palette[v][2];
         } else {
             uint8_t g = static_cast<uint8_t>(v * 255 / max_value);
-            if (white_is_zero_) {
+            if (m_whiteIsZero) {
                 g = static_cast<uint8_t>(255 - g);
             }
             d[0] = d[1] = d[2] = g;
@@ -282,17 +282,17 @@ void TiffReader::ConvertLine(const uint8_t *s, uint8_t *d) const {
 }
 
 CodecStatus TiffReader::ReadLines(uint8_t *bgr, std::size_t step) {
-    const tmsize_t line_size = TIFFScanlineSize(tif_);
-    const uint64_t needed = path_ == Path::kRgb ? uint64_t{width_} * samples_
-                            : bits_ == 8        ? uint64_t{width_} * samples_
-                                                : (uint64_t{width_} * bits_ + 7) / 8;
+    const tmsize_t line_size = TIFFScanlineSize(m_tif);
+    const uint64_t needed = m_path == Path::kRgb ? uint64_t{m_width} * m_samples
+                            : m_bits == 8        ? uint64_t{m_width} * m_samples
+                                                 : (uint64_t{m_width} * m_bits + 7) / 8;
     if (line_size <= 0 || static_cast<uint64_t>(line_size) < needed) {
         return CodecStatus::kCorrupt;
     }
     const auto line_bytes = static_cast<uint64_t>(line_size);
-    uint32_t rows_per_strip = height_;
-    TIFFGetFieldDefaulted(tif_, TIFFTAG_ROWSPERSTRIP, &rows_per_strip);
-    rows_per_strip = std::clamp<uint32_t>(rows_per_strip, 1, height_);
+    uint32_t rows_per_strip = m_height;
+    TIFFGetFieldDefaulted(m_tif, TIFFTAG_ROWSPERSTRIP, &rows_per_strip);
+    rows_per_strip = std::clamp<uint32_t>(rows_per_strip, 1, m_height);
     // Whole strips are decoded at once into one reused buffer when they are small enough;
     // otherwise one line at a time.
     const bool by_strip = line_bytes <= kStripBudget / rows_per_strip;
@@ -301,16 +301,16 @@ CodecStatus TiffReader::ReadLines(uint8_t *bgr, std::size_t step) {
     if (!buffer) {
         return CodecStatus::kNoMemory;
     }
-    const uint32_t strips = TIFFNumberOfStrips(tif_);
-    for (uint32_t y0 = 0; y0 < height_; y0 += band) {
-        const uint32_t rows = std::min(band, height_ - y0);
+    const uint32_t strips = TIFFNumberOfStrips(m_tif);
+    for (uint32_t y0 = 0; y0 < m_height; y0 += band) {
+        const uint32_t rows = std::min(band, m_height - y0);
         if (by_strip) {
             const uint32_t strip = y0 / rows_per_strip;
             const auto want = static_cast<tmsize_t>(line_bytes * rows);
-            if (strip >= strips || TIFFReadEncodedStrip(tif_, strip, buffer.get(), want) < want) {
+            if (strip >= strips || TIFFReadEncodedStrip(m_tif, strip, buffer.get(), want) < want) {
                 return Failure();
             }
-        } else if (TIFFReadScanline(tif_, buffer.get(), y0, 0) < 0) {
+        } else if (TIFFReadScanline(m_tif, buffer.get(), y0, 0) < 0) {
             return Failure();
         }
         for (uint32_t r = 0; r < rows; ++r) {
@@ -325,16 +325,16 @@ CodecStatus TiffReader::ReadThroughRgba(uint8_t *bgr, std::size_t step) {
     // colours come through as stored, and the alpha is dropped anyway.
     uint16_t extra_count = 0;
     uint16_t *extra_types = nullptr;
-    if (TIFFGetField(tif_, TIFFTAG_EXTRASAMPLES, &extra_count, &extra_types) && extra_count > 0 &&
+    if (TIFFGetField(m_tif, TIFFTAG_EXTRASAMPLES, &extra_count, &extra_types) && extra_count > 0 &&
         extra_types[0] == EXTRASAMPLE_UNASSALPHA) {
         std::vector<uint16_t> types(extra_types, extra_types + extra_count);
         types[0] = EXTRASAMPLE_ASSOCALPHA;
-        TIFFSetField(tif_, TIFFTAG_EXTRASAMPLES, extra_count, types.data());
+        TIFFSetField(m_tif, TIFFTAG_EXTRASAMPLES, extra_count, types.data());
     }
 
     char message[1024];
     TIFFRGBAImage image;
-    if (!TIFFRGBAImageBegin(&image, tif_, 1, message)) {
+    if (!TIFFRGBAImageBegin(&image, m_tif, 1, message)) {
         return CodecStatus::kUnsupported;
     }
     image.req_orientation = ORIENTATION_TOPLEFT;
@@ -342,39 +342,39 @@ CodecStatus TiffReader::ReadThroughRgba(uint8_t *bgr, std::size_t step) {
     // Bands of whole strips or tiles when the file stores rows top down; any other orientation
     // is decoded in one band, which libtiff flips as a whole.
     uint16_t orientation = ORIENTATION_TOPLEFT;
-    TIFFGetFieldDefaulted(tif_, TIFFTAG_ORIENTATION, &orientation);
-    uint32_t unit = height_;
-    if (TIFFIsTiled(tif_)) {
-        TIFFGetField(tif_, TIFFTAG_TILELENGTH, &unit);
+    TIFFGetFieldDefaulted(m_tif, TIFFTAG_ORIENTATION, &orientation);
+    uint32_t unit = m_height;
+    if (TIFFIsTiled(m_tif)) {
+        TIFFGetField(m_tif, TIFFTAG_TILELENGTH, &unit);
     } else {
-        TIFFGetFieldDefaulted(tif_, TIFFTAG_ROWSPERSTRIP, &unit);
+        TIFFGetFieldDefaulted(m_tif, TIFFTAG_ROWSPERSTRIP, &unit);
     }
-    unit = std::clamp<uint32_t>(unit, 1, height_);
-    uint32_t band = height_;
+    unit = std::clamp<uint32_t>(unit, 1, m_height);
+    uint32_t band = m_height;
     if (orientation == ORIENTATION_TOPLEFT) {
-        const uint64_t units = kRasterBudget / (uint64_t{width_} * 4 * unit);
+        const uint64_t units = kRasterBudget / (uint64_t{m_width} * 4 * unit);
         band = static_cast<uint32_t>(
-            std::min<uint64_t>(uint64_t{unit} * std::max<uint64_t>(units, 1), height_));
+            std::min<uint64_t>(uint64_t{unit} * std::max<uint64_t>(units, 1), m_height));
     }
     // Left uncleared: libtiff writes every pixel of a band it decodes, and pages of a band that
     // is never reached (damaged data) are never touched.
-    std::unique_ptr<uint32_t[]> raster(new (std::nothrow) uint32_t[std::size_t{width_} * band]);
+    std::unique_ptr<uint32_t[]> raster(new (std::nothrow) uint32_t[std::size_t{m_width} * band]);
     if (!raster) {
         TIFFRGBAImageEnd(&image);
         return CodecStatus::kNoMemory;
     }
-    for (uint32_t y0 = 0; y0 < height_; y0 += band) {
-        const uint32_t rows = std::min(band, height_ - y0);
+    for (uint32_t y0 = 0; y0 < m_height; y0 += band) {
+        const uint32_t rows = std::min(band, m_height - y0);
         image.row_offset = static_cast<int>(y0);
         image.col_offset = 0;
-        if (!TIFFRGBAImageGet(&image, raster.get(), width_, rows) || file_.errors > 0) {
+        if (!TIFFRGBAImageGet(&image, raster.get(), m_width, rows) || m_file.errors > 0) {
             TIFFRGBAImageEnd(&image);
             return Failure();
         }
         for (uint32_t r = 0; r < rows; ++r) {
-            const uint32_t *s = raster.get() + std::size_t{r} * width_;
+            const uint32_t *s = raster.get() + std::size_t{r} * m_width;
             uint8_t *d = bgr + (std::size_t{y0} + r) * step;
-            for (uint32_t x = 0; x < width_; ++x, d += 3) {
+            for (uint32_t x = 0; x < m_width; ++x, d += 3) {
                 d[0] = static_cast<uint8_t>(TIFFGetB(s[x]));
                 d[1] = static_cast<uint8_t>(TIFFGetG(s[x]));
                 d[2] = static_cast<uint8_t>(TIFFGetR(s[x]));
@@ -386,17 +386,17 @@ CodecStatus TiffReader::ReadThroughRgba(uint8_t *bgr, std::size_t step) {
 }
 
 CodecStatus TiffReader::ReadData(uint8_t *bgr, std::size_t step) {
-    if (!header_read_ || bgr == nullptr || step < std::size_t{width_} * 3) {
+    if (!m_headerRead || bgr == nullptr || step < std::size_t{m_width} * 3) {
         return CodecStatus::kCorrupt;
     }
-    header_read_ = false;
+    m_headerRead = false;
     if (StripsCutShort()) {
         return CodecStatus::kTruncated;
     }
-    file_.errors = 0;
+    m_file.errors = 0;
     const CodecStatus status =
-        path_ == Path::kGeneral ? ReadThroughRgba(bgr, step) : ReadLines(bgr, step);
-    if (status == CodecStatus::kOk && file_.errors > 0) {
+        m_path == Path::kGeneral ? ReadThroughRgba(bgr, step) : ReadLines(bgr, step);
+    if (status == CodecStatus::kOk && m_file.errors > 0) {
         return Failure();
     }
     return status;
@@ -429,10 +429,9 @@ tmsize_t ReadFromSource(TiffMemoryFile *f, void *buffer, tmsize_t size) {
     auto *out = static_cast<uint8_t *>(buffer);
     // Served from the block read ahead when it holds the start of the request.
     std::size_t done = 0;
-    if (f->ahead && f->position >= f->ahead_offset &&
-        f->position - f->ahead_offset < f->ahead_size) {
-        const auto skip = static_cast<std::size_t>(f->position - f->ahead_offset);
-        done = std::min(wanted, f->ahead_size - skip);
+    if (f->ahead && f->position >= f->aheadOffset && f->position - f->aheadOffset < f->aheadSize) {
+        const auto skip = static_cast<std::size_t>(f->position - f->aheadOffset);
+        done = std::min(wanted, f->aheadSize - skip);
         std::memcpy(out, f->ahead.get() + skip, done);
     }
     if (done < wanted) {
@@ -451,14 +450,14 @@ tmsize_t ReadFromSource(TiffMemoryFile *f, void *buffer, tmsize_t size) {
             if (!f->ahead) {
                 return -1;
             }
-            f->ahead_size = 0;
+            f->aheadSize = 0;
             const int64_t n = f->source->ReadAt(at, f->ahead.get(), kReadAheadBytes);
             if (n < 0) {
                 return -1;
             }
-            f->ahead_offset = at;
-            f->ahead_size = static_cast<std::size_t>(n);
-            const std::size_t take = std::min(rest, f->ahead_size);
+            f->aheadOffset = at;
+            f->aheadSize = static_cast<std::size_t>(n);
+            const std::size_t take = std::min(rest, f->aheadSize);
             std::memcpy(out + done, f->ahead.get(), take);
             done += take;
         }

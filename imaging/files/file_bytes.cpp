@@ -36,56 +36,56 @@ FileBytes::~FileBytes() {
 }
 
 void FileBytes::Close() {
-    if (fd_ >= 0) {
-        close(fd_);
-        fd_ = -1;
+    if (m_fd >= 0) {
+        close(m_fd);
+        m_fd = -1;
     }
 }
 
 int32_t FileBytes::Open(const char *path) {
     Close();
-    data_.reset();
-    size_ = 0;
-    capacity_ = 0;
-    fileSize_ = 0;
-    complete_ = false;
+    m_data.reset();
+    m_size = 0;
+    m_capacity = 0;
+    m_fileSize = 0;
+    m_complete = false;
     // Non-blocking, so that opening a FIFO does not wait for a writer; it is refused below.
-    fd_ = open(path, O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
-    if (fd_ < 0) {
+    m_fd = open(path, O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
+    if (m_fd < 0) {
         return FileStatusFromErrno(errno, ZAV_FILE_READ_FAILED);
     }
     struct stat st;
-    if (fstat(fd_, &st) != 0 || !S_ISREG(st.st_mode) || st.st_size < 0) {
+    if (fstat(m_fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_size < 0) {
         return ZAV_FILE_READ_FAILED;
     }
-    const int flags = fcntl(fd_, F_GETFL);
-    if (flags < 0 || fcntl(fd_, F_SETFL, flags & ~O_NONBLOCK) != 0) {
+    const int flags = fcntl(m_fd, F_GETFL);
+    if (flags < 0 || fcntl(m_fd, F_SETFL, flags & ~O_NONBLOCK) != 0) {
         return ZAV_FILE_READ_FAILED;
     }
-    fileSize_ = static_cast<uint64_t>(st.st_size);
-    if (fileSize_ > kMaxImageFileBytes) {
+    m_fileSize = static_cast<uint64_t>(st.st_size);
+    if (m_fileSize > kMaxImageFileBytes) {
         return ZAV_FILE_TOO_LARGE;
     }
-    complete_ = fileSize_ == 0;
+    m_complete = m_fileSize == 0;
     return ZAV_FILE_OK;
 }
 
 int32_t FileBytes::ReadUpTo(std::size_t end) {
-    end = std::min(end, static_cast<std::size_t>(fileSize_));
-    if (end > capacity_ || !data_) {
+    end = std::min(end, static_cast<std::size_t>(m_fileSize));
+    if (end > m_capacity || !m_data) {
         // Room for what is to be read, left uninitialized: only bytes read are handed out.
         std::unique_ptr<uint8_t[]> grown(new (std::nothrow) uint8_t[end == 0 ? 1 : end]);
         if (!grown) {
             return ZAV_FILE_NO_MEMORY;
         }
-        if (size_ > 0) {
-            std::memcpy(grown.get(), data_.get(), size_);
+        if (m_size > 0) {
+            std::memcpy(grown.get(), m_data.get(), m_size);
         }
-        data_ = std::move(grown);
-        capacity_ = end;
+        m_data = std::move(grown);
+        m_capacity = end;
     }
-    while (size_ < end) {
-        const ssize_t n = read(fd_, data_.get() + size_, end - size_);
+    while (m_size < end) {
+        const ssize_t n = read(m_fd, m_data.get() + m_size, end - m_size);
         if (n < 0) {
             if (errno == EINTR) {
                 continue;
@@ -93,13 +93,13 @@ int32_t FileBytes::ReadUpTo(std::size_t end) {
             return ZAV_FILE_READ_FAILED;
         }
         if (n == 0) {
-            complete_ = true;  // the file shrank
+            m_complete = true;  // the file shrank
             break;
         }
-        size_ += static_cast<std::size_t>(n);
+        m_size += static_cast<std::size_t>(n);
     }
-    if (size_ == fileSize_) {
-        complete_ = true;
+    if (m_size == m_fileSize) {
+        m_complete = true;
     }
     return ZAV_FILE_OK;
 }
@@ -107,7 +107,7 @@ int32_t FileBytes::ReadUpTo(std::size_t end) {
 int32_t FileBytes::Read(const char *path) {
     int32_t status = Open(path);
     if (status == ZAV_FILE_OK) {
-        status = ReadUpTo(static_cast<std::size_t>(fileSize_));
+        status = ReadUpTo(static_cast<std::size_t>(m_fileSize));
     }
     Close();
     return status;
@@ -118,33 +118,33 @@ int32_t FileBytes::ReadHead(const char *path, std::size_t headBytes) {
     if (status == ZAV_FILE_OK) {
         status = ReadUpTo(headBytes);
     }
-    if (status != ZAV_FILE_OK || complete_) {
+    if (status != ZAV_FILE_OK || m_complete) {
         Close();
     }
     return status;
 }
 
 int32_t FileBytes::ReadRest() {
-    if (complete_) {
+    if (m_complete) {
         return ZAV_FILE_OK;
     }
-    if (fd_ < 0) {
+    if (m_fd < 0) {
         return ZAV_FILE_READ_FAILED;
     }
-    const int32_t status = ReadUpTo(static_cast<std::size_t>(fileSize_));
+    const int32_t status = ReadUpTo(static_cast<std::size_t>(m_fileSize));
     Close();
     return status;
 }
 
 int64_t FileBytes::ReadAt(uint64_t offset, void *dst, std::size_t size) {
-    if (fd_ < 0 || offset > kMaxOffset) {
+    if (m_fd < 0 || offset > kMaxOffset) {
         return -1;
     }
     size = static_cast<std::size_t>(
         std::min<uint64_t>({size, kMaxOffset - offset, uint64_t{INT64_MAX}}));
     std::size_t done = 0;
     while (done < size) {
-        const ssize_t n = pread(fd_, static_cast<uint8_t *>(dst) + done, size - done,
+        const ssize_t n = pread(m_fd, static_cast<uint8_t *>(dst) + done, size - done,
                                 static_cast<off_t>(offset + done));
         if (n < 0) {
             if (errno == EINTR) {
@@ -161,7 +161,7 @@ int64_t FileBytes::ReadAt(uint64_t offset, void *dst, std::size_t size) {
 }
 
 int32_t FileBytes::ReadRows(const FileRows &rows, uint8_t *dst, std::size_t step) {
-    if (fd_ < 0 || rows.fileStep < rows.rowBytes || rows.fileStep - rows.rowBytes > kMaxRowGap ||
+    if (m_fd < 0 || rows.fileStep < rows.rowBytes || rows.fileStep - rows.rowBytes > kMaxRowGap ||
         rows.offset > kMaxOffset) {
         return ZAV_FILE_READ_FAILED;
     }
@@ -186,7 +186,7 @@ int32_t FileBytes::ReadRows(const FileRows &rows, uint8_t *dst, std::size_t step
             if (position > kMaxOffset) {
                 return ZAV_FILE_READ_FAILED;
             }
-            const ssize_t got = preadv(fd_, vectors + first, static_cast<int>(n - first),
+            const ssize_t got = preadv(m_fd, vectors + first, static_cast<int>(n - first),
                                        static_cast<off_t>(position));
             if (got < 0) {
                 if (errno == EINTR) {

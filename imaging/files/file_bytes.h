@@ -33,11 +33,11 @@ class FileBytes final : public FileSource {
     FileBytes &operator=(const FileBytes &) = delete;
 
     // The bytes read so far.
-    std::span<const uint8_t> Bytes() const { return {data_.get(), size_}; }
+    std::span<const uint8_t> Bytes() const { return {m_data.get(), m_size}; }
     // The file's size when it was opened.
-    uint64_t FileSize() const { return fileSize_; }
+    uint64_t FileSize() const { return m_fileSize; }
     // True when Bytes() holds the whole file (or all of it that was left when it shrank).
-    bool Complete() const { return complete_; }
+    bool Complete() const { return m_complete; }
 
     // Reads the regular file at `path` whole. Returns ZAV_FILE_OK or why it could not
     // (ZAV_FILE_NOT_FOUND, ZAV_FILE_NO_ACCESS, ZAV_FILE_READ_FAILED, ZAV_FILE_TOO_LARGE,
@@ -57,7 +57,7 @@ class FileBytes final : public FileSource {
 
     // FileSource, after ReadHead: the file's size when it was opened, and reads from the file
     // (-1 once the file is closed).
-    uint64_t Size() const override { return fileSize_; }
+    uint64_t Size() const override { return m_fileSize; }
     int64_t ReadAt(uint64_t offset, void *dst, std::size_t size) override;
 
     // The most bytes between stored rows that ReadRows takes.
@@ -68,12 +68,12 @@ class FileBytes final : public FileSource {
     int32_t ReadUpTo(std::size_t end);
     void Close();
 
-    std::unique_ptr<uint8_t[]> data_;
-    std::size_t size_ = 0;
-    std::size_t capacity_ = 0;
-    uint64_t fileSize_ = 0;
-    bool complete_ = false;
-    int fd_ = -1;
+    std::unique_ptr<uint8_t[]> m_data;
+    std::size_t m_size = 0;
+    std::size_t m_capacity = 0;
+    uint64_t m_fileSize = 0;
+    bool m_complete = false;
+    int m_fd = -1;
 };
 
 }  // namespace zav

@@ -99,49 +99,49 @@ ReplacingFileSink::~ReplacingFileSink() {
 }
 
 void ReplacingFileSink::Discard() {
-    if (fd_ >= 0) {
-        close(fd_);
-        fd_ = -1;
+    if (m_fd >= 0) {
+        close(m_fd);
+        m_fd = -1;
     }
-    if (!temp_.empty()) {
-        unlink(temp_.c_str());
-        temp_.clear();
+    if (!m_temp.empty()) {
+        unlink(m_temp.c_str());
+        m_temp.clear();
     }
 }
 
 int32_t ReplacingFileSink::Open(const char *path) {
     Discard();
-    failure_ = ZAV_FILE_OK;
-    used_ = 0;
-    int32_t status = FollowLinks(path, &target_);
+    m_failure = ZAV_FILE_OK;
+    m_used = 0;
+    int32_t status = FollowLinks(path, &m_target);
     if (status != ZAV_FILE_OK) {
         return status;
     }
-    const std::size_t slash = target_.rfind('/');
-    const std::string stem = slash == std::string::npos ? target_ : target_.substr(slash + 1);
+    const std::size_t slash = m_target.rfind('/');
+    const std::string stem = slash == std::string::npos ? m_target : m_target.substr(slash + 1);
     if (stem.empty()) {
         return ZAV_FILE_WRITE_FAILED;  // a folder name
     }
 
     struct stat existing;
-    const bool exists = stat(target_.c_str(), &existing) == 0;
+    const bool exists = stat(m_target.c_str(), &existing) == 0;
     if (exists) {
         if (!S_ISREG(existing.st_mode)) {
             return ZAV_FILE_WRITE_FAILED;
         }
-        if (faccessat(AT_FDCWD, target_.c_str(), W_OK, AT_EACCESS) != 0) {
+        if (faccessat(AT_FDCWD, m_target.c_str(), W_OK, AT_EACCESS) != 0) {
             return FileStatusFromErrno(errno, ZAV_FILE_WRITE_FAILED);
         }
     }
 
-    buffer_.reset(new (std::nothrow) uint8_t[kBufferBytes]);
-    if (!buffer_) {
+    m_buffer.reset(new (std::nothrow) uint8_t[kBufferBytes]);
+    if (!m_buffer) {
         return ZAV_FILE_NO_MEMORY;
     }
 
     // A hidden name beside the target, so that the rename stays within one file system.
     const std::string prefix =
-        FolderOf(target_) + "." + stem.substr(0, std::min(stem.size(), kMaxTempStemBytes)) + ".";
+        FolderOf(m_target) + "." + stem.substr(0, std::min(stem.size(), kMaxTempStemBytes)) + ".";
     for (int attempt = 0; attempt < 32; ++attempt) {
         char suffix[32];
         std::snprintf(suffix, sizeof suffix, "%016llx.tmp",
@@ -152,14 +152,14 @@ int32_t ReplacingFileSink::Open(const char *path) {
         const int fd = open(candidate.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOCTTY,
                             exists ? 0600 : 0666);
         if (fd >= 0) {
-            fd_ = fd;
-            temp_ = std::move(candidate);
+            m_fd = fd;
+            m_temp = std::move(candidate);
             if (exists) {
-                fchmod(fd_, existing.st_mode & 07777);
+                fchmod(m_fd, existing.st_mode & 07777);
                 // Only a privileged caller can give the file its owner back; otherwise it becomes
                 // the caller's, as with any editor that saves by renaming.
-                if (fchown(fd_, existing.st_uid, existing.st_gid) != 0) {
-                    fchmod(fd_, existing.st_mode & 0777);
+                if (fchown(m_fd, existing.st_uid, existing.st_gid) != 0) {
+                    fchmod(m_fd, existing.st_mode & 0777);
                 }
             }
             return ZAV_FILE_OK;
@@ -172,41 +172,41 @@ int32_t ReplacingFileSink::Open(const char *path) {
 }
 
 bool ReplacingFileSink::Flush() {
-    if (failure_ != ZAV_FILE_OK || fd_ < 0) {
-        if (failure_ == ZAV_FILE_OK) {
-            failure_ = ZAV_FILE_WRITE_FAILED;
+    if (m_failure != ZAV_FILE_OK || m_fd < 0) {
+        if (m_failure == ZAV_FILE_OK) {
+            m_failure = ZAV_FILE_WRITE_FAILED;
         }
         return false;
     }
     int error = 0;
-    if (!WriteAll(fd_, buffer_.get(), used_, &error)) {
-        failure_ = FileStatusFromErrno(error, ZAV_FILE_WRITE_FAILED);
+    if (!WriteAll(m_fd, m_buffer.get(), m_used, &error)) {
+        m_failure = FileStatusFromErrno(error, ZAV_FILE_WRITE_FAILED);
         return false;
     }
-    used_ = 0;
+    m_used = 0;
     return true;
 }
 
 bool ReplacingFileSink::Write(const void *bytes, std::size_t size) {
-    if (failure_ != ZAV_FILE_OK || fd_ < 0) {
+    if (m_failure != ZAV_FILE_OK || m_fd < 0) {
         return false;
     }
     const auto *p = static_cast<const uint8_t *>(bytes);
     while (size > 0) {
-        if (used_ == 0 && size >= kBufferBytes) {
+        if (m_used == 0 && size >= kBufferBytes) {
             int error = 0;
-            if (!WriteAll(fd_, p, size, &error)) {
-                failure_ = FileStatusFromErrno(error, ZAV_FILE_WRITE_FAILED);
+            if (!WriteAll(m_fd, p, size, &error)) {
+                m_failure = FileStatusFromErrno(error, ZAV_FILE_WRITE_FAILED);
                 return false;
             }
             return true;
         }
-        const std::size_t n = std::min(size, kBufferBytes - used_);
-        std::memcpy(buffer_.get() + used_, p, n);
-        used_ += n;
+        const std::size_t n = std::min(size, kBufferBytes - m_used);
+        std::memcpy(m_buffer.get() + m_used, p, n);
+        m_used += n;
         p += n;
         size -= n;
-        if (used_ == kBufferBytes && !Flush()) {
+        if (m_used == kBufferBytes && !Flush()) {
             return false;
         }
     }
@@ -214,27 +214,27 @@ bool ReplacingFileSink::Write(const void *bytes, std::size_t size) {
 }
 
 int32_t ReplacingFileSink::Commit() {
-    if (fd_ < 0) {
-        return failure_ != ZAV_FILE_OK ? failure_ : ZAV_FILE_WRITE_FAILED;
+    if (m_fd < 0) {
+        return m_failure != ZAV_FILE_OK ? m_failure : ZAV_FILE_WRITE_FAILED;
     }
     if (!Flush()) {
-        const int32_t status = failure_;
+        const int32_t status = m_failure;
         Discard();
         return status;
     }
-    const int fd = fd_;
-    fd_ = -1;
+    const int fd = m_fd;
+    m_fd = -1;
     if (close(fd) != 0) {
         const int32_t status = FileStatusFromErrno(errno, ZAV_FILE_WRITE_FAILED);
         Discard();
         return status;
     }
-    if (rename(temp_.c_str(), target_.c_str()) != 0) {
+    if (rename(m_temp.c_str(), m_target.c_str()) != 0) {
         const int32_t status = FileStatusFromErrno(errno, ZAV_FILE_WRITE_FAILED);
         Discard();
         return status;
     }
-    temp_.clear();
+    m_temp.clear();
     return ZAV_FILE_OK;
 }
 

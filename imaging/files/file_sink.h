@@ -34,7 +34,7 @@ class ReplacingFileSink final : public ByteSink {
     int32_t Commit();
 
     // The file that a successful commit replaces (the target with links followed).
-    const std::string &TargetPath() const { return target_; }
+    const std::string &TargetPath() const { return m_target; }
 
   private:
     bool Flush();
@@ -42,12 +42,12 @@ class ReplacingFileSink final : public ByteSink {
 
     static constexpr std::size_t kBufferBytes = std::size_t{1} << 18;
 
-    int fd_ = -1;
-    std::string target_;
-    std::string temp_;
-    std::unique_ptr<uint8_t[]> buffer_;
-    std::size_t used_ = 0;
-    int32_t failure_ = 0;  // ZAV_FILE_OK until a write fails
+    int m_fd = -1;
+    std::string m_target;
+    std::string m_temp;
+    std::unique_ptr<uint8_t[]> m_buffer;
+    std::size_t m_used = 0;
+    int32_t m_failure = 0;  // ZAV_FILE_OK until a write fails
 };
 
 }  // namespace zav

@@ -41,20 +41,20 @@ cv::Scalar MarkerChannelValues(uint32_t packed, int32_t depth, int32_t channels)
 class RoundToNearestScope {
   public:
     RoundToNearestScope() noexcept {
-        saved_ = std::fegetenv(&env_) == 0;
+        m_saved = std::fegetenv(&m_env) == 0;
         std::fesetround(FE_TONEAREST);
     }
     ~RoundToNearestScope() {
-        if (saved_) {
-            std::fesetenv(&env_);
+        if (m_saved) {
+            std::fesetenv(&m_env);
         }
     }
     RoundToNearestScope(const RoundToNearestScope &) = delete;
     RoundToNearestScope &operator=(const RoundToNearestScope &) = delete;
 
   private:
-    std::fenv_t env_{};
-    bool saved_ = false;
+    std::fenv_t m_env{};
+    bool m_saved = false;
 };
 
 // Keeps the compiler from computing with v before this point (for instance before the rounding

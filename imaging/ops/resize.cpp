@@ -22,26 +22,26 @@ int32_t NearestSourceIndex(int32_t d, int32_t srcSize, int32_t dstSize) noexcept
 }
 
 NearestIndexSteps::NearestIndexSteps(int32_t srcSize, int32_t dstSize) noexcept
-    : divisor_(2 * static_cast<uint64_t>(dstSize)), last_(srcSize - 1) {
+    : m_divisor(2 * static_cast<uint64_t>(dstSize)), m_last(srcSize - 1) {
     // numerator(d) = 2 * d * srcSize + dstSize - 1, kept as quotient and remainder by divisor_.
     const uint64_t start = static_cast<uint64_t>(dstSize) - 1;
-    quotient_ = start / divisor_;
-    remainder_ = start % divisor_;
+    m_quotient = start / m_divisor;
+    m_remainder = start % m_divisor;
     const uint64_t step = 2 * static_cast<uint64_t>(srcSize);
-    wholeStep_ = step / divisor_;
-    partStep_ = step % divisor_;
+    m_wholeStep = step / m_divisor;
+    m_partStep = step % m_divisor;
 }
 
 int32_t NearestIndexSteps::Next() noexcept {
-    auto index = static_cast<int32_t>(quotient_);
-    if (index > last_) {
+    auto index = static_cast<int32_t>(m_quotient);
+    if (index > m_last) {
         --index;
     }
-    quotient_ += wholeStep_;
-    remainder_ += partStep_;
-    if (remainder_ >= divisor_) {
-        remainder_ -= divisor_;
-        ++quotient_;
+    m_quotient += m_wholeStep;
+    m_remainder += m_partStep;
+    if (m_remainder >= m_divisor) {
+        m_remainder -= m_divisor;
+        ++m_quotient;
     }
     return index;
 }

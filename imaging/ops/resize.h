@@ -20,12 +20,12 @@ class NearestIndexSteps {
     int32_t Next() noexcept;
 
   private:
-    uint64_t quotient_;
-    uint64_t remainder_;
-    uint64_t wholeStep_;
-    uint64_t partStep_;
-    uint64_t divisor_;
-    int32_t last_;
+    uint64_t m_quotient;
+    uint64_t m_remainder;
+    uint64_t m_wholeStep;
+    uint64_t m_partStep;
+    uint64_t m_divisor;
+    int32_t m_last;
 };
 
 // Scales src into dst by the rule above. The two regions have the same pixel size (1 to 32 bytes),

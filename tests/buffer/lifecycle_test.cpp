@@ -12,17 +12,17 @@ namespace {
 class Lifecycle : public ::testing::Test {
   protected:
     void SetUp() override {
-        obj_ = ZAVCreateObject();
-        ASSERT_NE(obj_, nullptr);
+        m_obj = ZAVCreateObject();
+        ASSERT_NE(m_obj, nullptr);
     }
-    void TearDown() override { ZAVDestroyObject(obj_); }
+    void TearDown() override { ZAVDestroyObject(m_obj); }
 
     void Release(ZAVImageStruct *record) {
         ZAVImageStruct *p = record;
-        EXPECT_EQ(ZAVReleaseImage(obj_, &p), 0);
+        EXPECT_EQ(ZAVReleaseImage(m_obj, &p), 0);
     }
 
-    ZAVImageObject *obj_ = nullptr;
+    ZAVImageObject *m_obj = nullptr;
 };
 
 bool Aligned32(const void *p) {
@@ -32,7 +32,7 @@ bool Aligned32(const void *p) {
 TEST_F(Lifecycle, CreateGivesTheGeometryAndAnAlignedBlockOfStrideTimesHeight) {
     ZAVImageStruct r;
     std::memset(&r, 0xAB, sizeof r);
-    ASSERT_EQ(ZAVCreateImage(obj_, 101, 2, ZAV_DEPTH_8U, 3, &r), 0);
+    ASSERT_EQ(ZAVCreateImage(m_obj, 101, 2, ZAV_DEPTH_8U, 3, &r), 0);
     EXPECT_EQ(r.width, 101);
     EXPECT_EQ(r.height, 2);
     EXPECT_EQ(r.depth, ZAV_DEPTH_8U);
@@ -54,7 +54,7 @@ TEST_F(Lifecycle, CreateAcceptsEveryDepthCode) {
                  {ZAV_DEPTH_32F, 1, 40 * 3}, {ZAV_DEPTH_64F, 3, 240 * 3}};
     for (const auto &c : cases) {
         ZAVImageStruct r{};
-        ASSERT_EQ(ZAVCreateImage(obj_, 10, 3, c.depth, c.channels, &r), 0);
+        ASSERT_EQ(ZAVCreateImage(m_obj, 10, 3, c.depth, c.channels, &r), 0);
         EXPECT_EQ(r.depth, c.depth);
         EXPECT_EQ(r.channels, c.channels);
         ASSERT_NE(r.data, nullptr);
@@ -65,7 +65,7 @@ TEST_F(Lifecycle, CreateAcceptsEveryDepthCode) {
 
 TEST_F(Lifecycle, ZeroChannelsComeBackAsOne) {
     ZAVImageStruct r{};
-    ASSERT_EQ(ZAVCreateImage(obj_, 3, 3, ZAV_DEPTH_8U, 0, &r), 0);
+    ASSERT_EQ(ZAVCreateImage(m_obj, 3, 3, ZAV_DEPTH_8U, 0, &r), 0);
     EXPECT_EQ(r.channels, 1);
     ASSERT_NE(r.data, nullptr);
     std::memset(r.data, 0, 12);
@@ -79,7 +79,7 @@ TEST_F(Lifecycle, InvalidGeometryGivesZerosAndAReleasableBlock) {
                               {2, 2, 12, 3}};
     for (const auto &g : bad) {
         ZAVImageStruct r{7, 7, 7, 7, nullptr};
-        ASSERT_EQ(ZAVCreateImage(obj_, g[0], g[1], g[2], g[3], &r), 0);
+        ASSERT_EQ(ZAVCreateImage(m_obj, g[0], g[1], g[2], g[3], &r), 0);
         EXPECT_EQ(r.width, 0);
         EXPECT_EQ(r.height, 0);
         EXPECT_EQ(r.depth, 0);
@@ -91,12 +91,12 @@ TEST_F(Lifecycle, InvalidGeometryGivesZerosAndAReleasableBlock) {
 
 TEST_F(Lifecycle, ZeroWidthOrHeightIsValidAndReleasable) {
     ZAVImageStruct r{};
-    ASSERT_EQ(ZAVCreateImage(obj_, 0, 5, ZAV_DEPTH_8U, 3, &r), 0);
+    ASSERT_EQ(ZAVCreateImage(m_obj, 0, 5, ZAV_DEPTH_8U, 3, &r), 0);
     EXPECT_EQ(r.width, 0);
     EXPECT_EQ(r.height, 5);
     EXPECT_NE(r.data, nullptr);
     Release(&r);
-    ASSERT_EQ(ZAVCreateImage(obj_, 5, 0, ZAV_DEPTH_8U, 3, &r), 0);
+    ASSERT_EQ(ZAVCreateImage(m_obj, 5, 0, ZAV_DEPTH_8U, 3, &r), 0);
     EXPECT_EQ(r.height, 0);
     EXPECT_NE(r.data, nullptr);
     Release(&r);
@@ -112,7 +112,7 @@ TEST_F(Lifecycle, MoreThanTwoToTheThirtyBytesGivesTheGeometryWithNullData) {
     for (const auto &g : big) {
         ZAVImageStruct r{};
         r.data = reinterpret_cast<uint8_t *>(&r);
-        ASSERT_EQ(ZAVCreateImage(obj_, g[0], g[1], g[2], g[3], &r), 0);
+        ASSERT_EQ(ZAVCreateImage(m_obj, g[0], g[1], g[2], g[3], &r), 0);
         EXPECT_EQ(r.width, g[0]);
         EXPECT_EQ(r.height, g[1]);
         EXPECT_EQ(r.depth, g[2]);
@@ -124,7 +124,7 @@ TEST_F(Lifecycle, MoreThanTwoToTheThirtyBytesGivesTheGeometryWithNullData) {
 
 TEST_F(Lifecycle, ExactlyTwoToTheThirtyBytesIsAllowed) {
     ZAVImageStruct r{};
-    ASSERT_EQ(ZAVCreateImage(obj_, 32768, 32768, ZAV_DEPTH_8U, 1, &r), 0);
+    ASSERT_EQ(ZAVCreateImage(m_obj, 32768, 32768, ZAV_DEPTH_8U, 1, &r), 0);
     ASSERT_NE(r.data, nullptr);
     r.data[0] = 1;
     r.data[(size_t{1} << 30) - 1] = 2;
@@ -133,17 +133,17 @@ TEST_F(Lifecycle, ExactlyTwoToTheThirtyBytesIsAllowed) {
 
 TEST_F(Lifecycle, ReleaseChangesNeitherThePointerNorTheRecord) {
     ZAVImageStruct r{};
-    ASSERT_EQ(ZAVCreateImage(obj_, 4, 4, ZAV_DEPTH_8U, 3, &r), 0);
+    ASSERT_EQ(ZAVCreateImage(m_obj, 4, 4, ZAV_DEPTH_8U, 3, &r), 0);
     const ZAVImageStruct before = r;
     ZAVImageStruct *p = &r;
-    ASSERT_EQ(ZAVReleaseImage(obj_, &p), 0);
+    ASSERT_EQ(ZAVReleaseImage(m_obj, &p), 0);
     EXPECT_EQ(p, &r);
     EXPECT_EQ(std::memcmp(&before, &r, sizeof r), 0);
 }
 
 TEST_F(Lifecycle, ReleaseUsesOnlyDataNotTheGeometry) {
     ZAVImageStruct r{};
-    ASSERT_EQ(ZAVCreateImage(obj_, 4, 4, ZAV_DEPTH_8U, 3, &r), 0);
+    ASSERT_EQ(ZAVCreateImage(m_obj, 4, 4, ZAV_DEPTH_8U, 3, &r), 0);
     r.width = -9;
     r.depth = 12345;
     r.channels = -1;
@@ -152,7 +152,7 @@ TEST_F(Lifecycle, ReleaseUsesOnlyDataNotTheGeometry) {
 
 TEST_F(Lifecycle, ReleaseIgnoresNullAndUnalignedAddresses) {
     ZAVImageStruct r{};
-    ASSERT_EQ(ZAVCreateImage(obj_, 64, 1, ZAV_DEPTH_8U, 1, &r), 0);
+    ASSERT_EQ(ZAVCreateImage(m_obj, 64, 1, ZAV_DEPTH_8U, 1, &r), 0);
     uint8_t *const block = r.data;
     r.data = block + 1;
     Release(&r);  // refused: ASan would report a bad free otherwise
@@ -163,19 +163,19 @@ TEST_F(Lifecycle, ReleaseIgnoresNullAndUnalignedAddresses) {
     r.data = block;
     Release(&r);
     ZAVImageStruct *none = nullptr;
-    EXPECT_EQ(ZAVReleaseImage(obj_, &none), 0);
-    EXPECT_EQ(ZAVReleaseImage(obj_, nullptr), 0);
+    EXPECT_EQ(ZAVReleaseImage(m_obj, &none), 0);
+    EXPECT_EQ(ZAVReleaseImage(m_obj, nullptr), 0);
 }
 
 TEST_F(Lifecycle, CloneCopiesStrideTimesHeightIncludingPadding) {
     ZAVImageStruct src{};
-    ASSERT_EQ(ZAVCreateImage(obj_, 5, 3, ZAV_DEPTH_8U, 3, &src), 0);
+    ASSERT_EQ(ZAVCreateImage(m_obj, 5, 3, ZAV_DEPTH_8U, 3, &src), 0);
     for (int i = 0; i < 16 * 3; ++i) {
         src.data[i] = static_cast<uint8_t>(i * 13 + 1);  // the padding bytes 15, 31, 47 too
     }
     ZAVImageStruct dst;
     std::memset(&dst, 0xCD, sizeof dst);
-    ASSERT_EQ(ZAVCloneImage(obj_, &src, &dst), 1);
+    ASSERT_EQ(ZAVCloneImage(m_obj, &src, &dst), 1);
     EXPECT_EQ(dst.width, 5);
     EXPECT_EQ(dst.height, 3);
     EXPECT_EQ(dst.depth, ZAV_DEPTH_8U);
@@ -191,7 +191,7 @@ TEST_F(Lifecycle, CloneCopiesStrideTimesHeightIncludingPadding) {
 TEST_F(Lifecycle, CloneOfNullDataGivesNullData) {
     const ZAVImageStruct src{7, 4, ZAV_DEPTH_8U, 3, nullptr};
     ZAVImageStruct dst{1, 1, 1, 1, reinterpret_cast<uint8_t *>(&dst)};
-    ASSERT_EQ(ZAVCloneImage(obj_, &src, &dst), 1);
+    ASSERT_EQ(ZAVCloneImage(m_obj, &src, &dst), 1);
     EXPECT_EQ(dst.width, 7);
     EXPECT_EQ(dst.height, 4);
     EXPECT_EQ(dst.depth, ZAV_DEPTH_8U);
@@ -202,12 +202,12 @@ TEST_F(Lifecycle, CloneOfNullDataGivesNullData) {
 TEST_F(Lifecycle, CloneOfOtherFormatsIsFaithful) {
     // 16-bit signed, 2 channels, width 3: 12 bytes a row; read exactly that, never 3-channel rows.
     ZAVImageStruct src{};
-    ASSERT_EQ(ZAVCreateImage(obj_, 3, 2, ZAV_DEPTH_16S, 2, &src), 0);
+    ASSERT_EQ(ZAVCreateImage(m_obj, 3, 2, ZAV_DEPTH_16S, 2, &src), 0);
     for (int i = 0; i < 24; ++i) {
         src.data[i] = static_cast<uint8_t>(200 - i);
     }
     ZAVImageStruct dst{};
-    ASSERT_EQ(ZAVCloneImage(obj_, &src, &dst), 1);
+    ASSERT_EQ(ZAVCloneImage(m_obj, &src, &dst), 1);
     EXPECT_EQ(dst.depth, ZAV_DEPTH_16S);
     EXPECT_EQ(dst.channels, 2);
     ASSERT_NE(dst.data, nullptr);
@@ -218,9 +218,9 @@ TEST_F(Lifecycle, CloneOfOtherFormatsIsFaithful) {
     // A 1-channel source of width 1 has 4-byte rows; a 3-channel reading would take 4 too, but
     // one of width 2 has 4-byte rows against 8 for 3 channels: ASan catches an over-read.
     ZAVImageStruct gray{};
-    ASSERT_EQ(ZAVCreateImage(obj_, 2, 3, ZAV_DEPTH_8U, 1, &gray), 0);
+    ASSERT_EQ(ZAVCreateImage(m_obj, 2, 3, ZAV_DEPTH_8U, 1, &gray), 0);
     std::memset(gray.data, 9, 12);
-    ASSERT_EQ(ZAVCloneImage(obj_, &gray, &dst), 1);
+    ASSERT_EQ(ZAVCloneImage(m_obj, &gray, &dst), 1);
     EXPECT_EQ(dst.channels, 1);
     ASSERT_NE(dst.data, nullptr);
     EXPECT_EQ(std::memcmp(dst.data, gray.data, 12), 0);
@@ -232,12 +232,12 @@ TEST_F(Lifecycle, CloneOfInvalidGeometryGivesZerosWithoutData) {
     uint8_t pixels[16] = {};
     const ZAVImageStruct src{-3, 2, ZAV_DEPTH_8U, 3, pixels};
     ZAVImageStruct dst{1, 1, 1, 1, pixels};
-    ASSERT_EQ(ZAVCloneImage(obj_, &src, &dst), 1);
+    ASSERT_EQ(ZAVCloneImage(m_obj, &src, &dst), 1);
     EXPECT_EQ(dst.width, 0);
     EXPECT_EQ(dst.depth, 0);
     EXPECT_EQ(dst.data, nullptr);
-    EXPECT_EQ(ZAVCloneImage(obj_, nullptr, &dst), 1);
-    EXPECT_EQ(ZAVCloneImage(obj_, &src, nullptr), 1);
+    EXPECT_EQ(ZAVCloneImage(m_obj, nullptr, &dst), 1);
+    EXPECT_EQ(ZAVCloneImage(m_obj, &src, nullptr), 1);
 }
 
 TEST(Objects, NullObjectGivesTheUsualResults) {

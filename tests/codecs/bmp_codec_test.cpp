@@ -64,28 +64,10 @@ TEST(BmpWriter, GrayIs8BitsWithA256EntryGrayPaletteAndDataAtOffset1078) {
     EXPECT_EQ(f[1085], 0);
 }
 
-// Decodes into rows of exactly width * 3 bytes, so that a write past a row's end lands in the
-// next row (or past the vector, where AddressSanitizer sees it).
-struct Decoded {
-    CodecStatus status = CodecStatus::kCorrupt;
-    ImageInfo info;
-    std::vector<uint8_t> bgr;
-    std::array<uint8_t, 3> At(int x, int y) const {
-        const uint8_t *p = &bgr[(static_cast<std::size_t>(y) * info.width + x) * 3];
-        return {p[0], p[1], p[2]};
-    }
-};
+using Decoded = zavtest::PackedDecoded;
 
 Decoded Decode(const std::vector<uint8_t> &file) {
-    Decoded d;
-    BmpReader reader(file);
-    d.status = reader.ReadHeader(&d.info);
-    if (d.status != CodecStatus::kOk) {
-        return d;
-    }
-    d.bgr.assign(static_cast<std::size_t>(d.info.width) * d.info.height * 3, 0x77);
-    d.status = reader.ReadData(d.bgr.data(), static_cast<std::size_t>(d.info.width) * 3);
-    return d;
+    return zavtest::DecodePacked(BmpFormat(), file);
 }
 
 TEST(BmpReader, ReadsBackWhatTheWriterWrote) {

@@ -193,7 +193,7 @@ TEST(JpegQuality, TablesFollowTheQualityRule) {
     struct Case {
         float quality;
         double divisor;
-        bool all_ones;
+        bool allOnes;
     } cases[] = {{1, 1, false},      {2, 2, false},          {10, 10, false},    {3, 3, false},
                  {11, 0.5, false},   {-1, 0.5, false},       {1000, 0.5, false}, {inf, 0.5, false},
                  {-inf, 0.5, false}, {0.001f, 0.001, false}, {0, 1, true},       {-0.0f, 1, true},
@@ -201,10 +201,10 @@ TEST(JpegQuality, TablesFollowTheQualityRule) {
     for (const Case &c : cases) {
         const JpegQuantTables t = JpegQuantTablesForQuality(c.quality);
         EXPECT_EQ(std::vector<int>(t.luminance.begin(), t.luminance.end()),
-                  Expected(kK1, c.divisor, c.all_ones))
+                  Expected(kK1, c.divisor, c.allOnes))
             << c.quality;
         EXPECT_EQ(std::vector<int>(t.chrominance.begin(), t.chrominance.end()),
-                  Expected(kK2, c.divisor, c.all_ones))
+                  Expected(kK2, c.divisor, c.allOnes))
             << c.quality;
     }
     // The examples by name: 11 -> 6 and 13 -> 7 at quality 2; 16 -> 2 at 10; 16 -> 32, 121 -> 242

@@ -50,27 +50,10 @@ TEST(PnmWriter, WritesEverySampleValueAsNetpbmPrintsIt) {
     EXPECT_EQ(text, expected + "\n");
 }
 
-struct Decoded {
-    CodecStatus status = CodecStatus::kCorrupt;
-    ImageInfo info;
-    std::vector<uint8_t> bgr;
-    std::array<uint8_t, 3> At(int x, int y) const {
-        const uint8_t *p = &bgr[(static_cast<std::size_t>(y) * info.width + x) * 3];
-        return {p[0], p[1], p[2]};
-    }
-};
+using Decoded = zavtest::PackedDecoded;
 
 Decoded Decode(const std::string &text) {
-    const std::vector<uint8_t> file(text.begin(), text.end());
-    Decoded d;
-    PnmReader reader(file);
-    d.status = reader.ReadHeader(&d.info);
-    if (d.status != CodecStatus::kOk) {
-        return d;
-    }
-    d.bgr.assign(static_cast<std::size_t>(d.info.width) * d.info.height * 3, 0x77);
-    d.status = reader.ReadData(d.bgr.data(), static_cast<std::size_t>(d.info.width) * 3);
-    return d;
+    return zavtest::DecodePacked(PnmFormat(), std::vector<uint8_t>(text.begin(), text.end()));
 }
 
 using Color = std::array<uint8_t, 3>;

@@ -102,7 +102,7 @@ TEST(TiffWriter, DirectoryHoldsExactlyTheNineTagsInOrder) {
 TEST(TiffWriter, StripsHoldWholeRowsWithinEightKilobytes) {
     struct Case {
         int32_t width, height, channels;
-        uint32_t rows_per_strip;
+        uint32_t rowsPerStrip;
     } cases[] = {{1, 5, 1, 5},    {100, 70, 3, 27},  {100, 20, 3, 20}, {2730, 3, 3, 1},
                  {2731, 3, 3, 1}, {4096, 5, 1, 2},   {4097, 5, 1, 1},  {8192, 3, 1, 1},
                  {3000, 4, 3, 1}, {64, 300, 1, 128}, {33, 1000, 3, 82}};
@@ -111,9 +111,9 @@ TEST(TiffWriter, StripsHoldWholeRowsWithinEightKilobytes) {
         const auto f = Encode(Tiff(), p.Request());
         const auto dir = Directory(f);
         const uint32_t row = static_cast<uint32_t>(c.width * c.channels);
-        EXPECT_EQ(TiffRowsPerStrip(row, c.height), c.rows_per_strip) << c.width;
-        EXPECT_EQ(Find(dir, 278).value, c.rows_per_strip) << c.width;
-        const uint32_t strips = (c.height + c.rows_per_strip - 1) / c.rows_per_strip;
+        EXPECT_EQ(TiffRowsPerStrip(row, c.height), c.rowsPerStrip) << c.width;
+        EXPECT_EQ(Find(dir, 278).value, c.rowsPerStrip) << c.width;
+        const uint32_t strips = (c.height + c.rowsPerStrip - 1) / c.rowsPerStrip;
         const Entry offsets = Find(dir, 273);
         const Entry counts = Find(dir, 279);
         ASSERT_EQ(offsets.count, strips);
@@ -124,8 +124,7 @@ TEST(TiffWriter, StripsHoldWholeRowsWithinEightKilobytes) {
                 strips == 1 ? offsets.value : LittleEndian32At(f, offsets.value + 4 * i);
             const uint32_t count =
                 strips == 1 ? counts.value : LittleEndian32At(f, counts.value + 4 * i);
-            const uint32_t rows =
-                std::min<uint32_t>(c.rows_per_strip, c.height - i * c.rows_per_strip);
+            const uint32_t rows = std::min<uint32_t>(c.rowsPerStrip, c.height - i * c.rowsPerStrip);
             EXPECT_EQ(count, rows * row) << c.width << " strip " << i;
             EXPECT_LE(count, std::max<uint32_t>(8192, row));
             if (i == 0) {
@@ -135,7 +134,7 @@ TEST(TiffWriter, StripsHoldWholeRowsWithinEightKilobytes) {
                 EXPECT_EQ(offset + count, f.size());
             }
             // The first pixel of the strip, red first.
-            const int32_t y = static_cast<int32_t>(i * c.rows_per_strip);
+            const int32_t y = static_cast<int32_t>(i * c.rowsPerStrip);
             EXPECT_EQ(f[offset], p.At(0, y, c.channels == 3 ? 2 : 0)) << c.width;
         }
     }

@@ -51,7 +51,7 @@ Loaded Keep(int32_t status, ImageHeader &image) {
 class FileRows : public ::testing::Test {
   protected:
     Loaded FromFile(const std::vector<uint8_t> &bytes) {
-        const std::string path = dir_ / "picture";
+        const std::string path = m_dir / "picture";
         EXPECT_TRUE(zavtest::WriteFile(path, bytes));
         ImageHeader image;
         const int32_t status = LoadImageFile(path.c_str(), NameRules::kSkip, &image);
@@ -81,7 +81,7 @@ class FileRows : public ::testing::Test {
         }
     }
 
-    zavtest::TempDir dir_;
+    zavtest::TempDir m_dir;
 };
 
 TEST_F(FileRows, BitmapsOfEveryRowPaddingLoadAsInMemory) {
@@ -127,8 +127,8 @@ TEST_F(FileRows, SunRastersLoadAsInMemory) {
 TEST_F(FileRows, TiffsReadThroughTheFileLoadAsInMemory) {
     const Picture p = zavtest::RampPattern(1001, 37, 3);
     ExpectSameAsInMemory(zavtest::EncodeOk(TiffFormat(), p), "our tiff");
-    const std::string ppm = dir_ / "source.ppm";
-    const std::string tif = dir_ / "lzw.tif";
+    const std::string ppm = m_dir / "source.ppm";
+    const std::string tif = m_dir / "lzw.tif";
     ASSERT_TRUE(zavtest::WriteFile(ppm, zavtest::ToNetpbm(p)));
     if (!zavtest::Shell("pnmtotiff -truecolor -lzw -rowsperstrip 3 " + zavtest::Quote(ppm) + " > " +
                         zavtest::Quote(tif))) {

@@ -34,25 +34,25 @@ std::u16string Utf16(const std::string &ascii) {
 class Files : public ::testing::Test {
   protected:
     void SetUp() override {
-        obj_ = ZAVCreateObject();
-        ASSERT_NE(obj_, nullptr);
-        ASSERT_FALSE(dir_.path().empty());
+        m_obj = ZAVCreateObject();
+        ASSERT_NE(m_obj, nullptr);
+        ASSERT_FALSE(m_dir.path().empty());
     }
-    void TearDown() override { ZAVDestroyObject(obj_); }
+    void TearDown() override { ZAVDestroyObject(m_obj); }
 
     int32_t Save(const std::string &name, const Picture &p) {
-        return ZAVSaveImageUtf8(obj_, name.c_str(), p.bytes.data(), p.width, p.height, 8,
+        return ZAVSaveImageUtf8(m_obj, name.c_str(), p.bytes.data(), p.width, p.height, 8,
                                 p.channels);
     }
     void Release(ZAVImageStruct *record) {
         ZAVImageStruct *p = record;
-        ZAVReleaseImage(obj_, &p);
+        ZAVReleaseImage(m_obj, &p);
     }
     // Loads and compares with the picture in colour; releases what was loaded.
     void ExpectLoads(const std::string &name, const Picture &p) {
         ZAVImageStruct r{};
-        ASSERT_EQ(ZAVLoadImageUtf8(obj_, name.c_str(), &r), 0) << name;
-        EXPECT_EQ(ZAVGetFileStatus(obj_), ZAV_FILE_OK);
+        ASSERT_EQ(ZAVLoadImageUtf8(m_obj, name.c_str(), &r), 0) << name;
+        EXPECT_EQ(ZAVGetFileStatus(m_obj), ZAV_FILE_OK);
         EXPECT_EQ(r.width, p.width);
         EXPECT_EQ(r.height, p.height);
         EXPECT_EQ(r.depth, 8);
@@ -72,93 +72,93 @@ class Files : public ::testing::Test {
         ZAVImageStruct r;
         std::memset(&r, 0xAB, sizeof r);
         ZAVImageStruct before = r;
-        EXPECT_EQ(ZAVLoadImageUtf8(obj_, name, &r), 1) << (name ? name : "(null)");
+        EXPECT_EQ(ZAVLoadImageUtf8(m_obj, name, &r), 1) << (name ? name : "(null)");
         EXPECT_EQ(0, std::memcmp(&r, &before, sizeof r));
-        EXPECT_EQ(ZAVGetFileStatus(obj_), status) << (name ? name : "(null)");
+        EXPECT_EQ(ZAVGetFileStatus(m_obj), status) << (name ? name : "(null)");
     }
 
-    ZAVImageObject *obj_ = nullptr;
-    TempDir dir_;
+    ZAVImageObject *m_obj = nullptr;
+    TempDir m_dir;
 };
 
 TEST_F(Files, SavesAndLoadsBitmapsAndPortableImagesInColourAndGray) {
     for (const char *ext : {"bmp", "dib", "ppm", "pgm", "pbm", "BMP"}) {
         for (int channels : {1, 3}) {
             const Picture p = RampPattern(13, 7, channels);
-            const std::string name = dir_ / ("p" + std::to_string(channels) + "." + ext);
+            const std::string name = m_dir / ("p" + std::to_string(channels) + "." + ext);
             ASSERT_EQ(Save(name, p), 0) << name;
-            EXPECT_EQ(ZAVGetFileStatus(obj_), ZAV_FILE_OK);
+            EXPECT_EQ(ZAVGetFileStatus(m_obj), ZAV_FILE_OK);
             ExpectLoads(name, p);
         }
     }
 }
 
 TEST_F(Files, AFailedLoadLeavesTheRecordUntouched) {
-    ExpectLoadFails((dir_ / "missing.bmp").c_str(), ZAV_FILE_NOT_FOUND);
-    ExpectLoadFails((dir_ / "no/such/folder.bmp").c_str(), ZAV_FILE_NOT_FOUND);
+    ExpectLoadFails((m_dir / "missing.bmp").c_str(), ZAV_FILE_NOT_FOUND);
+    ExpectLoadFails((m_dir / "no/such/folder.bmp").c_str(), ZAV_FILE_NOT_FOUND);
     ExpectLoadFails(nullptr, ZAV_FILE_NO_NAME);
     ExpectLoadFails("", ZAV_FILE_NO_NAME);
-    ExpectLoadFails((dir_ / "a;b.bmp").c_str(), ZAV_FILE_NAME_REFUSED + ';');
-    ExpectLoadFails(dir_.path().c_str(), ZAV_FILE_READ_FAILED);
+    ExpectLoadFails((m_dir / "a;b.bmp").c_str(), ZAV_FILE_NAME_REFUSED + ';');
+    ExpectLoadFails(m_dir.path().c_str(), ZAV_FILE_READ_FAILED);
 
-    ASSERT_TRUE(WriteFile(dir_ / "empty.bmp", {}));
-    ExpectLoadFails((dir_ / "empty.bmp").c_str(), ZAV_FILE_UNKNOWN_FORMAT);
-    ASSERT_TRUE(WriteFile(dir_ / "x.bmp", {0x89, 'P', 'N', 'G', 13, 10, 26, 10, 0, 0, 0, 13}));
-    ExpectLoadFails((dir_ / "x.bmp").c_str(), ZAV_FILE_UNKNOWN_FORMAT);
+    ASSERT_TRUE(WriteFile(m_dir / "empty.bmp", {}));
+    ExpectLoadFails((m_dir / "empty.bmp").c_str(), ZAV_FILE_UNKNOWN_FORMAT);
+    ASSERT_TRUE(WriteFile(m_dir / "x.bmp", {0x89, 'P', 'N', 'G', 13, 10, 26, 10, 0, 0, 0, 13}));
+    ExpectLoadFails((m_dir / "x.bmp").c_str(), ZAV_FILE_UNKNOWN_FORMAT);
 
     const Picture p = RampPattern(4, 4, 3);
-    ASSERT_EQ(Save(dir_ / "whole.bmp", p), 0);
-    std::vector<uint8_t> bytes = ReadFile(dir_ / "whole.bmp");
+    ASSERT_EQ(Save(m_dir / "whole.bmp", p), 0);
+    std::vector<uint8_t> bytes = ReadFile(m_dir / "whole.bmp");
     bytes.resize(bytes.size() - 13);
-    ASSERT_TRUE(WriteFile(dir_ / "cut.bmp", bytes));
-    ExpectLoadFails((dir_ / "cut.bmp").c_str(), ZAV_FILE_TRUNCATED);
+    ASSERT_TRUE(WriteFile(m_dir / "cut.bmp", bytes));
+    ExpectLoadFails((m_dir / "cut.bmp").c_str(), ZAV_FILE_TRUNCATED);
 
-    bytes = ReadFile(dir_ / "whole.bmp");
+    bytes = ReadFile(m_dir / "whole.bmp");
     bytes[22] = 0xFC;  // height -4: rows stored top-down
     bytes[23] = bytes[24] = bytes[25] = 0xFF;
-    ASSERT_TRUE(WriteFile(dir_ / "topdown.bmp", bytes));
-    ExpectLoadFails((dir_ / "topdown.bmp").c_str(), ZAV_FILE_UNSUPPORTED);
+    ASSERT_TRUE(WriteFile(m_dir / "topdown.bmp", bytes));
+    ExpectLoadFails((m_dir / "topdown.bmp").c_str(), ZAV_FILE_UNSUPPORTED);
 
-    ASSERT_TRUE(WriteFile(dir_ / "huge.ppm",
+    ASSERT_TRUE(WriteFile(m_dir / "huge.ppm",
                           std::vector<uint8_t>{'P', '6', ' ', '4', '0', '0', '0', '0', ' ', '4',
                                                '0', '0', '0', '0', ' ', '9', '\n'}));
-    ExpectLoadFails((dir_ / "huge.ppm").c_str(), ZAV_FILE_TOO_LARGE);
+    ExpectLoadFails((m_dir / "huge.ppm").c_str(), ZAV_FILE_TOO_LARGE);
 
-    ASSERT_EQ(mkfifo((dir_ / "fifo.ppm").c_str(), 0600), 0);
-    ExpectLoadFails((dir_ / "fifo.ppm").c_str(), ZAV_FILE_READ_FAILED);  // and does not block
+    ASSERT_EQ(mkfifo((m_dir / "fifo.ppm").c_str(), 0600), 0);
+    ExpectLoadFails((m_dir / "fifo.ppm").c_str(), ZAV_FILE_READ_FAILED);  // and does not block
 }
 
 TEST_F(Files, TheFirstBytesChooseTheReaderNeverTheName) {
     const Picture p = RampPattern(5, 3, 3);
-    ASSERT_EQ(Save(dir_ / "a.bmp", p), 0);
-    ASSERT_EQ(Save(dir_ / "b.ppm", p), 0);
-    ASSERT_EQ(rename((dir_ / "a.bmp").c_str(), (dir_ / "bitmap.ppm").c_str()), 0);
-    ASSERT_EQ(rename((dir_ / "b.ppm").c_str(), (dir_ / "pixmap.bmp").c_str()), 0);
-    ExpectLoads(dir_ / "bitmap.ppm", p);
-    ExpectLoads(dir_ / "pixmap.bmp", p);
-    ASSERT_EQ(rename((dir_ / "pixmap.bmp").c_str(), (dir_ / "noextension").c_str()), 0);
-    ExpectLoads(dir_ / "noextension", p);
+    ASSERT_EQ(Save(m_dir / "a.bmp", p), 0);
+    ASSERT_EQ(Save(m_dir / "b.ppm", p), 0);
+    ASSERT_EQ(rename((m_dir / "a.bmp").c_str(), (m_dir / "bitmap.ppm").c_str()), 0);
+    ASSERT_EQ(rename((m_dir / "b.ppm").c_str(), (m_dir / "pixmap.bmp").c_str()), 0);
+    ExpectLoads(m_dir / "bitmap.ppm", p);
+    ExpectLoads(m_dir / "pixmap.bmp", p);
+    ASSERT_EQ(rename((m_dir / "pixmap.bmp").c_str(), (m_dir / "noextension").c_str()), 0);
+    ExpectLoads(m_dir / "noextension", p);
 }
 
 TEST_F(Files, RefusedNamesTouchNoFile) {
     const Picture p = RampPattern(2, 2, 3);
     for (char c : std::string("*?\"<>;|")) {
-        const std::string name = dir_ / (std::string("a") + c + "b.bmp");
+        const std::string name = m_dir / (std::string("a") + c + "b.bmp");
         EXPECT_EQ(Save(name, p), 1);
-        EXPECT_EQ(ZAVGetFileStatus(obj_), ZAV_FILE_NAME_REFUSED + c);
-        EXPECT_EQ(std::string(ZAVFileStatusText(ZAVGetFileStatus(obj_))),
+        EXPECT_EQ(ZAVGetFileStatus(m_obj), ZAV_FILE_NAME_REFUSED + c);
+        EXPECT_EQ(std::string(ZAVFileStatusText(ZAVGetFileStatus(m_obj))),
                   std::string("name refused: contains '") + c + "'");
         const std::u16string wide = Utf16(name);
-        EXPECT_EQ(ZAVSaveImage(obj_, wide.c_str(), p.bytes.data(), 2, 2, 8, 3), 1);
+        EXPECT_EQ(ZAVSaveImage(m_obj, wide.c_str(), p.bytes.data(), 2, 2, 8, 3), 1);
         ZAVImageStruct r{};
-        EXPECT_EQ(ZAVLoadImage(obj_, wide.c_str(), &r), 1);
-        EXPECT_EQ(ZAVGetFileStatus(obj_), ZAV_FILE_NAME_REFUSED + c);
+        EXPECT_EQ(ZAVLoadImage(m_obj, wide.c_str(), &r), 1);
+        EXPECT_EQ(ZAVGetFileStatus(m_obj), ZAV_FILE_NAME_REFUSED + c);
     }
-    EXPECT_TRUE(zavtest::ListFolder(dir_.path()).empty());
+    EXPECT_TRUE(zavtest::ListFolder(m_dir.path()).empty());
 }
 
 TEST_F(Files, ANameOf259BytesIsUsedWholeAndOneOf260IsRefused) {
-    const std::string prefix = dir_.path() + "/";
+    const std::string prefix = m_dir.path() + "/";
     const std::string name259 = prefix + std::string(259 - prefix.size() - 4, 'n') + ".bmp";
     const std::string name260 = prefix + std::string(260 - prefix.size() - 4, 'n') + ".bmp";
     ASSERT_EQ(name259.size(), 259u);
@@ -167,58 +167,58 @@ TEST_F(Files, ANameOf259BytesIsUsedWholeAndOneOf260IsRefused) {
     ASSERT_EQ(Save(name259, p), 0);
     ExpectLoads(name259, p);
     EXPECT_EQ(Save(name260, p), 1);
-    EXPECT_EQ(ZAVGetFileStatus(obj_), ZAV_FILE_NAME_TOO_LONG);
+    EXPECT_EQ(ZAVGetFileStatus(m_obj), ZAV_FILE_NAME_TOO_LONG);
     EXPECT_FALSE(FileExists(name260));
     // Even an existing file is refused under a name that long; the path entry takes it.
-    ASSERT_EQ(ZAVSaveImagePath(obj_, name260.c_str(), p.bytes.data(), 3, 2, 8, 3), 0);
+    ASSERT_EQ(ZAVSaveImagePath(m_obj, name260.c_str(), p.bytes.data(), 3, 2, 8, 3), 0);
     ExpectLoadFails(name260.c_str(), ZAV_FILE_NAME_TOO_LONG);
     ZAVImageStruct r{};
-    ASSERT_EQ(ZAVLoadImagePath(obj_, name260.c_str(), &r), 0);
+    ASSERT_EQ(ZAVLoadImagePath(m_obj, name260.c_str(), &r), 0);
     Release(&r);
 }
 
 TEST_F(Files, BackslashesAndSlashesNameTheSameFile) {
-    std::string backslashed = dir_ / "a.bmp";
+    std::string backslashed = m_dir / "a.bmp";
     for (char &c : backslashed) {
         c = c == '/' ? '\\' : c;
     }
     const Picture p = RampPattern(3, 3, 3);
     ASSERT_EQ(Save(backslashed, p), 0);
-    EXPECT_TRUE(FileExists(dir_ / "a.bmp"));
-    ExpectLoads(dir_ / "a.bmp", p);
+    EXPECT_TRUE(FileExists(m_dir / "a.bmp"));
+    ExpectLoads(m_dir / "a.bmp", p);
     ExpectLoads(backslashed, p);
 }
 
 TEST_F(Files, TheSecondByteOfADoubleByteCharacterIsCheckedOnItsOwn) {
     // Shift JIS 0x95 0x5C: the second byte is taken as a folder separator.
-    ASSERT_EQ(mkdir((dir_ / "\x95").c_str(), 0755), 0);
+    ASSERT_EQ(mkdir((m_dir / "\x95").c_str(), 0755), 0);
     const Picture p = RampPattern(2, 2, 3);
-    ASSERT_EQ(Save(dir_ / "\x95\x5Cpicture.bmp", p), 0);
-    EXPECT_TRUE(FileExists(dir_ / "\x95/picture.bmp"));
+    ASSERT_EQ(Save(m_dir / "\x95\x5Cpicture.bmp", p), 0);
+    EXPECT_TRUE(FileExists(m_dir / "\x95/picture.bmp"));
     // 0x83 0x7C: the second byte is a vertical bar and refuses the name.
-    EXPECT_EQ(Save(dir_ / "\x83\x7C.bmp", p), 1);
-    EXPECT_EQ(ZAVGetFileStatus(obj_), ZAV_FILE_NAME_REFUSED + '|');
+    EXPECT_EQ(Save(m_dir / "\x83\x7C.bmp", p), 1);
+    EXPECT_EQ(ZAVGetFileStatus(m_obj), ZAV_FILE_NAME_REFUSED + '|');
 }
 
 TEST_F(Files, Utf16NamesAreSavedUnderTheirUtf8Form) {
     const Picture p = RampPattern(3, 3, 3);
-    const std::u16string wide = Utf16(dir_.path() + "/") + u"\u4E2D\u6587 \u00E9.bmp";
-    ASSERT_EQ(ZAVSaveImage(obj_, wide.c_str(), p.bytes.data(), 3, 3, 8, 3), 0);
-    EXPECT_TRUE(FileExists(dir_ / "\xE4\xB8\xAD\xE6\x96\x87 \xC3\xA9.bmp"));
+    const std::u16string wide = Utf16(m_dir.path() + "/") + u"\u4E2D\u6587 \u00E9.bmp";
+    ASSERT_EQ(ZAVSaveImage(m_obj, wide.c_str(), p.bytes.data(), 3, 3, 8, 3), 0);
+    EXPECT_TRUE(FileExists(m_dir / "\xE4\xB8\xAD\xE6\x96\x87 \xC3\xA9.bmp"));
     ZAVImageStruct r{};
-    ASSERT_EQ(ZAVLoadImage(obj_, wide.c_str(), &r), 0);
+    ASSERT_EQ(ZAVLoadImage(m_obj, wide.c_str(), &r), 0);
     EXPECT_EQ(r.width, 3);
     Release(&r);
 
-    std::u16string lone = Utf16(dir_.path() + "/x");
+    std::u16string lone = Utf16(m_dir.path() + "/x");
     lone.push_back(0xD800);
     lone += u".bmp";
-    EXPECT_EQ(ZAVSaveImage(obj_, lone.c_str(), p.bytes.data(), 3, 3, 8, 3), 1);
-    EXPECT_EQ(ZAVGetFileStatus(obj_), ZAV_FILE_NAME_REFUSED + '?');
-    EXPECT_EQ(ZAVSaveImage(obj_, nullptr, p.bytes.data(), 3, 3, 8, 3), 1);
-    EXPECT_EQ(ZAVGetFileStatus(obj_), ZAV_FILE_NO_NAME);
-    EXPECT_EQ(ZAVSaveImage(obj_, u"", p.bytes.data(), 3, 3, 8, 3), 1);
-    EXPECT_EQ(ZAVGetFileStatus(obj_), ZAV_FILE_NO_NAME);
+    EXPECT_EQ(ZAVSaveImage(m_obj, lone.c_str(), p.bytes.data(), 3, 3, 8, 3), 1);
+    EXPECT_EQ(ZAVGetFileStatus(m_obj), ZAV_FILE_NAME_REFUSED + '?');
+    EXPECT_EQ(ZAVSaveImage(m_obj, nullptr, p.bytes.data(), 3, 3, 8, 3), 1);
+    EXPECT_EQ(ZAVGetFileStatus(m_obj), ZAV_FILE_NO_NAME);
+    EXPECT_EQ(ZAVSaveImage(m_obj, u"", p.bytes.data(), 3, 3, 8, 3), 1);
+    EXPECT_EQ(ZAVGetFileStatus(m_obj), ZAV_FILE_NO_NAME);
 }
 
 std::string Head(const std::string &path, std::size_t n) {
@@ -228,22 +228,22 @@ std::string Head(const std::string &path, std::size_t n) {
 
 TEST_F(Files, TheExtensionAfterTheLastDotChoosesTheWriter) {
     const Picture p = RampPattern(3, 2, 3);
-    ASSERT_EQ(Save(dir_ / "OUT.BMP", p), 0);
-    EXPECT_EQ(Head(dir_ / "OUT.BMP", 2), "BM");
-    ASSERT_EQ(Save(dir_ / "out.bmp~", p), 0);
-    EXPECT_EQ(Head(dir_ / "out.bmp~", 2), "BM");
-    ASSERT_EQ(mkdir((dir_ / "pics.bmp").c_str(), 0755), 0);
-    ASSERT_EQ(Save(dir_ / "pics.bmp/picture", p), 0);
-    EXPECT_EQ(Head(dir_ / "pics.bmp/picture", 2), "BM");
-    ASSERT_EQ(Save(dir_ / "colour.pbm", p), 0);
-    EXPECT_EQ(Head(dir_ / "colour.pbm", 3), "P3\n");
-    ASSERT_EQ(Save(dir_ / "gray.pbm", RampPattern(3, 2, 1)), 0);
-    EXPECT_EQ(Head(dir_ / "gray.pbm", 3), "P2\n");
+    ASSERT_EQ(Save(m_dir / "OUT.BMP", p), 0);
+    EXPECT_EQ(Head(m_dir / "OUT.BMP", 2), "BM");
+    ASSERT_EQ(Save(m_dir / "out.bmp~", p), 0);
+    EXPECT_EQ(Head(m_dir / "out.bmp~", 2), "BM");
+    ASSERT_EQ(mkdir((m_dir / "pics.bmp").c_str(), 0755), 0);
+    ASSERT_EQ(Save(m_dir / "pics.bmp/picture", p), 0);
+    EXPECT_EQ(Head(m_dir / "pics.bmp/picture", 2), "BM");
+    ASSERT_EQ(Save(m_dir / "colour.pbm", p), 0);
+    EXPECT_EQ(Head(m_dir / "colour.pbm", 3), "P3\n");
+    ASSERT_EQ(Save(m_dir / "gray.pbm", RampPattern(3, 2, 1)), 0);
+    EXPECT_EQ(Head(m_dir / "gray.pbm", 3), "P2\n");
 
     for (const char *name : {"out.bmp.tmp", "out", "photo.png", "a.", "b.~bmp"}) {
-        EXPECT_EQ(Save(dir_ / name, p), 1) << name;
-        EXPECT_EQ(ZAVGetFileStatus(obj_), ZAV_FILE_UNKNOWN_EXTENSION) << name;
-        EXPECT_FALSE(FileExists(dir_ / name)) << name;
+        EXPECT_EQ(Save(m_dir / name, p), 1) << name;
+        EXPECT_EQ(ZAVGetFileStatus(m_obj), ZAV_FILE_UNKNOWN_EXTENSION) << name;
+        EXPECT_FALSE(FileExists(m_dir / name)) << name;
     }
 }
 
@@ -269,49 +269,49 @@ TEST_F(Files, BuffersTheWritersCannotTakeWriteNoFile) {
         {4, 4, 8, 3, false},
         {0x7FFFFFFF, 0x7FFFFFFF, 8, 3, true},
     };
-    const std::string name = dir_ / "bad.bmp";
+    const std::string name = m_dir / "bad.bmp";
     for (const auto &c : cases) {
-        EXPECT_EQ(ZAVSaveImageUtf8(obj_, name.c_str(), c.data ? pixels.data() : nullptr, c.width,
+        EXPECT_EQ(ZAVSaveImageUtf8(m_obj, name.c_str(), c.data ? pixels.data() : nullptr, c.width,
                                    c.height, c.depth, c.channels),
                   1)
             << c.width << "x" << c.height << " depth " << c.depth << " channels " << c.channels;
-        EXPECT_EQ(ZAVGetFileStatus(obj_), ZAV_FILE_BAD_BUFFER);
+        EXPECT_EQ(ZAVGetFileStatus(m_obj), ZAV_FILE_BAD_BUFFER);
     }
-    EXPECT_TRUE(zavtest::ListFolder(dir_.path()).empty());
+    EXPECT_TRUE(zavtest::ListFolder(m_dir.path()).empty());
 }
 
 TEST_F(Files, ASaveThroughASymbolicLinkReplacesTheFileItPointsAt) {
     const Picture p = RampPattern(3, 2, 3);
-    ASSERT_TRUE(WriteFile(dir_ / "target.bmp", {'o', 'l', 'd'}));
-    ASSERT_EQ(symlink("target.bmp", (dir_ / "link.bmp").c_str()), 0);
-    ASSERT_EQ(Save(dir_ / "link.bmp", p), 0);
+    ASSERT_TRUE(WriteFile(m_dir / "target.bmp", {'o', 'l', 'd'}));
+    ASSERT_EQ(symlink("target.bmp", (m_dir / "link.bmp").c_str()), 0);
+    ASSERT_EQ(Save(m_dir / "link.bmp", p), 0);
     struct stat st;
-    ASSERT_EQ(lstat((dir_ / "link.bmp").c_str(), &st), 0);
+    ASSERT_EQ(lstat((m_dir / "link.bmp").c_str(), &st), 0);
     EXPECT_TRUE(S_ISLNK(st.st_mode));
-    EXPECT_EQ(Head(dir_ / "target.bmp", 2), "BM");
+    EXPECT_EQ(Head(m_dir / "target.bmp", 2), "BM");
 
     // A link to a file that does not exist yet: the file is made where it points.
-    ASSERT_EQ(mkdir((dir_ / "sub").c_str(), 0755), 0);
-    ASSERT_EQ(symlink("sub/made.ppm", (dir_ / "dangling.ppm").c_str()), 0);
-    ASSERT_EQ(Save(dir_ / "dangling.ppm", p), 0);
-    EXPECT_EQ(Head(dir_ / "sub/made.ppm", 2), "P3");
-    ASSERT_EQ(lstat((dir_ / "dangling.ppm").c_str(), &st), 0);
+    ASSERT_EQ(mkdir((m_dir / "sub").c_str(), 0755), 0);
+    ASSERT_EQ(symlink("sub/made.ppm", (m_dir / "dangling.ppm").c_str()), 0);
+    ASSERT_EQ(Save(m_dir / "dangling.ppm", p), 0);
+    EXPECT_EQ(Head(m_dir / "sub/made.ppm", 2), "P3");
+    ASSERT_EQ(lstat((m_dir / "dangling.ppm").c_str(), &st), 0);
     EXPECT_TRUE(S_ISLNK(st.st_mode));
 
-    ASSERT_EQ(symlink("loop2.bmp", (dir_ / "loop1.bmp").c_str()), 0);
-    ASSERT_EQ(symlink("loop1.bmp", (dir_ / "loop2.bmp").c_str()), 0);
-    EXPECT_EQ(Save(dir_ / "loop1.bmp", p), 1);
+    ASSERT_EQ(symlink("loop2.bmp", (m_dir / "loop1.bmp").c_str()), 0);
+    ASSERT_EQ(symlink("loop1.bmp", (m_dir / "loop2.bmp").c_str()), 0);
+    EXPECT_EQ(Save(m_dir / "loop1.bmp", p), 1);
 }
 
 TEST_F(Files, AReplacedFileKeepsItsPermissions) {
-    ASSERT_TRUE(WriteFile(dir_ / "kept.bmp", {'o', 'l', 'd'}));
-    ASSERT_EQ(chmod((dir_ / "kept.bmp").c_str(), 0640), 0);
-    ASSERT_EQ(Save(dir_ / "kept.bmp", RampPattern(2, 2, 3)), 0);
+    ASSERT_TRUE(WriteFile(m_dir / "kept.bmp", {'o', 'l', 'd'}));
+    ASSERT_EQ(chmod((m_dir / "kept.bmp").c_str(), 0640), 0);
+    ASSERT_EQ(Save(m_dir / "kept.bmp", RampPattern(2, 2, 3)), 0);
     struct stat st;
-    ASSERT_EQ(stat((dir_ / "kept.bmp").c_str(), &st), 0);
+    ASSERT_EQ(stat((m_dir / "kept.bmp").c_str(), &st), 0);
     EXPECT_EQ(st.st_mode & 07777, 0640u);
-    EXPECT_EQ(Head(dir_ / "kept.bmp", 2), "BM");
-    EXPECT_EQ(zavtest::ListFolder(dir_.path()).size(), 1u);  // no temporary file left
+    EXPECT_EQ(Head(m_dir / "kept.bmp", 2), "BM");
+    EXPECT_EQ(zavtest::ListFolder(m_dir.path()).size(), 1u);  // no temporary file left
 }
 
 // Runs `body` in a child process (as the unprivileged user when the tests run as root) and gives
@@ -331,12 +331,12 @@ int InChild(bool dropPrivileges, Body body) {
 }
 
 TEST_F(Files, AnExistingFileTheCallerMayNotWriteIsNotReplaced) {
-    ASSERT_EQ(chmod(dir_.path().c_str(), 0777), 0);
-    ASSERT_TRUE(WriteFile(dir_ / "readonly.bmp", {'o', 'l', 'd'}));
-    ASSERT_EQ(chmod((dir_ / "readonly.bmp").c_str(), 0444), 0);
+    ASSERT_EQ(chmod(m_dir.path().c_str(), 0777), 0);
+    ASSERT_TRUE(WriteFile(m_dir / "readonly.bmp", {'o', 'l', 'd'}));
+    ASSERT_EQ(chmod((m_dir / "readonly.bmp").c_str(), 0444), 0);
     const Picture p = RampPattern(2, 2, 3);
-    const std::string name = dir_ / "readonly.bmp";
-    const std::string fresh = dir_ / "fresh.bmp";
+    const std::string name = m_dir / "readonly.bmp";
+    const std::string fresh = m_dir / "fresh.bmp";
     const int code = InChild(true, [&] {
         ZAVImageObject *obj = ZAVCreateObject();
         const int32_t refused = ZAVSaveImageUtf8(obj, name.c_str(), p.bytes.data(), 2, 2, 8, 3);
@@ -351,9 +351,9 @@ TEST_F(Files, AnExistingFileTheCallerMayNotWriteIsNotReplaced) {
 }
 
 TEST_F(Files, AFailedWriteLeavesTheEarlierFileAndNoPartialFile) {
-    ASSERT_TRUE(WriteFile(dir_ / "earlier.ppm", {'o', 'l', 'd'}));
+    ASSERT_TRUE(WriteFile(m_dir / "earlier.ppm", {'o', 'l', 'd'}));
     const Picture p = RampPattern(200, 100, 3);  // about 280 KB of text
-    const std::string name = dir_ / "earlier.ppm";
+    const std::string name = m_dir / "earlier.ppm";
     const int code = InChild(false, [&] {
         signal(SIGXFSZ, SIG_IGN);
         const rlimit limit = {64 * 1024, 64 * 1024};
@@ -367,41 +367,41 @@ TEST_F(Files, AFailedWriteLeavesTheEarlierFileAndNoPartialFile) {
     });
     EXPECT_EQ(code, 0);
     EXPECT_EQ(ReadFile(name), (std::vector<uint8_t>{'o', 'l', 'd'}));
-    EXPECT_EQ(zavtest::ListFolder(dir_.path()), std::vector<std::string>{"earlier.ppm"});
+    EXPECT_EQ(zavtest::ListFolder(m_dir.path()), std::vector<std::string>{"earlier.ppm"});
 }
 
 TEST_F(Files, ASaveIntoAMissingFolderFails) {
-    EXPECT_EQ(Save(dir_ / "missing/a.bmp", RampPattern(2, 2, 3)), 1);
-    EXPECT_EQ(ZAVGetFileStatus(obj_), ZAV_FILE_NOT_FOUND);
-    EXPECT_EQ(Save(dir_.path() + "/", RampPattern(2, 2, 3)), 1);
+    EXPECT_EQ(Save(m_dir / "missing/a.bmp", RampPattern(2, 2, 3)), 1);
+    EXPECT_EQ(ZAVGetFileStatus(m_obj), ZAV_FILE_NOT_FOUND);
+    EXPECT_EQ(Save(m_dir.path() + "/", RampPattern(2, 2, 3)), 1);
 }
 
 TEST_F(Files, PathEntriesOpenTheNameAsGiven) {
     const Picture p = RampPattern(2, 2, 3);
-    const std::string name = dir_ / "what?.bmp";
-    ASSERT_EQ(ZAVSaveImagePath(obj_, name.c_str(), p.bytes.data(), 2, 2, 8, 3), 0);
+    const std::string name = m_dir / "what?.bmp";
+    ASSERT_EQ(ZAVSaveImagePath(m_obj, name.c_str(), p.bytes.data(), 2, 2, 8, 3), 0);
     ZAVImageStruct r{};
-    ASSERT_EQ(ZAVLoadImagePath(obj_, name.c_str(), &r), 0);
+    ASSERT_EQ(ZAVLoadImagePath(m_obj, name.c_str(), &r), 0);
     Release(&r);
-    std::string backslashed = dir_ / "a\\b.bmp";  // a backslash is part of the file's name here
-    ASSERT_EQ(ZAVSaveImagePath(obj_, backslashed.c_str(), p.bytes.data(), 2, 2, 8, 3), 0);
+    std::string backslashed = m_dir / "a\\b.bmp";  // a backslash is part of the file's name here
+    ASSERT_EQ(ZAVSaveImagePath(m_obj, backslashed.c_str(), p.bytes.data(), 2, 2, 8, 3), 0);
     EXPECT_TRUE(FileExists(backslashed));
-    EXPECT_EQ(ZAVLoadImagePath(obj_, nullptr, &r), 1);
-    EXPECT_EQ(ZAVLoadImagePath(obj_, "", &r), 1);
-    EXPECT_EQ(ZAVSaveImagePath(obj_, "", p.bytes.data(), 2, 2, 8, 3), 1);
+    EXPECT_EQ(ZAVLoadImagePath(m_obj, nullptr, &r), 1);
+    EXPECT_EQ(ZAVLoadImagePath(m_obj, "", &r), 1);
+    EXPECT_EQ(ZAVSaveImagePath(m_obj, "", p.bytes.data(), 2, 2, 8, 3), 1);
 }
 
 TEST_F(Files, NullObjectsAndRecordsLoadNothing) {
     const Picture p = RampPattern(2, 2, 3);
-    ASSERT_EQ(Save(dir_ / "a.bmp", p), 0);
+    ASSERT_EQ(Save(m_dir / "a.bmp", p), 0);
     ZAVImageStruct r{};
-    EXPECT_EQ(ZAVLoadImageUtf8(nullptr, (dir_ / "a.bmp").c_str(), &r), 1);
+    EXPECT_EQ(ZAVLoadImageUtf8(nullptr, (m_dir / "a.bmp").c_str(), &r), 1);
     EXPECT_EQ(r.data, nullptr);
-    EXPECT_EQ(ZAVSaveImageUtf8(nullptr, (dir_ / "b.bmp").c_str(), p.bytes.data(), 2, 2, 8, 3), 1);
-    EXPECT_FALSE(FileExists(dir_ / "b.bmp"));
-    EXPECT_EQ(ZAVLoadImageUtf8(obj_, (dir_ / "a.bmp").c_str(), nullptr), 1);
-    EXPECT_EQ(ZAVGetFileStatus(obj_), ZAV_FILE_NO_RECORD);
-    EXPECT_EQ(ZAVLoadImage(obj_, Utf16(dir_ / "a.bmp").c_str(), nullptr), 1);
+    EXPECT_EQ(ZAVSaveImageUtf8(nullptr, (m_dir / "b.bmp").c_str(), p.bytes.data(), 2, 2, 8, 3), 1);
+    EXPECT_FALSE(FileExists(m_dir / "b.bmp"));
+    EXPECT_EQ(ZAVLoadImageUtf8(m_obj, (m_dir / "a.bmp").c_str(), nullptr), 1);
+    EXPECT_EQ(ZAVGetFileStatus(m_obj), ZAV_FILE_NO_RECORD);
+    EXPECT_EQ(ZAVLoadImage(m_obj, Utf16(m_dir / "a.bmp").c_str(), nullptr), 1);
     EXPECT_EQ(ZAVGetFileStatus(nullptr), ZAV_FILE_OK);
 }
 
@@ -410,11 +410,11 @@ TEST_F(Files, EachObjectKeepsItsOwnLastStatus) {
     ASSERT_NE(other, nullptr);
     EXPECT_EQ(ZAVGetFileStatus(other), ZAV_FILE_OK);
     ZAVImageStruct r{};
-    EXPECT_EQ(ZAVLoadImageUtf8(obj_, (dir_ / "none.bmp").c_str(), &r), 1);
-    ASSERT_EQ(ZAVSaveImageUtf8(other, (dir_ / "a.ppm").c_str(), RampPattern(1, 1, 1).bytes.data(),
+    EXPECT_EQ(ZAVLoadImageUtf8(m_obj, (m_dir / "none.bmp").c_str(), &r), 1);
+    ASSERT_EQ(ZAVSaveImageUtf8(other, (m_dir / "a.ppm").c_str(), RampPattern(1, 1, 1).bytes.data(),
                                1, 1, 8, 1),
               0);
-    EXPECT_EQ(ZAVGetFileStatus(obj_), ZAV_FILE_NOT_FOUND);
+    EXPECT_EQ(ZAVGetFileStatus(m_obj), ZAV_FILE_NOT_FOUND);
     EXPECT_EQ(ZAVGetFileStatus(other), ZAV_FILE_OK);
     ZAVDestroyObject(other);
 }
@@ -441,20 +441,20 @@ TEST_F(Files, EachObjectsQualityReachesTheJpegWriter) {
     ZAVImageObject *other = ZAVCreateObject();
     ASSERT_NE(other, nullptr);
     const Picture p = RampPattern(16, 16, 3);
-    ASSERT_EQ(ZAVSetImageQuality(obj_, 1.0f), 0);
+    ASSERT_EQ(ZAVSetImageQuality(m_obj, 1.0f), 0);
     ASSERT_EQ(ZAVSetImageQuality(other, 4.0f), 0);
-    ASSERT_EQ(Save(dir_ / "q1.jpg", p), 0);
-    ASSERT_EQ(ZAVSaveImageUtf8(other, (dir_ / "q4.jpg").c_str(), p.bytes.data(), 16, 16, 8, 3), 0);
-    ASSERT_EQ(Save(dir_ / "q1-again.jpg", p), 0);
+    ASSERT_EQ(Save(m_dir / "q1.jpg", p), 0);
+    ASSERT_EQ(ZAVSaveImageUtf8(other, (m_dir / "q4.jpg").c_str(), p.bytes.data(), 16, 16, 8, 3), 0);
+    ASSERT_EQ(Save(m_dir / "q1-again.jpg", p), 0);
     // Luminance 16 and chrominance 17 of Annex K, divided by the quality.
-    EXPECT_EQ(JpegTableHeads(ReadFile(dir_ / "q1.jpg")), (std::vector<int>{16, 17}));
-    EXPECT_EQ(JpegTableHeads(ReadFile(dir_ / "q4.jpg")), (std::vector<int>{4, 4}));
-    EXPECT_EQ(JpegTableHeads(ReadFile(dir_ / "q1-again.jpg")), (std::vector<int>{16, 17}));
+    EXPECT_EQ(JpegTableHeads(ReadFile(m_dir / "q1.jpg")), (std::vector<int>{16, 17}));
+    EXPECT_EQ(JpegTableHeads(ReadFile(m_dir / "q4.jpg")), (std::vector<int>{4, 4}));
+    EXPECT_EQ(JpegTableHeads(ReadFile(m_dir / "q1-again.jpg")), (std::vector<int>{16, 17}));
     ZAVDestroyObject(other);
     // A new object saves with 2.0.
     ZAVImageObject *fresh = ZAVCreateObject();
-    ASSERT_EQ(ZAVSaveImageUtf8(fresh, (dir_ / "q2.jpg").c_str(), p.bytes.data(), 16, 16, 8, 3), 0);
-    EXPECT_EQ(JpegTableHeads(ReadFile(dir_ / "q2.jpg")), (std::vector<int>{8, 9}));
+    ASSERT_EQ(ZAVSaveImageUtf8(fresh, (m_dir / "q2.jpg").c_str(), p.bytes.data(), 16, 16, 8, 3), 0);
+    EXPECT_EQ(JpegTableHeads(ReadFile(m_dir / "q2.jpg")), (std::vector<int>{8, 9}));
     ZAVDestroyObject(fresh);
 }
 
@@ -462,21 +462,21 @@ TEST_F(Files, EveryFormatRoundTripsAndJpegNamesChooseTheJpegWriter) {
     for (int channels : {1, 3}) {
         const Picture p = RampPattern(11, 6, channels);
         for (const char *name : {"a.ras", "a.SR", "a.tif", "a.tiff"}) {
-            ASSERT_EQ(Save(dir_ / name, p), 0) << name;
-            ExpectLoads(dir_ / name, p);
+            ASSERT_EQ(Save(m_dir / name, p), 0) << name;
+            ExpectLoads(m_dir / name, p);
         }
     }
     const Picture p = RampPattern(11, 6, 3);
-    ASSERT_EQ(Save(dir_ / "OUT.JPG", p), 0);
-    EXPECT_EQ(Head(dir_ / "OUT.JPG", 3), "\xFF\xD8\xFF");
-    ASSERT_EQ(Save(dir_ / "out.jpg~", p), 0);
-    EXPECT_EQ(Head(dir_ / "out.jpg~", 3), "\xFF\xD8\xFF");
-    EXPECT_EQ(Save(dir_ / "out.jpg.tmp", p), 1);
-    EXPECT_FALSE(FileExists(dir_ / "out.jpg.tmp"));
+    ASSERT_EQ(Save(m_dir / "OUT.JPG", p), 0);
+    EXPECT_EQ(Head(m_dir / "OUT.JPG", 3), "\xFF\xD8\xFF");
+    ASSERT_EQ(Save(m_dir / "out.jpg~", p), 0);
+    EXPECT_EQ(Head(m_dir / "out.jpg~", 3), "\xFF\xD8\xFF");
+    EXPECT_EQ(Save(m_dir / "out.jpg.tmp", p), 1);
+    EXPECT_FALSE(FileExists(m_dir / "out.jpg.tmp"));
     // A JPEG file named like a bitmap loads as a JPEG.
-    ASSERT_EQ(rename((dir_ / "OUT.JPG").c_str(), (dir_ / "picture.bmp").c_str()), 0);
+    ASSERT_EQ(rename((m_dir / "OUT.JPG").c_str(), (m_dir / "picture.bmp").c_str()), 0);
     ZAVImageStruct r{};
-    ASSERT_EQ(ZAVLoadImageUtf8(obj_, (dir_ / "picture.bmp").c_str(), &r), 0);
+    ASSERT_EQ(ZAVLoadImageUtf8(m_obj, (m_dir / "picture.bmp").c_str(), &r), 0);
     EXPECT_EQ(r.width, 11);
     EXPECT_EQ(r.height, 6);
     Release(&r);

@@ -32,12 +32,12 @@ class Interop : public ::testing::Test {
                 GTEST_SKIP() << tool << " is missing (netpbm)";
             }
         }
-        obj_ = ZAVCreateObject();
-        ASSERT_NE(obj_, nullptr);
+        m_obj = ZAVCreateObject();
+        ASSERT_NE(m_obj, nullptr);
     }
-    void TearDown() override { ZAVDestroyObject(obj_); }
+    void TearDown() override { ZAVDestroyObject(m_obj); }
 
-    std::string Path(const std::string &name) const { return dir_ / name; }
+    std::string Path(const std::string &name) const { return m_dir / name; }
 
     // Runs a netpbm pipeline whose output is a PNM file and parses it (as BGR).
     Picture ToolOutput(const std::string &command) {
@@ -51,8 +51,8 @@ class Interop : public ::testing::Test {
     // Loads a file and checks every pixel against `expected` (BGR).
     void ExpectLoads(const std::string &path, const Picture &expected, const std::string &what) {
         ZAVImageStruct r{};
-        ASSERT_EQ(ZAVLoadImageUtf8(obj_, path.c_str(), &r), 0)
-            << what << ": " << ZAVFileStatusText(ZAVGetFileStatus(obj_));
+        ASSERT_EQ(ZAVLoadImageUtf8(m_obj, path.c_str(), &r), 0)
+            << what << ": " << ZAVFileStatusText(ZAVGetFileStatus(m_obj));
         ASSERT_EQ(r.width, expected.width) << what;
         ASSERT_EQ(r.height, expected.height) << what;
         const std::size_t stride = (static_cast<std::size_t>(r.width) * 3 + 3) & ~3u;
@@ -61,7 +61,7 @@ class Interop : public ::testing::Test {
                 << what << " row " << y;
         }
         ZAVImageStruct *p = &r;
-        ZAVReleaseImage(obj_, &p);
+        ZAVReleaseImage(m_obj, &p);
     }
 
     void ExpectSamePixels(const Picture &a, const Picture &b, const std::string &what) {
@@ -73,12 +73,12 @@ class Interop : public ::testing::Test {
     }
 
     int32_t Save(const std::string &path, const Picture &p) {
-        return ZAVSaveImageUtf8(obj_, path.c_str(), p.bytes.data(), p.width, p.height, 8,
+        return ZAVSaveImageUtf8(m_obj, path.c_str(), p.bytes.data(), p.width, p.height, 8,
                                 p.channels);
     }
 
-    ZAVImageObject *obj_ = nullptr;
-    TempDir dir_;
+    ZAVImageObject *m_obj = nullptr;
+    TempDir m_dir;
 };
 
 TEST_F(Interop, NetpbmReadsOurBitmapsBackToTheSamePixels) {

@@ -111,8 +111,8 @@ class Robustness : public ::testing::Test {
 
     // Files written by Debian's tools from a small raw pixmap, where the tools are present.
     void AddTools(std::vector<Sample> *samples) {
-        const std::string ppm = dir_ / "source.ppm";
-        const std::string paletted = dir_ / "paletted.ppm";
+        const std::string ppm = m_dir / "source.ppm";
+        const std::string paletted = m_dir / "paletted.ppm";
         ASSERT_TRUE(zavtest::WriteFile(ppm, zavtest::ToNetpbm(zavtest::RampPattern(7, 5, 3))));
         ASSERT_TRUE(
             zavtest::WriteFile(paletted, zavtest::ToNetpbm(zavtest::PalettePattern(7, 5, 2))));
@@ -135,7 +135,7 @@ class Robustness : public ::testing::Test {
             {"TIFF PackBits", "pnmtotiff -packbits -truecolor " + zavtest::Quote(ppm)},
         };
         for (const auto &tool : tools) {
-            const std::string out = dir_ / "tool.out";
+            const std::string out = m_dir / "tool.out";
             if (!zavtest::Shell(tool.command + " > " + zavtest::Quote(out))) {
                 continue;  // the tool is missing
             }
@@ -163,7 +163,7 @@ class Robustness : public ::testing::Test {
         return samples;
     }
 
-    zavtest::TempDir dir_;
+    zavtest::TempDir m_dir;
 };
 
 constexpr int32_t kUntouched = -7;
@@ -273,8 +273,8 @@ TEST_F(Robustness, EveryHeaderByteChangedToAMeaningfulValueIsSafe) {
 // A palette TIFF whose colour map is cut off: libtiff drops the colour map with a warning and
 // reports the picture as gray; the reader must fail instead of handing out a gray picture.
 TEST_F(Robustness, APaletteTiffWithoutItsColourMapFails) {
-    const std::string ppm = dir_ / "source.ppm";
-    const std::string tif = dir_ / "palette.tif";
+    const std::string ppm = m_dir / "source.ppm";
+    const std::string tif = m_dir / "palette.tif";
     ASSERT_TRUE(zavtest::WriteFile(ppm, zavtest::ToNetpbm(zavtest::PalettePattern(7, 5, 4))));
     if (!zavtest::Shell("pnmtotiff -packbits " + zavtest::Quote(ppm) + " > " +
                         zavtest::Quote(tif))) {

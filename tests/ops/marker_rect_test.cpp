@@ -58,9 +58,9 @@ TEST(MarkerBoxCorners, ExtremeRegionsDoNotOverflow) {
 class MarkerRect : public ::testing::Test {
   protected:
     int32_t Draw(TestImage &image, ZAVImageRect rect, int32_t colour = 0) {
-        return component_.ZAVDrawRect(image.Record(), rect, colour);
+        return m_component.ZAVDrawRect(image.Record(), rect, colour);
     }
-    ImageComponent component_;
+    ImageComponent m_component;
 };
 
 cv::Mat ViewOf(const TestImage &image, int type) {
@@ -245,16 +245,16 @@ TEST_F(MarkerRect, RecordsOutsideTheContractDrawNothingAndGiveOne) {
     TestImage image(16, 16, ZAV_DEPTH_8U, 4);
     const std::vector<uint8_t> before = image.Bytes();
     const ZAVImageRect rect{2, 2, 8, 8};
-    EXPECT_EQ(component_.ZAVDrawRect(nullptr, rect, 0), 1);
+    EXPECT_EQ(m_component.ZAVDrawRect(nullptr, rect, 0), 1);
     const int32_t bad[][4] = {
         {16, 16, ZAV_DEPTH_16U, 1}, {16, 16, ZAV_DEPTH_1U, 1}, {16, 16, 7, 1},
         {16, 16, ZAV_DEPTH_8U, 5},  {0, 16, ZAV_DEPTH_8U, 1},  {16, -1, ZAV_DEPTH_8U, 1}};
     for (const auto &g : bad) {
         ZAVImageStruct r{g[0], g[1], g[2], g[3], image.Data()};
-        EXPECT_EQ(component_.ZAVDrawRect(&r, rect, 0), 1);
+        EXPECT_EQ(m_component.ZAVDrawRect(&r, rect, 0), 1);
     }
     ZAVImageStruct noData{16, 16, ZAV_DEPTH_8U, 3, nullptr};
-    EXPECT_EQ(component_.ZAVDrawRect(&noData, rect, 0), 1);
+    EXPECT_EQ(m_component.ZAVDrawRect(&noData, rect, 0), 1);
     EXPECT_EQ(image.Bytes(), before);
 }
 

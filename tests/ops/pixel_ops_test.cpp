@@ -16,17 +16,17 @@ using zavtest::TestImage;
 class PixelOps : public ::testing::Test {
   protected:
     void SetUp() override {
-        obj_ = ZAVCreateObject();
-        ASSERT_NE(obj_, nullptr);
+        m_obj = ZAVCreateObject();
+        ASSERT_NE(m_obj, nullptr);
     }
-    void TearDown() override { ZAVDestroyObject(obj_); }
+    void TearDown() override { ZAVDestroyObject(m_obj); }
 
     int32_t Flip(TestImage &image) {
         const ZAVImageStruct &r = image.record();
-        return ZAVFlipImage(obj_, r.data, r.width, r.height, r.depth, r.channels);
+        return ZAVFlipImage(m_obj, r.data, r.width, r.height, r.depth, r.channels);
     }
 
-    ZAVImageObject *obj_ = nullptr;
+    ZAVImageObject *m_obj = nullptr;
 };
 
 const int32_t kDepths[] = {ZAV_DEPTH_8U,  ZAV_DEPTH_8S,  ZAV_DEPTH_16S,
@@ -87,10 +87,10 @@ TEST_F(PixelOps, FlipLeavesRecordsOutsideTheContractAlone) {
     TestImage image(3, 4, ZAV_DEPTH_8U, 4);
     const std::vector<uint8_t> before = image.Bytes();
     for (const auto &g : bad) {
-        EXPECT_EQ(ZAVFlipImage(obj_, image.Data(), g[0], g[1], g[2], g[3]), 0);
+        EXPECT_EQ(ZAVFlipImage(m_obj, image.Data(), g[0], g[1], g[2], g[3]), 0);
         EXPECT_EQ(image.Bytes(), before);
     }
-    EXPECT_EQ(ZAVFlipImage(obj_, nullptr, 3, 4, ZAV_DEPTH_8U, 3), 0);
+    EXPECT_EQ(ZAVFlipImage(m_obj, nullptr, 3, 4, ZAV_DEPTH_8U, 3), 0);
     EXPECT_EQ(ZAVFlipImage(nullptr, image.Data(), 3, 4, ZAV_DEPTH_8U, 3), 0);
 }
 
@@ -123,13 +123,13 @@ TEST_F(PixelOps, ResizeTakesTheNearestColumnsAndRowsOfTheWorkedExamples) {
     // 4 -> 2 takes columns 0 and 2; 2 -> 4 takes 0, 0, 1, 1. The same for rows.
     TestImage wide(4, 4, ZAV_DEPTH_8U, 3);
     TestImage half(2, 2, ZAV_DEPTH_8U, 3);
-    ASSERT_EQ(ZAVReSizeImage(obj_, wide.Record(), half.Record()), 0);
+    ASSERT_EQ(ZAVReSizeImage(m_obj, wide.Record(), half.Record()), 0);
     EXPECT_EQ(std::memcmp(half.Pixel(0, 0), wide.Pixel(0, 0), 3), 0);
     EXPECT_EQ(std::memcmp(half.Pixel(1, 0), wide.Pixel(2, 0), 3), 0);
     EXPECT_EQ(std::memcmp(half.Pixel(1, 1), wide.Pixel(2, 2), 3), 0);
 
     TestImage doubled(4, 4, ZAV_DEPTH_8U, 3);
-    ASSERT_EQ(ZAVReSizeImage(obj_, half.Record(), doubled.Record()), 0);
+    ASSERT_EQ(ZAVReSizeImage(m_obj, half.Record(), doubled.Record()), 0);
     const int32_t from[] = {0, 0, 1, 1};
     for (int32_t y = 0; y < 4; ++y) {
         for (int32_t x = 0; x < 4; ++x) {
@@ -146,7 +146,7 @@ TEST_F(PixelOps, ResizeFollowsTheRuleForEveryDepthAndChannelCount) {
                 TestImage src(s[0], s[1], depth, channels, 3);
                 TestImage dst(s[2], s[3], depth, channels, 4);
                 const std::vector<uint8_t> before = dst.Bytes();
-                ASSERT_EQ(ZAVReSizeImage(obj_, src.Record(), dst.Record()), 0);
+                ASSERT_EQ(ZAVReSizeImage(m_obj, src.Record(), dst.Record()), 0);
                 ExpectResized(src, dst, before);
             }
         }
@@ -157,7 +157,7 @@ TEST_F(PixelOps, ResizeBetweenEqualSizesCopiesThePixels) {
     TestImage src(101, 3, ZAV_DEPTH_8U, 3, 5);  // 303 pixel bytes and one byte of padding a row
     TestImage dst(101, 3, ZAV_DEPTH_8U, 3, 6);
     const std::vector<uint8_t> before = dst.Bytes();
-    ASSERT_EQ(ZAVReSizeImage(obj_, src.Record(), dst.Record()), 0);
+    ASSERT_EQ(ZAVReSizeImage(m_obj, src.Record(), dst.Record()), 0);
     ExpectResized(src, dst, before);
 }
 
@@ -168,7 +168,7 @@ TEST_F(PixelOps, ResizeBetweenDifferentFormatsWritesNothing) {
     for (const auto &f : formats) {
         TestImage dst(4, 4, f[0], f[1]);
         const std::vector<uint8_t> before = dst.Bytes();
-        EXPECT_EQ(ZAVReSizeImage(obj_, src.Record(), dst.Record()), 0);
+        EXPECT_EQ(ZAVReSizeImage(m_obj, src.Record(), dst.Record()), 0);
         EXPECT_EQ(dst.Bytes(), before);
     }
 }
@@ -177,7 +177,7 @@ TEST_F(PixelOps, ResizeOnlyReadsTheDestinationRecord) {
     TestImage src(9, 9, ZAV_DEPTH_8U, 3);
     TestImage dst(4, 4, ZAV_DEPTH_8U, 3);
     const ZAVImageStruct record = dst.record();
-    ASSERT_EQ(ZAVReSizeImage(obj_, src.Record(), dst.Record()), 0);
+    ASSERT_EQ(ZAVReSizeImage(m_obj, src.Record(), dst.Record()), 0);
     EXPECT_EQ(std::memcmp(&record, dst.Record(), sizeof record), 0);
 }
 
@@ -185,17 +185,17 @@ TEST_F(PixelOps, ResizeLeavesRecordsOutsideTheContractAlone) {
     TestImage src(8, 8, ZAV_DEPTH_8U, 3);
     TestImage dst(4, 4, ZAV_DEPTH_8U, 3);
     const std::vector<uint8_t> before = dst.Bytes();
-    EXPECT_EQ(ZAVReSizeImage(obj_, nullptr, dst.Record()), 0);
-    EXPECT_EQ(ZAVReSizeImage(obj_, src.Record(), nullptr), 0);
+    EXPECT_EQ(ZAVReSizeImage(m_obj, nullptr, dst.Record()), 0);
+    EXPECT_EQ(ZAVReSizeImage(m_obj, src.Record(), nullptr), 0);
     ZAVImageStruct noData = src.record();
     noData.data = nullptr;
-    EXPECT_EQ(ZAVReSizeImage(obj_, &noData, dst.Record()), 0);
+    EXPECT_EQ(ZAVReSizeImage(m_obj, &noData, dst.Record()), 0);
     ZAVImageStruct empty = src.record();
     empty.width = 0;
-    EXPECT_EQ(ZAVReSizeImage(obj_, &empty, dst.Record()), 0);
+    EXPECT_EQ(ZAVReSizeImage(m_obj, &empty, dst.Record()), 0);
     ZAVImageStruct unsigned16 = src.record();
     unsigned16.depth = ZAV_DEPTH_16U;
-    EXPECT_EQ(ZAVReSizeImage(obj_, &unsigned16, dst.Record()), 0);
+    EXPECT_EQ(ZAVReSizeImage(m_obj, &unsigned16, dst.Record()), 0);
     EXPECT_EQ(dst.Bytes(), before);
     EXPECT_EQ(ZAVReSizeImage(nullptr, src.Record(), dst.Record()), 0);
 }
@@ -207,7 +207,7 @@ TEST_F(PixelOps, ResizeOfABufferIntoItselfReadsTheSourceFirst) {
     ZAVImageStruct smaller = image.record();
     smaller.width = 4;
     smaller.height = 4;
-    ASSERT_EQ(ZAVReSizeImage(obj_, image.Record(), &smaller), 0);
+    ASSERT_EQ(ZAVReSizeImage(m_obj, image.Record(), &smaller), 0);
     for (int32_t y = 0; y < 4; ++y) {
         for (int32_t x = 0; x < 4; ++x) {
             EXPECT_EQ(image.Data()[y * 4 + x], before[static_cast<std::size_t>(y * 2 * 8 + x * 2)]);
@@ -237,7 +237,7 @@ class RegionCopy : public PixelOps {
     }
 
     int32_t Copy(TestImage &src, const int32_t (&s)[4], TestImage &dst, const int32_t (&d)[4]) {
-        return ZAVCopyImage(obj_, src.Record(), s[0], s[1], s[2], s[3], dst.Record(), d[0], d[1],
+        return ZAVCopyImage(m_obj, src.Record(), s[0], s[1], s[2], s[3], dst.Record(), d[0], d[1],
                             d[2], d[3]);
     }
 };
@@ -351,14 +351,14 @@ TEST_F(RegionCopy, RecordsOutsideTheContractDoNothing) {
     TestImage src(20, 20, ZAV_DEPTH_8U, 3, 19);
     TestImage dst(20, 20, ZAV_DEPTH_8U, 3, 20);
     const std::vector<uint8_t> before = dst.Bytes();
-    EXPECT_EQ(ZAVCopyImage(obj_, nullptr, 0, 0, 5, 5, dst.Record(), 0, 0, 5, 5), 0);
-    EXPECT_EQ(ZAVCopyImage(obj_, src.Record(), 0, 0, 5, 5, nullptr, 0, 0, 5, 5), 0);
+    EXPECT_EQ(ZAVCopyImage(m_obj, nullptr, 0, 0, 5, 5, dst.Record(), 0, 0, 5, 5), 0);
+    EXPECT_EQ(ZAVCopyImage(m_obj, src.Record(), 0, 0, 5, 5, nullptr, 0, 0, 5, 5), 0);
     ZAVImageStruct noData = dst.record();
     noData.data = nullptr;
-    EXPECT_EQ(ZAVCopyImage(obj_, src.Record(), 0, 0, 5, 5, &noData, 0, 0, 5, 5), 0);
+    EXPECT_EQ(ZAVCopyImage(m_obj, src.Record(), 0, 0, 5, 5, &noData, 0, 0, 5, 5), 0);
     ZAVImageStruct negative = src.record();
     negative.height = -20;
-    EXPECT_EQ(ZAVCopyImage(obj_, &negative, 0, 0, 5, 5, dst.Record(), 0, 0, 5, 5), 0);
+    EXPECT_EQ(ZAVCopyImage(m_obj, &negative, 0, 0, 5, 5, dst.Record(), 0, 0, 5, 5), 0);
     EXPECT_EQ(ZAVCopyImage(nullptr, src.Record(), 0, 0, 5, 5, dst.Record(), 0, 0, 5, 5), 0);
     EXPECT_EQ(dst.Bytes(), before);
 }
@@ -367,7 +367,7 @@ TEST_F(RegionCopy, OverlappingRectanglesOfOneBufferReadTheSourceFirst) {
     TestImage image(30, 30, ZAV_DEPTH_8U, 3, 21);
     TestImage original(30, 30, ZAV_DEPTH_8U, 3, 21);  // the same bytes, kept apart
     const std::vector<uint8_t> before = image.Bytes();
-    ASSERT_EQ(ZAVCopyImage(obj_, image.Record(), 0, 0, 20, 20, image.Record(), 4, 3, 20, 20), 0);
+    ASSERT_EQ(ZAVCopyImage(m_obj, image.Record(), 0, 0, 20, 20, image.Record(), 4, 3, 20, 20), 0);
     ExpectCopied(original, {0, 0, 20, 20}, image, {4, 3, 20, 20}, before);
 }
 

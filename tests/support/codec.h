@@ -1,6 +1,7 @@
 // A format's reader and writer driven directly, as the codec tests use them.
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <span>
 #include <vector>
@@ -37,6 +38,36 @@ inline Decoded Decode(const zav::ImageFormat &format, const std::vector<uint8_t>
     }
     d.picture = Picture(d.info.width, d.info.height, 3);
     d.data = reader->ReadData(d.picture.bytes.data(), d.picture.step);
+    return d;
+}
+
+// A picture decoded into rows of exactly width * 3 bytes (no padding), so that a write past a
+// row's end lands in the next row, or past the vector where AddressSanitizer sees it.
+struct PackedDecoded {
+    zav::CodecStatus status = zav::CodecStatus::kCorrupt;
+    zav::ImageInfo info;
+    std::vector<uint8_t> bgr;
+    std::array<uint8_t, 3> At(int x, int y) const {
+        const uint8_t *p = &bgr[(static_cast<std::size_t>(y) * info.width + x) * 3];
+        return {p[0], p[1], p[2]};
+    }
+};
+
+// Decodes a whole file into packed rows first filled with 0x77.
+inline PackedDecoded DecodePacked(const zav::ImageFormat &format,
+                                  const std::vector<uint8_t> &file) {
+    PackedDecoded d;
+    auto reader = format.newReader(std::span<const uint8_t>(file.data(), file.size()));
+    if (!reader) {
+        d.status = zav::CodecStatus::kNoMemory;
+        return d;
+    }
+    d.status = reader->ReadHeader(&d.info);
+    if (d.status != zav::CodecStatus::kOk) {
+        return d;
+    }
+    d.bgr.assign(static_cast<std::size_t>(d.info.width) * d.info.height * 3, 0x77);
+    d.status = reader->ReadData(d.bgr.data(), static_cast<std::size_t>(d.info.width) * 3);
     return d;
 }
 

@@ -115,12 +115,12 @@ int32_t ParseBoxColor(std::string_view option, std::string_view text) {
 }
 
 std::string_view ArgReader::Next() {
-    inline_value_.reset();
-    std::string_view arg = args_[pos_++];
+    m_inlineValue.reset();
+    std::string_view arg = m_args[m_pos++];
     if (arg.size() > 2 && arg.substr(0, 2) == "--") {
         const std::size_t eq = arg.find('=');
         if (eq != std::string_view::npos) {
-            inline_value_ = arg.substr(eq + 1);
+            m_inlineValue = arg.substr(eq + 1);
             arg = arg.substr(0, eq);
         }
     }
@@ -128,15 +128,15 @@ std::string_view ArgReader::Next() {
 }
 
 std::string_view ArgReader::Value(std::string_view option) {
-    if (inline_value_) {
-        const std::string_view v = *inline_value_;
-        inline_value_.reset();
+    if (m_inlineValue) {
+        const std::string_view v = *m_inlineValue;
+        m_inlineValue.reset();
         return v;
     }
     if (Done()) {
         throw UsageError(std::string(option) + " needs a value");
     }
-    return args_[pos_++];
+    return m_args[m_pos++];
 }
 
 }  // namespace zavtool

@@ -45,8 +45,8 @@ int32_t ParseBoxColor(std::string_view option, std::string_view text);   // red|
 // Walks argv: options with values and positional arguments.
 class ArgReader {
   public:
-    ArgReader(int argc, char **argv, int first) : args_(argv + first, argv + argc) {}
-    bool Done() const { return pos_ >= args_.size(); }
+    ArgReader(int argc, char **argv, int first) : m_args(argv + first, argv + argc) {}
+    bool Done() const { return m_pos >= m_args.size(); }
     // The next argument; when it is an option ("-x", "--xx", "--xx=value"), also splits off the
     // inline value.
     std::string_view Next();
@@ -55,9 +55,9 @@ class ArgReader {
     std::string_view Value(std::string_view option);
 
   private:
-    std::vector<std::string_view> args_;
-    std::size_t pos_ = 0;
-    std::optional<std::string_view> inline_value_;
+    std::vector<std::string_view> m_args;
+    std::size_t m_pos = 0;
+    std::optional<std::string_view> m_inlineValue;
 };
 
 // The result of one file step: empty when it worked, else the reason ("file not found", ...).
@@ -74,7 +74,7 @@ struct FileError {
 // An image loaded or created by the library, released when it goes out of scope.
 class Image {
   public:
-    explicit Image(ZAVImageObject *obj) : obj_(obj) {}
+    explicit Image(ZAVImageObject *obj) : m_obj(obj) {}
     Image(const Image &) = delete;
     Image &operator=(const Image &) = delete;
     Image(Image &&other) noexcept;
@@ -88,15 +88,15 @@ class Image {
     // A new 8-bit image of the given size and channels; false when it could not be allocated.
     bool Create(int32_t width, int32_t height, int32_t channels);
 
-    bool Empty() const { return record_.data == nullptr; }
-    ZAVImageStruct &Record() { return record_; }
-    const ZAVImageStruct &Record() const { return record_; }
-    ZAVImageObject *Object() const { return obj_; }
+    bool Empty() const { return m_record.data == nullptr; }
+    ZAVImageStruct &Record() { return m_record; }
+    const ZAVImageStruct &Record() const { return m_record; }
+    ZAVImageObject *Object() const { return m_obj; }
     void Reset();
 
   private:
-    ZAVImageObject *obj_;
-    ZAVImageStruct record_{};
+    ZAVImageObject *m_obj;
+    ZAVImageStruct m_record{};
 };
 
 // The reason text of the object's last load or save.
@@ -105,18 +105,18 @@ std::string LastFileError(ZAVImageObject *obj);
 // A component object owned by a scope.
 class Object {
   public:
-    Object() : obj_(ZAVCreateObject()) {
-        if (obj_ == nullptr) {
+    Object() : m_obj(ZAVCreateObject()) {
+        if (m_obj == nullptr) {
             throw std::bad_alloc();
         }
     }
-    ~Object() { ZAVDestroyObject(obj_); }
+    ~Object() { ZAVDestroyObject(m_obj); }
     Object(const Object &) = delete;
     Object &operator=(const Object &) = delete;
-    ZAVImageObject *get() const { return obj_; }
+    ZAVImageObject *get() const { return m_obj; }
 
   private:
-    ZAVImageObject *obj_;
+    ZAVImageObject *m_obj;
 };
 
 // One line on standard error: "zavimage: <message>".

@@ -6,26 +6,26 @@
 
 namespace zavtool {
 
-Image::Image(Image &&other) noexcept : obj_(other.obj_), record_(other.record_) {
-    other.record_ = ZAVImageStruct{};
+Image::Image(Image &&other) noexcept : m_obj(other.m_obj), m_record(other.m_record) {
+    other.m_record = ZAVImageStruct{};
 }
 
 Image &Image::operator=(Image &&other) noexcept {
     if (this != &other) {
         Reset();
-        obj_ = other.obj_;
-        record_ = other.record_;
-        other.record_ = ZAVImageStruct{};
+        m_obj = other.m_obj;
+        m_record = other.m_record;
+        other.m_record = ZAVImageStruct{};
     }
     return *this;
 }
 
 void Image::Reset() {
-    if (record_.data != nullptr) {
-        ZAVImageStruct *p = &record_;
-        ZAVReleaseImage(obj_, &p);
+    if (m_record.data != nullptr) {
+        ZAVImageStruct *p = &m_record;
+        ZAVReleaseImage(m_obj, &p);
     }
-    record_ = ZAVImageStruct{};
+    m_record = ZAVImageStruct{};
 }
 
 std::string LastFileError(ZAVImageObject *obj) {
@@ -36,17 +36,17 @@ std::string LastFileError(ZAVImageObject *obj) {
 std::optional<FileError> Image::Load(const std::string &path) {
     Reset();
     ZAVImageStruct loaded{};
-    if (ZAVLoadImageUtf8(obj_, path.c_str(), &loaded) != 0) {
-        return FileError{LastFileError(obj_), {}};
+    if (ZAVLoadImageUtf8(m_obj, path.c_str(), &loaded) != 0) {
+        return FileError{LastFileError(m_obj), {}};
     }
-    record_ = loaded;
+    m_record = loaded;
     return std::nullopt;
 }
 
 std::optional<FileError> Image::Save(const std::string &path) const {
-    if (ZAVSaveImageUtf8(obj_, path.c_str(), record_.data, record_.width, record_.height,
-                         record_.depth, record_.channels) != 0) {
-        return FileError{LastFileError(obj_), {}};
+    if (ZAVSaveImageUtf8(m_obj, path.c_str(), m_record.data, m_record.width, m_record.height,
+                         m_record.depth, m_record.channels) != 0) {
+        return FileError{LastFileError(m_obj), {}};
     }
     return std::nullopt;
 }
@@ -54,11 +54,11 @@ std::optional<FileError> Image::Save(const std::string &path) const {
 bool Image::Create(int32_t width, int32_t height, int32_t channels) {
     Reset();
     ZAVImageStruct created{};
-    ZAVCreateImage(obj_, width, height, ZAV_DEPTH_8U, channels, &created);
+    ZAVCreateImage(m_obj, width, height, ZAV_DEPTH_8U, channels, &created);
     if (created.data == nullptr) {
         return false;
     }
-    record_ = created;
+    m_record = created;
     return true;
 }
 

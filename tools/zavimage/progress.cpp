@@ -5,52 +5,52 @@
 namespace zavtool {
 
 Progress::Progress(std::size_t total, std::FILE *out)
-    : out_(out), terminal_(isatty(fileno(out)) != 0), total_(total) {}
+    : m_out(out), m_terminal(isatty(fileno(out)) != 0), m_total(total) {}
 
 void Progress::Finished(const std::string &name, bool ok, const std::string &detail) {
-    const std::lock_guard<std::mutex> lock(mutex_);
-    ++done_;
+    const std::lock_guard<std::mutex> lock(m_mutex);
+    ++m_done;
     if (!ok) {
-        ++failed_;
+        ++m_failed;
     }
-    if (terminal_) {
+    if (m_terminal) {
         if (!ok) {
             // Failures stay on screen above the bar.
-            std::fprintf(out_, "\r\033[Kzavimage: %s\n", detail.c_str());
+            std::fprintf(m_out, "\r\033[Kzavimage: %s\n", detail.c_str());
         }
         DrawBar(name);
     } else {
         if (ok) {
-            std::fprintf(out_, "[%zu/%zu] ok %s -> %s\n", done_, total_, name.c_str(),
+            std::fprintf(m_out, "[%zu/%zu] ok %s -> %s\n", m_done, m_total, name.c_str(),
                          detail.c_str());
         } else {
-            std::fprintf(out_, "[%zu/%zu] FAILED %s\n", done_, total_, detail.c_str());
+            std::fprintf(m_out, "[%zu/%zu] FAILED %s\n", m_done, m_total, detail.c_str());
         }
     }
-    std::fflush(out_);
+    std::fflush(m_out);
 }
 
 void Progress::DrawBar(const std::string &name) {
     constexpr std::size_t kWidth = 30;
-    const std::size_t filled = total_ == 0 ? kWidth : done_ * kWidth / total_;
+    const std::size_t filled = m_total == 0 ? kWidth : m_done * kWidth / m_total;
     std::string bar(filled, '#');
     bar.resize(kWidth, '.');
     std::string shown = name;
     if (shown.size() > 40) {
         shown = "..." + shown.substr(shown.size() - 37);
     }
-    std::fprintf(out_, "\r\033[K[%s] %zu/%zu", bar.c_str(), done_, total_);
-    if (failed_ != 0) {
-        std::fprintf(out_, ", %zu failed", failed_);
+    std::fprintf(m_out, "\r\033[K[%s] %zu/%zu", bar.c_str(), m_done, m_total);
+    if (m_failed != 0) {
+        std::fprintf(m_out, ", %zu failed", m_failed);
     }
-    std::fprintf(out_, "  %s", shown.c_str());
+    std::fprintf(m_out, "  %s", shown.c_str());
 }
 
 void Progress::End() {
-    const std::lock_guard<std::mutex> lock(mutex_);
-    if (terminal_) {
-        std::fprintf(out_, "\r\033[K");
-        std::fflush(out_);
+    const std::lock_guard<std::mutex> lock(m_mutex);
+    if (m_terminal) {
+        std::fprintf(m_out, "\r\033[K");
+        std::fflush(m_out);
     }
 }
 

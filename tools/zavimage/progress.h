@@ -21,12 +21,12 @@ class Progress {
   private:
     void DrawBar(const std::string &name);
 
-    std::mutex mutex_;
-    std::FILE *out_;
-    bool terminal_;
-    std::size_t total_;
-    std::size_t done_ = 0;
-    std::size_t failed_ = 0;
+    std::mutex m_mutex;
+    std::FILE *m_out;
+    bool m_terminal;
+    std::size_t m_total;
+    std::size_t m_done = 0;
+    std::size_t m_failed = 0;
 };
 
 }  // namespace zavtool
