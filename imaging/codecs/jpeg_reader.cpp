@@ -1,3 +1,4 @@
+// The JPEG reader, and the libjpeg error handling it shares with the writer.
 #include "imaging/codecs/jpeg.h"
 
 #include <new>

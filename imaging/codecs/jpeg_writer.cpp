@@ -1,3 +1,4 @@
+// The JPEG writer and the quantization tables of the save quality.
 #include "imaging/codecs/jpeg.h"
 
 #include <cmath>

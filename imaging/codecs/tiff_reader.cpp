@@ -1,3 +1,4 @@
+// The TIFF reader, and libtiff's client over a file in memory or read through a source.
 #include "imaging/codecs/tiff.h"
 
 #include <algorithm>

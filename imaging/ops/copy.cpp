@@ -1,3 +1,5 @@
+// Copying (or scaling) a rectangle of one buffer into a rectangle of another, each rectangle first
+// kept inside its image.
 #include "imaging/ops/copy.h"
 
 #include "imaging/api/image_component.h"

@@ -1,4 +1,4 @@
-// Where a copy rectangle may lie inside an image.
+// Copying a rectangle of one buffer into another: where a copy rectangle may lie inside an image.
 #pragma once
 
 #include <cstdint>

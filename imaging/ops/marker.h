@@ -1,6 +1,7 @@
-// The box drawn around a marked region: the region grown by a fifth of its width on the left and
-// right and a third of its height above and below, kept at the image's left, top, right and
-// bottom edges one side at a time.
+// The marker rectangle: the box drawn around a marked region (the region grown by a fifth of its
+// width on the left and right and a third of its height above and below, kept at the image's left,
+// top, right and bottom edges one side at a time), its colours, and the rounding mode it is
+// computed in.
 #pragma once
 
 #include <cfenv>

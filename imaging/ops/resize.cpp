@@ -1,3 +1,5 @@
+// Nearest-neighbour scaling: the kernel, the transfer of one region into another, and the resize of
+// one whole buffer into another.
 #include "imaging/ops/resize.h"
 
 #include <cstring>

@@ -1,5 +1,6 @@
-// Nearest-neighbour scaling. A destination index d takes the source index nearest to
-// d * srcSize / dstSize, exact halves rounded down, kept below srcSize.
+// Nearest-neighbour scaling and the transfer of one region into another. A destination index d
+// takes the source index nearest to d * srcSize / dstSize, exact halves rounded down, kept below
+// srcSize.
 #pragma once
 
 #include <cstdint>
