@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <memory>
 
-#include "text/font_faces.h"
+#include "text/font.h"
 #include "text/glyph_bitmap.h"
 
 namespace zav {

@@ -3,7 +3,7 @@
 
 #include <cstdint>
 
-#include "text/font_faces.h"
+#include "text/font.h"
 #include "text/glyph_bitmap.h"
 
 namespace zav {

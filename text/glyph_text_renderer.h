@@ -6,7 +6,7 @@
 #include <string>
 
 #include "imaging/buffer/image_record.h"
-#include "text/font_faces.h"
+#include "text/font.h"
 #include "text/glyph_blit.h"
 #include "text/multibyte_decoder.h"
 
