@@ -5,7 +5,7 @@
 #include <cstring>
 #include <utility>
 
-#include "text/glyph_cache.h"
+#include "text/glyph.h"
 
 namespace zav {
 namespace {
