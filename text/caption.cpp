@@ -5,7 +5,7 @@
 #include "imaging/api/image_component.h"
 #include "imaging/buffer/image_record.h"
 #include "text/font.h"
-#include "text/glyph_text_renderer.h"
+#include "text/renderer.h"
 
 namespace zav {
 namespace {

@@ -12,10 +12,10 @@
 #include "imaging/buffer/image_record.h"
 #include "tests/support/text_canvas.h"
 #include "tests/support/text_oracle.h"
+#include "text/blit.h"
 #include "text/glyph.h"
-#include "text/glyph_blit.h"
-#include "text/glyph_text_renderer.h"
 #include "text/multibyte_decoder.h"
+#include "text/renderer.h"
 
 namespace zav {
 namespace {

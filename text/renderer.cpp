@@ -1,4 +1,4 @@
-#include "text/glyph_text_renderer.h"
+#include "text/renderer.h"
 
 #include <algorithm>
 #include <cmath>
