@@ -111,7 +111,7 @@ bool RasteriseGlyph(ThreadFace &face, int32_t pixelSize, uint32_t code, GlyphBit
     }
     out->left = slot->bitmap_left;
     out->top = slot->bitmap_top;
-    out->advance26_6 = static_cast<int64_t>(slot->advance.x);
+    out->advance = static_cast<int64_t>(slot->advance.x);
     try {
         if (!CopyBitmap(slot->library, slot->bitmap, out)) {
             return false;

@@ -20,7 +20,7 @@ struct GlyphBitmap {
     int32_t pitch = 0;  // bytes per row: (width + 7) / 8; rows are stored top row first
     int32_t left = 0;   // the font's bearings and advance, kept with the bitmap
     int32_t top = 0;
-    int64_t advance26_6 = 0;
+    int64_t advance = 0;        // 26.6 fixed point: 64ths of a pixel
     std::vector<uint8_t> bits;  // rows * pitch bytes, most significant bit = leftmost pixel
 
     bool Ink(int32_t row, int32_t column) const noexcept {
