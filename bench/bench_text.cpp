@@ -11,7 +11,7 @@
 #include <opencv2/imgproc.hpp>
 
 #include "imaging/api/image_component.h"
-#include "text/font_locator.h"
+#include "text/font.h"
 
 namespace {
 

@@ -27,7 +27,7 @@ cmake -S . -B build/tsan -DCMAKE_BUILD_TYPE=Debug -DZAV_WERROR=ON \
     -DCMAKE_EXE_LINKER_FLAGS=-fsanitize=thread -DCMAKE_SHARED_LINKER_FLAGS=-fsanitize=thread \
     >/dev/null
 cmake --build build/tsan -j"$jobs" --target caption_thread_test
-TSAN_OPTIONS="halt_on_error=1" ./build/tsan/tests/caption_thread_test
+TSAN_OPTIONS="halt_on_error=1" ./build/tsan/tests/text/caption_thread_test
 
 echo "== fuzzing (FUZZ_SECONDS=${FUZZ_SECONDS:-30} per target)"
 ./scripts/fuzz.sh

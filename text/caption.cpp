@@ -4,9 +4,8 @@
 
 #include "imaging/api/image_component.h"
 #include "imaging/buffer/image_record.h"
-#include "text/font_faces.h"
-#include "text/font_locator.h"
-#include "text/glyph_text_renderer.h"
+#include "text/font.h"
+#include "text/renderer.h"
 
 namespace zav {
 namespace {

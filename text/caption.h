@@ -4,7 +4,7 @@
 #include <cstdint>
 #include <string>
 
-#include "text/glyph_blit.h"
+#include "text/blit.h"
 #include "text/multibyte_decoder.h"
 #include "zavimage/zavimage.h"
 

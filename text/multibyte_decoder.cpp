@@ -6,7 +6,7 @@
 #include <cstring>
 #include <string>
 
-#include "text/glyph_bitmap.h"
+#include "text/glyph.h"
 
 namespace zav {
 namespace {

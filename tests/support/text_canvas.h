@@ -8,7 +8,7 @@
 #include "tests/support/text_oracle.h"
 #include "zavimage/zavimage.h"
 
-namespace zav_test {
+namespace zavtest {
 
 class Canvas {
   public:
@@ -79,4 +79,4 @@ inline std::string FirstDifference(const InkMap &actual, const InkMap &expected)
     return "";
 }
 
-}  // namespace zav_test
+}  // namespace zavtest

@@ -4,9 +4,22 @@
 #include <ft2build.h>
 #include FT_FREETYPE_H
 
+#include <locale.h>
+
 #include <stdexcept>
 
-namespace zav_test {
+namespace zavtest {
+namespace {
+
+int Ones(const std::vector<uint8_t> &ink) {
+    int n = 0;
+    for (uint8_t v : ink) {
+        n += v;
+    }
+    return n;
+}
+
+}  // namespace
 
 FontFile MatchFont(const char *family, const char *lang) {
     FontFile out;
@@ -34,11 +47,7 @@ FontFile MatchFont(const char *family, const char *lang) {
 }
 
 int OracleGlyph::InkCount() const {
-    int n = 0;
-    for (uint8_t v : ink) {
-        n += v;
-    }
-    return n;
+    return Ones(ink);
 }
 
 FreeTypeOracle::FreeTypeOracle(const FontFile &font, int pixelSize) {
@@ -93,11 +102,7 @@ OracleGlyph FreeTypeOracle::Render(unsigned index) const {
 }
 
 int InkMap::Count() const {
-    int n = 0;
-    for (uint8_t v : ink) {
-        n += v;
-    }
-    return n;
+    return Ones(ink);
 }
 
 void InkMap::Place(const OracleGlyph &g, int x, int y, bool bottomLeftOrigin) {
@@ -122,6 +127,17 @@ int Step(const OracleGlyph &g, double fontSize, double spaceRatio, double gapRat
     return static_cast<int>(a);
 }
 
+InkMap ExpectedLine(const FreeTypeOracle &oracle, const std::vector<uint32_t> &codes, int width,
+                    int height, int x, int y, double fontSize, double spaceRatio, double gapRatio) {
+    InkMap map(width, height);
+    for (uint32_t code : codes) {
+        const OracleGlyph g = code == 0 ? oracle.MissingGlyph() : oracle.Glyph(code);
+        map.Place(g, x, y);
+        x += Step(g, fontSize, spaceRatio, gapRatio);
+    }
+    return map;
+}
+
 const FontFile &CaptionFont() {
     static const FontFile f = MatchFont("SimHei", "zh-cn");
     return f;
@@ -132,4 +148,13 @@ const FontFile &Latin() {
     return f;
 }
 
-}  // namespace zav_test
+bool GbkLocaleAvailable() {
+    locale_t l = newlocale(LC_CTYPE_MASK, "zh_CN.GBK", static_cast<locale_t>(0));
+    if (l == static_cast<locale_t>(0)) {
+        return false;
+    }
+    freelocale(l);
+    return true;
+}
+
+}  // namespace zavtest

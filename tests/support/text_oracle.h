@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-namespace zav_test {
+namespace zavtest {
 
 struct FontFile {
     std::string path;
@@ -61,10 +61,18 @@ struct InkMap {
 // without ink, truncated.
 int Step(const OracleGlyph &g, double fontSize, double spaceRatio, double gapRatio);
 
+// Where the ink of a line must be in a width x height image: the glyphs of `codes` (0 stands for
+// the missing glyph) placed from (x, y) on, the pen moving by Step after each.
+InkMap ExpectedLine(const FreeTypeOracle &oracle, const std::vector<uint32_t> &codes, int width,
+                    int height, int x, int y, double fontSize, double spaceRatio, double gapRatio);
+
 // The caption font (fontconfig's SimHei match for zh-cn) and a Latin face (DejaVu Sans), looked up
 // once.
 const FontFile &CaptionFont();
 const FontFile &Latin();
+
+// Whether the locale zh_CN.GBK is installed (scripts/setup.sh generates it).
+bool GbkLocaleAvailable();
 
 // Sets an environment variable for one scope (text decoding reads LC_ALL and friends from the
 // environment; the process locale is untouched).
@@ -89,4 +97,4 @@ class ScopedEnv {
     std::optional<std::string> m_old;
 };
 
-}  // namespace zav_test
+}  // namespace zavtest

@@ -21,17 +21,8 @@
 
 extern char **environ;
 
+namespace zavtest {
 namespace {
-
-using zav_test::Canvas;
-using zav_test::CaptionFont;
-using zav_test::FirstDifference;
-using zav_test::FontFile;
-using zav_test::FreeTypeOracle;
-using zav_test::InkMap;
-using zav_test::Latin;
-using zav_test::OracleGlyph;
-using zav_test::ScopedEnv;
 
 // "视频监控画面 12:34:56" as code points and as UTF-8.
 const std::vector<uint32_t> kCaptionCodes = {
@@ -49,13 +40,21 @@ struct Object {
 InkMap ExpectedCaption(const FontFile &font, const std::vector<uint32_t> &codes, int width,
                        int height, int x, int y, float fSize, float fCharSpace) {
     const FreeTypeOracle oracle(font, static_cast<int>(fSize));
-    InkMap map(width, height);
-    for (uint32_t code : codes) {
-        const OracleGlyph g = oracle.Glyph(code);
-        map.Place(g, x, y);
-        x += zav_test::Step(g, std::fabs(fSize), 0.1, std::fabs(fCharSpace));
-    }
-    return map;
+    return ExpectedLine(oracle, codes, width, height, x, y, std::fabs(fSize), 0.1,
+                        std::fabs(fCharSpace));
+}
+
+// "Rg" in size 20 at (2, 25) of a 60 x 30 buffer: where the object's caption put ink, and where a
+// font's glyphs must put it.
+InkMap DrawRg(ZAVImageObject *obj) {
+    Canvas canvas(60, 30, ZAV_DEPTH_8U, 3);
+    ZAVImageStruct record = canvas.Record();
+    EXPECT_EQ(ZAVPutTextToImageUtf8(obj, &record, "Rg", 2, 25, 0, 20.0f, 0.1f, 0.0f), 0);
+    return canvas.Changed(0);
+}
+
+InkMap ExpectedRg(const FontFile &font) {
+    return ExpectedCaption(font, {'R', 'g'}, 60, 30, 2, 25, 20, 0.1f);
 }
 
 TEST(CaptionColour, TableOnThreeChannels) {
@@ -229,23 +228,17 @@ TEST(CaptionPlacement, GlyphDepthsOtherThanEightBits) {
 
 TEST(CaptionFont, ObjectFontPathAndItsReset) {
     Object o;
-    const InkMap latin = ExpectedCaption(Latin(), {'R', 'g'}, 60, 30, 2, 25, 20, 0.1f);
-    const InkMap caption = ExpectedCaption(CaptionFont(), {'R', 'g'}, 60, 30, 2, 25, 20, 0.1f);
+    const InkMap latin = ExpectedRg(Latin());
+    const InkMap caption = ExpectedRg(CaptionFont());
     ASSERT_NE(FirstDifference(latin, caption), "");
-    const auto draw = [&](ZAVImageObject *obj) {
-        Canvas canvas(60, 30, ZAV_DEPTH_8U, 3);
-        ZAVImageStruct record = canvas.Record();
-        EXPECT_EQ(ZAVPutTextToImageUtf8(obj, &record, "Rg", 2, 25, 0, 20.0f, 0.1f, 0.0f), 0);
-        return canvas.Changed(0);
-    };
     EXPECT_EQ(ZAVSetFontPath(o.obj, Latin().path.c_str()), 0);
-    EXPECT_EQ(FirstDifference(draw(o.obj), latin), "");
+    EXPECT_EQ(FirstDifference(DrawRg(o.obj), latin), "");
     Object other;  // the path belongs to one object
-    EXPECT_EQ(FirstDifference(draw(other.obj), caption), "");
+    EXPECT_EQ(FirstDifference(DrawRg(other.obj), caption), "");
     EXPECT_EQ(ZAVSetFontPath(o.obj, nullptr), 0);
-    EXPECT_EQ(FirstDifference(draw(o.obj), caption), "");
+    EXPECT_EQ(FirstDifference(DrawRg(o.obj), caption), "");
     EXPECT_EQ(ZAVSetFontPath(o.obj, "/nonexistent/font.ttf"), 0);  // falls back to the system font
-    EXPECT_EQ(FirstDifference(draw(o.obj), caption), "");
+    EXPECT_EQ(FirstDifference(DrawRg(o.obj), caption), "");
     EXPECT_EQ(ZAVSetFontPath(nullptr, "x"), 0);
 }
 
@@ -259,27 +252,21 @@ TEST(CaptionFont, LiteralDefaultPathAndReplacedFiles) {
     const std::string swapped = std::string(dir) + "/swapped.ttf";
     ASSERT_EQ(symlink(Latin().path.c_str(), literal.c_str()), 0);
     ASSERT_EQ(symlink(Latin().path.c_str(), swapped.c_str()), 0);
-    const InkMap latin = ExpectedCaption(Latin(), {'R', 'g'}, 60, 30, 2, 25, 20, 0.1f);
-    const InkMap caption = ExpectedCaption(CaptionFont(), {'R', 'g'}, 60, 30, 2, 25, 20, 0.1f);
-    const auto draw = [&](ZAVImageObject *obj) {
-        Canvas canvas(60, 30, ZAV_DEPTH_8U, 3);
-        ZAVImageStruct record = canvas.Record();
-        EXPECT_EQ(ZAVPutTextToImageUtf8(obj, &record, "Rg", 2, 25, 0, 20.0f, 0.1f, 0.0f), 0);
-        return canvas.Changed(0);
-    };
+    const InkMap latin = ExpectedRg(Latin());
+    const InkMap caption = ExpectedRg(CaptionFont());
     Object o;
     char cwd[4096];
     ASSERT_NE(getcwd(cwd, sizeof cwd), nullptr);
     ASSERT_EQ(chdir(dir), 0);
-    EXPECT_EQ(FirstDifference(draw(o.obj), latin), "");
+    EXPECT_EQ(FirstDifference(DrawRg(o.obj), latin), "");
     ASSERT_EQ(chdir(cwd), 0);
-    EXPECT_EQ(FirstDifference(draw(o.obj), caption), "");
+    EXPECT_EQ(FirstDifference(DrawRg(o.obj), caption), "");
 
     ZAVSetFontPath(o.obj, swapped.c_str());
-    EXPECT_EQ(FirstDifference(draw(o.obj), latin), "");
+    EXPECT_EQ(FirstDifference(DrawRg(o.obj), latin), "");
     ASSERT_EQ(unlink(swapped.c_str()), 0);
     ASSERT_EQ(symlink(CaptionFont().path.c_str(), swapped.c_str()), 0);
-    EXPECT_EQ(FirstDifference(draw(o.obj), caption), "");
+    EXPECT_EQ(FirstDifference(DrawRg(o.obj), caption), "");
 
     unlink(swapped.c_str());
     unlink(literal.c_str());
@@ -340,15 +327,6 @@ TEST(CaptionFont, NoFontGivesOneAndDrawsNothing) {
     rmdir(dir);
     ASSERT_TRUE(WIFEXITED(status));
     EXPECT_EQ(WEXITSTATUS(status), 0);
-}
-
-bool GbkLocaleAvailable() {
-    locale_t l = newlocale(LC_CTYPE_MASK, "zh_CN.GBK", static_cast<locale_t>(0));
-    if (l == static_cast<locale_t>(0)) {
-        return false;
-    }
-    freelocale(l);
-    return true;
 }
 
 TEST(CaptionText, GbkUnderAGbkLocaleAndUtf8Otherwise) {
@@ -413,3 +391,4 @@ TEST(CaptionText, ProcessLocaleIsLeftAlone) {
 }
 
 }  // namespace
+}  // namespace zavtest

@@ -11,7 +11,7 @@
 
 namespace {
 
-using zav_test::Canvas;
+using zavtest::Canvas;
 
 const char *const kTexts[] = {
     "\xE8\xA7\x86\xE9\xA2\x91\xE7\x9B\x91\xE6\x8E\xA7\xE7\x94\xBB\xE9\x9D\xA2 12:34:56",

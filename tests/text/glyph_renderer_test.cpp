@@ -12,38 +12,31 @@
 #include "imaging/buffer/image_record.h"
 #include "tests/support/text_canvas.h"
 #include "tests/support/text_oracle.h"
-#include "text/glyph_blit.h"
-#include "text/glyph_cache.h"
-#include "text/glyph_text_renderer.h"
+#include "text/blit.h"
+#include "text/glyph.h"
 #include "text/multibyte_decoder.h"
+#include "text/renderer.h"
 
 namespace zav {
 namespace {
 
-using zav_test::Canvas;
-using zav_test::CaptionFont;
-using zav_test::FirstDifference;
-using zav_test::FontFile;
-using zav_test::FreeTypeOracle;
-using zav_test::InkMap;
-using zav_test::Latin;
-using zav_test::OracleGlyph;
-using zav_test::ScopedEnv;
+using zavtest::Canvas;
+using zavtest::CaptionFont;
+using zavtest::ExpectedLine;
+using zavtest::FirstDifference;
+using zavtest::FontFile;
+using zavtest::FreeTypeOracle;
+using zavtest::GbkLocaleAvailable;
+using zavtest::InkMap;
+using zavtest::Latin;
+using zavtest::OracleGlyph;
+using zavtest::ScopedEnv;
 
 ImageHeader Header(Canvas &c) {
     return WrapImageRecord(c.Record());
 }
 
 const TextColour kWhite{{255, 255, 255, 255}};
-
-bool GbkLocaleAvailable() {
-    locale_t l = newlocale(LC_CTYPE_MASK, "zh_CN.GBK", static_cast<locale_t>(0));
-    if (l == static_cast<locale_t>(0)) {
-        return false;
-    }
-    freelocale(l);
-    return true;
-}
 
 TEST(GlyphPlacement, BottomRowOnPenRowAndLeftColumnOnPenColumn) {
     const FreeTypeOracle oracle(CaptionFont(), 24);
@@ -88,14 +81,8 @@ TEST(GlyphPlacement, StringOfCharactersFromTwoFaces) {
         ScopedEnv utf8("LC_ALL", "C.UTF-8");
         EXPECT_EQ(renderer.DrawString(&header, "Wq, j\xE4\xB8\xAD!", {2, 22}, kWhite), 9);
 
-        InkMap expected(200, 30);
-        int x = 2;
-        for (uint32_t code : {uint32_t{'W'}, uint32_t{'q'}, uint32_t{','}, uint32_t{' '},
-                              uint32_t{'j'}, 0x4E2Du, uint32_t{'!'}}) {
-            const OracleGlyph g = oracle.Glyph(code);
-            expected.Place(g, x, 22);
-            x += zav_test::Step(g, 17.0, 0.3, 0.15);
-        }
+        const InkMap expected = ExpectedLine(oracle, {'W', 'q', ',', ' ', 'j', 0x4E2D, '!'}, 200,
+                                             30, 2, 22, 17.0, 0.3, 0.15);
         EXPECT_EQ(FirstDifference(canvas.Changed(0), expected), "") << font->path;
     }
 }
@@ -427,13 +414,7 @@ TEST(DrawString, InvalidSequencesDrawTheMissingGlyph) {
             renderer.SetParameters(nullptr, &sizes, nullptr, nullptr);
             EXPECT_EQ(renderer.DrawString(&header, text.get(), {1, 25}, kWhite), k.length);
 
-            InkMap expected(200, 30);
-            int x = 1;
-            for (std::size_t i = 0; i < k.drawn.size(); ++i) {
-                const OracleGlyph g = k.drawn[i] == 0 ? missing : oracle.Glyph(k.drawn[i]);
-                expected.Place(g, x, 25);
-                x += zav_test::Step(g, 20.0, 0.5, 0.1);
-            }
+            const InkMap expected = ExpectedLine(oracle, k.drawn, 200, 30, 1, 25, 20.0, 0.5, 0.1);
             EXPECT_EQ(FirstDifference(canvas.Changed(0), expected), "")
                 << "text of " << k.length << " bytes";
         }
@@ -457,13 +438,8 @@ TEST(DrawString, GbkTextUnderAGbkLocale) {
                                   "A\x81\x7F\x81",
                                   {0, 26}, kWhite),
               8);
-    InkMap expected(120, 30);
-    int x = 0;
-    for (uint32_t code : {0x4E2Du, 0x6587u, uint32_t{'A'}, 0u, 0u}) {
-        const OracleGlyph g = code == 0 ? oracle.MissingGlyph() : oracle.Glyph(code);
-        expected.Place(g, x, 26);
-        x += zav_test::Step(g, 22.0, 0.1, 0.1);
-    }
+    const InkMap expected =
+        ExpectedLine(oracle, {0x4E2D, 0x6587, 'A', 0, 0}, 120, 30, 0, 26, 22.0, 0.1, 0.1);
     EXPECT_EQ(FirstDifference(canvas.Changed(0), expected), "");
 }
 

@@ -1,4 +1,4 @@
-#include "text/glyph_blit.h"
+#include "text/blit.h"
 
 #include <algorithm>
 #include <cfloat>

@@ -1,11 +1,11 @@
-#include "text/glyph_text_renderer.h"
+#include "text/renderer.h"
 
 #include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <utility>
 
-#include "text/glyph_cache.h"
+#include "text/glyph.h"
 
 namespace zav {
 namespace {

@@ -4,7 +4,7 @@
 #include <cstdint>
 
 #include "imaging/buffer/image_record.h"
-#include "text/glyph_bitmap.h"
+#include "text/glyph.h"
 
 namespace zav {
 

@@ -6,8 +6,8 @@
 #include <string>
 
 #include "imaging/buffer/image_record.h"
-#include "text/font_faces.h"
-#include "text/glyph_blit.h"
+#include "text/blit.h"
+#include "text/font.h"
 #include "text/multibyte_decoder.h"
 
 namespace zav {

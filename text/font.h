@@ -1,4 +1,4 @@
-// Font files as FreeType faces: the file's identity, and each thread's own open faces.
+// The caption font: where it is found, the file's identity, and each thread's own open faces.
 #pragma once
 
 #include <cstdint>
@@ -9,6 +9,19 @@
 #include FT_FREETYPE_H
 
 namespace zav {
+
+// The first font file a caption tries unless the object names another one. On this platform it is
+// opened as it stands: a relative file name.
+inline constexpr const char kDefaultFontPath[] = "c:\\windows\\fonts\\SIMHEI.TTF";
+
+struct FontLocation {
+    std::string path;
+    long faceIndex = 0;
+};
+
+// fontconfig's best match for the family SimHei with language zh-cn, and the face index it names.
+// Looked up once per process (safe from any thread); null when fontconfig names no font file.
+const FontLocation *SystemCaptionFont() noexcept;
 
 // Identifies the contents of a font file and the face in it: a file replaced under the same name
 // gets a new identity, so nothing rendered from the old contents is reused.

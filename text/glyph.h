@@ -1,15 +1,36 @@
-// Rendered glyphs shared by all threads: bounded, least recently used ones dropped first.
+// Glyphs: one character rasterised at one pixel size, and the rendered glyphs all threads share.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <vector>
 
-#include "text/font_faces.h"
-#include "text/glyph_bitmap.h"
+#include "text/font.h"
 
 namespace zav {
 
+// A character code that selects the font's missing-glyph shape (glyph index 0).
+inline constexpr uint32_t kMissingGlyphCode = 0xFFFFFFFFu;
+
+// One character rasterised at one pixel size: a one-bit-per-pixel bitmap and its metrics.
+struct GlyphBitmap {
+    int32_t rows = 0;
+    int32_t width = 0;  // pixels per row; 0 for a blank
+    int32_t pitch = 0;  // bytes per row: (width + 7) / 8; rows are stored top row first
+    int32_t left = 0;   // the font's bearings and advance, kept with the bitmap
+    int32_t top = 0;
+    int64_t advance = 0;        // 26.6 fixed point: 64ths of a pixel
+    std::vector<uint8_t> bits;  // rows * pitch bytes, most significant bit = leftmost pixel
+
+    bool Ink(int32_t row, int32_t column) const noexcept {
+        return (bits[static_cast<std::size_t>(row) * static_cast<std::size_t>(pitch) +
+                     static_cast<std::size_t>(column >> 3)] &
+                (0x80u >> (column & 7))) != 0;
+    }
+};
+
+// What a rendered glyph is cached under: the font file's contents, the pixel size, the character.
 struct GlyphKey {
     FontFileId font;
     int32_t pixelSize = 0;
@@ -18,6 +39,7 @@ struct GlyphKey {
     bool operator==(const GlyphKey &) const = default;
 };
 
+// Rendered glyphs shared by all threads: bounded, least recently used ones dropped first.
 class GlyphCache {
   public:
     // The process's cache. It is never destroyed, so threads still drawing at exit are safe.
