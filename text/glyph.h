@@ -7,11 +7,9 @@
 #include <vector>
 
 #include "text/font.h"
+#include "text/multibyte_decoder.h"
 
 namespace zav {
-
-// A character code that selects the font's missing-glyph shape (glyph index 0).
-inline constexpr uint32_t kMissingGlyphCode = 0xFFFFFFFFu;
 
 // One character rasterised at one pixel size: a one-bit-per-pixel bitmap and its metrics.
 struct GlyphBitmap {

@@ -6,8 +6,6 @@
 #include <cstring>
 #include <string>
 
-#include "text/glyph.h"
-
 namespace zav {
 namespace {
 

@@ -10,6 +10,9 @@
 
 namespace zav {
 
+// A character code that selects the font's missing-glyph shape (glyph index 0).
+inline constexpr uint32_t kMissingGlyphCode = 0xFFFFFFFFu;
+
 enum class TextEncoding {
     kUserDefault,  // LC_CTYPE of the environment (LC_ALL, LC_CTYPE, LANG); plain ASCII as UTF-8
     kUtf8,
