@@ -1,7 +1,7 @@
 // Windows names to Unix paths: the ANSI code page, the file-name rules, Wine's path mapping.
 #include "server/host_path.h"
 
-#include "server/file_name_rules.h"
+#include "server/core_bridge.h"
 #include "server/heap_buffer.h"
 
 namespace zavsrv {
@@ -27,8 +27,8 @@ bool HostPath::FromBstr(const WCHAR *name) {
                                        nullptr) != narrowSize) {
         return false;
     }
-    char checked[kMaxImageFileName + 1];
-    if (NormalizeImageFileName(narrow.get(), checked) < 0) {
+    char checked[zav::kMaxFileNameBytes + 1];
+    if (core::NormalizeFileName(narrow.get(), checked) < 0) {
         return false;
     }
     // Back to UTF-16 for Wine's mapping, which resolves drives, relative names and case.
