@@ -2,8 +2,7 @@
 // library is no longer registered; unregistering parts, or nothing, succeeds.
 #include <string>
 
-#include "host_check.h"
-#include "host_common.h"
+#include "host.h"
 #include "host_registry.h"
 
 namespace zavtest {
