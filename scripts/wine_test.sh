@@ -107,7 +107,7 @@ echo "== wine: unregistration"
 check "regsvr32 /u unregisters" wine_run regsvr32 /s /u "$dll"
 check "keys removed, CLSID kept, type library unregistered" host unregistered "$dll"
 check "regsvr32 /u with nothing registered" wine_run regsvr32 /s /u "$dll"
-check "unregistering parts of the tree" host partial-unregister "$dll"
+check "unregistering a partial tree" host partial-unregister "$dll"
 
 # Without ZAVImage.tlb beside it, the DLL registers the type library from its own resource.
 mkdir -p "$work/bare"

@@ -310,7 +310,7 @@ HRESULT UnregisterKey(HKEY parent, const RegistryNode &node, const PlaceholderVa
     return hr;
 }
 
-// A separator of the parts of a Windows path.
+// A character that ends a drive or folder name in a Windows path.
 bool IsSeparator(WCHAR c) {
     return c == L'\\' || c == L'/' || c == L':';
 }

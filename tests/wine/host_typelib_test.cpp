@@ -11,12 +11,12 @@ namespace zavtest {
 
 namespace {
 
-struct MethodSpec {
+struct ExpectedMethod {
     const wchar_t *name;
     std::vector<std::wstring> params;  // "direction type name"
 };
 
-const MethodSpec kMethods[] = {
+const ExpectedMethod kMethods[] = {
     {L"ZAVLoadImage", {L"in BSTR imageFileName", L"out *ZAVImageStruct imageStruct"}},
     {L"ZAVSetImageQuality", {L"in float fQuality"}},
     {L"ZAVSaveImage",
@@ -188,7 +188,7 @@ void CheckInterface(ITypeLib *lib) {
     CHECK(IsEqualGUID(IID_IUnknown, FirstImplTypeGuid(info)));
 
     for (UINT n = 0; n < 11; ++n) {
-        const MethodSpec &spec = kMethods[n];
+        const ExpectedMethod &method = kMethods[n];
         FUNCDESC *func = nullptr;
         CHECK_HR(S_OK, info->GetFuncDesc(n, &func));
         if (func == nullptr) {
@@ -202,13 +202,13 @@ void CheckInterface(ITypeLib *lib) {
         CHECK_EQ(0, func->wFuncFlags);
         CHECK_EQ(0, func->cParamsOpt);
         CHECK_WSTR(L"HRESULT", TypeText(info, func->elemdescFunc.tdesc).c_str());
-        CHECK_EQ(spec.params.size(), func->cParams);
+        CHECK_EQ(method.params.size(), func->cParams);
         BSTR names[16] = {};
         UINT count = 0;
         info->GetNames(func->memid, names, 16, &count);
-        CHECK_EQ(spec.params.size() + 1, count);
-        CHECK_WSTR(spec.name, names[0]);
-        for (SHORT i = 0; i < func->cParams && static_cast<size_t>(i) < spec.params.size(); ++i) {
+        CHECK_EQ(method.params.size() + 1, count);
+        CHECK_WSTR(method.name, names[0]);
+        for (SHORT i = 0; i < func->cParams && static_cast<size_t>(i) < method.params.size(); ++i) {
             const ELEMDESC &param = func->lprgelemdescParam[i];
             const USHORT flags = param.paramdesc.wParamFlags;
             std::wstring text = (flags & PARAMFLAG_FIN) ? L"in" : L"";
@@ -217,27 +217,27 @@ void CheckInterface(ITypeLib *lib) {
             }
             text += L" " + TypeText(info, param.tdesc) + L" " +
                     (i + 1u < count && names[i + 1] ? names[i + 1] : L"?");
-            CHECK_WSTR(spec.params[i].c_str(), text.c_str());
+            CHECK_WSTR(method.params[i].c_str(), text.c_str());
             CHECK_EQ(0, flags & ~(PARAMFLAG_FIN | PARAMFLAG_FOUT));
         }
         for (BSTR name : names) {
             SysFreeString(name);
         }
-        CHECK_WSTR((std::wstring(L"方法") + spec.name).c_str(),
+        CHECK_WSTR((std::wstring(L"方法") + method.name).c_str(),
                    Documentation(info, func->memid).c_str());
         info->ReleaseFuncDesc(func);
     }
     info->Release();
 }
 
-struct FieldSpec {
+struct ExpectedField {
     const wchar_t *name;
     const wchar_t *type;
     ULONG offset;
 };
 
 void CheckRecord(ITypeLib *lib, UINT index, const wchar_t *name, ULONG size, WORD alignment,
-                 const std::vector<FieldSpec> &fields) {
+                 const std::vector<ExpectedField> &fields) {
     ITypeInfo *info = nullptr;
     CHECK_HR(S_OK, lib->GetTypeInfo(index, &info));
     if (info == nullptr) {

@@ -1,5 +1,5 @@
 // After unregistration: the component's keys are gone, CLSID and other classes stay, the type
-// library is no longer registered; unregistering parts, or nothing, succeeds.
+// library is no longer registered; unregistering a partial tree, or nothing, succeeds.
 #include <string>
 
 #include "host.h"
