@@ -1,16 +1,17 @@
 #!/bin/sh
 # The COM server's tests under Wine, run by ctest (label "wine") from a build directory that holds
-# server/ZAVImage.dll, server/zav_com_host.exe and server/zav_com_reference:
+# server/ZAVImage.dll, tests/wine/zav_com_host.exe and tests/wine/zav_com_reference:
 #   scripts/wine_test.sh BUILD_DIR
 # A fresh 64-bit prefix under BUILD_DIR/wine-test, the ANSI code page 936 (LANG=zh_CN.UTF-8),
 # registration with regsvr32, every group of the Windows test host, the typical job compared
-# byte for byte with the native library's files, and unregistration.
+# byte for byte with the native library's files, and unregistration. The prefix and its
+# wineserver are this test's own, so it may run beside other tests.
 set -eu
 
 build=$(cd "$1" && pwd)
 server=$build/server
-host=$server/zav_com_host.exe
-reference=$server/zav_com_reference
+host=$build/tests/wine/zav_com_host.exe
+reference=$build/tests/wine/zav_com_reference
 work=$build/wine-test
 
 for f in "$server/ZAVImage.dll" "$server/ZAVImage.tlb" "$host" "$reference"; do
@@ -106,7 +107,7 @@ echo "== wine: unregistration"
 check "regsvr32 /u unregisters" wine_run regsvr32 /s /u "$dll"
 check "keys removed, CLSID kept, type library unregistered" host unregistered "$dll"
 check "regsvr32 /u with nothing registered" wine_run regsvr32 /s /u "$dll"
-check "unregistering parts of the tree" host partial-unregister "$dll"
+check "unregistering a partial tree" host partial-unregister "$dll"
 
 # Without ZAVImage.tlb beside it, the DLL registers the type library from its own resource.
 mkdir -p "$work/bare"

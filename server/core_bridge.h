@@ -1,4 +1,5 @@
-// The server's only way into the native core: plain functions over the core's C interface.
+// The server's only way into the native core: plain functions over the core's C interface, and
+// the core's header-only file-name rules.
 //
 // This header names no record type of the core's C header or of the interface header, so that the
 // two descriptions of the same records never meet in one translation unit. Records travel as the
@@ -7,6 +8,8 @@
 
 #include <stddef.h>
 #include <stdint.h>
+
+#include "imaging/files/name_rules.h"
 
 namespace zavsrv::core {
 
@@ -59,5 +62,19 @@ int32_t CloneImage(Object *obj, const ImageRecord *psourceImage, ImageRecord *pd
 
 // The first font file the object's text calls try; nullptr restores the core's default.
 void SetFontPath(Object *obj, const char *path);
+
+// Brings the narrow form of a host's file name under the core's rules: copies it into out with
+// backslashes turned into slashes and returns its length, or returns -1 (out unspecified) for a
+// name holding any of * ? " < > ; | or longer than zav::kMaxFileNameBytes bytes. The rules work
+// byte by byte: the trail byte of a double-byte character is examined like any other byte below
+// 0x80. Inline, so that the native tests check the very code the server runs.
+inline int NormalizeFileName(const char *name, char (&out)[zav::kMaxFileNameBytes + 1]) {
+    const zav::NameCheck check = zav::CheckFileName(name);
+    if (!check.Passes()) {
+        return -1;
+    }
+    zav::CopyNormalizedFileName(name, check.length, out);
+    return static_cast<int>(check.length);
+}
 
 }  // namespace zavsrv::core

@@ -53,7 +53,7 @@ class ZAVImageOCX : public IZAVImageOCX, public IProvideClassInfo {
     void *FindInterface(REFIID riid);
 
   private:
-    core::Object *core_;
+    core::Object *m_core;
 };
 
 }  // namespace zavsrv

@@ -2,8 +2,7 @@
 // the interfaces it answers, aggregation and GetClassInfo.
 #include <initializer_list>
 
-#include "host_check.h"
-#include "host_common.h"
+#include "host.h"
 
 namespace zavtest {
 
@@ -13,24 +12,24 @@ namespace {
 class Outer final : public IUnknown {
   public:
     HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void **ppv) override {
-        ++queries_;
+        ++queries;
         if (IsEqualIID(riid, IID_IUnknown)) {
             *ppv = static_cast<IUnknown *>(this);
             AddRef();
             return S_OK;
         }
-        if (inner_ != nullptr && IsEqualIID(riid, IID_IZAVImageOCX)) {
-            return inner_->QueryInterface(riid, ppv);
+        if (inner != nullptr && IsEqualIID(riid, IID_IZAVImageOCX)) {
+            return inner->QueryInterface(riid, ppv);
         }
         *ppv = nullptr;
         return E_NOINTERFACE;
     }
-    ULONG STDMETHODCALLTYPE AddRef() override { return static_cast<ULONG>(++refs_); }
-    ULONG STDMETHODCALLTYPE Release() override { return static_cast<ULONG>(--refs_); }
+    ULONG STDMETHODCALLTYPE AddRef() override { return static_cast<ULONG>(++refs); }
+    ULONG STDMETHODCALLTYPE Release() override { return static_cast<ULONG>(--refs); }
 
-    IUnknown *inner_ = nullptr;
-    long refs_ = 1;
-    int queries_ = 0;
+    IUnknown *inner = nullptr;
+    long refs = 1;
+    int queries = 0;
 };
 
 void CheckProgIds() {
@@ -88,12 +87,12 @@ void CheckAggregation() {
                               &none));
     CHECK(none == nullptr);
     CHECK_HR(S_OK, CoCreateInstance(CLSID_CZAVImageOCX, &outer, CLSCTX_INPROC_SERVER, IID_IUnknown,
-                                    reinterpret_cast<void **>(&outer.inner_)));
-    if (outer.inner_ == nullptr) {
+                                    reinterpret_cast<void **>(&outer.inner)));
+    if (outer.inner == nullptr) {
         return;
     }
-    IUnknown *inner = outer.inner_;
-    CHECK_EQ(1, outer.refs_);  // creating the aggregate does not count on the outer object
+    IUnknown *inner = outer.inner;
+    CHECK_EQ(1, outer.refs);  // creating the aggregate does not count on the outer object
     IUnknown *innerAgain = nullptr;
     CHECK_HR(S_OK, inner->QueryInterface(IID_IUnknown, reinterpret_cast<void **>(&innerAgain)));
     CHECK(innerAgain == inner);
@@ -102,21 +101,21 @@ void CheckAggregation() {
     // Interfaces handed out by the inner object count on, and answer for, the outer one.
     IZAVImageOCX *image = nullptr;
     CHECK_HR(S_OK, inner->QueryInterface(IID_IZAVImageOCX, reinterpret_cast<void **>(&image)));
-    CHECK_EQ(2, outer.refs_);
+    CHECK_EQ(2, outer.refs);
     if (image != nullptr) {
         IUnknown *identity = nullptr;
-        const int queries = outer.queries_;
+        const int queries = outer.queries;
         CHECK_HR(S_OK, image->QueryInterface(IID_IUnknown, reinterpret_cast<void **>(&identity)));
         CHECK(identity == static_cast<IUnknown *>(&outer));
-        CHECK_EQ(queries + 1, outer.queries_);
-        CHECK_EQ(3, outer.refs_);
+        CHECK_EQ(queries + 1, outer.queries);
+        CHECK_EQ(3, outer.refs);
         identity->Release();
         CHECK_EQ(3, image->AddRef());
         CHECK_EQ(2, image->Release());
         CHECK_HR(S_OK, image->ZAVSetImageQuality(2.0f));
         image->Release();
     }
-    CHECK_EQ(1, outer.refs_);
+    CHECK_EQ(1, outer.refs);
     IProvideClassInfo *info = nullptr;
     CHECK_HR(S_OK, inner->QueryInterface(IID_IProvideClassInfo, reinterpret_cast<void **>(&info)));
     if (info != nullptr) {
@@ -127,7 +126,7 @@ void CheckAggregation() {
     CHECK(dispatch == nullptr);
     CHECK_HR(E_POINTER, inner->QueryInterface(IID_IZAVImageOCX, nullptr));
     CHECK_EQ(0, inner->Release());
-    CHECK_EQ(1, outer.refs_);
+    CHECK_EQ(1, outer.refs);
 }
 
 void CheckClassInfo() {

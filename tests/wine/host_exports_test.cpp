@@ -1,8 +1,7 @@
 // The exports and the class object, reached through LoadLibrary and GetProcAddress before the
 // component is registered: lock count, class object identity and counts, CreateInstance results,
 // LockServer, GetClassInfo without a registered type library, unregistering what is not there.
-#include "host_check.h"
-#include "host_common.h"
+#include "host.h"
 
 namespace zavtest {
 
@@ -19,6 +18,23 @@ class DummyOuter final : public IUnknown {
     ULONG STDMETHODCALLTYPE Release() override { return 1; }
 };
 
+// The class object through DllGetClassObject, or null (and a failed check).
+IClassFactory *ClassObject(const ServerExports &s) {
+    IClassFactory *factory = nullptr;
+    CHECK_HR(S_OK, s.getClassObject(CLSID_CZAVImageOCX, IID_IClassFactory,
+                                    reinterpret_cast<void **>(&factory)));
+    return factory;
+}
+
+// Takes the class object, calls LockServer on it and lets it go again.
+void LockServerOnce(const ServerExports &s, BOOL lock) {
+    IClassFactory *factory = ClassObject(s);
+    if (factory != nullptr) {
+        CHECK_HR(S_OK, factory->LockServer(lock));
+        factory->Release();
+    }
+}
+
 void CheckClassObject(const ServerExports &s) {
     CHECK_HR(S_OK, s.canUnloadNow());
     CHECK_HR(E_POINTER, s.getClassObject(CLSID_CZAVImageOCX, IID_IClassFactory, nullptr));
@@ -28,14 +44,12 @@ void CheckClassObject(const ServerExports &s) {
              s.getClassObject(IID_IZAVImageOCX, IID_IClassFactory, &other));
     CHECK(other == nullptr);
 
-    IClassFactory *factory = nullptr;
-    IUnknown *again = nullptr;
-    CHECK_HR(S_OK, s.getClassObject(CLSID_CZAVImageOCX, IID_IClassFactory,
-                                    reinterpret_cast<void **>(&factory)));
+    IClassFactory *factory = ClassObject(s);
     if (factory == nullptr) {
         return;
     }
     CHECK_HR(S_FALSE, s.canUnloadNow());
+    IUnknown *again = nullptr;
     CHECK_HR(S_OK,
              s.getClassObject(CLSID_CZAVImageOCX, IID_IUnknown, reinterpret_cast<void **>(&again)));
     CHECK(static_cast<IUnknown *>(factory) == again);
@@ -71,31 +85,20 @@ void CheckClassObject(const ServerExports &s) {
 }
 
 void CheckLockServer(const ServerExports &s) {
-    IClassFactory *factory = nullptr;
-    CHECK_HR(S_OK, s.getClassObject(CLSID_CZAVImageOCX, IID_IClassFactory,
-                                    reinterpret_cast<void **>(&factory)));
+    LockServerOnce(s, TRUE);
+    CHECK_HR(S_FALSE, s.canUnloadNow());
+    IClassFactory *factory = ClassObject(s);
     if (factory == nullptr) {
         return;
     }
-    CHECK_HR(S_OK, factory->LockServer(TRUE));
-    factory->Release();
-    CHECK_HR(S_FALSE, s.canUnloadNow());
-    CHECK_HR(S_OK, s.getClassObject(CLSID_CZAVImageOCX, IID_IClassFactory,
-                                    reinterpret_cast<void **>(&factory)));
     CHECK_HR(S_OK, factory->LockServer(FALSE));
     CHECK_HR(S_FALSE, s.canUnloadNow());  // the host's reference
     factory->Release();
     CHECK_HR(S_OK, s.canUnloadNow());
     // An unlock without a lock is not clamped: the count goes below zero.
-    CHECK_HR(S_OK, s.getClassObject(CLSID_CZAVImageOCX, IID_IClassFactory,
-                                    reinterpret_cast<void **>(&factory)));
-    CHECK_HR(S_OK, factory->LockServer(FALSE));
-    factory->Release();
+    LockServerOnce(s, FALSE);
     CHECK_HR(S_FALSE, s.canUnloadNow());
-    CHECK_HR(S_OK, s.getClassObject(CLSID_CZAVImageOCX, IID_IClassFactory,
-                                    reinterpret_cast<void **>(&factory)));
-    CHECK_HR(S_OK, factory->LockServer(TRUE));
-    factory->Release();
+    LockServerOnce(s, TRUE);
     CHECK_HR(S_OK, s.canUnloadNow());
 }
 
@@ -103,9 +106,7 @@ void CheckClassInfoUnregistered(const ServerExports &s) {
     ITypeLib *registered = nullptr;
     const HRESULT expected = LoadRegTypeLib(LIBID_ZAVImage, 1, 0, 0, &registered);
     CHECK(FAILED(expected));
-    IClassFactory *factory = nullptr;
-    CHECK_HR(S_OK, s.getClassObject(CLSID_CZAVImageOCX, IID_IClassFactory,
-                                    reinterpret_cast<void **>(&factory)));
+    IClassFactory *factory = ClassObject(s);
     if (factory == nullptr) {
         return;
     }

@@ -5,8 +5,7 @@
 
 #include <initializer_list>
 
-#include "host_check.h"
-#include "host_object.h"
+#include "host.h"
 
 namespace zavtest {
 

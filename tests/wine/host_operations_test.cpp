@@ -4,8 +4,7 @@
 #include <cstring>
 #include <vector>
 
-#include "host_check.h"
-#include "host_object.h"
+#include "host.h"
 
 namespace zavtest {
 

@@ -4,7 +4,7 @@
 #include <algorithm>
 #include <cstdio>
 
-#include "host_check.h"
+#include "host.h"
 
 namespace zavtest {
 
@@ -17,44 +17,43 @@ bool KeyExists(HKEY root, const std::wstring &path) {
     return true;
 }
 
-std::vector<std::wstring> SubkeyNames(HKEY root, const std::wstring &path) {
+namespace {
+
+// The names enumerate gives for the indexes 0, 1, ... until it fails, sorted. capacity is the
+// longest name in characters, its terminating zero included.
+template <typename Enumerate>
+std::vector<std::wstring> SortedNames(HKEY root, const std::wstring &path, DWORD capacity,
+                                      Enumerate enumerate) {
     std::vector<std::wstring> names;
     HKEY key = nullptr;
     if (RegOpenKeyExW(root, path.c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS) {
         return names;
     }
+    std::vector<wchar_t> name(capacity);
     for (DWORD i = 0;; ++i) {
-        wchar_t name[256];
-        DWORD length = 256;
-        if (RegEnumKeyExW(key, i, name, &length, nullptr, nullptr, nullptr, nullptr) !=
-            ERROR_SUCCESS) {
+        DWORD length = capacity;
+        if (enumerate(key, i, name.data(), &length) != ERROR_SUCCESS) {
             break;
         }
-        names.emplace_back(name, length);
+        names.emplace_back(name.data(), length);
     }
     RegCloseKey(key);
     std::sort(names.begin(), names.end());
     return names;
 }
 
+}  // namespace
+
+std::vector<std::wstring> SubkeyNames(HKEY root, const std::wstring &path) {
+    return SortedNames(root, path, 256, [](HKEY key, DWORD i, wchar_t *name, DWORD *length) {
+        return RegEnumKeyExW(key, i, name, length, nullptr, nullptr, nullptr, nullptr);
+    });
+}
+
 std::vector<std::wstring> ValueNames(HKEY root, const std::wstring &path) {
-    std::vector<std::wstring> names;
-    HKEY key = nullptr;
-    if (RegOpenKeyExW(root, path.c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS) {
-        return names;
-    }
-    for (DWORD i = 0;; ++i) {
-        wchar_t name[16384];
-        DWORD length = 16384;
-        if (RegEnumValueW(key, i, name, &length, nullptr, nullptr, nullptr, nullptr) !=
-            ERROR_SUCCESS) {
-            break;
-        }
-        names.emplace_back(name, length);
-    }
-    RegCloseKey(key);
-    std::sort(names.begin(), names.end());
-    return names;
+    return SortedNames(root, path, 16384, [](HKEY key, DWORD i, wchar_t *name, DWORD *length) {
+        return RegEnumValueW(key, i, name, length, nullptr, nullptr, nullptr, nullptr);
+    });
 }
 
 std::wstring DumpTree(HKEY root, const std::wstring &path) {

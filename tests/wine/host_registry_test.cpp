@@ -3,8 +3,7 @@
 #include <string>
 #include <vector>
 
-#include "host_check.h"
-#include "host_common.h"
+#include "host.h"
 #include "host_registry.h"
 
 namespace zavtest {

@@ -2,24 +2,21 @@
 // strings, and the other resources of the DLL.
 #include <cstdio>
 #include <cstring>
-#include <fstream>
-#include <iterator>
 #include <string>
 #include <vector>
 
-#include "host_check.h"
-#include "host_common.h"
+#include "host.h"
 
 namespace zavtest {
 
 namespace {
 
-struct MethodSpec {
+struct ExpectedMethod {
     const wchar_t *name;
     std::vector<std::wstring> params;  // "direction type name"
 };
 
-const MethodSpec kMethods[] = {
+const ExpectedMethod kMethods[] = {
     {L"ZAVLoadImage", {L"in BSTR imageFileName", L"out *ZAVImageStruct imageStruct"}},
     {L"ZAVSetImageQuality", {L"in float fQuality"}},
     {L"ZAVSaveImage",
@@ -46,23 +43,35 @@ const MethodSpec kMethods[] = {
     {L"ZAVCloneImage", {L"in *ZAVImageStruct psourceImage", L"out *ZAVImageStruct pdestImage"}},
 };
 
+// The documentation string of a library's type (by index, -1 for the library) or of a type's
+// member (by identifier, MEMBERID_NIL for the type), with its name in *name; "" for what is
+// missing.
+template <typename Owner>
+std::wstring Documentation(Owner *owner, int index, std::wstring *name = nullptr) {
+    BSTR n = nullptr;
+    BSTR doc = nullptr;
+    owner->GetDocumentation(index, &n, &doc, nullptr, nullptr);
+    if (name != nullptr) {
+        *name = n ? n : L"";
+    }
+    std::wstring result = doc ? doc : L"";
+    SysFreeString(n);
+    SysFreeString(doc);
+    return result;
+}
+
 std::wstring TypeText(ITypeInfo *owner, const TYPEDESC &type) {
     switch (type.vt) {
         case VT_PTR:
             return L"*" + TypeText(owner, *type.lptdesc);
         case VT_USERDEFINED: {
             ITypeInfo *referenced = nullptr;
-            std::wstring name = L"?";
+            std::wstring name;
             if (SUCCEEDED(owner->GetRefTypeInfo(type.hreftype, &referenced))) {
-                BSTR text = nullptr;
-                if (SUCCEEDED(referenced->GetDocumentation(MEMBERID_NIL, &text, nullptr, nullptr,
-                                                           nullptr))) {
-                    name = text;
-                    SysFreeString(text);
-                }
+                Documentation(referenced, MEMBERID_NIL, &name);
                 referenced->Release();
             }
-            return name;
+            return name.empty() ? L"?" : name;
         }
         case VT_BSTR:
             return L"BSTR";
@@ -84,15 +93,24 @@ std::wstring TypeText(ITypeInfo *owner, const TYPEDESC &type) {
     }
 }
 
-std::wstring Documentation(ITypeLib *lib, int index, std::wstring *name) {
-    BSTR n = nullptr;
-    BSTR doc = nullptr;
-    lib->GetDocumentation(index, &n, &doc, nullptr, nullptr);
-    *name = n ? n : L"";
-    std::wstring result = doc ? doc : L"";
-    SysFreeString(n);
-    SysFreeString(doc);
-    return result;
+// The identifier of the first type info implements (a class) or derives from (an interface);
+// GUID_NULL when it cannot be read.
+GUID FirstImplTypeGuid(ITypeInfo *info) {
+    GUID guid = GUID_NULL;
+    HREFTYPE ref = 0;
+    ITypeInfo *implemented = nullptr;
+    CHECK_HR(S_OK, info->GetRefTypeOfImplType(0, &ref));
+    CHECK_HR(S_OK, info->GetRefTypeInfo(ref, &implemented));
+    if (implemented != nullptr) {
+        TYPEATTR *attr = nullptr;
+        implemented->GetTypeAttr(&attr);
+        if (attr != nullptr) {
+            guid = attr->guid;
+            implemented->ReleaseTypeAttr(attr);
+        }
+        implemented->Release();
+    }
+    return guid;
 }
 
 void CheckLibrary(ITypeLib *lib) {
@@ -140,27 +158,11 @@ void CheckCoclass(ITypeLib *lib) {
         CHECK_EQ(1, attr->cImplTypes);
         info->ReleaseTypeAttr(attr);
     }
-    std::wstring name;
-    BSTR doc = nullptr;
-    info->GetDocumentation(MEMBERID_NIL, nullptr, &doc, nullptr, nullptr);
-    CHECK_WSTR(L"ZAVImageOCX Class", doc);
-    SysFreeString(doc);
+    CHECK_WSTR(L"ZAVImageOCX Class", Documentation(info, MEMBERID_NIL).c_str());
     INT flags = 0;
     CHECK_HR(S_OK, info->GetImplTypeFlags(0, &flags));
     CHECK_EQ(IMPLTYPEFLAG_FDEFAULT, flags);
-    HREFTYPE ref = 0;
-    ITypeInfo *implemented = nullptr;
-    CHECK_HR(S_OK, info->GetRefTypeOfImplType(0, &ref));
-    CHECK_HR(S_OK, info->GetRefTypeInfo(ref, &implemented));
-    if (implemented != nullptr) {
-        TYPEATTR *implAttr = nullptr;
-        implemented->GetTypeAttr(&implAttr);
-        CHECK(implAttr != nullptr && IsEqualGUID(implAttr->guid, IID_IZAVImageOCX));
-        if (implAttr != nullptr) {
-            implemented->ReleaseTypeAttr(implAttr);
-        }
-        implemented->Release();
-    }
+    CHECK(IsEqualGUID(IID_IZAVImageOCX, FirstImplTypeGuid(info)));
     info->Release();
 }
 
@@ -182,27 +184,11 @@ void CheckInterface(ITypeLib *lib) {
         CHECK_EQ(14 * 8, attr->cbSizeVft);
         info->ReleaseTypeAttr(attr);
     }
-    BSTR doc = nullptr;
-    info->GetDocumentation(MEMBERID_NIL, nullptr, &doc, nullptr, nullptr);
-    CHECK_WSTR(L"IZAVImageOCX 接口", doc);
-    SysFreeString(doc);
-
-    HREFTYPE ref = 0;
-    ITypeInfo *base = nullptr;
-    CHECK_HR(S_OK, info->GetRefTypeOfImplType(0, &ref));
-    CHECK_HR(S_OK, info->GetRefTypeInfo(ref, &base));
-    if (base != nullptr) {
-        TYPEATTR *baseAttr = nullptr;
-        base->GetTypeAttr(&baseAttr);
-        CHECK(baseAttr != nullptr && IsEqualGUID(baseAttr->guid, IID_IUnknown));
-        if (baseAttr != nullptr) {
-            base->ReleaseTypeAttr(baseAttr);
-        }
-        base->Release();
-    }
+    CHECK_WSTR(L"IZAVImageOCX 接口", Documentation(info, MEMBERID_NIL).c_str());
+    CHECK(IsEqualGUID(IID_IUnknown, FirstImplTypeGuid(info)));
 
     for (UINT n = 0; n < 11; ++n) {
-        const MethodSpec &spec = kMethods[n];
+        const ExpectedMethod &method = kMethods[n];
         FUNCDESC *func = nullptr;
         CHECK_HR(S_OK, info->GetFuncDesc(n, &func));
         if (func == nullptr) {
@@ -216,13 +202,13 @@ void CheckInterface(ITypeLib *lib) {
         CHECK_EQ(0, func->wFuncFlags);
         CHECK_EQ(0, func->cParamsOpt);
         CHECK_WSTR(L"HRESULT", TypeText(info, func->elemdescFunc.tdesc).c_str());
-        CHECK_EQ(spec.params.size(), func->cParams);
+        CHECK_EQ(method.params.size(), func->cParams);
         BSTR names[16] = {};
         UINT count = 0;
         info->GetNames(func->memid, names, 16, &count);
-        CHECK_EQ(spec.params.size() + 1, count);
-        CHECK_WSTR(spec.name, names[0]);
-        for (SHORT i = 0; i < func->cParams && static_cast<size_t>(i) < spec.params.size(); ++i) {
+        CHECK_EQ(method.params.size() + 1, count);
+        CHECK_WSTR(method.name, names[0]);
+        for (SHORT i = 0; i < func->cParams && static_cast<size_t>(i) < method.params.size(); ++i) {
             const ELEMDESC &param = func->lprgelemdescParam[i];
             const USHORT flags = param.paramdesc.wParamFlags;
             std::wstring text = (flags & PARAMFLAG_FIN) ? L"in" : L"";
@@ -231,29 +217,27 @@ void CheckInterface(ITypeLib *lib) {
             }
             text += L" " + TypeText(info, param.tdesc) + L" " +
                     (i + 1u < count && names[i + 1] ? names[i + 1] : L"?");
-            CHECK_WSTR(spec.params[i].c_str(), text.c_str());
+            CHECK_WSTR(method.params[i].c_str(), text.c_str());
             CHECK_EQ(0, flags & ~(PARAMFLAG_FIN | PARAMFLAG_FOUT));
         }
         for (BSTR name : names) {
             SysFreeString(name);
         }
-        BSTR help = nullptr;
-        info->GetDocumentation(func->memid, nullptr, &help, nullptr, nullptr);
-        CHECK_WSTR((std::wstring(L"方法") + spec.name).c_str(), help);
-        SysFreeString(help);
+        CHECK_WSTR((std::wstring(L"方法") + method.name).c_str(),
+                   Documentation(info, func->memid).c_str());
         info->ReleaseFuncDesc(func);
     }
     info->Release();
 }
 
-struct FieldSpec {
+struct ExpectedField {
     const wchar_t *name;
     const wchar_t *type;
     ULONG offset;
 };
 
 void CheckRecord(ITypeLib *lib, UINT index, const wchar_t *name, ULONG size, WORD alignment,
-                 const std::vector<FieldSpec> &fields) {
+                 const std::vector<ExpectedField> &fields) {
     ITypeInfo *info = nullptr;
     CHECK_HR(S_OK, lib->GetTypeInfo(index, &info));
     if (info == nullptr) {
@@ -269,10 +253,9 @@ void CheckRecord(ITypeLib *lib, UINT index, const wchar_t *name, ULONG size, WOR
         CHECK_EQ(fields.size(), attr->cVars);
         info->ReleaseTypeAttr(attr);
     }
-    BSTR recordName = nullptr;
-    info->GetDocumentation(MEMBERID_NIL, &recordName, nullptr, nullptr, nullptr);
-    CHECK_WSTR(name, recordName);
-    SysFreeString(recordName);
+    std::wstring recordName;
+    Documentation(info, MEMBERID_NIL, &recordName);
+    CHECK_WSTR(name, recordName.c_str());
     for (UINT i = 0; i < fields.size(); ++i) {
         VARDESC *var = nullptr;
         CHECK_HR(S_OK, info->GetVarDesc(i, &var));
@@ -292,24 +275,6 @@ void CheckRecord(ITypeLib *lib, UINT index, const wchar_t *name, ULONG size, WOR
     info->Release();
 }
 
-std::vector<unsigned char> ReadFile(const wchar_t *path) {
-    std::vector<unsigned char> bytes;
-    HANDLE file =
-        CreateFileW(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
-    if (file == INVALID_HANDLE_VALUE) {
-        return bytes;
-    }
-    DWORD size = GetFileSize(file, nullptr);
-    bytes.resize(size);
-    DWORD read = 0;
-    if (size > 0 && !::ReadFile(file, bytes.data(), size, &read, nullptr)) {
-        read = 0;
-    }
-    bytes.resize(read);
-    CloseHandle(file);
-    return bytes;
-}
-
 size_t CountOf(const std::vector<unsigned char> &haystack, const std::vector<unsigned char> &n) {
     size_t count = 0;
     for (size_t i = 0; i + n.size() <= haystack.size(); ++i) {
@@ -321,7 +286,7 @@ size_t CountOf(const std::vector<unsigned char> &haystack, const std::vector<uns
 }
 
 void CheckGbkBytes(const wchar_t *tlbPath) {
-    const std::vector<unsigned char> file = ReadFile(tlbPath);
+    const std::vector<unsigned char> file = FileBytes(tlbPath);
     CHECK(file.size() > 4 && std::memcmp(file.data(), "MSFT", 4) == 0);
     // "类型库", "接口" and "方法" in code page 936; "方法" once per method.
     CHECK_EQ(1, CountOf(file, {0xC0, 0xE0, 0xD0, 0xCD, 0xBF, 0xE2}));
@@ -370,7 +335,7 @@ void CheckResources(const wchar_t *dllPath, const wchar_t *tlbPath) {
     CHECK_EQ(2052, chinese);
     const std::vector<unsigned char> typeLib =
         Resource(module, L"TYPELIB", MAKEINTRESOURCEW(1), english);
-    CHECK(!typeLib.empty() && typeLib == ReadFile(tlbPath));
+    CHECK(!typeLib.empty() && typeLib == FileBytes(tlbPath));
 
     const std::vector<unsigned char> script =
         Resource(module, L"REGISTRY", MAKEINTRESOURCEW(101), chinese);

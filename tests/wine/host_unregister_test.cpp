@@ -1,9 +1,8 @@
 // After unregistration: the component's keys are gone, CLSID and other classes stay, the type
-// library is no longer registered; unregistering parts, or nothing, succeeds.
+// library is no longer registered; unregistering a partial tree, or nothing, succeeds.
 #include <string>
 
-#include "host_check.h"
-#include "host_common.h"
+#include "host.h"
 #include "host_registry.h"
 
 namespace zavtest {

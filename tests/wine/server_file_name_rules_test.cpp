@@ -1,19 +1,19 @@
-// The byte rules the COM server applies to Windows file names (built natively here; the server
-// itself is built with wineg++).
+// The byte rules the COM server applies to Windows file names: the core's rules as the server's
+// bridge applies them (built natively here; the server itself is built with wineg++).
 #include <gtest/gtest.h>
 
 #include <string>
 
-#include "server/file_name_rules.h"
+#include "server/core_bridge.h"
 
 namespace {
 
-using zavsrv::kMaxImageFileName;
-using zavsrv::NormalizeImageFileName;
+using zav::kMaxFileNameBytes;
+using zavsrv::core::NormalizeFileName;
 
 std::string Normalized(const std::string &name) {
-    char out[kMaxImageFileName + 1];
-    const int n = NormalizeImageFileName(name.c_str(), out);
+    char out[kMaxFileNameBytes + 1];
+    const int n = NormalizeFileName(name.c_str(), out);
     if (n < 0) {
         return "(refused)";
     }

@@ -1,15 +1,125 @@
-// Module state, built when the library is loaded and torn down when it is unloaded, and the
-// exports that read it: DllMain, DllCanUnloadNow and DllGetClassObject.
-#include "server/module_state.h"
+// The loaded module: its state, built when the library is loaded and torn down when it is
+// unloaded, the class object of its one creatable class, and the exports that read them: DllMain,
+// DllCanUnloadNow and DllGetClassObject.
+#include "server/module.h"
+
+#include <new>
 
 #include "server/ZAVImage_h.h"
-#include "server/class_factory.h"
-#include "server/registration_tree.h"
+#include "server/registration.h"
 #include "server/zav_image_ocx.h"
 
 namespace zavsrv {
 
 namespace {
+
+// Builds an object, plain when outer is null and aggregated otherwise, and asks it for riid.
+using CreateInstanceProc = HRESULT (*)(IUnknown *outer, REFIID riid, void **ppv);
+
+// The class object of a creatable class.
+class ClassFactory final : public IClassFactory {
+  public:
+    // A new class object holding one reference (the module's cache), or null when it cannot be
+    // built.
+    static ClassFactory *Create(CreateInstanceProc createInstance);
+
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void **ppv) override;
+    // The count changes atomically under the object's own lock. Rising to 2 locks the module and
+    // falling back to 1 unlocks it: only references held outside the module's cache count.
+    ULONG STDMETHODCALLTYPE AddRef() override;
+    ULONG STDMETHODCALLTYPE Release() override;
+
+    HRESULT STDMETHODCALLTYPE CreateInstance(IUnknown *outer, REFIID riid, void **ppv) override;
+    HRESULT STDMETHODCALLTYPE LockServer(BOOL lock) override;
+
+  private:
+    explicit ClassFactory(CreateInstanceProc createInstance);
+    ~ClassFactory();
+
+    CRITICAL_SECTION m_lock;
+    bool m_lockReady;
+    LONG m_refs = 0;
+    CreateInstanceProc m_createInstance;
+};
+
+ClassFactory *ClassFactory::Create(CreateInstanceProc createInstance) {
+    ClassFactory *factory = new (std::nothrow) ClassFactory(createInstance);
+    if (factory == nullptr) {
+        return nullptr;
+    }
+    if (!factory->m_lockReady) {
+        delete factory;
+        return nullptr;
+    }
+    factory->AddRef();
+    return factory;
+}
+
+ClassFactory::ClassFactory(CreateInstanceProc createInstance)
+    : m_lockReady(InitializeCriticalSectionEx(&m_lock, 0, 0) != FALSE),
+      m_createInstance(createInstance) {}
+
+ClassFactory::~ClassFactory() {
+    if (m_lockReady) {
+        DeleteCriticalSection(&m_lock);
+    }
+}
+
+HRESULT STDMETHODCALLTYPE ClassFactory::QueryInterface(REFIID riid, void **ppv) {
+    if (ppv == nullptr) {
+        return E_POINTER;
+    }
+    if (IsEqualIID(riid, IID_IUnknown) || IsEqualIID(riid, IID_IClassFactory)) {
+        *ppv = static_cast<IClassFactory *>(this);
+        AddRef();
+        return S_OK;
+    }
+    *ppv = nullptr;
+    return E_NOINTERFACE;
+}
+
+ULONG STDMETHODCALLTYPE ClassFactory::AddRef() {
+    EnterCriticalSection(&m_lock);
+    const LONG refs = InterlockedIncrement(&m_refs);
+    if (refs == 2) {
+        LockModule();
+    }
+    LeaveCriticalSection(&m_lock);
+    return static_cast<ULONG>(refs);
+}
+
+ULONG STDMETHODCALLTYPE ClassFactory::Release() {
+    EnterCriticalSection(&m_lock);
+    const LONG refs = InterlockedDecrement(&m_refs);
+    if (refs == 1) {
+        UnlockModule();
+    }
+    LeaveCriticalSection(&m_lock);
+    if (refs == 0) {
+        delete this;
+    }
+    return static_cast<ULONG>(refs);
+}
+
+HRESULT STDMETHODCALLTYPE ClassFactory::CreateInstance(IUnknown *outer, REFIID riid, void **ppv) {
+    if (ppv == nullptr) {
+        return E_POINTER;
+    }
+    *ppv = nullptr;
+    if (outer != nullptr && !IsEqualIID(riid, IID_IUnknown)) {
+        return CLASS_E_NOAGGREGATION;
+    }
+    return m_createInstance(outer, riid, ppv);
+}
+
+HRESULT STDMETHODCALLTYPE ClassFactory::LockServer(BOOL lock) {
+    if (lock) {
+        LockModule();
+    } else {
+        UnlockModule();
+    }
+    return S_OK;
+}
 
 // One entry per creatable class.
 struct ClassEntry {

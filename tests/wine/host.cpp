@@ -1,11 +1,46 @@
 // The Windows test host: zav_com_host GROUP ARGS... runs one group of checks against ZAVImage.dll
-// and exits with the number of failed checks.
-#include <cstdio>
-
-#include "host_check.h"
-#include "host_common.h"
+// and exits with the number of failed checks. Also the kit the groups share.
+#include "host.h"
 
 namespace zavtest {
+
+int &Failures() {
+    static int failures = 0;
+    return failures;
+}
+
+void Report(const char *file, int line, const char *what) {
+    ++Failures();
+    std::printf("FAILED %s:%d: %s\n", file, line, what);
+    std::fflush(stdout);
+}
+
+void CheckWideString(const wchar_t *expected, const wchar_t *actual, const char *what,
+                     const char *file, int line) {
+    if (actual != nullptr && lstrcmpW(expected, actual) == 0) {
+        return;
+    }
+    std::string message = std::string(what) + ": expected ";
+    auto append = [&message](const wchar_t *s) {
+        if (s == nullptr) {
+            message += "(null)";
+            return;
+        }
+        char utf8[2048] = {};
+        WideCharToMultiByte(CP_UTF8, 0, s, -1, utf8, sizeof utf8 - 1, nullptr, nullptr);
+        message += "\"" + std::string(utf8) + "\" [";
+        for (const wchar_t *p = s; *p != 0; ++p) {
+            char hex[8];
+            std::snprintf(hex, sizeof hex, "%s%04x", p == s ? "" : " ", static_cast<unsigned>(*p));
+            message += hex;
+        }
+        message += "]";
+    };
+    append(expected);
+    message += ", got ";
+    append(actual);
+    Report(file, line, message.c_str());
+}
 
 bool ServerExports::Load(const wchar_t *dllPath) {
     module = LoadLibraryW(dllPath);
@@ -26,6 +61,39 @@ bool ServerExports::Load(const wchar_t *dllPath) {
     CHECK(registerServer != nullptr);
     CHECK(unregisterServer != nullptr);
     return canUnloadNow && getClassObject && registerServer && unregisterServer;
+}
+
+ComObject::ComObject() {
+    CHECK_HR(S_OK, CoCreateInstance(CLSID_CZAVImageOCX, nullptr, CLSCTX_INPROC_SERVER,
+                                    IID_IZAVImageOCX, reinterpret_cast<void **>(&m_object)));
+}
+
+ComObject::~ComObject() {
+    if (m_object != nullptr) {
+        m_object->Release();
+    }
+}
+
+HRESULT Release(const ComObject &object, ZAVImageStruct *record) {
+    ZAVImageStruct *p = record;
+    return object->ZAVReleaseImage(&p);
+}
+
+std::vector<unsigned char> FileBytes(const wchar_t *path) {
+    std::vector<unsigned char> bytes;
+    HANDLE file =
+        CreateFileW(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+    if (file == INVALID_HANDLE_VALUE) {
+        return bytes;
+    }
+    bytes.resize(GetFileSize(file, nullptr));
+    DWORD read = 0;
+    if (!bytes.empty() && !ReadFile(file, bytes.data(), bytes.size(), &read, nullptr)) {
+        read = 0;
+    }
+    bytes.resize(read);
+    CloseHandle(file);
+    return bytes;
 }
 
 }  // namespace zavtest

@@ -1,4 +1,5 @@
-// The state of the loaded module: its handle, its lock count and the cached type information.
+// The state of the loaded module that the rest of the server reads: its handle, its lock count, the
+// class table's registration procedures and the cached type information.
 #pragma once
 
 #include <oaidl.h>
