@@ -5,7 +5,7 @@ set -eu
 
 PACKAGES="
 build-essential g++ cmake make pkg-config ca-certificates file
-clang libclang-rt-14-dev clang-format
+clang libclang-rt-14-dev clang-format clang-tidy
 libopencv-dev libopencv-core-dev libopencv-imgproc-dev libopencv-imgcodecs-dev libopencv-contrib-dev
 libfreetype-dev libfontconfig-dev libjpeg62-turbo-dev libtiff-dev
 libgtest-dev libgmock-dev libbenchmark-dev
