@@ -8,6 +8,7 @@
 #include <cstring>
 
 #include "imaging/codecs/codec.h"
+#include "imaging/files/format_table.h"
 
 namespace zav {
 
