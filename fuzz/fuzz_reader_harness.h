@@ -8,6 +8,7 @@
 #include <cstring>
 
 #include "imaging/codecs/codec.h"
+#include "imaging/files/format_table.h"
 
 namespace zav {
 
@@ -77,19 +78,19 @@ inline void FuzzHeadReader(const ImageFormat &filter, const uint8_t *data, std::
 // The input as a file read on request, for readers that read through a source.
 class SpanSource final : public FileSource {
   public:
-    explicit SpanSource(std::span<const uint8_t> bytes) : bytes_(bytes) {}
-    uint64_t Size() const override { return bytes_.size(); }
+    explicit SpanSource(std::span<const uint8_t> bytes) : m_bytes(bytes) {}
+    uint64_t Size() const override { return m_bytes.size(); }
     int64_t ReadAt(uint64_t offset, void *dst, std::size_t size) override {
-        if (offset >= bytes_.size()) {
+        if (offset >= m_bytes.size()) {
             return 0;
         }
-        const std::size_t n = std::min<uint64_t>(size, bytes_.size() - offset);
-        std::memcpy(dst, bytes_.data() + offset, n);
+        const std::size_t n = std::min<uint64_t>(size, m_bytes.size() - offset);
+        std::memcpy(dst, m_bytes.data() + offset, n);
         return static_cast<int64_t>(n);
     }
 
   private:
-    std::span<const uint8_t> bytes_;
+    std::span<const uint8_t> m_bytes;
 };
 
 inline void DecodeAll(ImageReader &reader) {
