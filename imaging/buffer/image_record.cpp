@@ -7,7 +7,8 @@
 
 namespace zav {
 
-static_assert(sizeof(ZAVImageStruct) == 24, "record is 24 bytes on a 64-bit platform");
+static_assert(sizeof(ZAVImageStruct) == 16 + sizeof(void *),
+              "record is 24 bytes on a 64-bit platform, 20 on a 32-bit one");
 static_assert(offsetof(ZAVImageStruct, width) == 0);
 static_assert(offsetof(ZAVImageStruct, height) == 4);
 static_assert(offsetof(ZAVImageStruct, depth) == 8);

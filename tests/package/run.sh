@@ -11,16 +11,18 @@ cmake --install "$build" --prefix "$work/prefix" >/dev/null
 test -x "$work/prefix/bin/zavimage"
 "$work/prefix/bin/zavimage" --version
 
-# CMake package configuration
-cmake -S "$here" -B "$work/cmake-build" -DCMAKE_PREFIX_PATH="$work/prefix" >/dev/null
+# CMake package configuration (with the build's toolchain file, if it has one)
+cmake -S "$here" -B "$work/cmake-build" -DCMAKE_PREFIX_PATH="$work/prefix" \
+    ${ZAV_TOOLCHAIN:+-DCMAKE_TOOLCHAIN_FILE="$ZAV_TOOLCHAIN"} >/dev/null
 cmake --build "$work/cmake-build" >/dev/null
 LD_LIBRARY_PATH="$work/prefix/lib" "$work/cmake-build/consumer"
 
 # pkg-config
 export PKG_CONFIG_PATH="$work/prefix/lib/pkgconfig"
 test "$(pkg-config --modversion zavimage)" = "1.0.0"
-# shellcheck disable=SC2046
-cc -std=c11 -o "$work/consumer-pc" "$here/consumer.c" $(pkg-config --cflags --libs zavimage)
+# shellcheck disable=SC2046,SC2086
+cc ${ZAV_CFLAGS:-} -std=c11 -o "$work/consumer-pc" "$here/consumer.c" \
+    $(pkg-config --cflags --libs zavimage)
 LD_LIBRARY_PATH="$work/prefix/lib" "$work/consumer-pc"
 
 # the soname is versioned
