@@ -2,12 +2,17 @@
 # The COM server's tests under Wine, run by ctest (label "wine") from a build directory that holds
 # server/ZAVImage.dll, tests/wine/zav_com_host.exe and tests/wine/zav_com_reference:
 #   scripts/wine_test.sh BUILD_DIR
-# A fresh 64-bit prefix under BUILD_DIR/wine-test, the ANSI code page 936 (LANG=zh_CN.UTF-8),
+# A fresh prefix under BUILD_DIR/wine-test, the ANSI code page 936 (LANG=zh_CN.UTF-8),
 # registration with regsvr32, every group of the Windows test host, the typical job compared
 # byte for byte with the native library's files, and unregistration. The prefix and its
 # wineserver are this test's own, so it may run beside other tests.
+#
+# The build's architecture decides the server's: a 64-bit server is registered and tested by the
+# 64-bit programs, a 32-bit one (an i386 build) by the 32-bit programs, in a 64-bit prefix (the
+# syswow64 side), or in a 32-bit one with ZAV_WINEARCH=win32.
 set -eu
 
+. "$(dirname "$0")/wine_env.sh"
 build=$(cd "$1" && pwd)
 server=$build/server
 host=$build/tests/wine/zav_com_host.exe
@@ -25,10 +30,11 @@ if ! locale -a 2>/dev/null | grep -qix 'zh_CN.utf8'; then
     exit 1
 fi
 
+bits=$(zav_dll_bits "$server/ZAVImage.dll")
+loader=$(zav_wine_loader "$bits")
 rm -rf "$work"
 mkdir -p "$work"
-export WINEPREFIX="$work/prefix" WINEARCH=win64 WINEDEBUG=-all DISPLAY=
-export WINEDLLOVERRIDES="mscoree,mshtml="
+export WINEPREFIX="$work/prefix" WINEARCH="${ZAV_WINEARCH:-win64}"
 export LANG=zh_CN.UTF-8 LC_ALL=zh_CN.UTF-8
 unset LANGUAGE 2>/dev/null || true
 
@@ -54,14 +60,13 @@ check() {
         fail "$name"
     fi
 }
-wine_run() { timeout 120 wine "$@"; }
-winpath() { timeout 60 wine winepath -w "$1" 2>/dev/null | tr -d '\r'; }
+wine_run() { timeout 120 "$loader" "$@"; }
+winpath() { timeout 60 "$loader" winepath -w "$1" 2>/dev/null | tr -d '\r'; }
 host() { wine_run "$host" "$@"; }
 
-echo "== wine: fresh prefix"
-mkdir -p "$WINEPREFIX"
+echo "== wine: fresh $WINEARCH prefix, $bits-bit server"
+zav_new_prefix "$WINEPREFIX" "$WINEARCH"
 wineserver -p 60 # kept running between the calls below (saves seconds per call); cleanup stops it
-timeout 120 wine wineboot -i >/dev/null 2>&1
 
 dll=$(winpath "$server/ZAVImage.dll")
 tlb=$(winpath "$server/ZAVImage.tlb")
@@ -109,14 +114,15 @@ check "keys removed, CLSID kept, type library unregistered" host unregistered "$
 check "regsvr32 /u with nothing registered" wine_run regsvr32 /s /u "$dll"
 check "unregistering a partial tree" host partial-unregister "$dll"
 
-# Without ZAVImage.tlb beside it, the DLL registers the type library from its own resource.
+# Without ZAVImage.tlb beside it (only the native library, found through the run path), the DLL
+# registers the type library from its own resource.
 mkdir -p "$work/bare"
-cp "$server/ZAVImage.dll" "$work/bare/ZAVImage.dll"
+cp "$server/ZAVImage.dll" "$server/libzavimage.so.1" "$work/bare/"
 bare=$(winpath "$work/bare/ZAVImage.dll")
 check "regsvr32 without ZAVImage.tlb" wine_run regsvr32 /s "$bare"
-typelib_key='HKCR\TypeLib\{85FC9E0C-04B2-46F5-AA9A-81D3F4074EA6}\1.0\0\win64'
+typelib_key="HKCR\\TypeLib\\{85FC9E0C-04B2-46F5-AA9A-81D3F4074EA6}\\1.0\\0\\win$bits"
 check "type library registered from the DLL itself" \
-    sh -c "timeout 60 wine reg query '$typelib_key' /ve 2>/dev/null | tr -d '\r' | grep -qF '$bare'"
+    sh -c "timeout 60 $loader reg query '$typelib_key' /ve 2>/dev/null | tr -d '\r' | grep -qF '$bare'"
 check "regsvr32 /u without ZAVImage.tlb" wine_run regsvr32 /s /u "$bare"
 check "nothing left registered" host unregistered "$bare"
 

@@ -13,8 +13,8 @@
 
 namespace zavsrv::core {
 
-// The image record as the core and the interface lay it out on this platform: 24 bytes, the pixel
-// address at offset 16.
+// The image record as the core and the interface lay it out on this platform: the pixel address at
+// offset 16, 24 bytes in all for 64-bit programs and 20 for 32-bit ones.
 struct ImageRecord {
     int32_t width;
     int32_t height;
@@ -22,7 +22,7 @@ struct ImageRecord {
     int32_t channels;
     uint8_t *data;
 };
-static_assert(sizeof(ImageRecord) == 24 && offsetof(ImageRecord, data) == 16);
+static_assert(sizeof(ImageRecord) == 16 + sizeof(void *) && offsetof(ImageRecord, data) == 16);
 
 struct RectRecord {
     int32_t x;

@@ -8,6 +8,7 @@
 #include <ole2.h>
 #include <windows.h>
 
+#include <cstddef>
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -15,6 +16,22 @@
 #include "server/ZAVImage_h.h"
 
 namespace zavtest {
+
+// The platform the host is compiled for, and the server it must meet: a 32-bit program has the
+// 20-byte record with 4-byte pointers and the type library registered under win32; a 64-bit one
+// the 24-byte record and win64.
+#ifdef _WIN64
+constexpr SYSKIND kSysKind = SYS_WIN64;
+constexpr const wchar_t *kTypeLibPlatform = L"win64";
+constexpr ULONG kImageStructBytes = 24;
+#else
+constexpr SYSKIND kSysKind = SYS_WIN32;
+constexpr const wchar_t *kTypeLibPlatform = L"win32";
+constexpr ULONG kImageStructBytes = 20;
+#endif
+constexpr WORD kPointerBytes = sizeof(void *);
+static_assert(sizeof(ZAVImageStruct) == kImageStructBytes);
+static_assert(offsetof(ZAVImageStruct, data) == 16 && alignof(ZAVImageStruct) == kPointerBytes);
 
 int &Failures();
 void Report(const char *file, int line, const char *what);

@@ -41,13 +41,18 @@ void CheckProgIds() {
     CHECK(IsEqualCLSID(clsid, CLSID_CZAVImageOCX));
 }
 
-void CheckInterfaces() {
+void CheckInterfaces(const wchar_t *dllPath) {
     IZAVImageOCX *object = nullptr;
     CHECK_HR(S_OK, CoCreateInstance(CLSID_CZAVImageOCX, nullptr, CLSCTX_INPROC_SERVER,
                                     IID_IZAVImageOCX, reinterpret_cast<void **>(&object)));
     if (object == nullptr) {
         return;
     }
+    // The object comes from the server registered for this program's bitness (in a prefix where
+    // both are registered, each registry view names its own).
+    wchar_t loaded[MAX_PATH] = L"";
+    GetModuleFileNameW(GetModuleHandleW(L"ZAVImage.dll"), loaded, MAX_PATH);
+    CHECK_EQ(0, lstrcmpiW(dllPath, loaded));
     IUnknown *unknown = nullptr;
     CHECK_HR(S_OK, object->QueryInterface(IID_IUnknown, reinterpret_cast<void **>(&unknown)));
     CHECK(unknown == static_cast<IUnknown *>(object));
@@ -160,9 +165,9 @@ void CheckClassInfo() {
 
 }  // namespace
 
-void RunCreationGroup(const wchar_t *) {
+void RunCreationGroup(const wchar_t *dllPath) {
     CheckProgIds();
-    CheckInterfaces();
+    CheckInterfaces(dllPath);
     CheckAggregation();
     CheckClassInfo();
 }

@@ -54,7 +54,7 @@ void CheckTree(const wchar_t *dllPath, const wchar_t *tlbPath) {
 
     // The type library, registered from the .tlb file beside the DLL.
     const std::wstring version = std::wstring(L"TypeLib\\") + kLibidString + L"\\1.0";
-    EXPECT_REG_SZ(version + L"\\0\\win64", nullptr, tlbPath);
+    EXPECT_REG_SZ(version + L"\\0\\" + kTypeLibPlatform, nullptr, tlbPath);
     EXPECT_REG_SZ(version + L"\\HELPDIR", nullptr, FolderOf(tlbPath));
 }
 

@@ -120,7 +120,7 @@ void CheckLibrary(ITypeLib *lib) {
         CHECK(IsEqualGUID(attr->guid, LIBID_ZAVImage));
         CHECK_EQ(1, attr->wMajorVerNum);
         CHECK_EQ(0, attr->wMinorVerNum);
-        CHECK_EQ(SYS_WIN64, attr->syskind);
+        CHECK_EQ(kSysKind, attr->syskind);
         // Wine reports the second locale field of the file (0), under which the library is
         // registered; the header's locale (0x409) is checked in the file's bytes.
         CHECK_EQ(0, attr->lcid);
@@ -181,7 +181,7 @@ void CheckInterface(ITypeLib *lib) {
         CHECK_EQ(0, attr->wMinorVerNum);
         CHECK_EQ(11, attr->cFuncs);
         CHECK_EQ(1, attr->cImplTypes);
-        CHECK_EQ(14 * 8, attr->cbSizeVft);
+        CHECK_EQ(14 * kPointerBytes, attr->cbSizeVft);
         info->ReleaseTypeAttr(attr);
     }
     CHECK_WSTR(L"IZAVImageOCX 接口", Documentation(info, MEMBERID_NIL).c_str());
@@ -195,7 +195,7 @@ void CheckInterface(ITypeLib *lib) {
             continue;
         }
         CHECK_EQ(0x60010000 + n, func->memid);
-        CHECK_EQ((3 + n) * 8, func->oVft);
+        CHECK_EQ((3 + n) * kPointerBytes, func->oVft);
         CHECK_EQ(FUNC_PUREVIRTUAL, func->funckind);
         CHECK_EQ(INVOKE_FUNC, func->invkind);
         CHECK_EQ(CC_STDCALL, func->callconv);
@@ -397,7 +397,7 @@ void RunTypeLibGroup(const wchar_t *dllPath, const wchar_t *tlbPath) {
         CheckLibrary(lib);
         CheckCoclass(lib);
         CheckInterface(lib);
-        CheckRecord(lib, 2, L"ZAVImageStruct", 24, 8,
+        CheckRecord(lib, 2, L"ZAVImageStruct", kImageStructBytes, kPointerBytes,
                     {{L"width", L"long", 0},
                      {L"height", L"long", 4},
                      {L"depth", L"long", 8},
