@@ -2,11 +2,13 @@
 # Both COM servers in one prefix, and the 32-bit one in a 32-bit prefix:
 #   scripts/wine_side_by_side_test.sh BUILD64 BUILD32
 # BUILD64 is an x86_64 build and BUILD32 an i386 build (cmake/toolchain-i386.cmake), each with its
-# server, test host and native reference program. In a 64-bit prefix the 64-bit server is
-# registered by the 64-bit regsvr32 and the 32-bit one by the 32-bit regsvr32 (syswow64); each
-# host finds the server of its own bitness in its own registry view under the same program
-# identifiers, and the typical job gives the same bytes through either server and through either
-# native library. Then the 32-bit server alone in a WINEARCH=win32 prefix.
+# server, test host and native reference program. The servers are used as `cmake --install` lays
+# them out (lib/zavimage/win64/ and win32/, each with its type library and native library). In a
+# 64-bit prefix the 64-bit server is registered by the 64-bit regsvr32 and the 32-bit one by the
+# 32-bit regsvr32 (syswow64); each host finds the server of its own bitness in its own registry
+# view under the same program identifiers, and the typical job gives the same bytes through either
+# server and through either native library. Then the 32-bit server alone in a WINEARCH=win32
+# prefix.
 set -eu
 
 . "$(dirname "$0")/wine_env.sh"
@@ -28,6 +30,11 @@ fi
 
 rm -rf "$work"
 mkdir -p "$work"
+# The component "windows" of each tree: lib/zavimage/win64/ and lib/zavimage/win32/.
+cmake --install "$b64" --prefix "$work/installed" --component windows >/dev/null
+cmake --install "$b32" --prefix "$work/installed" --component windows >/dev/null
+s64=$work/installed/lib/zavimage/win64
+s32=$work/installed/lib/zavimage/win32
 export LANG=zh_CN.UTF-8 LC_ALL=zh_CN.UTF-8
 unset LANGUAGE 2>/dev/null || true
 cleanup() {
@@ -86,10 +93,10 @@ echo "== wine: one 64-bit prefix, both servers"
 export WINEPREFIX=$work/win64 WINEARCH=win64
 zav_new_prefix "$WINEPREFIX" win64
 wineserver -p 60
-dll64=$(winpath "$b64/server/ZAVImage.dll")
-tlb64=$(winpath "$b64/server/ZAVImage.tlb")
-dll32=$(winpath "$b32/server/ZAVImage.dll")
-tlb32=$(winpath "$b32/server/ZAVImage.tlb")
+dll64=$(winpath "$s64/ZAVImage.dll")
+tlb64=$(winpath "$s64/ZAVImage.tlb")
+dll32=$(winpath "$s32/ZAVImage.dll")
+tlb32=$(winpath "$s32/ZAVImage.tlb")
 host64=$b64/tests/wine/zav_com_host.exe
 host32=$b32/tests/wine/zav_com_host.exe
 check "64-bit regsvr32 registers the 64-bit server" run 64 regsvr32 /s "$dll64"
@@ -122,8 +129,8 @@ echo "== wine: a 32-bit prefix"
 export WINEPREFIX=$work/win32 WINEARCH=win32
 zav_new_prefix "$WINEPREFIX" win32
 wineserver -p 60
-dll32=$(winpath "$b32/server/ZAVImage.dll")
-tlb32=$(winpath "$b32/server/ZAVImage.tlb")
+dll32=$(winpath "$s32/ZAVImage.dll")
+tlb32=$(winpath "$s32/ZAVImage.tlb")
 check "regsvr32 registers" run 32 regsvr32 /s "$dll32"
 check "registry tree" run 32 "$host32" registry "$dll32" "$tlb32"
 check "creation by both program identifiers" run 32 "$host32" creation "$dll32"
