@@ -15,6 +15,19 @@ locales
 wine wine64 wine64-tools g++-mingw-w64-x86-64
 "
 
+# The i386 tree (cmake/toolchain-i386.cmake) and the COM server for 32-bit Windows programs: the
+# core's development packages for i386 beside the native ones, -m32, Wine's 32-bit side and the
+# i686 mingw-w64 compiler for the test host. Multiarch names carry their :i386 suffix.
+PACKAGES_I386="
+gcc-multilib g++-multilib
+libopencv-core-dev:i386 libopencv-imgproc-dev:i386
+libfreetype-dev:i386 libfontconfig-dev:i386 libjpeg62-turbo-dev:i386 libtiff-dev:i386
+libspng-dev:i386 libharfbuzz-dev:i386 libfribidi-dev:i386
+libgtest-dev:i386 libgmock-dev:i386
+wine32:i386 libwine-dev:i386 g++-mingw-w64-i686
+"
+PACKAGES="$PACKAGES $PACKAGES_I386"
+
 if [ "$(id -u)" -ne 0 ]; then
     if command -v sudo >/dev/null 2>&1; then
         SUDO=sudo
@@ -24,6 +37,12 @@ if [ "$(id -u)" -ne 0 ]; then
     fi
 else
     SUDO=
+fi
+
+# The i386 packages need Debian's i386 architecture enabled (apt-get update below then reads it).
+add_i386=""
+if ! dpkg --print-foreign-architectures | grep -qx i386; then
+    add_i386=yes
 fi
 
 missing=""
@@ -38,7 +57,8 @@ if [ -n "$missing" ]; then
     export DEBIAN_FRONTEND=noninteractive
     log=$(mktemp)
     # shellcheck disable=SC2086
-    if ! { $SUDO apt-get update -qq && \
+    if ! { { [ -z "$add_i386" ] || $SUDO dpkg --add-architecture i386; } && \
+           $SUDO apt-get update -qq && \
            $SUDO apt-get install -y -qq --no-install-recommends $missing; } >"$log" 2>&1; then
         cat "$log" >&2
         rm -f "$log"

@@ -3,7 +3,8 @@
 # tests), the same tests under AddressSanitizer and UndefinedBehaviorSanitizer, and the caption
 # threads under ThreadSanitizer, and the member-naming rule with clang-tidy. Both ctest runs replay every reader's fuzz seeds and kept
 # regressions; open-ended fuzzing is scripts/fuzz.sh, benchmarks scripts/bench.sh. Prints the
-# seconds each phase took.
+# seconds each phase took. The i386 tree (its unit tests and the 32-bit COM server, alone and
+# beside the 64-bit one) is built and tested in the background.
 set -eu
 cd "$(dirname "$0")/.."
 ./scripts/setup.sh
@@ -24,10 +25,12 @@ lap() {
 }
 tsan_pid=""
 names_pid=""
+i386_pid=""
 finish() {
     # A failed phase leaves nothing running behind it.
     [ -z "$tsan_pid" ] || wait "$tsan_pid" || true
     [ -z "$names_pid" ] || wait "$names_pid" || true
+    [ -z "$i386_pid" ] || wait "$i386_pid" || true
     if [ -n "$laps" ]; then
         echo "== phase times"
         printf '%s' "$laps"
@@ -35,6 +38,10 @@ finish() {
     fi
 }
 trap finish EXIT
+
+# Wine prefixes are booted once per architecture and Wine version, then copied by every Wine test.
+wine_version=$(wine --version 2>/dev/null | tr -c 'A-Za-z0-9.\n-' _ || true)
+export ZAV_WINE_TEMPLATES="$PWD/build/wine-templates/${wine_version:-none}"
 
 echo "== release build"
 # Line tables only (-g1): backtraces keep their lines, and the tests build a quarter faster than
@@ -64,6 +71,26 @@ tsan_pid=$!
     nice -n 10 ./scripts/check_names.sh build/release
 ) >build/release/check-names.log 2>&1 &
 names_pid=$!
+
+# --- i386 ---
+# The i386 tree (cmake/toolchain-i386.cmake): built lightly (-O1, no debug information) and tested
+# at low priority in the background from here on: its unit tests, the 32-bit COM server under Wine,
+# then both servers in one prefix and the 32-bit one in a 32-bit prefix.
+mkdir -p build/i386
+(
+    from=$(date +%s)
+    cmake -S . -B build/i386 -DCMAKE_TOOLCHAIN_FILE=cmake/toolchain-i386.cmake \
+        -DCMAKE_BUILD_TYPE=Release -DZAV_WERROR=ON -DCMAKE_C_FLAGS_RELEASE="-O1 -DNDEBUG" \
+        -DCMAKE_CXX_FLAGS_RELEASE="-O1 -DNDEBUG" >/dev/null
+    nice -n 10 cmake --build build/i386 -j"$jobs"
+    echo "i386 build: $(($(date +%s) - from))s"
+    nice -n 10 ctest --test-dir build/i386 --output-on-failure -j"$jobs"
+    echo "i386 ctest: $(($(date +%s) - from))s"
+    nice -n 10 ./scripts/wine_side_by_side_test.sh build/release build/i386
+    echo "i386 side by side: $(($(date +%s) - from))s"
+) >build/i386/test.log 2>&1 &
+i386_pid=$!
+# --- end i386 ---
 
 ctest --test-dir build/release --output-on-failure -j"$jobs"
 lap "release ctest"
@@ -96,5 +123,16 @@ if ! wait "$pid"; then
     exit 1
 fi
 lap "names" "(checked in the background since the release build)"
+
+echo "== i386: unit tests, the 32-bit COM server, both servers in one prefix"
+pid=$i386_pid
+i386_pid=""
+if ! wait "$pid"; then
+    cat build/i386/test.log
+    echo "i386 tests failed"
+    exit 1
+fi
+grep '^i386 ' build/i386/test.log
+lap "i386" "(in the background since the release build)"
 
 echo "== all tests passed"
