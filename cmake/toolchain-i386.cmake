@@ -12,9 +12,10 @@ set(CMAKE_C_COMPILER gcc)
 set(CMAKE_CXX_COMPILER g++)
 # Floating point in SSE2 registers, rounded to double or float after every operation as on x86_64:
 # the x87 unit's 80-bit intermediates would move a marker's corner or a blended pixel, and files
-# made on either architecture must be the same bytes.
-set(CMAKE_C_FLAGS_INIT "-m32 -msse2 -mfpmath=sse")
-set(CMAKE_CXX_FLAGS_INIT "-m32 -msse2 -mfpmath=sse")
+# made on either architecture must be the same bytes. File sizes and offsets are 64-bit (a file
+# above 2 GiB opens). A change here needs a fresh build folder.
+set(CMAKE_C_FLAGS_INIT "-m32 -msse2 -mfpmath=sse -D_FILE_OFFSET_BITS=64")
+set(CMAKE_CXX_FLAGS_INIT "-m32 -msse2 -mfpmath=sse -D_FILE_OFFSET_BITS=64")
 set(CMAKE_EXE_LINKER_FLAGS_INIT "-m32")
 set(CMAKE_SHARED_LINKER_FLAGS_INIT "-m32")
 set(CMAKE_MODULE_LINKER_FLAGS_INIT "-m32")

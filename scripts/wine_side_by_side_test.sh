@@ -92,7 +92,6 @@ check "native job, i386" "$b32/tests/wine/zav_com_reference" "$work/in.bmp" "$wo
 echo "== wine: one 64-bit prefix, both servers"
 export WINEPREFIX=$work/win64 WINEARCH=win64
 zav_new_prefix "$WINEPREFIX" win64
-wineserver -p 60
 dll64=$(winpath "$s64/ZAVImage.dll")
 tlb64=$(winpath "$s64/ZAVImage.tlb")
 dll32=$(winpath "$s32/ZAVImage.dll")
@@ -128,7 +127,6 @@ WINEPREFIX=$work/win64 timeout 30 wineserver -k >/dev/null 2>&1 || true
 echo "== wine: a 32-bit prefix"
 export WINEPREFIX=$work/win32 WINEARCH=win32
 zav_new_prefix "$WINEPREFIX" win32
-wineserver -p 60
 dll32=$(winpath "$s32/ZAVImage.dll")
 tlb32=$(winpath "$s32/ZAVImage.tlb")
 check "regsvr32 registers" run 32 regsvr32 /s "$dll32"

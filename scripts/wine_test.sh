@@ -66,7 +66,6 @@ host() { wine_run "$host" "$@"; }
 
 echo "== wine: fresh $WINEARCH prefix, $bits-bit server"
 zav_new_prefix "$WINEPREFIX" "$WINEARCH"
-wineserver -p 60 # kept running between the calls below (saves seconds per call); cleanup stops it
 
 dll=$(winpath "$server/ZAVImage.dll")
 tlb=$(winpath "$server/ZAVImage.tlb")

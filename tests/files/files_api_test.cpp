@@ -391,6 +391,19 @@ TEST_F(Files, PathEntriesOpenTheNameAsGiven) {
     EXPECT_EQ(ZAVSaveImagePath(m_obj, "", p.bytes.data(), 2, 2, 8, 3), 1);
 }
 
+// File sizes and offsets are 64-bit on every platform, 32-bit ones included: a picture followed
+// by a hole that makes the file 3 GiB long loads, and so does a save over it.
+TEST_F(Files, AFileOfMoreThan2GiBLoadsAndIsReplaced) {
+    static_assert(sizeof(off_t) == 8);
+    const Picture p = RampPattern(7, 5, 3);
+    const std::string name = m_dir / "large.bmp";
+    ASSERT_EQ(Save(name, p), 0);
+    ASSERT_EQ(truncate(name.c_str(), off_t{3} << 30), 0);
+    ExpectLoads(name, p);
+    ASSERT_EQ(Save(name, p), 0);
+    ExpectLoads(name, p);
+}
+
 TEST_F(Files, NullObjectsAndRecordsLoadNothing) {
     const Picture p = RampPattern(2, 2, 3);
     ASSERT_EQ(Save(m_dir / "a.bmp", p), 0);
