@@ -489,7 +489,9 @@ TEST(FileStatusText, GivesAShortTextForEveryCode) {
     EXPECT_STREQ(ZAVFileStatusText(ZAV_FILE_TOO_LARGE), "would exceed 1 GiB");
     EXPECT_STREQ(ZAVFileStatusText(ZAV_FILE_NAME_REFUSED + '?'), "name refused: contains '?'");
     EXPECT_STREQ(ZAVFileStatusText(-5), "unknown status");
-    for (int32_t s = ZAV_FILE_OK; s <= ZAV_FILE_NO_RECORD; ++s) {
+    EXPECT_STREQ(ZAVFileStatusText(ZAV_FILE_DISK_FULL), "disk full");
+    EXPECT_STREQ(ZAVFileStatusText(ZAV_FILE_QUOTA_EXCEEDED), "disk quota exceeded");
+    for (int32_t s = ZAV_FILE_OK; s <= ZAV_FILE_PATH_TOO_LONG; ++s) {
         EXPECT_STRNE(ZAVFileStatusText(s), "unknown status") << s;
     }
 }
