@@ -46,6 +46,8 @@ class ReplacingFileSink final : public ByteSink {
     // ZAV_FILE_OK or the status of the first failure; on failure nothing is left behind.
     int32_t Commit();
 
+    // Why a write failed (ZAV_FILE_DISK_FULL, ...); ZAV_FILE_OK while none has.
+    int32_t WriteFailure() const { return m_failure; }
     // The file that a successful commit replaces (the target with links followed).
     const std::string &TargetPath() const { return m_target; }
     // True when the bytes go into an unnamed file.

@@ -195,7 +195,8 @@ int32_t SaveImageFile(const char *name, NameRules rules, const uint8_t *imageDat
     request.quality = quality;
     status = FileStatusFromCodec(writer->Write(request, sink));
     if (status != ZAV_FILE_OK) {
-        return status;  // the sink removes its temporary file
+        // The sink knows why a write failed (a full disk, ...); it leaves nothing behind.
+        return sink.WriteFailure() != ZAV_FILE_OK ? sink.WriteFailure() : status;
     }
     return sink.Commit();
 }
