@@ -34,7 +34,7 @@ struct Format {
 
 const std::vector<Format> &Formats() {
     static const std::vector<Format> formats = {
-        {"bmp", "in.bmp", "out.bmp", {}, {}, 0.5, 0},
+        {"bmp", "in.bmp", "out.bmp", {}, {}, 0.5, 1.0},
         {"ppm",
          "in.ppm",
          "out.ppm",
