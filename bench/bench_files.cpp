@@ -14,8 +14,8 @@
 #include <opencv2/core.hpp>
 #include <opencv2/imgcodecs.hpp>
 
-#include "imaging/buffer/aligned_alloc.h"
 #include "imaging/api/image_component.h"
+#include "imaging/buffer/aligned_alloc.h"
 
 namespace {
 
@@ -34,7 +34,7 @@ struct Format {
 
 const std::vector<Format> &Formats() {
     static const std::vector<Format> formats = {
-        {"bmp", "in.bmp", "out.bmp", {}, {}, 0.5, 0},
+        {"bmp", "in.bmp", "out.bmp", {}, {}, 0.5, 1.0},
         {"ppm",
          "in.ppm",
          "out.ppm",
@@ -82,8 +82,10 @@ cv::Mat TestPicture() {
 class Workspace {
   public:
     Workspace() {
-        char pattern[] = "/tmp/zavbench.XXXXXX";
-        m_dir = mkdtemp(pattern) != nullptr ? pattern : "/tmp";
+        // In $TMPDIR when set (the file system decides much of a save's time), else /tmp.
+        const std::string base = std::filesystem::temp_directory_path().string();
+        std::string pattern = base + "/zavbench.XXXXXX";
+        m_dir = mkdtemp(pattern.data()) != nullptr ? pattern : base;
         m_picture = TestPicture();
         for (const Format &f : Formats()) {
             cv::imwrite(Path(f.loadFile), m_picture, f.loadParams);

@@ -43,19 +43,12 @@ CodecStatus SunRasterWriter::Write(const WriteRequest &request, ByteSink &sink) 
         return CodecStatus::kIoError;
     }
 
-    // A row of odd length is followed by the next byte of the buffer row, which lies within the
-    // row step (rows are padded to 4 bytes). With a step that leaves no such byte, the next row's
-    // first byte takes its place, and 0 after the last row.
+    // A row of odd length is followed by a zero byte, never by whatever lies after it in the
+    // caller's buffer (in our own buffers that is row padding).
+    static constexpr uint8_t kPad = 0;
     for (uint64_t y = 0; y < height; ++y) {
         const uint8_t *src = request.pixels + y * request.step;
-        if (padded == row || request.step >= padded) {
-            if (!sink.Write(src, padded)) {
-                return CodecStatus::kIoError;
-            }
-            continue;
-        }
-        const uint8_t pad = y + 1 < height ? src[request.step] : 0;
-        if (!sink.Write(src, row) || !sink.Write(&pad, 1)) {
+        if (!sink.Write(src, row) || (padded != row && !sink.Write(&kPad, 1))) {
             return CodecStatus::kIoError;
         }
     }

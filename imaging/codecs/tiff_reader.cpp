@@ -201,7 +201,7 @@ CodecStatus TiffReader::ReadHeader(ImageInfo *info) {
             }
         }
         const auto scale = [eight_bit](uint16_t v) {
-            return static_cast<uint8_t>(eight_bit ? v : uint32_t{v} * 255 / 65535);
+            return static_cast<uint8_t>(eight_bit ? v : v >> 8);  // the high byte, as libtiff does
         };
         for (uint32_t i = 0; i < entries; ++i) {
             m_palette[i][0] = scale(blue[i]);

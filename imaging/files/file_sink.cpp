@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <array>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -22,8 +23,10 @@ namespace {
 
 // How many links are followed before the name is given up as a loop (as the kernel does).
 constexpr int kMaxLinkHops = 40;
-// Longest part of the target's own name that goes into the temporary name.
+// Longest part of the target's own name that goes into a temporary name.
 constexpr std::size_t kMaxTempStemBytes = 200;
+// Random temporary names tried before giving up.
+constexpr uint64_t kNameAttempts = 32;
 
 // The folder part of a path, with its trailing slash ("" for a bare name).
 std::string FolderOf(const std::string &path) {
@@ -76,6 +79,22 @@ uint64_t RandomBits(const void *salt) {
            reinterpret_cast<uintptr_t>(salt);
 }
 
+// A hidden name beside the target: "." + the target's name (shortened) + "." + 16 hex digits +
+// ".tmp".
+std::string TempName(const std::string &name, uint64_t bits) {
+    char suffix[32];
+    std::snprintf(suffix, sizeof suffix, ".%016llx.tmp", static_cast<unsigned long long>(bits));
+    return "." + name.substr(0, std::min(name.size(), kMaxTempStemBytes)) + suffix;
+}
+
+// The name under /proc through which an open file can be linked into a folder.
+using ProcPath = std::array<char, 32>;
+ProcPath ProcFdPath(int fd) {
+    ProcPath path{};
+    std::snprintf(path.data(), path.size(), "/proc/self/fd/%d", fd);
+    return path;
+}
+
 bool WriteAll(int fd, const uint8_t *bytes, std::size_t size, int *error) {
     while (size > 0) {
         const ssize_t n = write(fd, bytes, size);
@@ -100,68 +119,121 @@ ReplacingFileSink::~ReplacingFileSink() {
 
 void ReplacingFileSink::Discard() {
     if (m_fd >= 0) {
-        close(m_fd);
+        close(m_fd);  // an unnamed file vanishes with its last descriptor
         m_fd = -1;
     }
     if (!m_temp.empty()) {
-        unlink(m_temp.c_str());
+        unlinkat(m_folderFd, m_temp.c_str(), 0);
         m_temp.clear();
+    }
+    if (m_folderFd >= 0) {
+        close(m_folderFd);
+        m_folderFd = -1;
     }
 }
 
-int32_t ReplacingFileSink::Open(const char *path) {
+int32_t ReplacingFileSink::Open(const char *path, Staging staging) {
     Discard();
     m_failure = ZAV_FILE_OK;
     m_used = 0;
+    m_exists = false;
+    const int32_t status = Start(path, staging);
+    if (status != ZAV_FILE_OK) {
+        Discard();
+    }
+    return status;
+}
+
+int32_t ReplacingFileSink::Start(const char *path, Staging staging) {
     int32_t status = FollowLinks(path, &m_target);
     if (status != ZAV_FILE_OK) {
         return status;
     }
     const std::size_t slash = m_target.rfind('/');
-    const std::string stem = slash == std::string::npos ? m_target : m_target.substr(slash + 1);
-    if (stem.empty()) {
+    m_name = slash == std::string::npos ? m_target : m_target.substr(slash + 1);
+    if (m_name.empty()) {
         return ZAV_FILE_WRITE_FAILED;  // a folder name
+    }
+    const std::string folder = slash == std::string::npos ? "." : m_target.substr(0, slash + 1);
+    m_folderFd = open(folder.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
+    if (m_folderFd < 0) {
+        return FileStatusFromErrno(errno, ZAV_FILE_WRITE_FAILED);
     }
 
     struct stat existing;
-    const bool exists = stat(m_target.c_str(), &existing) == 0;
-    if (exists) {
+    if (fstatat(m_folderFd, m_name.c_str(), &existing, 0) == 0) {
         if (!S_ISREG(existing.st_mode)) {
             return ZAV_FILE_WRITE_FAILED;
         }
-        if (faccessat(AT_FDCWD, m_target.c_str(), W_OK, AT_EACCESS) != 0) {
+        if (faccessat(m_folderFd, m_name.c_str(), W_OK, AT_EACCESS) != 0) {
             return FileStatusFromErrno(errno, ZAV_FILE_WRITE_FAILED);
         }
+        m_exists = true;
+        m_mode = existing.st_mode & 07777;
+        m_uid = existing.st_uid;
+        m_gid = existing.st_gid;
+    } else if (errno != ENOENT) {
+        return FileStatusFromErrno(errno, ZAV_FILE_WRITE_FAILED);  // a name too long, ...
     }
 
-    m_buffer.reset(new (std::nothrow) uint8_t[kBufferBytes]);
     if (!m_buffer) {
-        return ZAV_FILE_NO_MEMORY;
+        m_buffer.reset(new (std::nothrow) uint8_t[kBufferBytes]);
+        if (!m_buffer) {
+            return ZAV_FILE_NO_MEMORY;
+        }
     }
+    if (staging == Staging::kUnnamedFile) {
+        bool unsupported = false;
+        status = OpenUnnamed(&unsupported);
+        if (!unsupported) {
+            return status;
+        }
+    }
+    return OpenNamed();
+}
 
-    // A hidden name beside the target, so that the rename stays within one file system.
-    const std::string prefix =
-        FolderOf(m_target) + "." + stem.substr(0, std::min(stem.size(), kMaxTempStemBytes)) + ".";
-    for (int attempt = 0; attempt < 32; ++attempt) {
-        char suffix[32];
-        std::snprintf(suffix, sizeof suffix, "%016llx.tmp",
-                      static_cast<unsigned long long>(RandomBits(this) + attempt));
-        std::string candidate = prefix + suffix;
-        // A new file gets the usual permissions (0666 less the umask); a replaced one keeps its
-        // own.
-        const int fd = open(candidate.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOCTTY,
-                            exists ? 0600 : 0666);
+void ReplacingFileSink::KeepOwnership(int fd) const {
+    if (!m_exists) {
+        return;  // 0666 less the umask, from the open
+    }
+    fchmod(fd, m_mode);
+    // Only a privileged caller can give the file its owner back; otherwise it becomes the
+    // caller's, as with any editor that saves by renaming, and loses its set-id bits.
+    if (fchown(fd, m_uid, m_gid) != 0) {
+        fchmod(fd, m_mode & 0777);
+    }
+}
+
+int32_t ReplacingFileSink::OpenUnnamed(bool *unsupported) {
+    const int fd =
+        openat(m_folderFd, ".", O_TMPFILE | O_WRONLY | O_CLOEXEC, m_exists ? 0600 : 0666);
+    if (fd < 0) {
+        // A file system without unnamed files, or a kernel that predates them.
+        *unsupported = errno == EOPNOTSUPP || errno == EISDIR || errno == EINVAL;
+        return FileStatusFromErrno(errno, ZAV_FILE_WRITE_FAILED);
+    }
+    // The finished file is linked through /proc; without it, the named file instead.
+    struct stat st;
+    if (stat(ProcFdPath(fd).data(), &st) != 0) {
+        close(fd);
+        *unsupported = true;
+        return ZAV_FILE_WRITE_FAILED;
+    }
+    m_fd = fd;
+    KeepOwnership(fd);
+    return ZAV_FILE_OK;
+}
+
+int32_t ReplacingFileSink::OpenNamed() {
+    for (uint64_t attempt = 0; attempt < kNameAttempts; ++attempt) {
+        std::string name = TempName(m_name, RandomBits(this) + attempt);
+        const int fd =
+            openat(m_folderFd, name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOCTTY,
+                   m_exists ? 0600 : 0666);
         if (fd >= 0) {
             m_fd = fd;
-            m_temp = std::move(candidate);
-            if (exists) {
-                fchmod(m_fd, existing.st_mode & 07777);
-                // Only a privileged caller can give the file its owner back; otherwise it becomes
-                // the caller's, as with any editor that saves by renaming.
-                if (fchown(m_fd, existing.st_uid, existing.st_gid) != 0) {
-                    fchmod(m_fd, existing.st_mode & 0777);
-                }
-            }
+            m_temp = std::move(name);
+            KeepOwnership(fd);
             return ZAV_FILE_OK;
         }
         if (errno != EEXIST) {
@@ -214,28 +286,59 @@ bool ReplacingFileSink::Write(const void *bytes, std::size_t size) {
 }
 
 int32_t ReplacingFileSink::Commit() {
-    if (m_fd < 0) {
-        return m_failure != ZAV_FILE_OK ? m_failure : ZAV_FILE_WRITE_FAILED;
+    int32_t status = m_failure != ZAV_FILE_OK ? m_failure : ZAV_FILE_WRITE_FAILED;
+    if (m_fd >= 0) {
+        if (!Flush()) {
+            status = m_failure;
+        } else {
+            status = m_temp.empty() ? LinkUnnamed() : RenameNamed();
+        }
     }
-    if (!Flush()) {
-        const int32_t status = m_failure;
-        Discard();
-        return status;
-    }
+    Discard();  // whatever is left: descriptors, and a temporary name after a failure
+    return status;
+}
+
+int32_t ReplacingFileSink::RenameNamed() {
     const int fd = m_fd;
     m_fd = -1;
     if (close(fd) != 0) {
-        const int32_t status = FileStatusFromErrno(errno, ZAV_FILE_WRITE_FAILED);
-        Discard();
-        return status;
+        return FileStatusFromErrno(errno, ZAV_FILE_WRITE_FAILED);
     }
-    if (rename(m_temp.c_str(), m_target.c_str()) != 0) {
-        const int32_t status = FileStatusFromErrno(errno, ZAV_FILE_WRITE_FAILED);
-        Discard();
-        return status;
+    if (renameat(m_folderFd, m_temp.c_str(), m_folderFd, m_name.c_str()) != 0) {
+        return FileStatusFromErrno(errno, ZAV_FILE_WRITE_FAILED);
     }
     m_temp.clear();
     return ZAV_FILE_OK;
+}
+
+int32_t ReplacingFileSink::LinkUnnamed() {
+    const ProcPath proc = ProcFdPath(m_fd);
+    if (!m_exists) {
+        // A new file takes its name in one step; linking never replaces what another process
+        // may have made meanwhile, which is then replaced as any existing file.
+        if (linkat(AT_FDCWD, proc.data(), m_folderFd, m_name.c_str(), AT_SYMLINK_FOLLOW) == 0) {
+            return ZAV_FILE_OK;
+        }
+        if (errno != EEXIST) {
+            return FileStatusFromErrno(errno, ZAV_FILE_WRITE_FAILED);
+        }
+    }
+    for (uint64_t attempt = 0; attempt < kNameAttempts; ++attempt) {
+        const std::string temp = TempName(m_name, RandomBits(this) + attempt);
+        if (linkat(AT_FDCWD, proc.data(), m_folderFd, temp.c_str(), AT_SYMLINK_FOLLOW) == 0) {
+            // Only between these two calls does the finished file carry a temporary name.
+            if (renameat(m_folderFd, temp.c_str(), m_folderFd, m_name.c_str()) != 0) {
+                const int error = errno;
+                unlinkat(m_folderFd, temp.c_str(), 0);
+                return FileStatusFromErrno(error, ZAV_FILE_WRITE_FAILED);
+            }
+            return ZAV_FILE_OK;
+        }
+        if (errno != EEXIST) {
+            return FileStatusFromErrno(errno, ZAV_FILE_WRITE_FAILED);
+        }
+    }
+    return ZAV_FILE_WRITE_FAILED;
 }
 
 }  // namespace zav

@@ -42,6 +42,12 @@ const char *FileStatusText(int32_t status) noexcept {
             return "buffer not saveable (needs depth 8, 1 or 3 channels, size >= 1, data)";
         case ZAV_FILE_NO_RECORD:
             return "no image record";
+        case ZAV_FILE_DISK_FULL:
+            return "disk full";
+        case ZAV_FILE_QUOTA_EXCEEDED:
+            return "disk quota exceeded";
+        case ZAV_FILE_PATH_TOO_LONG:
+            return "name too long for the file system";
         case ZAV_FILE_NAME_REFUSED + '*':
             return "name refused: contains '*'";
         case ZAV_FILE_NAME_REFUSED + '?':
@@ -73,6 +79,12 @@ int32_t FileStatusFromErrno(int error, int32_t otherwise) noexcept {
             return ZAV_FILE_NO_ACCESS;
         case ENOMEM:
             return ZAV_FILE_NO_MEMORY;
+        case ENOSPC:
+            return ZAV_FILE_DISK_FULL;
+        case EDQUOT:
+            return ZAV_FILE_QUOTA_EXCEEDED;
+        case ENAMETOOLONG:
+            return ZAV_FILE_PATH_TOO_LONG;
         default:
             return otherwise;
     }

@@ -2,6 +2,7 @@
 #include "imaging/files/image_files.h"
 
 #include <cstddef>
+#include <cstring>
 #include <memory>
 #include <string>
 
@@ -45,6 +46,15 @@ int32_t DecodeNewImage(const ImageInfo &info, ImageHeader *image, Decode &&decod
     if (status != ZAV_FILE_OK) {
         ReleaseImageData(&decoded);  // no partial picture is handed out
         return status;
+    }
+    // The buffer came uncleared: zero the 0..3 bytes of padding after each row's pixels.
+    const size_t row = static_cast<size_t>(decoded.width) * 3;
+    const size_t pad = static_cast<size_t>(decoded.widthStep) - row;
+    if (pad > 0) {
+        for (int32_t y = 0; y < decoded.height; ++y) {
+            std::memset(decoded.imageData + static_cast<size_t>(y) * decoded.widthStep + row, 0,
+                        pad);
+        }
     }
     *image = decoded;
     return ZAV_FILE_OK;
@@ -185,7 +195,8 @@ int32_t SaveImageFile(const char *name, NameRules rules, const uint8_t *imageDat
     request.quality = quality;
     status = FileStatusFromCodec(writer->Write(request, sink));
     if (status != ZAV_FILE_OK) {
-        return status;  // the sink removes its temporary file
+        // The sink knows why a write failed (a full disk, ...); it leaves nothing behind.
+        return sink.WriteFailure() != ZAV_FILE_OK ? sink.WriteFailure() : status;
     }
     return sink.Commit();
 }

@@ -115,6 +115,12 @@ ZAV_API int32_t ZAVCloneImage(ZAVImageObject *obj, const ZAVImageStruct *psource
 #define ZAV_FILE_WRITE_FAILED 13 /* the file could not be written completely */
 #define ZAV_FILE_BAD_BUFFER 14   /* save: not 8-bit, not 1 or 3 channels, size < 1 or no data */
 #define ZAV_FILE_NO_RECORD 15    /* load: no record to fill */
+/* What the system reported: no space left on the device (ENOSPC), the disk quota exhausted
+ * (EDQUOT), a name too long for the file system (a part over 255 bytes or the whole path:
+ * ENAMETOOLONG; the 259-byte rule of the names is ZAV_FILE_NAME_TOO_LONG). */
+#define ZAV_FILE_DISK_FULL 16
+#define ZAV_FILE_QUOTA_EXCEEDED 17
+#define ZAV_FILE_PATH_TOO_LONG 18
 #define ZAV_FILE_NAME_REFUSED 0x100 /* plus the refused character: * ? " < > ; | */
 
 /* Loads an image file (BMP, JPEG, Sun raster, PBM/PGM/PPM, TIFF; chosen by the file's first bytes,

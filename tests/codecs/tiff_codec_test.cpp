@@ -314,6 +314,50 @@ TEST(TiffReader, PaletteWith16BitEntriesScalesLikeLibtiff) {
     EXPECT_TRUE(SamePixels(d.picture, p));
 }
 
+// A 16-bit colour map written as value x 256 (as many writers do) keeps its 8-bit values: the
+// high byte is taken, as libtiff does, so white stays 255.
+TEST(TiffReader, PaletteWithValueTimes256EntriesKeepsItsLevels) {
+    const uint8_t levels[4][3] = {{0, 0, 0}, {255, 255, 255}, {1, 2, 3}, {128, 64, 200}};
+    std::vector<uint8_t> f = {'I', 'I', 42, 0, 8, 0, 0, 0};
+    const auto put16 = [&f](uint32_t v) {
+        f.push_back(static_cast<uint8_t>(v));
+        f.push_back(static_cast<uint8_t>(v >> 8));
+    };
+    const auto put32 = [&](uint32_t v) {
+        put16(v & 0xFFFF);
+        put16(v >> 16);
+    };
+    const uint32_t entries = 10, ifd_end = 8 + 2 + entries * 12 + 4;
+    const uint32_t pixels_at = ifd_end, map_at = ifd_end + 4;
+    put16(entries);
+    const uint32_t tags[entries][4] = {{256, 3, 1, 4},       {257, 3, 1, 1}, {258, 3, 1, 8},
+                                       {259, 3, 1, 1},       {262, 3, 1, 3}, {273, 4, 1, pixels_at},
+                                       {277, 3, 1, 1},       {278, 3, 1, 1}, {279, 4, 1, 4},
+                                       {320, 3, 768, map_at}};
+    for (const auto &t : tags) {
+        put16(t[0]);
+        put16(t[1]);
+        put32(t[2]);
+        put32(t[3]);
+    }
+    put32(0);
+    for (uint8_t i = 0; i < 4; ++i) {
+        f.push_back(i);
+    }
+    for (int c = 0; c < 3; ++c) {  // red, green, blue maps, 256 entries each
+        for (int i = 0; i < 256; ++i) {
+            put16(i < 4 ? levels[i][c] * 256u : 0u);
+        }
+    }
+    const Decoded d = Decode(Tiff(), f);
+    ASSERT_TRUE(d.ok());
+    for (int x = 0; x < 4; ++x) {
+        for (int c = 0; c < 3; ++c) {
+            EXPECT_EQ(d.picture.At(x, 0, 2 - c), levels[x][c]) << x << " " << c;  // BGR
+        }
+    }
+}
+
 TEST(TiffReader, TruncatedFilesFail) {
     for (int channels : {1, 3}) {
         const auto file = Encode(Tiff(), Pattern(40, 300, channels).Request());

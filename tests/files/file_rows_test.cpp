@@ -152,5 +152,41 @@ TEST_F(FileRows, HeadersClaimingMoreRowsThanTheFileHoldsFail) {
     EXPECT_EQ(FromMemory(ras).status, ZAV_FILE_TRUNCATED);
 }
 
+// A loaded buffer's row padding is zero, from the file and from memory, in every format, even
+// when the allocator hands back a block that held other bytes.
+TEST_F(FileRows, LoadedRowPaddingIsZero) {
+    const ImageFormat *formats[] = {&BmpFormat(), &JpegFormat(), &SunRasterFormat(), &PnmFormat(),
+                                    &TiffFormat()};
+    for (const ImageFormat *format : formats) {
+        for (int32_t width : {1, 2, 3, 5}) {
+            const std::vector<uint8_t> bytes =
+                zavtest::EncodeOk(*format, zavtest::Pattern(width, 7, 3));
+            for (bool file : {true, false}) {
+                ImageHeader dirty = CreateImage(width, 7, ZAV_DEPTH_8U, 3);
+                ASSERT_NE(dirty.imageData, nullptr);
+                std::memset(dirty.imageData, 0xA5, static_cast<std::size_t>(dirty.imageSize));
+                ReleaseImageData(&dirty);
+                ImageHeader image;
+                int32_t status = ZAV_FILE_OK;
+                if (file) {
+                    const std::string path = m_dir / "picture";
+                    ASSERT_TRUE(zavtest::WriteFile(path, bytes));
+                    status = LoadImageFile(path.c_str(), NameRules::kSkip, &image);
+                } else {
+                    status = LoadImageBytes(bytes, &image);
+                }
+                ASSERT_EQ(status, ZAV_FILE_OK) << format->description << " " << width;
+                for (int32_t y = 0; y < image.height; ++y) {
+                    const uint8_t *row = image.imageData + y * image.widthStep;
+                    for (int64_t x = 3 * width; x < image.widthStep; ++x) {
+                        EXPECT_EQ(row[x], 0) << format->description << " " << width << " " << y;
+                    }
+                }
+                ReleaseImageData(&image);
+            }
+        }
+    }
+}
+
 }  // namespace
 }  // namespace zav

@@ -376,6 +376,23 @@ TEST_F(Files, ASaveIntoAMissingFolderFails) {
     EXPECT_EQ(Save(m_dir.path() + "/", RampPattern(2, 2, 3)), 1);
 }
 
+// Names the file system finds too long (a part over 255 bytes) get their own status, in a save and
+// a load, and leave no file; the 259-byte rule is a different one.
+TEST_F(Files, NamesTooLongForTheFileSystemSaySo) {
+    const Picture p = RampPattern(2, 2, 3);
+    const std::string longPart(256, 'a');
+    for (const std::string &name : {m_dir / (longPart + ".bmp"), m_dir / (longPart + "/a.bmp")}) {
+        EXPECT_EQ(ZAVSaveImagePath(m_obj, name.c_str(), p.bytes.data(), 2, 2, 8, 3), 1);
+        EXPECT_EQ(ZAVGetFileStatus(m_obj), ZAV_FILE_PATH_TOO_LONG);
+        ZAVImageStruct r{};
+        EXPECT_EQ(ZAVLoadImagePath(m_obj, name.c_str(), &r), 1);
+        EXPECT_EQ(ZAVGetFileStatus(m_obj), ZAV_FILE_PATH_TOO_LONG);
+    }
+    EXPECT_EQ(Save(m_dir / (longPart + ".bmp"), p), 1);
+    EXPECT_EQ(ZAVGetFileStatus(m_obj), ZAV_FILE_NAME_TOO_LONG);
+    EXPECT_TRUE(zavtest::ListFolder(m_dir.path()).empty());
+}
+
 TEST_F(Files, PathEntriesOpenTheNameAsGiven) {
     const Picture p = RampPattern(2, 2, 3);
     const std::string name = m_dir / "what?.bmp";
@@ -502,7 +519,9 @@ TEST(FileStatusText, GivesAShortTextForEveryCode) {
     EXPECT_STREQ(ZAVFileStatusText(ZAV_FILE_TOO_LARGE), "would exceed 1 GiB");
     EXPECT_STREQ(ZAVFileStatusText(ZAV_FILE_NAME_REFUSED + '?'), "name refused: contains '?'");
     EXPECT_STREQ(ZAVFileStatusText(-5), "unknown status");
-    for (int32_t s = ZAV_FILE_OK; s <= ZAV_FILE_NO_RECORD; ++s) {
+    EXPECT_STREQ(ZAVFileStatusText(ZAV_FILE_DISK_FULL), "disk full");
+    EXPECT_STREQ(ZAVFileStatusText(ZAV_FILE_QUOTA_EXCEEDED), "disk quota exceeded");
+    for (int32_t s = ZAV_FILE_OK; s <= ZAV_FILE_PATH_TOO_LONG; ++s) {
         EXPECT_STRNE(ZAVFileStatusText(s), "unknown status") << s;
     }
 }
