@@ -104,7 +104,10 @@ std::optional<std::string> PathProblem(const std::string &path) {
         if (!parent.empty() && !std::filesystem::is_directory(parent, ec)) {
             return "folder not found";
         }
-        return "file not found";
+        // A name without a dot may have meant a folder.
+        return std::filesystem::path(path).filename().string().find('.') == std::string::npos
+                   ? "no such file or folder"
+                   : "file not found";
     }
     if (S_ISDIR(st.st_mode)) {
         return "is a folder";
