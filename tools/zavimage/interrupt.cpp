@@ -17,9 +17,10 @@ struct Watch {
     std::function<void(int)> listener;
 };
 
+// Never destroyed: the watching thread may still take a signal while the process exits.
 Watch &TheWatch() {
-    static Watch watch;
-    return watch;
+    static Watch *const watch = new Watch;
+    return *watch;
 }
 
 sigset_t WatchedSignals() {
