@@ -130,6 +130,11 @@ forged.jpg" "$work/$(printf '\033[31mred.jpg')"
 contains "$work/out" 'x\nforged.jpg: JPEG, 640 x 360, colour'
 contains "$work/out" '\x1B[31mred.jpg: JPEG'
 grep -q "$(printf '\033')" "$work/out" && fail "an escape sequence reached the output"
+expect 2 "$zav" convert a.bmp b.bmp "--$(printf '\033')[31m"
+grep -q "$(printf '\033')" "$work/err" && fail "an escape sequence in an option reached the terminal"
+expect 0 "$zav" convert "$in/gray.pgm" "$work/what?*.pgm"
+expect 0 "$zav" info "$work/what?*.pgm"
+contains "$work/out" "what?*.pgm: PGM, 640 x 360, gray"
 expect 0 "$zav" convert -- "$work/-dash.bmp" "$long"
 [ -s "$long" ] || fail "a name longer than 259 bytes was not written"
 expect 0 "$zav" info -- "$long"

@@ -7,11 +7,13 @@
 #include <cstdlib>
 #include <string>
 
+#include "tools/zavimage/display.h"
+
 namespace zavtool {
 namespace {
 
 [[noreturn]] void Bad(std::string_view option, std::string_view text, std::string_view expected) {
-    throw UsageError(std::string(option) + ": '" + std::string(text) + "' is not " +
+    throw UsageError(std::string(option) + ": '" + Printable(text) + "' is not " +
                      std::string(expected));
 }
 
@@ -72,6 +74,10 @@ std::string_view ArgReader::Value(std::string_view option) {
         throw UsageError(std::string(option) + " needs a value");
     }
     return m_args[m_pos++];
+}
+
+UsageError UnknownOption(std::string_view option) {
+    return UsageError("unknown option " + Printable(option));
 }
 
 void ArgReader::Flag(std::string_view option) {

@@ -59,6 +59,9 @@ class ArgReader {
     std::optional<std::string_view> m_inlineValue;
 };
 
+// "unknown option X", with X printable.
+UsageError UnknownOption(std::string_view option);
+
 // Parsers; each throws UsageError naming the option.
 int32_t ParseInt(std::string_view option, std::string_view text);
 int32_t ParseIntIn(std::string_view option, std::string_view text, int32_t low, int32_t high);

@@ -4,6 +4,7 @@
 #include "tools/zavimage/batch.h"
 #include "tools/zavimage/cli.h"
 #include "tools/zavimage/common_options.h"
+#include "tools/zavimage/display.h"
 #include "tools/zavimage/formats.h"
 
 namespace zavtool {
@@ -83,7 +84,7 @@ int RunAnnotate(int argc, char **argv) {
             }
             if (FindOutputFormat(NameExtension("." + format)) == nullptr ||
                 NameExtension("." + format).size() != format.size()) {
-                throw UsageError("--format: '" + format + "' is not a format written (" +
+                throw UsageError("--format: '" + Printable(format) + "' is not a format written (" +
                                  KnownExtensions() + ")");
             }
             request.format = format;
@@ -92,7 +93,7 @@ int RunAnnotate(int argc, char **argv) {
             request.recursive = true;
         } else if (!ReadRunOption(arg, args, request, run) &&
                    !ReadStepOption(arg, args, steps, caption)) {
-            throw UsageError("unknown option " + std::string(arg));
+            throw UnknownOption(arg);
         }
     }
     FinishStepOptions(steps, caption);

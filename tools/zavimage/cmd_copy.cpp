@@ -89,7 +89,7 @@ int RunCopy(int argc, char **argv) {
             args.Flag(arg);
             color = true;
         } else if (!ReadRunOption(arg, args, request, run)) {
-            throw UsageError("unknown option " + std::string(arg));
+            throw UnknownOption(arg);
         }
     }
     if (positional.size() != 3) {

@@ -113,7 +113,7 @@ int RunInfo(int argc, char **argv) {
             args.Flag(arg);
             json = true;
         } else {
-            throw UsageError("unknown option " + std::string(arg));
+            throw UnknownOption(arg);
         }
     }
     if (files.empty()) {

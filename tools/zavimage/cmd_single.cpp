@@ -29,7 +29,7 @@ int RunSingle(const char *help, Needs needs, bool flip, int argc, char **argv) {
             return kExitOk;
         } else if (!ReadRunOption(arg, args, request, run) &&
                    !ReadStepOption(arg, args, steps, caption)) {
-            throw UsageError("unknown option " + std::string(arg));
+            throw UnknownOption(arg);
         }
     }
     // resize also takes its size as a third positional argument

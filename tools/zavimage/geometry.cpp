@@ -4,6 +4,8 @@
 #include <cstdlib>
 #include <limits>
 
+#include "tools/zavimage/display.h"
+
 namespace zavtool {
 namespace {
 
@@ -37,7 +39,7 @@ std::string SizeText(Size size) {
 ResizeRequest ParseResize(std::string_view option, std::string_view text) {
     ResizeRequest r;
     const auto bad = [&]() -> UsageError {
-        return UsageError(std::string(option) + ": '" + std::string(text) +
+        return UsageError(std::string(option) + ": '" + Printable(text) +
                           "' is not a size WxH, Wx, xH or P% (sides at least 1, P above 0)");
     };
     if (!text.empty() && text.back() == '%') {

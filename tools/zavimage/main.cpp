@@ -5,6 +5,7 @@
 #include <string_view>
 
 #include "tools/zavimage/cli.h"
+#include "tools/zavimage/display.h"
 #include "tools/zavimage/image.h"
 #include "tools/zavimage/interrupt.h"
 
@@ -103,7 +104,7 @@ int main(int argc, char **argv) {
             }
         }
     }
-    PrintError("unknown command '" + std::string(name) + "'");
+    PrintError("unknown command '" + Printable(name) + "'");
     std::fprintf(stderr, "Run 'zavimage --help' for the list of commands.\n");
     return kExitUsage;
 }

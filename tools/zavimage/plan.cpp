@@ -151,8 +151,9 @@ Plan MakePlan(const PlanRequest &request) {
         const std::string ext = NameExtension(job.output);
         if (FindOutputFormat(ext) == nullptr) {
             noFormat.push_back(Printable(job.output) +
-                               (ext.empty() ? ": the name has no extension to pick a format"
-                                            : ": '" + ext + "' is not a format written"));
+                               (ext.empty()
+                                    ? ": the name has no extension to pick a format"
+                                    : ": '" + Printable(ext) + "' is not a format written"));
         }
         plan.jobs.push_back(std::move(job));
     }
