@@ -14,6 +14,9 @@ netpbm libtiff-tools libjpeg-turbo-progs imagemagick
 locales
 wine wine64 wine64-tools g++-mingw-w64-x86-64
 "
+# The tool's test formats its manual page; its benchmark times and measures with time and bc.
+PACKAGES="$PACKAGES man-db"
+PACKAGES="$PACKAGES time bc"
 
 if [ "$(id -u)" -ne 0 ]; then
     if command -v sudo >/dev/null 2>&1; then
