@@ -1,6 +1,7 @@
 #!/bin/sh
 # Configures and builds the benchmarks (in build/release, next to the test script's plain build),
-# then runs every one (ours against OpenCV, in one run). Extra arguments go to each one.
+# then runs every one (ours against OpenCV, in one run; extra arguments go to each one), and the
+# tool's annotate job against ImageMagick's mogrify.
 set -eu
 cd "$(dirname "$0")/.."
 ./scripts/setup.sh
@@ -8,8 +9,11 @@ cmake -S . -B build/release -DCMAKE_BUILD_TYPE=RelWithDebInfo -DZAV_BUILD_BENCH=
 # Only the benchmarks and what they link: the tests and the COM server are not needed here.
 benchmarks=$(cmake --build build/release --target help | grep -o 'bench_[a-z0-9_]*' | sort -u)
 # shellcheck disable=SC2086
-cmake --build build/release -j"$(nproc)" --target $benchmarks
+cmake --build build/release -j"$(nproc)" --target $benchmarks zavimage_cli
 for name in $benchmarks; do
     echo "== $name"
     build/release/bench/"$name" "$@"
 done
+# The tool's batch job against ImageMagick's mogrify (about two minutes, mostly mogrify's).
+echo "== tool_annotate"
+sh bench/tool_annotate.sh build/release/tools/zavimage

@@ -14,6 +14,9 @@ netpbm libtiff-tools libjpeg-turbo-progs imagemagick
 locales
 wine wine64 wine64-tools g++-mingw-w64-x86-64
 "
+# The tool's test formats its manual page; its benchmark times and measures with time and bc.
+PACKAGES="$PACKAGES man-db"
+PACKAGES="$PACKAGES time bc"
 
 # The i386 tree (cmake/toolchain-i386.cmake) and the COM server for 32-bit Windows programs: the
 # core's development packages for i386 beside the native ones, -m32, Wine's 32-bit side and the

@@ -63,4 +63,11 @@ ZAV_API int32_t ZAVProbeImageFileUtf8(ZAVImageObject *obj, const char *imageFile
     });
 }
 
+ZAV_API int32_t ZAVProbeImagePath(ZAVImageObject *obj, const char *path, const char **format,
+                                  int32_t *width, int32_t *height, int32_t *channels) {
+    return zav::Guarded(obj, 1, zav::FileWork::kLoad, [&](zav::ImageComponent &c) {
+        return c.ZAVProbeImagePath(path, format, width, height, channels);
+    });
+}
+
 }  // extern "C"

@@ -92,17 +92,29 @@ int32_t ImageComponent::ZAVSaveImagePath(const char *path, const uint8_t *imageD
 
 int32_t ImageComponent::ZAVProbeImageFileUtf8(const char *imageFileName, const char **format,
                                               int32_t *width, int32_t *height) {
-    if (format == nullptr || width == nullptr || height == nullptr) {
+    int32_t channels = 0;
+    return Probe(imageFileName, NameRules::kApply, format, width, height, &channels);
+}
+
+int32_t ImageComponent::ZAVProbeImagePath(const char *path, const char **format, int32_t *width,
+                                          int32_t *height, int32_t *channels) {
+    return Probe(path, NameRules::kSkip, format, width, height, channels);
+}
+
+int32_t ImageComponent::Probe(const char *name, NameRules rules, const char **format,
+                              int32_t *width, int32_t *height, int32_t *channels) {
+    if (format == nullptr || width == nullptr || height == nullptr || channels == nullptr) {
         return FileResult(ZAV_FILE_NO_RECORD);
     }
     const ImageFormat *found = nullptr;
     ImageInfo info;
-    const int32_t status = ProbeImageFile(imageFileName, &found, &info);
+    const int32_t status = ProbeImageFile(name, rules, &found, &info);
     if (status == ZAV_FILE_OK) {
         // Descriptions are string literals: NUL-terminated and static.
         *format = found->description.data();
         *width = info.width;
         *height = info.height;
+        *channels = info.color ? 3 : 1;
     }
     return FileResult(status);
 }

@@ -12,6 +12,8 @@ namespace zav {
 // The save quality of a new object: the Annex K tables halved.
 inline constexpr float kInitialQuality = 2.0f;
 
+enum class NameRules;  // files/image_files.h
+
 // What an operation that escapes with an exception was doing, for the status it leaves.
 enum class FileWork { kNone, kLoad, kSave };
 
@@ -43,6 +45,8 @@ class ImageComponent {
     // What a file holds, from its header alone.
     int32_t ZAVProbeImageFileUtf8(const char *imageFileName, const char **format, int32_t *width,
                                   int32_t *height);
+    int32_t ZAVProbeImagePath(const char *path, const char **format, int32_t *width,
+                              int32_t *height, int32_t *channels);
     float Quality() const noexcept { return m_fQuality; }
     // Why the last load, save or probe ended as it did (a ZAV_FILE_* code).
     int32_t FileStatus() const noexcept { return m_fileStatus; }
@@ -72,6 +76,9 @@ class ImageComponent {
     void ExceptionEscaped(FileWork work, bool outOfMemory) noexcept;
 
   private:
+    // The probe by name (rules applied) or by path (opened as given).
+    int32_t Probe(const char *name, NameRules rules, const char **format, int32_t *width,
+                  int32_t *height, int32_t *channels);
     // Keeps the status of a load, save or probe and gives the operation's result.
     int32_t FileResult(int32_t status) noexcept;
 

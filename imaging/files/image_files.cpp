@@ -201,10 +201,11 @@ int32_t SaveImageFile(const char *name, NameRules rules, const uint8_t *imageDat
     return sink.Commit();
 }
 
-int32_t ProbeImageFile(const char *name, const ImageFormat **format, ImageInfo *info) {
+int32_t ProbeImageFile(const char *name, NameRules rules, const ImageFormat **format,
+                       ImageInfo *info) {
     std::string normalized;
     const char *path = nullptr;
-    int32_t status = NameToOpen(name, NameRules::kApply, &normalized, &path);
+    int32_t status = NameToOpen(name, rules, &normalized, &path);
     if (status != ZAV_FILE_OK) {
         return status;
     }

@@ -33,7 +33,8 @@ int32_t LoadImageBytes(std::span<const uint8_t> file, ImageHeader *image);
 int32_t SaveImageFile(const char *name, NameRules rules, const uint8_t *imageData, int32_t width,
                       int32_t height, int32_t depth, int32_t channels, float quality);
 
-// What the file `name` holds, from its header: its format's description and its size.
-int32_t ProbeImageFile(const char *name, const ImageFormat **format, ImageInfo *info);
+// What the file `name` holds, from its header: its format, its size and whether it holds colour.
+int32_t ProbeImageFile(const char *name, NameRules rules, const ImageFormat **format,
+                       ImageInfo *info);
 
 }  // namespace zav

@@ -225,6 +225,11 @@ ZAV_API int32_t ZAVSetFontPath(ZAVImageObject *obj, const char *path);
  * may still fail to load when its pixel data are damaged. */
 ZAV_API int32_t ZAVProbeImageFileUtf8(ZAVImageObject *obj, const char *imageFileName,
                                       const char **format, int32_t *width, int32_t *height);
+/* The same for a path opened as given (no name rules), telling also the channels a picture keeps
+ * when saved: 1 for a gray or bilevel file, 3 for colour. The loaded buffer has 3 channels either
+ * way. */
+ZAV_API int32_t ZAVProbeImagePath(ZAVImageObject *obj, const char *path, const char **format,
+                                  int32_t *width, int32_t *height, int32_t *channels);
 
 #ifdef __cplusplus
 }

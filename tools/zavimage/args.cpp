@@ -1,16 +1,19 @@
 // Command-line parsing for the zavimage tool.
+#include "tools/zavimage/args.h"
+
 #include <charconv>
 #include <cmath>
+#include <cstdio>
 #include <cstdlib>
 #include <string>
 
-#include "tools/zavimage/cli.h"
+#include "tools/zavimage/display.h"
 
 namespace zavtool {
 namespace {
 
 [[noreturn]] void Bad(std::string_view option, std::string_view text, std::string_view expected) {
-    throw UsageError(std::string(option) + ": '" + std::string(text) + "' is not " +
+    throw UsageError(std::string(option) + ": '" + Printable(text) + "' is not " +
                      std::string(expected));
 }
 
@@ -39,85 +42,19 @@ bool ToInt(std::string_view text, int32_t &value) {
 
 }  // namespace
 
-int32_t ParseInt(std::string_view option, std::string_view text) {
-    int32_t value = 0;
-    if (!ToInt(text, value)) {
-        Bad(option, text, "a whole number");
+bool ArgReader::Done() {
+    if (!m_optionsEnded && m_pos < m_args.size() && m_args[m_pos] == "--") {
+        m_optionsEnded = true;
+        ++m_pos;
     }
-    return value;
-}
-
-float ParseFloat(std::string_view option, std::string_view text) {
-    const std::string copy(text);
-    char *end = nullptr;
-    const float value = std::strtof(copy.c_str(), &end);
-    if (copy.empty() || end != copy.c_str() + copy.size() || !std::isfinite(value)) {
-        Bad(option, text, "a number");
-    }
-    return value;
-}
-
-Point ParsePoint(std::string_view option, std::string_view text) {
-    std::vector<std::string_view> parts;
-    Point p;
-    if (!Split(text, ',', 2, parts) || !ToInt(parts[0], p.x) || !ToInt(parts[1], p.y)) {
-        Bad(option, text, "a position X,Y");
-    }
-    return p;
-}
-
-ZAVImageRect ParseRect(std::string_view option, std::string_view text) {
-    std::vector<std::string_view> parts;
-    ZAVImageRect r{};
-    if (!Split(text, ',', 4, parts) || !ToInt(parts[0], r.x) || !ToInt(parts[1], r.y) ||
-        !ToInt(parts[2], r.width) || !ToInt(parts[3], r.height)) {
-        Bad(option, text, "a rectangle X,Y,W,H");
-    }
-    return r;
-}
-
-Size ParseSize(std::string_view option, std::string_view text) {
-    std::vector<std::string_view> parts;
-    Size s;
-    if (!Split(text, 'x', 2, parts) || !ToInt(parts[0], s.width) || !ToInt(parts[1], s.height) ||
-        s.width < 1 || s.height < 1) {
-        Bad(option, text, "a size WxH of at least 1x1");
-    }
-    return s;
-}
-
-int32_t ParseTextColor(std::string_view option, std::string_view text) {
-    if (text == "blue" || text == "0") {
-        return 0;
-    }
-    if (text == "green" || text == "1") {
-        return 1;
-    }
-    if (text == "red" || text == "2") {
-        return 2;
-    }
-    Bad(option, text, "one of blue, green, red");
-}
-
-int32_t ParseBoxColor(std::string_view option, std::string_view text) {
-    static constexpr std::string_view kNames[] = {"red",    "red",   "green", "blue",
-                                                  "yellow", "white", "black"};
-    for (int32_t code = 1; code < 7; ++code) {
-        if (text == kNames[code]) {
-            return code;
-        }
-    }
-    int32_t code = 0;
-    if (ToInt(text, code)) {
-        return code;
-    }
-    Bad(option, text, "a colour (red, green, blue, yellow, white, black) or a colour code");
+    return m_pos >= m_args.size();
 }
 
 std::string_view ArgReader::Next() {
     m_inlineValue.reset();
     std::string_view arg = m_args[m_pos++];
-    if (arg.size() > 2 && arg.substr(0, 2) == "--") {
+    m_isOption = !m_optionsEnded && arg.size() > 1 && arg[0] == '-';
+    if (m_isOption && arg.size() > 2 && arg.substr(0, 2) == "--") {
         const std::size_t eq = arg.find('=');
         if (eq != std::string_view::npos) {
             m_inlineValue = arg.substr(eq + 1);
@@ -133,10 +70,95 @@ std::string_view ArgReader::Value(std::string_view option) {
         m_inlineValue.reset();
         return v;
     }
-    if (Done()) {
+    if (m_pos >= m_args.size()) {
         throw UsageError(std::string(option) + " needs a value");
     }
     return m_args[m_pos++];
+}
+
+UsageError UnknownOption(std::string_view option) {
+    return UsageError("unknown option " + Printable(option));
+}
+
+void ArgReader::Flag(std::string_view option) {
+    if (m_inlineValue) {
+        throw UsageError(std::string(option) + " takes no value");
+    }
+}
+
+int32_t ParseInt(std::string_view option, std::string_view text) {
+    int32_t value = 0;
+    if (!ToInt(text, value)) {
+        Bad(option, text, "a whole number");
+    }
+    return value;
+}
+
+int32_t ParseIntIn(std::string_view option, std::string_view text, int32_t low, int32_t high) {
+    int32_t value = 0;
+    if (!ToInt(text, value) || value < low || value > high) {
+        Bad(option, text,
+            "a whole number from " + std::to_string(low) + " to " + std::to_string(high));
+    }
+    return value;
+}
+
+float ParseFloatIn(std::string_view option, std::string_view text, float low, float high) {
+    const std::string copy(text);
+    char *end = nullptr;
+    const float value = std::strtof(copy.c_str(), &end);
+    if (copy.empty() || end != copy.c_str() + copy.size() || !std::isfinite(value) || value < low ||
+        value > high) {
+        char range[64];
+        std::snprintf(range, sizeof range, "a number from %g to %g", static_cast<double>(low),
+                      static_cast<double>(high));
+        Bad(option, text, range);
+    }
+    return value;
+}
+
+Point ParsePoint(std::string_view option, std::string_view text) {
+    std::vector<std::string_view> parts;
+    Point p;
+    if (!Split(text, ',', 2, parts) || !ToInt(parts[0], p.x) || !ToInt(parts[1], p.y)) {
+        Bad(option, text, "a position X,Y");
+    }
+    return p;
+}
+
+ZAVImageRect ParseRegion(std::string_view option, std::string_view text) {
+    std::vector<std::string_view> parts;
+    ZAVImageRect r{};
+    if (!Split(text, ',', 4, parts) || !ToInt(parts[0], r.x) || !ToInt(parts[1], r.y) ||
+        !ToInt(parts[2], r.width) || !ToInt(parts[3], r.height) || r.width < 1 || r.height < 1) {
+        Bad(option, text, "a region X,Y,W,H with W and H at least 1");
+    }
+    return r;
+}
+
+int32_t ParseTextColor(std::string_view option, std::string_view text) {
+    static constexpr std::string_view kNames[] = {"blue", "green", "red"};
+    for (int32_t code = 0; code < 3; ++code) {
+        if (text == kNames[code] || text == std::to_string(code)) {
+            return code;
+        }
+    }
+    Bad(option, text, "one of blue, green, red (or 0, 1, 2)");
+}
+
+int32_t ParseBoxColor(std::string_view option, std::string_view text) {
+    static constexpr std::string_view kNames[] = {"red",    "red",   "green", "blue",
+                                                  "yellow", "white", "black"};
+    for (int32_t code = 1; code < 7; ++code) {
+        if (text == kNames[code]) {
+            return code;
+        }
+    }
+    int32_t code = 0;
+    if (ToInt(text, code) && code >= 0 && code <= 6) {
+        return code;
+    }
+    Bad(option, text, "one of red, green, blue, yellow, white, black (or a code 0 to 6)");
 }
 
 }  // namespace zavtool

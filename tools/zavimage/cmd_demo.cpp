@@ -4,6 +4,7 @@
 #include <system_error>
 
 #include "tools/zavimage/cli.h"
+#include "tools/zavimage/image.h"
 
 namespace zavtool {
 namespace {
@@ -63,7 +64,7 @@ int RunDemo(int argc, char **argv) {
             std::fputs(kHelp, stdout);
             return kExitOk;
         }
-        if (args.IsOption(arg) || positional++ > 0) {
+        if (args.IsOption() || positional++ > 0) {
             throw UsageError("unexpected argument " + std::string(arg));
         }
         dir = std::string(arg);
@@ -78,10 +79,10 @@ int RunDemo(int argc, char **argv) {
 
     Object obj;
     int failures = 0;
-    auto report = [&](const std::string &what, const std::optional<FileError> &error) {
+    auto report = [&](const std::string &what, const std::optional<std::string> &error) {
         if (error) {
             ++failures;
-            std::printf("  %-44s FAILED: %s\n", what.c_str(), error->reason.c_str());
+            std::printf("  %-44s FAILED: %s\n", what.c_str(), error->c_str());
         } else {
             std::printf("  %s\n", what.c_str());
         }
@@ -113,7 +114,7 @@ int RunDemo(int argc, char **argv) {
 
     const char *caption = "视频监控 Camera 1 12:34:56";
     if (ZAVPutTextToImageUtf8(obj.get(), &rec, caption, 10, 40, 2, 24.0f, 0.1f, 0.0f) != 0) {
-        report("captioned the picture", FileError{"no font could be opened", {}});
+        report("captioned the picture", std::string("no font could be opened"));
     } else {
         std::printf("  captioned \"%s\" in red at (10, 40), 24 px\n", caption);
     }

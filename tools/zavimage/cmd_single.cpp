@@ -1,8 +1,9 @@
 // The one-picture commands: convert, resize, flip, text, box. Each is IN OUT plus its options.
 #include <cstdio>
 
+#include "tools/zavimage/batch.h"
 #include "tools/zavimage/cli.h"
-#include "tools/zavimage/pipeline.h"
+#include "tools/zavimage/common_options.h"
 
 namespace zavtool {
 namespace {
@@ -13,37 +14,35 @@ enum class Needs { kNothing, kResize, kCaption, kBox };
 int RunSingle(const char *help, Needs needs, bool flip, int argc, char **argv) {
     ArgReader args(argc, argv, 1);
     std::vector<std::string> positional;
+    PlanRequest request;
+    request.folders = false;
+    RunOptions run;
     Steps steps;
     steps.flip = flip;
     std::optional<Caption> caption;
     while (!args.Done()) {
         const std::string_view arg = args.Next();
-        if (arg == "--help" || arg == "-h") {
+        if (!args.IsOption()) {
+            positional.emplace_back(arg);
+        } else if (arg == "--help" || arg == "-h") {
             std::fputs(help, stdout);
             return kExitOk;
-        }
-        if (!args.IsOption(arg)) {
-            positional.emplace_back(arg);
-        } else if (!ReadStepOption(arg, args, steps, caption)) {
-            throw UsageError("unknown option " + std::string(arg));
+        } else if (!ReadRunOption(arg, args, request, run) &&
+                   !ReadStepOption(arg, args, steps, caption)) {
+            throw UnknownOption(arg);
         }
     }
     // resize also takes its size as a third positional argument
     if (needs == Needs::kResize && positional.size() == 3 && !steps.resize) {
-        steps.resize = ParseSize("size", positional[2]);
+        steps.resize = ParseResize("size", positional[2]);
         positional.pop_back();
     }
     if (positional.size() != 2) {
         throw UsageError("expected an input and an output file");
     }
-    if (caption) {
-        if (caption->text.empty()) {
-            throw UsageError("caption options need --text");
-        }
-        steps.caption = caption;
-    }
+    FinishStepOptions(steps, caption);
     if (needs == Needs::kResize && !steps.resize) {
-        throw UsageError("give the new size as WxH");
+        throw UsageError("give the new size: WxH, Wx, xH or P%");
     }
     if (needs == Needs::kCaption && !steps.caption) {
         throw UsageError("give the caption with --text");
@@ -51,47 +50,63 @@ int RunSingle(const char *help, Needs needs, bool flip, int argc, char **argv) {
     if (needs == Needs::kBox && steps.boxes.empty()) {
         throw UsageError("give the region with --box X,Y,W,H");
     }
-    Object obj;
-    if (auto error = ProcessFile(obj.get(), positional[0], positional[1], steps)) {
-        PrintError(error->Describe(positional[0]));
-        return kExitFailed;
-    }
-    return kExitOk;
+    request.inputs = {positional[0]};
+    request.output = positional[1];
+    const Plan plan = MakePlan(request);
+    BatchSettings settings;
+    settings.command = "zavimage";
+    settings.verbosity = run.verbosity;
+    settings.summary = false;
+    return RunBatch(plan, steps, settings);
 }
 
 }  // namespace
 
+// Options every one-picture command takes, after its own.
+#define ZAV_SINGLE_COMMON                                                                        \
+    "\n"                                                                                         \
+    "common options:\n"                                                                          \
+    "  --quality Q         JPEG quality 0 to 10: the standard tables divided by Q (default 2)\n" \
+    "  --jpeg-quality P    JPEG quality as a percentage, 1 to 95 or 100 (75 = --quality 2)\n"    \
+    "  --color             save a gray picture in colour (it stays gray where the format\n"      \
+    "                      has gray: all but .ppm)\n"                                            \
+    "  --in-place          let OUT be IN (replaced only when the work succeeded)\n"              \
+    "  -n, --no-clobber    do nothing when OUT exists\n"                                         \
+    "  -q, --quiet         print nothing but errors\n"                                           \
+    "  --                  end of options (for names that begin with a dash)\n"                  \
+    "The steps of annotate (--flip, --resize, --text, --box, ...) are taken by every one of\n"   \
+    "these commands as well.\n"
+
 int RunConvert(int argc, char **argv) {
     static constexpr const char *kHelp =
-        "usage: zavimage convert IN OUT [--quality Q]\n"
+        "usage: zavimage convert IN OUT [options]\n"
         "\n"
         "Loads IN (its format is told by its first bytes) and saves OUT in the format of OUT's\n"
-        "extension: .bmp .dib .jpg .jpeg .jpe .sr .ras .pbm .pgm .ppm .tif .tiff\n"
-        "\n"
-        "options:\n"
-        "  --quality Q   JPEG quality: 1 = standard tables, 2 = half the steps (default 2)\n"
+        "extension: .bmp .dib .jpg .jpeg .jpe .sr .ras .pbm .pgm .ppm .tif "
+        ".tiff\n" ZAV_SINGLE_COMMON
         "\n"
         "example:\n"
-        "  zavimage convert frame.bmp frame.jpg --quality 4\n";
+        "  zavimage convert frame.bmp frame.jpg --jpeg-quality 90\n";
     return RunSingle(kHelp, Needs::kNothing, false, argc, argv);
 }
 
 int RunResize(int argc, char **argv) {
     static constexpr const char *kHelp =
-        "usage: zavimage resize IN OUT WxH\n"
+        "usage: zavimage resize IN OUT SIZE [options]\n"
         "\n"
-        "Scales IN to W x H pixels, nearest neighbour, and saves OUT.\n"
+        "Scales IN, nearest neighbour, and saves OUT. SIZE is WxH, Wx or xH (the other side keeps\n"
+        "the aspect) or P% (both sides); it may also be given as --resize SIZE.\n" ZAV_SINGLE_COMMON
         "\n"
         "example:\n"
-        "  zavimage resize frame.jpg small.jpg 640x360\n";
+        "  zavimage resize frame.jpg small.jpg 640x\n";
     return RunSingle(kHelp, Needs::kResize, false, argc, argv);
 }
 
 int RunFlip(int argc, char **argv) {
     static constexpr const char *kHelp =
-        "usage: zavimage flip IN OUT\n"
+        "usage: zavimage flip IN OUT [options]\n"
         "\n"
-        "Turns IN upside down (rows exchanged) and saves OUT.\n"
+        "Turns IN upside down (rows exchanged) and saves OUT.\n" ZAV_SINGLE_COMMON
         "\n"
         "example:\n"
         "  zavimage flip upside-down.bmp fixed.bmp\n";
@@ -101,17 +116,19 @@ int RunFlip(int argc, char **argv) {
 int RunText(int argc, char **argv) {
     static constexpr const char *kHelp =
         "usage: zavimage text IN OUT --text TEXT [--at X,Y] [--size PX] [--space RATIO]\n"
-        "                     [--text-color blue|green|red]\n"
+        "                     [--text-color blue|green|red] [options]\n"
         "\n"
         "Writes a caption into IN and saves OUT. The first character's left edge is at X and the\n"
-        "bottoms of all characters lie on row Y. The font is SimHei when installed, else the best\n"
-        "match fontconfig finds for it (WenQuanYi Zen Hei on Debian).\n"
+        "bottoms of all characters lie on row Y; a start outside the picture is an error. The\n"
+        "font is SimHei when installed, else the best match fontconfig finds for it (WenQuanYi\n"
+        "Zen Hei on Debian).\n"
         "\n"
         "options:\n"
         "  --at X,Y             start (default 10,40)\n"
-        "  --size PX            font size in pixels (default 24)\n"
-        "  --space RATIO        gap between characters as a fraction of the size (default 0.1)\n"
-        "  --text-color COLOR   blue, green or red (default red)\n"
+        "  --size PX            font size in pixels, 1 to 4096 (default 24)\n"
+        "  --space RATIO        gap between characters as a fraction of the size, 0 to 10\n"
+        "                       (default 0.1)\n"
+        "  --text-color COLOR   blue, green or red (default red)\n" ZAV_SINGLE_COMMON
         "\n"
         "example:\n"
         "  zavimage text frame.jpg captioned.jpg --text \"视频监控 12:34:56\" --at 10,40\n";
@@ -121,12 +138,15 @@ int RunText(int argc, char **argv) {
 int RunBox(int argc, char **argv) {
     static constexpr const char *kHelp =
         "usage: zavimage box IN OUT --box X,Y,W,H [--box X,Y,W,H ...] [--box-color COLOR]\n"
+        "                    [options]\n"
         "\n"
         "Marks found regions: each box is drawn 3 pixels thick around the region grown by a fifth\n"
-        "of its width left and right and a third of its height above and below.\n"
+        "of its width left and right and a third of its height above and below. W and H are at\n"
+        "least 1; a region wholly outside the picture is an error.\n"
         "\n"
         "options:\n"
-        "  --box-color COLOR   red, green, blue, yellow, white, black or a code (default red)\n"
+        "  --box-color COLOR   red, green, blue, yellow, white, black or a code 0 to 6\n"
+        "                      (default red)\n" ZAV_SINGLE_COMMON
         "\n"
         "example:\n"
         "  zavimage box frame.jpg marked.jpg --box 200,120,64,48 --box-color green\n";

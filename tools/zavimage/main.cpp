@@ -5,6 +5,9 @@
 #include <string_view>
 
 #include "tools/zavimage/cli.h"
+#include "tools/zavimage/display.h"
+#include "tools/zavimage/image.h"
+#include "tools/zavimage/interrupt.h"
 
 namespace zavtool {
 namespace {
@@ -47,8 +50,12 @@ void PrintHelp() {
         "  zavimage annotate shots/ --out-dir marked --text \"Camera 1\" --at 10,40 \\\n"
         "      --box 200,120,64,48 --format jpg\n"
         "\n"
-        "exit status: 0 when everything succeeded, 1 when some file failed, 2 for a usage "
-        "error.\n");
+        "Names are paths as Linux takes them (any length the system allows, any character).\n"
+        "Ctrl-C or SIGTERM finishes the files in progress and leaves no partial file.\n"
+        "\n"
+        "exit status: 0 when everything succeeded, 1 when some file failed, 2 for a usage\n"
+        "error (nothing was done), 130 or 143 when stopped by SIGINT or SIGTERM.\n"
+        "See also: man zavimage\n");
 }
 
 }  // namespace
@@ -56,6 +63,7 @@ void PrintHelp() {
 
 int main(int argc, char **argv) {
     using namespace zavtool;
+    StartSignalWatch();  // before any thread
     if (argc < 2) {
         PrintHelp();
         return kExitUsage;
@@ -96,7 +104,7 @@ int main(int argc, char **argv) {
             }
         }
     }
-    PrintError("unknown command '" + std::string(name) + "'");
+    PrintError("unknown command '" + Printable(name) + "'");
     std::fprintf(stderr, "Run 'zavimage --help' for the list of commands.\n");
     return kExitUsage;
 }

@@ -1,32 +1,62 @@
 #include "tools/zavimage/pipeline.h"
 
-namespace zavtool {
+#include <utility>
 
-std::optional<FileError> ApplySteps(ZAVImageObject *obj, Image &image, const Steps &steps) {
+#include "tools/zavimage/display.h"
+#include "tools/zavimage/formats.h"
+#include "tools/zavimage/image.h"
+
+namespace zavtool {
+namespace {
+
+Outcome Failed(std::string reason, bool aboutOutput = false) {
+    return Outcome{Outcome::Kind::kFailed, std::move(reason), aboutOutput};
+}
+
+// What the header tells decides whether the steps fit the picture: the size after resizing, the
+// caption start and every marked region must lie on it.
+std::optional<std::string> StepsMiss(const Steps &steps, Size source, Size &final) {
+    final = source;
+    if (steps.resize) {
+        const std::optional<Size> resized = ResizedSize(*steps.resize, source);
+        if (!resized) {
+            return "the resized picture would exceed 1 GiB";
+        }
+        final = *resized;
+    }
+    if (steps.caption) {
+        if (auto miss = CaptionStartMisses(steps.caption->at, final)) {
+            return miss;
+        }
+    }
+    for (const ZAVImageRect &box : steps.boxes) {
+        if (auto miss = RegionMisses(box, final, "the box")) {
+            return miss;
+        }
+    }
+    return std::nullopt;
+}
+
+std::optional<std::string> ApplySteps(ZAVImageObject *obj, Image &image, const Steps &steps,
+                                      Size final) {
     ZAVImageStruct &rec = image.Record();
     if (steps.flip) {
         ZAVFlipImage(obj, rec.data, rec.width, rec.height, rec.depth, rec.channels);
     }
-    if (steps.resize && (steps.resize->width != rec.width || steps.resize->height != rec.height)) {
+    if (final.width != rec.width || final.height != rec.height) {
         Image scaled(obj);
-        ZAVImageStruct created{};
-        ZAVCreateImage(obj, steps.resize->width, steps.resize->height, rec.depth, rec.channels,
-                       &created);
-        if (created.data == nullptr) {
-            ZAVImageStruct *p = &created;
-            ZAVReleaseImage(obj, &p);
-            return FileError{"would exceed 1 GiB", {}};
+        if (!scaled.Create(final.width, final.height, rec.channels)) {
+            return "out of memory";
         }
-        scaled.Record() = created;
         ZAVReSizeImage(obj, &rec, &scaled.Record());
         image = std::move(scaled);
     }
-    ZAVImageStruct &out = image.Record();
+    const ZAVImageStruct &out = image.Record();
     if (steps.caption) {
         const Caption &c = *steps.caption;
         if (ZAVPutTextToImageUtf8(obj, &out, c.text.c_str(), c.at.x, c.at.y, c.color, c.size,
                                   c.space, 0.0f) != 0) {
-            return FileError{"no font could be opened for the caption", {}};
+            return "no font could be opened for the caption";
         }
     }
     for (const ZAVImageRect &box : steps.boxes) {
@@ -35,56 +65,49 @@ std::optional<FileError> ApplySteps(ZAVImageObject *obj, Image &image, const Ste
     return std::nullopt;
 }
 
-std::optional<FileError> ProcessFile(ZAVImageObject *obj, const std::string &in,
-                                     const std::string &out, const Steps &steps) {
+}  // namespace
+
+std::string Outcome::Describe(const Job &job) const {
+    return Printable(aboutOutput ? job.output : job.input) + ": " + reason;
+}
+
+void SetQuality(ZAVImageObject *obj, const Steps &steps) {
     if (steps.quality) {
         ZAVSetImageQuality(obj, *steps.quality);
     }
-    Image image(obj);
-    if (auto error = image.Load(in)) {
-        return error;
-    }
-    if (auto error = ApplySteps(obj, image, steps)) {
-        return error;
-    }
-    if (auto error = image.Save(out)) {
-        return FileError{error->reason, out};
-    }
-    return std::nullopt;
 }
 
-bool ReadStepOption(std::string_view option, ArgReader &args, Steps &steps,
-                    std::optional<Caption> &pendingCaption) {
-    auto caption = [&]() -> Caption & {
-        if (!pendingCaption) {
-            pendingCaption.emplace();
-        }
-        return *pendingCaption;
-    };
-    if (option == "--text") {
-        caption().text = std::string(args.Value(option));
-    } else if (option == "--at") {
-        caption().at = ParsePoint(option, args.Value(option));
-    } else if (option == "--size") {
-        caption().size = ParseFloat(option, args.Value(option));
-    } else if (option == "--space") {
-        caption().space = ParseFloat(option, args.Value(option));
-    } else if (option == "--text-color") {
-        caption().color = ParseTextColor(option, args.Value(option));
-    } else if (option == "--box") {
-        steps.boxes.push_back(ParseRect(option, args.Value(option)));
-    } else if (option == "--box-color") {
-        steps.boxColor = ParseBoxColor(option, args.Value(option));
-    } else if (option == "--resize") {
-        steps.resize = ParseSize(option, args.Value(option));
-    } else if (option == "--flip") {
-        steps.flip = true;
-    } else if (option == "--quality") {
-        steps.quality = ParseFloat(option, args.Value(option));
-    } else {
-        return false;
+Outcome ProcessFile(ZAVImageObject *obj, const Job &job, const Steps &steps,
+                    const std::function<bool()> &stop) {
+    const char *format = nullptr;
+    Size source;
+    int32_t channels = 0;
+    if (ZAVProbeImagePath(obj, job.input.c_str(), &format, &source.width, &source.height,
+                          &channels) != 0) {
+        return Failed(ReadFailure(obj, job.input));
     }
-    return true;
+    Size final;
+    if (auto miss = StepsMiss(steps, source, final)) {
+        return Failed(*miss);
+    }
+    Image image(obj);
+    if (auto error = image.Load(job.input)) {
+        return Failed(*error);
+    }
+    if (auto error = ApplySteps(obj, image, steps, final)) {
+        return Failed(*error);
+    }
+    const OutputFormat *out = FindOutputFormat(NameExtension(job.output));
+    if (channels == 1 && !steps.color && out != nullptr && out->keepsGray && !image.ToGray()) {
+        return Failed("out of memory");
+    }
+    if (stop && stop()) {
+        return Outcome{Outcome::Kind::kDiscarded, {}, false};
+    }
+    if (auto error = image.Save(job.output)) {
+        return Failed(*error, true);
+    }
+    return Outcome{};
 }
 
 }  // namespace zavtool

@@ -1,11 +1,14 @@
-// The typical job on one picture: load, flip, resize, caption, mark, save, in that order.
+// The typical job on one picture: load, flip, resize, caption, mark, save, in that order, with the
+// checks a picture's header allows before its pixels are loaded.
 #pragma once
 
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
 
-#include "tools/zavimage/cli.h"
+#include "tools/zavimage/args.h"
+#include "tools/zavimage/geometry.h"
 
 namespace zavtool {
 
@@ -19,23 +22,47 @@ struct Caption {
 
 struct Steps {
     bool flip = false;
-    std::optional<Size> resize;
+    std::optional<ResizeRequest> resize;
     std::optional<Caption> caption;
     std::vector<ZAVImageRect> boxes;
-    int32_t boxColor = 1;  // red
-    std::optional<float> quality;
+    int32_t boxColor = 1;          // red
+    std::optional<float> quality;  // JPEG; the object's own (2: the standard tables halved)
+    bool color = false;            // save colour even when the input is gray
 };
 
-// Applies the steps after the load and before the save. Returns a reason on failure.
-std::optional<FileError> ApplySteps(ZAVImageObject *obj, Image &image, const Steps &steps);
+// One input and the output it is saved to.
+struct Job {
+    std::string input;
+    std::string output;
+};
 
-// Loads `in`, applies the steps and saves `out`, with one object. Returns a reason on failure.
-std::optional<FileError> ProcessFile(ZAVImageObject *obj, const std::string &in,
-                                     const std::string &out, const Steps &steps);
+// How one file ended.
+struct Outcome {
+    enum class Kind { kWritten, kFailed, kDiscarded };
+    Kind kind = Kind::kWritten;
+    std::string reason;        // kFailed: why
+    bool aboutOutput = false;  // kFailed: the reason concerns the output, not the input
+    // "NAME: reason" with the name the reason concerns, printable.
+    std::string Describe(const Job &job) const;
+};
+
+// Loads the input, applies the steps and saves the output, with one object whose save quality is
+// already set (SetQuality). A gray or bilevel input is saved gray where the output format has gray,
+// unless steps.color. When `stop` answers true before the save begins, the work is discarded; a
+// save once begun runs to its end.
+Outcome ProcessFile(ZAVImageObject *obj, const Job &job, const Steps &steps,
+                    const std::function<bool()> &stop);
+
+// Gives the object the steps' save quality, if one was asked for.
+void SetQuality(ZAVImageObject *obj, const Steps &steps);
 
 // Reads the options that describe steps (--text, --at, --size, --space, --text-color, --box,
-// --box-color, --resize, --flip, --quality). Returns false when `option` is not one of them.
+// --box-color, --resize, --flip, --quality, --jpeg-quality, --color). Returns false when `option`
+// is not one of them.
 bool ReadStepOption(std::string_view option, ArgReader &args, Steps &steps,
                     std::optional<Caption> &pendingCaption);
+
+// Checks what the step options left for the end (a caption needs its text) and completes steps.
+void FinishStepOptions(Steps &steps, std::optional<Caption> &pendingCaption);
 
 }  // namespace zavtool

@@ -1,4 +1,7 @@
-// Progress of a batch: a bar on a terminal, plain lines otherwise. Safe across threads.
+// Progress of a batch. On a terminal: a bar that fits the terminal's width (read again when it
+// changes size), redrawn in place, with the current name cut on character boundaries; failures
+// stay on screen above it. Elsewhere: failures only, and one line per file with --verbose. Safe
+// across threads.
 #pragma once
 
 #include <cstddef>
@@ -8,25 +11,35 @@
 
 namespace zavtool {
 
+enum class Verbosity { kQuiet, kNormal, kVerbose };
+
 class Progress {
   public:
-    // `out` is where progress goes (standard error); a bar is drawn when it is a terminal.
-    Progress(std::size_t total, std::FILE *out);
-    // One item finished: `ok` tells how; `detail` is the output name, or the failure as
-    // "FILE: reason".
-    void Finished(const std::string &name, bool ok, const std::string &detail);
+    // `out` is where progress goes (standard error); a bar is drawn when it is a terminal and the
+    // verbosity is not quiet.
+    Progress(std::size_t total, Verbosity verbosity, std::FILE *out);
+    // One file finished: written to `output`, or failed for `failure` (then "NAME: reason").
+    void Finished(const std::string &input, const std::string &output, const std::string *failure);
+    // A line above the bar (or alone when there is none).
+    void Note(const std::string &line);
+    // The terminal changed size: measure again and redraw.
+    void Resized();
     // Clears the bar, if one is shown.
     void End();
 
   private:
-    void DrawBar(const std::string &name);
+    void DrawBar();
+    std::size_t Columns() const;
 
     std::mutex m_mutex;
     std::FILE *m_out;
-    bool m_terminal;
+    Verbosity m_verbosity;
+    bool m_bar;
+    std::size_t m_columns;
     std::size_t m_total;
     std::size_t m_done = 0;
     std::size_t m_failed = 0;
+    std::string m_current;  // printable name of the last file finished
 };
 
 }  // namespace zavtool

@@ -1,0 +1,249 @@
+#!/bin/sh
+# The zavimage tool does not lose files: outputs worked out before any work (collisions, outputs
+# that are inputs, --no-clobber), values checked before work (exit 2, nothing written), gray kept
+# gray, clean stops on SIGINT and SIGTERM (and on SIGKILL where the library's saves allow), escaped
+# names, clear messages, and JPEG percentages giving libjpeg's own tables.
+# Arguments: the zavimage binary, and 1 when the library's saves leave nothing behind on SIGKILL.
+set -u
+zav=$1
+kill_safe=${2:-0}
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+failures=0
+fail() {
+    echo "FAIL: $*" >&2
+    failures=$((failures + 1))
+}
+expect() {  # expect STATUS CMD...: output in $work/out and $work/err
+    want=$1
+    shift
+    "$@" >"$work/out" 2>"$work/err"
+    got=$?
+    if [ "$got" -ne "$want" ]; then
+        fail "exit $got (wanted $want): $*"
+        sed 's/^/    /' "$work/out" "$work/err" >&2
+    fi
+}
+contains() {  # contains FILE TEXT
+    grep -qF -- "$2" "$1" || fail "'$2' missing from $(basename "$1"): $(cat "$1")"
+}
+colorspace() { identify -format '%[colorspace] %[type]' "$1" 2>/dev/null; }
+
+# --- pictures: a colour frame in three formats, a gray one, a text file and a subfolder
+"$zav" demo "$work/demo" >/dev/null || fail "demo"
+in=$work/in
+mkdir -p "$in/sub"
+cp "$work/demo/input.bmp" "$in/cam1.bmp"
+"$zav" convert "$in/cam1.bmp" "$in/cam1.tif" && "$zav" convert "$in/cam1.bmp" "$in/cam1.jpg"
+bmptopnm "$in/cam1.bmp" 2>/dev/null | ppmtopgm | pnmtopnm >"$in/gray.pgm"
+cp "$in/gray.pgm" "$in/sub/deep.pgm"
+echo notes >"$in/notes.txt"
+(cd "$in" && md5sum cam1.bmp cam1.tif cam1.jpg gray.pgm) >"$work/sums"
+unchanged() { (cd "$in" && md5sum -c --quiet "$work/sums") >/dev/null 2>&1 || fail "$1 changed an input"; }
+
+# --- an output folder that is the input folder: refused, nothing touched, unless --in-place
+expect 2 "$zav" annotate "$in" --out-dir "$in" --text x
+contains "$work/err" "cam1.bmp is the input"
+contains "$work/err" "--in-place"
+unchanged "annotate into its own folder"
+expect 2 "$zav" convert "$in/gray.pgm" "$in/../in/gray.pgm"
+unchanged "convert onto itself"
+ln -s "$in/cam1.bmp" "$work/link.bmp"
+expect 2 "$zav" flip "$in/cam1.bmp" "$work/link.bmp"
+unchanged "flip onto a link to its input"
+
+# --- three inputs that would write one output: listed, exit 2, no output folder made
+expect 2 "$zav" annotate "$in" --out-dir "$work/o1" --format jpg --text x
+contains "$work/err" "cam1.jpg <- $in/cam1.bmp, $in/cam1.jpg, $in/cam1.tif"
+[ -e "$work/o1" ] && fail "a refused run made its output folder"
+
+# --- values checked before any work: exit 2, no output folder
+for bad in "--format png" "--quality 90" "--quality -1" "--jpeg-quality 0" "--jpeg-quality 97" \
+    "--box-color 9" "--text-color 3" "--size 0" "--box 1,1,0,5" "--at 10" "--resize 0x10" \
+    "--resize x" "--resize 0%" "--jobs 0" "--flip=yes"; do
+    # shellcheck disable=SC2086
+    expect 2 "$zav" annotate "$in/cam1.bmp" --out-dir "$work/o2" --text x $bad
+done
+contains "$work/err" "--flip takes no value"
+expect 2 "$zav" annotate "$in/cam1.bmp" --out-dir "$work/o2" --quality 90
+contains "$work/err" "--jpeg-quality 90"
+[ -e "$work/o2" ] && fail "a usage error made the output folder"
+expect 2 "$zav" annotate "$in/gray.pgm" -o "$work/noext"
+contains "$work/err" "is not a format written"
+
+# --- a box or caption start outside one picture fails that picture only
+mkdir "$work/sizes"
+cp "$in/cam1.bmp" "$work/sizes/big.bmp"
+"$zav" resize "$in/cam1.bmp" "$work/sizes/small.bmp" 100x50
+expect 1 "$zav" annotate "$work/sizes" --out-dir "$work/o3" --box 200,100,10,10
+contains "$work/out" "1 succeeded, 1 failed"
+contains "$work/out" "small.bmp: the box 200,100,10,10 lies outside the 100 x 50 picture"
+[ -e "$work/o3/small.bmp" ] && fail "a picture whose box missed it was written"
+expect 1 "$zav" text "$in/cam1.bmp" "$work/t.bmp" --text x --at 10,400
+contains "$work/err" "caption start 10,400 lies outside the 640 x 360 picture"
+
+# --- --no-clobber skips and counts; the kept file is untouched
+set=$work/set
+mkdir -p "$set/sub"
+cp "$in/cam1.bmp" "$in/gray.pgm" "$in/notes.txt" "$set/" && cp "$in/gray.pgm" "$set/sub/deep.pgm"
+expect 0 "$zav" annotate "$set" --out-dir "$work/o4" --format ppm -j 2 --jpeg-quality 75
+contains "$work/out" "2 succeeded, 0 failed"
+contains "$work/out" "1 subfolder (--recursive walks them), 1 file that is not a picture"
+touch -d '2000-01-01' "$work/o4/gray.ppm"
+rm "$work/o4/cam1.ppm" 2>/dev/null
+expect 0 "$zav" annotate "$in/gray.pgm" "$in/cam1.bmp" --out-dir "$work/o4" --format ppm -n
+contains "$work/out" "1 succeeded, 0 failed, 1 skipped (output exists)"
+[ "$(stat -c %Y "$work/o4/gray.ppm")" -lt 1000000000 ] && : || fail "--no-clobber replaced a file"
+expect 0 "$zav" convert "$in/gray.pgm" "$work/o4/gray.ppm" --no-clobber
+contains "$work/out" "skipped"
+expect 0 "$zav" convert "$in/gray.pgm" "$in/gray.pgm" -n
+unchanged "convert -n onto itself"
+
+# --- gray stays gray where the format has gray; --color and .ppm give colour
+for ext in jpg bmp tif ras pgm; do
+    expect 0 "$zav" convert "$in/gray.pgm" "$work/g.$ext"
+done
+[ "$(identify -format '%[channels]' "$work/g.jpg" 2>/dev/null)" = "gray" ] ||
+    djpeg -verbose "$work/g.jpg" 2>&1 >/dev/null | grep -q "components=1" || fail "gray JPEG has colour"
+[ "$(od -An -tu2 -j28 -N2 "$work/g.bmp" | tr -d ' ')" = 8 ] || fail "gray BMP is not 8-bit"
+tiffinfo "$work/g.tif" 2>/dev/null | grep -q "min-is-black" || fail "gray TIFF is not gray"
+[ "$(od -An -tu1 -j15 -N1 "$work/g.ras" | tr -d ' ')" = 8 ] || fail "gray Sun raster is not depth 8"
+[ "$(head -c 2 "$work/g.pgm")" = P2 ] || fail "gray PGM is not a gray map"
+pgmtopgm <"$work/g.pgm" | cmp -s - "$in/gray.pgm" || fail "gray PGM pixels differ"
+expect 0 "$zav" convert "$in/gray.pgm" "$work/c.bmp" --color
+[ "$(od -An -tu2 -j28 -N2 "$work/c.bmp" | tr -d ' ')" = 24 ] || fail "--color gave no colour BMP"
+[ "$(head -c 2 "$work/o4/gray.ppm")" = P3 ] || fail "a .ppm output is not a pixmap"
+expect 0 "$zav" annotate "$in/gray.pgm" --in-place -o "$in/gray.pgm" --text x
+[ "$(head -c 2 "$in/gray.pgm")" = P2 ] || fail "--in-place lost the gray"
+cp "$work/g.pgm" "$in/gray.pgm"
+
+# --- names: control characters escaped, -- ends the options, native Linux names
+cp "$in/cam1.jpg" "$work/x
+forged.jpg"
+cp "$in/cam1.jpg" "$work/$(printf '\033[31mred.jpg')"
+cp "$in/cam1.bmp" "$work/-dash.bmp"
+long=$work/$(printf 'n%.0s' $(seq 1 250))/$(printf 'm%.0s' $(seq 1 40)).bmp
+mkdir -p "$(dirname "$long")"
+expect 0 "$zav" info "$work/x
+forged.jpg" "$work/$(printf '\033[31mred.jpg')"
+[ "$(wc -l <"$work/out")" = 2 ] || fail "a name with a line feed forged a line: $(cat "$work/out")"
+contains "$work/out" 'x\nforged.jpg: JPEG, 640 x 360, colour'
+contains "$work/out" '\x1B[31mred.jpg: JPEG'
+grep -q "$(printf '\033')" "$work/out" && fail "an escape sequence reached the output"
+expect 2 "$zav" convert a.bmp b.bmp "--$(printf '\033')[31m"
+grep -q "$(printf '\033')" "$work/err" && fail "an escape sequence in an option reached the terminal"
+expect 0 "$zav" convert "$in/gray.pgm" "$work/what?*.pgm"
+expect 0 "$zav" info "$work/what?*.pgm"
+contains "$work/out" "what?*.pgm: PGM, 640 x 360, gray"
+expect 0 "$zav" convert -- "$work/-dash.bmp" "$long"
+[ -s "$long" ] || fail "a name longer than 259 bytes was not written"
+expect 0 "$zav" info -- "$long"
+
+# --- messages: folder not found, is a folder, empty file, empty and missing input folders
+: >"$work/empty.jpg"
+mkdir "$work/nothing"
+expect 1 "$zav" info "$work/nope/a.jpg" "$work/nothing" "$work/empty.jpg" "$work/missing.jpg"
+contains "$work/out" "nope/a.jpg: does not load: folder not found"
+contains "$work/out" "nothing: does not load: is a folder"
+contains "$work/out" "empty.jpg: does not load: empty file"
+contains "$work/out" "missing.jpg: does not load: file not found"
+expect 1 "$zav" annotate "$work/nothing" --out-dir "$work/o5"
+contains "$work/err" "nothing: no pictures in this folder (it is empty)"
+expect 1 "$zav" annotate "$work/gone/" --out-dir "$work/o5"
+contains "$work/err" "gone/: folder not found"
+expect 1 "$zav" convert "$work/nothing" "$work/o5.jpg"
+contains "$work/err" "nothing: is a folder"
+
+# --- info: one format name from the header, --verify decodes, --json
+head -c 3000 "$in/cam1.jpg" >"$work/cut.jpg"
+expect 0 "$zav" info "$work/cut.jpg" "$in/gray.pgm" "$work/g.ras"
+contains "$work/out" "cut.jpg: JPEG, 640 x 360, colour"
+contains "$work/out" "gray.pgm: PGM, 640 x 360, gray"
+contains "$work/out" "g.ras: Sun raster, 640 x 360, gray"
+expect 1 "$zav" info --verify "$work/cut.jpg"
+contains "$work/out" "does not load: data end early"
+expect 1 "$zav" info --json --verify "$work/cut.jpg" "$in/gray.pgm" "$work/x
+forged.jpg" "$work/missing.jpg"
+/usr/bin/python3 - "$work/out" <<'PY' || fail "info --json"
+import json, sys
+d = json.load(open(sys.argv[1]))
+assert [x.get("format") for x in d] == ["JPEG", "PGM", "JPEG", None], d
+assert d[0]["verified"] is False and d[0]["error"] == "data end early", d[0]
+assert d[1]["gray"] is True and d[1]["width"] == 640 and d[1]["verified"] is True, d[1]
+assert d[2]["file"].endswith("x\nforged.jpg"), d[2]
+assert d[3]["error"] == "file not found", d[3]
+PY
+
+# --- resize geometry, --recursive, --quiet and --verbose
+expect 0 "$zav" resize "$in/cam1.bmp" "$work/r1.bmp" 320x
+expect 0 "$zav" resize "$in/cam1.bmp" "$work/r2.bmp" x90
+expect 0 "$zav" resize "$in/cam1.bmp" "$work/r3.bmp" 50%
+for r in "r1 320 180" "r2 160 90" "r3 320 180"; do
+    set -- $r
+    [ "$(identify -format '%w %h' "$work/$1.bmp")" = "$2 $3" ] || fail "resize $1"
+done
+expect 0 "$zav" annotate "$set" --out-dir "$work/o6" -r --format tif -q
+[ -s "$work/o6/sub/deep.tif" ] || fail "--recursive did not keep the subfolder"
+[ -s "$work/out" ] && fail "--quiet printed: $(cat "$work/out")"
+expect 0 "$zav" annotate "$in/gray.pgm" "$in/cam1.bmp" --out-dir "$work/o7" -v
+[ "$(grep -c ' -> ' "$work/err")" = 2 ] || fail "--verbose: one line per file"
+expect 0 "$zav" annotate "$in/gray.pgm" "$in/cam1.bmp" --out-dir "$work/o8"
+grep -q ' -> ' "$work/err" && fail "lines per file without --verbose"
+
+# --- JPEG percentages give the tables libjpeg gives (cjpeg -baseline: entries of at most 255)
+pnmcut 0 0 16 16 <"$in/gray.pgm" | pgmtoppm red >"$work/q.ppm"
+tables() { djpeg -verbose -verbose "$1" 2>&1 >/dev/null | grep -A8 'Define Quantization' | tr -s ' '; }
+for p in 1 2 5 10 23 24 25 30 33 49 50 51 60 70 75 80 85 90 94 95 100; do
+    cjpeg -baseline -quality "$p" "$work/q.ppm" >"$work/lib.jpg"
+    "$zav" convert "$work/q.ppm" "$work/zav.jpg" --jpeg-quality "$p" || fail "--jpeg-quality $p"
+    [ "$(tables "$work/lib.jpg")" = "$(tables "$work/zav.jpg")" ] || fail "--jpeg-quality $p tables"
+done
+"$zav" convert "$work/q.ppm" "$work/zav.jpg" --quality 2
+cjpeg -baseline -quality 75 "$work/q.ppm" >"$work/lib.jpg"
+[ "$(tables "$work/lib.jpg")" = "$(tables "$work/zav.jpg")" ] || fail "--quality 2 is not libjpeg's 75"
+
+# --- stops: SIGINT and SIGTERM in a 300-file batch finish what is in progress, leave no
+# temporary file, print the summary and exit 130 / 143; SIGKILL leaves none where the library's
+# saves allow it
+mkdir "$work/frames"
+"$zav" resize "$in/cam1.bmp" "$work/frames/f000.bmp" 320x180
+for i in $(seq 1 299); do ln "$work/frames/f000.bmp" "$work/frames/f$(printf %03d "$i").bmp"; done
+stop_run() {  # stop_run SIGNAL OUTDIR: starts a batch, signals it once 20 files are written
+    env --default-signal=INT "$zav" annotate "$work/frames" --out-dir "$2" --format jpg -j 2 \
+        --text "视频监控" --box 10,10,40,40 >"$work/out" 2>"$work/err" &
+    pid=$!
+    n=0
+    while [ "$(ls "$2" 2>/dev/null | wc -l)" -lt 20 ] && [ $n -lt 2000 ]; do
+        n=$((n + 1))
+        sleep 0.005
+    done
+    kill -s "$1" $pid
+    wait $pid 2>/dev/null
+    status=$?
+    left=$(find "$2" -name '*.tmp' | wc -l)
+    made=$(ls "$2" | wc -l)
+}
+stop_run INT "$work/s1"
+[ "$status" = 130 ] || fail "SIGINT: exit $status"
+[ "$left" = 0 ] || fail "SIGINT left $left temporary files"
+[ "$made" -lt 300 ] || fail "SIGINT did not stop the batch"
+contains "$work/out" "stopped by SIGINT"
+"$zav" info --verify "$work"/s1/*.jpg >/dev/null || fail "SIGINT left a damaged output"
+stop_run TERM "$work/s2"
+[ "$status" = 143 ] || fail "SIGTERM: exit $status"
+[ "$left" = 0 ] || fail "SIGTERM left $left temporary files"
+contains "$work/out" "not done"
+stop_run KILL "$work/s3"
+if [ "$left" != 0 ]; then
+    if [ "$kill_safe" = 1 ]; then
+        fail "SIGKILL left $left temporary files"
+    else
+        echo "note: SIGKILL left $left temporary files (the library's saves name their temporary file)"
+    fi
+fi
+
+if [ "$failures" -ne 0 ]; then
+    echo "$failures check(s) failed" >&2
+    exit 1
+fi
+echo "tool safety: all checks passed"

@@ -1,0 +1,59 @@
+# bash completion for zavimage (needs nothing but bash itself)
+_zavimage_files() {  # _zavimage_files [-d]: file or folder names
+    local IFS=$'\n'
+    if [[ ${1-} == -d ]]; then
+        COMPREPLY=($(compgen -d -- "$cur"))
+    else
+        COMPREPLY=($(compgen -f -- "$cur"))
+    fi
+    compopt -o filenames 2>/dev/null
+}
+
+_zavimage() {
+    local cur=${COMP_WORDS[COMP_CWORD]} prev=${COMP_WORDS[COMP_CWORD - 1]}
+    local commands="annotate convert info resize flip copy text box demo help"
+    if [[ $COMP_CWORD -eq 1 ]]; then
+        COMPREPLY=($(compgen -W "$commands --help --version" -- "$cur"))
+        return
+    fi
+    local command=${COMP_WORDS[1]}
+    case $prev in
+        --out-dir) _zavimage_files -d; return ;;
+        -o | --output) _zavimage_files; return ;;
+        --format)
+            COMPREPLY=($(compgen -W "bmp dib jpg jpeg jpe sr ras pbm pgm ppm tif tiff" -- "$cur"))
+            return
+            ;;
+        --text-color) COMPREPLY=($(compgen -W "red green blue" -- "$cur")); return ;;
+        --box-color)
+            COMPREPLY=($(compgen -W "red green blue yellow white black" -- "$cur"))
+            return
+            ;;
+        --text | --at | --size | --space | --box | --resize | --quality | --jpeg-quality | \
+            --jobs | -j | --from | --to)
+            return
+            ;;
+    esac
+    local steps="--flip --resize --text --at --size --space --text-color --box --box-color --color
+        --quality --jpeg-quality"
+    local keep="--in-place --no-clobber --quiet --verbose --help"
+    local options
+    case $command in
+        annotate) options="$steps $keep --output --out-dir --format --recursive --jobs" ;;
+        convert | resize | flip | text | box) options="$steps $keep" ;;
+        copy) options="--from --to --quality --jpeg-quality --color $keep" ;;
+        info) options="--verify --json --help" ;;
+        help) COMPREPLY=($(compgen -W "$commands" -- "$cur")); return ;;
+        *) options="--help" ;;
+    esac
+    if [[ $cur == -* ]]; then
+        COMPREPLY=($(compgen -W "$options --" -- "$cur"))
+        return
+    fi
+    if [[ $command == demo ]]; then
+        _zavimage_files -d
+    else
+        _zavimage_files
+    fi
+}
+complete -F _zavimage zavimage
