@@ -66,7 +66,8 @@ int32_t PutCaption(const ZAVImageStruct *pImage, const uint8_t *pText, int32_t x
         renderer.DrawString(&header, reinterpret_cast<const char *>(pText), PenPosition{x, y},
                             CaptionColour(color));
     }
-    return 0;
+    // A glyph that memory did not suffice for was left out: reported as a missing font is.
+    return renderer.GlyphFailed() ? 1 : 0;
 }
 
 int32_t ImageComponent::ZAVPutTextToImage(const ZAVImageStruct *pImage, const uint8_t *pText,
