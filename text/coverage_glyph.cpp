@@ -74,9 +74,21 @@ struct Layer {
     int32_t left = 0, top = 0;
 };
 
+// Each coverage byte repeated `copies` times.
+void Spread(std::vector<uint8_t> &layer, uint8_t copies) {
+    if (copies <= 1 || layer.empty()) {
+        return;
+    }
+    std::vector<uint8_t> spread(layer.size() * copies);
+    for (std::size_t i = 0; i < layer.size(); ++i) {
+        std::fill_n(spread.begin() + static_cast<std::ptrdiff_t>(i * copies), copies, layer[i]);
+    }
+    layer.swap(spread);
+}
+
 // Both layers into one box.
 RenderResult Compose(FT_Library library, const Layer &fill, const Layer *stroke, int64_t advance,
-                     GlyphBitmap *out) {
+                     uint8_t spread, GlyphBitmap *out) {
     int64_t x0 = INT32_MAX, y0 = INT32_MAX, x1 = INT32_MIN, y1 = INT32_MIN;  // y: up from baseline
     for (const Layer *l : {&fill, stroke}) {
         if (l == nullptr || l->bitmap->rows == 0 || l->bitmap->width == 0) {
@@ -93,7 +105,7 @@ RenderResult Compose(FT_Library library, const Layer &fill, const Layer *stroke,
         return RenderResult::kEmpty;
     }
     const int64_t width = x1 - x0, rows = y1 - y0;
-    if (width > 65536 || rows > 65536) {
+    if (width > 65535 || rows > 65535) {
         return RenderResult::kBroken;
     }
     const std::size_t bytes = static_cast<std::size_t>(width) * static_cast<std::size_t>(rows);
@@ -113,10 +125,33 @@ RenderResult Compose(FT_Library library, const Layer &fill, const Layer *stroke,
             return RenderResult::kNoMemory;
         }
     }
-    for (std::size_t i = 0; i < bytes; ++i) {
-        if (out->bits[i] != 0 || (!out->stroke.empty() && out->stroke[i] != 0)) {
-            return RenderResult::kRendered;
+    // Each row's span of coverage in each layer; a glyph without any is empty.
+    out->spans.assign(static_cast<std::size_t>(rows) * 4, 0);
+    bool ink = false;
+    for (int64_t r = 0; r < rows; ++r) {
+        for (int layer = 0; layer < 2; ++layer) {
+            const std::vector<uint8_t> &cov = layer == 0 ? out->bits : out->stroke;
+            if (cov.empty()) {
+                continue;
+            }
+            const uint8_t *row = cov.data() + r * width;
+            int64_t begin = 0, end = width;
+            while (begin < end && row[begin] == 0) {
+                ++begin;
+            }
+            while (end > begin && row[end - 1] == 0) {
+                --end;
+            }
+            out->spans[static_cast<std::size_t>(r * 4 + layer * 2)] = static_cast<uint16_t>(begin);
+            out->spans[static_cast<std::size_t>(r * 4 + layer * 2 + 1)] =
+                static_cast<uint16_t>(end);
+            ink = ink || begin < end;
         }
+    }
+    if (ink) {
+        Spread(out->bits, spread);
+        Spread(out->stroke, spread);
+        return RenderResult::kRendered;
     }
     *out = GlyphBitmap{};
     out->format = GlyphFormat::kCoverage;
@@ -154,7 +189,8 @@ RenderResult RenderOutlined(ThreadFace &face, const GlyphKey &key, FT_Render_Mod
         const Layer fillLayer{&f->bitmap, f->left, f->top};
         const Layer strokeLayer{&s->bitmap, s->left, s->top};
         try {
-            result = Compose(slot->library, fillLayer, &strokeLayer, slot->advance.x, out);
+            result =
+                Compose(slot->library, fillLayer, &strokeLayer, slot->advance.x, key.spread, out);
         } catch (const std::bad_alloc &) {
             result = RenderResult::kNoMemory;
         }
@@ -196,7 +232,7 @@ RenderResult RenderCoverageGlyph(ThreadFace &face, const GlyphKey &key, GlyphBit
     }
     const Layer fill{&slot->bitmap, slot->bitmap_left, slot->bitmap_top};
     try {
-        return Compose(slot->library, fill, nullptr, slot->advance.x, out);
+        return Compose(slot->library, fill, nullptr, slot->advance.x, key.spread, out);
     } catch (const std::bad_alloc &) {
         *out = GlyphBitmap{};
         return RenderResult::kNoMemory;

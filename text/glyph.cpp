@@ -149,7 +149,8 @@ struct GlyphKeyHash {
         mix(static_cast<uint64_t>(k.font.faceIndex));
         mix(static_cast<uint64_t>(static_cast<uint32_t>(k.pixelSize)));
         mix(k.code);
-        mix(static_cast<uint64_t>(k.kind) << 32 | static_cast<uint32_t>(k.outline));
+        mix(static_cast<uint64_t>(k.kind) << 40 | static_cast<uint64_t>(k.spread) << 32 |
+            static_cast<uint32_t>(k.outline));
         return static_cast<std::size_t>(h);
     }
 };

@@ -24,11 +24,14 @@ struct GlyphBitmap {
     int64_t advance = 0;  // 26.6 fixed point: 64ths of a pixel
     GlyphFormat format = GlyphFormat::kMono;
     // kMono: rows * pitch bytes, most significant bit = leftmost pixel. kCoverage: rows * width
-    // bytes of the glyph's coverage, 0 to 255.
+    // * spread bytes of the glyph's coverage, 0 to 255 (spread: the key's copies a pixel).
     std::vector<uint8_t> bits;
-    // kCoverage with an outline: rows * width bytes of the outlined shape's coverage (the glyph
-    // and its border); empty otherwise. Both layers share the box (left, top, width, rows).
+    // kCoverage with an outline: rows * width * spread bytes of the outlined shape's coverage (the
+    // glyph and its border); empty otherwise. Both layers share the box (left, top, width, rows).
     std::vector<uint8_t> stroke;
+    // kCoverage: per row, the columns [begin, end) outside which a layer has no coverage: fill
+    // begin, fill end, stroke begin, stroke end (4 values a row).
+    std::vector<uint16_t> spans;
 
     bool Ink(int32_t row, int32_t column) const noexcept {
         return (bits[static_cast<std::size_t>(row) * static_cast<std::size_t>(pitch) +
@@ -50,6 +53,7 @@ struct GlyphKey {
     uint32_t code = 0;
     GlyphKind kind = GlyphKind::kClassic;
     int32_t outline = 0;  // 64ths of a pixel; 0: none
+    uint8_t spread = 1;   // kCoverage: coverage bytes a pixel (copies for each channel of a buffer)
 
     bool operator==(const GlyphKey &) const = default;
 };

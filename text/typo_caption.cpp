@@ -142,6 +142,7 @@ struct Layout {
     int64_t left = 0, top = 0, width = 0, height = 0, baseline = 0;
     int32_t lines = 0;
     bool incomplete = false;
+    uint8_t spread = 1;  // coverage bytes a pixel: the buffer's channels when drawing
 };
 
 // Lays the lines out: line i's baseline lies i line heights below the first; each line is aligned
@@ -193,6 +194,7 @@ bool LayOut(const std::vector<std::u32string> &lines, const FontSource &primary,
             key.code = g.index;
             key.kind = kind;
             key.outline = st.outline;
+            key.spread = out->spread;
             GlyphLoad load = LoadCoverageGlyph(fonts[g.font], key);
             out->incomplete = out->incomplete || load.failed;
             if (load.glyph == nullptr || load.glyph->width <= 0) {
@@ -209,6 +211,12 @@ bool LayOut(const std::vector<std::u32string> &lines, const FontSource &primary,
     return true;
 }
 
+// The glyph's row spans of one layer (0 fill, 2 stroke), or null when it has none.
+const uint16_t *Spans(const GlyphBitmap &g, std::size_t layer) noexcept {
+    return g.spans.size() == static_cast<std::size_t>(g.rows) * 4 ? g.spans.data() + layer
+                                                                  : nullptr;
+}
+
 void Draw(const ImageHeader &image, const Layout &layout, const Style &st) {
     const int32_t channels = image.nChannels;
     if (st.backgroundOpacity > 0.0f) {
@@ -223,13 +231,14 @@ void Draw(const ImageHeader &image, const Layout &layout, const Style &st) {
         for (const Placed &p : layout.glyphs) {
             if (!p.glyph->stroke.empty()) {
                 BlendCoverage(image, p.x, p.y, p.glyph->stroke.data(), p.glyph->width,
-                              p.glyph->rows, outline);
+                              p.glyph->rows, outline, Spans(*p.glyph, 2), layout.spread);
             }
         }
     }
     const BlendColour fill = MakeBlendColour(st.color, st.opacity, channels);
     for (const Placed &p : layout.glyphs) {
-        BlendCoverage(image, p.x, p.y, p.glyph->bits.data(), p.glyph->width, p.glyph->rows, fill);
+        BlendCoverage(image, p.x, p.y, p.glyph->bits.data(), p.glyph->width, p.glyph->rows, fill,
+                      Spans(*p.glyph, 0), layout.spread);
     }
 }
 
@@ -267,6 +276,7 @@ int32_t Run(const ZAVImageStruct *record, const char *text, int32_t x, int32_t y
         return ZAV_TEXT_INCOMPLETE;
     }
     Layout layout;
+    layout.spread = record != nullptr ? static_cast<uint8_t>(image.nChannels) : 1;
     if (!LayOut(SplitLines(text), *primary, st, x, y, &layout)) {
         return ZAV_TEXT_INCOMPLETE;
     }
