@@ -105,7 +105,9 @@ RenderResult Compose(FT_Library library, const Layer &fill, const Layer *stroke,
         return RenderResult::kEmpty;
     }
     const int64_t width = x1 - x0, rows = y1 - y0;
-    if (width > 65535 || rows > 65535) {
+    // Spans are 16-bit, and every layer's size (spread up to 4 times) stays within 2^28 bytes, so
+    // within a 32-bit size_t.
+    if (width > 16384 || rows > 16384 || width * rows > (int64_t{1} << 26)) {
         return RenderResult::kBroken;
     }
     const std::size_t bytes = static_cast<std::size_t>(width) * static_cast<std::size_t>(rows);
