@@ -219,11 +219,11 @@ bool LineShaper::ShapeInto(const std::u32string &chars, ShapedLine *out) {
 
     // Visual order: from the highest level down to the lowest odd one, every sequence of runs at
     // that level or above is reversed.
-    FriBidiLevel highest = 0, lowestOdd = 255;
+    int highest = 0, lowestOdd = 256;  // FriBidiLevel is a signed char
     for (const Run &r : runs) {
-        highest = std::max(highest, r.level);
+        highest = std::max<int>(highest, r.level);
         if ((r.level & 1) != 0) {
-            lowestOdd = std::min(lowestOdd, r.level);
+            lowestOdd = std::min<int>(lowestOdd, r.level);
         }
     }
     for (int level = highest; level >= lowestOdd && level > 0; --level) {
