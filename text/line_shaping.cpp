@@ -4,6 +4,7 @@
 #include <hb.h>
 
 #include <algorithm>
+#include <mutex>
 #include <new>
 
 #include "text/font_fallback.h"
@@ -38,6 +39,32 @@ bool Weak(hb_script_t s) noexcept {
     return s == HB_SCRIPT_COMMON || s == HB_SCRIPT_INHERITED || s == HB_SCRIPT_UNKNOWN;
 }
 
+// HarfBuzz makes some process-wide data on first use (Unicode functions, the shaper list, tag
+// tables) and publishes it with atomics of its own. One shaping under a mutex makes it before any
+// caption shapes; every later caption takes the mutex once, so that each thread is ordered after
+// that first shaping as thread checkers can see it.
+void PrepareHarfBuzz() noexcept {
+    static std::mutex mutex;
+    static bool ready = false;
+    std::lock_guard<std::mutex> lock(mutex);
+    if (ready) {
+        return;
+    }
+    hb_buffer_t *buffer = hb_buffer_create();
+    for (const hb_script_t script :
+         {HB_SCRIPT_LATIN, HB_SCRIPT_ARABIC, HB_SCRIPT_DEVANAGARI, HB_SCRIPT_THAI, HB_SCRIPT_HAN}) {
+        hb_buffer_clear_contents(buffer);
+        const uint32_t text[] = {0x41, 0x627, 0x939, 0xE01, 0x4E2D};
+        hb_buffer_add_utf32(buffer, text, 5, 0, 5);
+        hb_buffer_set_direction(buffer, HB_DIRECTION_LTR);
+        hb_buffer_set_script(buffer, script);
+        hb_shape(hb_font_get_empty(), buffer, nullptr, 0);
+    }
+    hb_unicode_script(hb_unicode_funcs_get_default(), 0x41);
+    ready = hb_buffer_allocation_successful(buffer);
+    hb_buffer_destroy(buffer);
+}
+
 struct Run {
     uint32_t start = 0, length = 0;
     FriBidiLevel level = 0;
@@ -49,6 +76,7 @@ struct Run {
 
 LineShaper::LineShaper(FontSource primary, int32_t pixelSize, int64_t letterSpacing) noexcept
     : m_pixelSize(pixelSize), m_letterSpacing(letterSpacing) {
+    PrepareHarfBuzz();
     try {
         m_fonts.push_back(std::move(primary));
         m_shapers.push_back(nullptr);
@@ -256,7 +284,6 @@ bool LineShaper::ShapeInto(const std::u32string &chars, ShapedLine *out) {
         hb_buffer_set_direction(m_buffer,
                                 (run.level & 1) != 0 ? HB_DIRECTION_RTL : HB_DIRECTION_LTR);
         hb_buffer_set_script(m_buffer, run.script);
-        hb_buffer_set_language(m_buffer, hb_language_get_default());
         hb_shape(shaper, m_buffer, nullptr, 0);
         if (!hb_buffer_allocation_successful(m_buffer)) {
             return false;
