@@ -84,8 +84,9 @@ std::optional<FontFileId> IdentifyFontFile(const char *path, long faceIndex) noe
 // Font files larger than this are not read (it also keeps every size within a 32-bit size_t).
 constexpr int64_t kMaxFontBytes = int64_t{1} << 30;
 
-// The whole file, when it still has the identity `id` (face index aside); else null.
-FontBytes ReadFontFile(const FontFileId &id, const char *path) noexcept {
+// The whole file, when it still has the identity `id` (face index aside); else null, with
+// *noMemory set when memory ran out.
+FontBytes ReadFontFile(const FontFileId &id, const char *path, bool *noMemory) noexcept {
     const int fd = open(path, O_RDONLY | O_CLOEXEC);
     if (fd < 0) {
         return nullptr;
@@ -116,6 +117,7 @@ FontBytes ReadFontFile(const FontFileId &id, const char *path) noexcept {
             }
         } catch (const std::bad_alloc &) {
             result = nullptr;
+            *noMemory = true;
         }
     }
     close(fd);
@@ -125,7 +127,7 @@ FontBytes ReadFontFile(const FontFileId &id, const char *path) noexcept {
 // Font files' bytes by identity, shared while any face uses them.
 class FontFileRegistry {
   public:
-    FontBytes Get(const FontFileId &id, const char *path) noexcept {
+    FontBytes Get(const FontFileId &id, const char *path, bool *noMemory) noexcept {
         FontFileId fileId = id;
         fileId.faceIndex = 0;  // the faces of one file share its bytes
         {
@@ -138,7 +140,8 @@ class FontFileRegistry {
                 }
             }
         }
-        FontBytes bytes = ReadFontFile(id, path);  // outside the lock: it may take a while
+        FontBytes bytes =
+            ReadFontFile(id, path, noMemory);  // outside the lock: it may take a while
         if (bytes == nullptr) {
             return nullptr;
         }
@@ -233,7 +236,7 @@ class ThreadFonts {
 
     bool Ready() const noexcept { return m_library != nullptr; }
 
-    ThreadFace *Acquire(const FontFileId &id, const char *path) noexcept {
+    ThreadFace *Acquire(const FontFileId &id, const char *path, bool *noMemory) noexcept {
         auto it = std::find_if(m_faces.begin(), m_faces.end(),
                                [&](const OpenFace &f) { return f.id == id; });
         if (it != m_faces.end()) {
@@ -242,13 +245,17 @@ class ThreadFonts {
         }
         OpenFace opened;
         opened.id = id;
-        opened.face.bytes = Registry().Get(id, path);
-        if (opened.face.bytes == nullptr ||
-            FT_New_Memory_Face(m_library, opened.face.bytes->data(),
-                               static_cast<FT_Long>(opened.face.bytes->size()), id.faceIndex,
-                               &opened.face.face) != 0) {
-            opened.face.face = nullptr;
+        opened.face.bytes = Registry().Get(id, path, noMemory);
+        if (opened.face.bytes == nullptr) {
             return nullptr;  // nothing kept: the next call tries again
+        }
+        const FT_Error error = FT_New_Memory_Face(m_library, opened.face.bytes->data(),
+                                                  static_cast<FT_Long>(opened.face.bytes->size()),
+                                                  id.faceIndex, &opened.face.face);
+        if (error != 0) {
+            opened.face.face = nullptr;
+            *noMemory = *noMemory || error == FT_Err_Out_Of_Memory;
+            return nullptr;
         }
         try {
             if (m_faces.size() >= kFacesPerThread) {
@@ -258,6 +265,7 @@ class ThreadFonts {
             m_faces.insert(m_faces.begin(), opened);
         } catch (const std::bad_alloc &) {
             Close(opened);
+            *noMemory = true;
             return nullptr;
         }
         return &m_faces.front().face;
@@ -356,21 +364,32 @@ const FontLocation *SystemCaptionFont() noexcept {
     return location.load(std::memory_order_relaxed);
 }
 
-std::optional<FontSource> OpenFontSource(const char *path, long faceIndex) noexcept {
+std::optional<FontSource> OpenFontSource(const char *path, long faceIndex,
+                                         bool *noMemory) noexcept {
+    bool shortage = false;
+    std::optional<FontSource> font;
     const std::optional<FontFileId> id = IdentifyFontFile(path, faceIndex);
-    if (!id || AcquireThreadFace(*id, path) == nullptr) {
-        return std::nullopt;
+    if (id && AcquireThreadFace(*id, path, &shortage) != nullptr) {
+        try {
+            font = FontSource{path, *id};
+        } catch (const std::bad_alloc &) {
+            shortage = true;
+        }
     }
-    try {
-        return FontSource{path, *id};
-    } catch (const std::bad_alloc &) {
-        return std::nullopt;
+    if (noMemory != nullptr) {
+        *noMemory = shortage;
     }
+    return font;
 }
 
-ThreadFace *AcquireThreadFace(const FontFileId &id, const char *path) noexcept {
+ThreadFace *AcquireThreadFace(const FontFileId &id, const char *path, bool *noMemory) noexcept {
+    bool shortage = false;
     ThreadFonts *fonts = CurrentThreadFonts();
-    return fonts != nullptr ? fonts->Acquire(id, path) : nullptr;
+    ThreadFace *face = fonts != nullptr ? fonts->Acquire(id, path, &shortage) : nullptr;
+    if (noMemory != nullptr) {
+        *noMemory = fonts == nullptr || shortage;
+    }
+    return face;
 }
 
 SizeResult SetThreadFaceSize(ThreadFace &face, int32_t pixelSize) noexcept {

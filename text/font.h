@@ -49,8 +49,10 @@ struct FontSource {
     FontFileId id;
 };
 
-// The font at path (a regular file) when FreeType opens the face faceIndex in it, else nothing.
-std::optional<FontSource> OpenFontSource(const char *path, long faceIndex) noexcept;
+// The font at path (a regular file) when FreeType opens the face faceIndex in it, else nothing;
+// *noMemory (when given) tells whether that was for lack of memory.
+std::optional<FontSource> OpenFontSource(const char *path, long faceIndex,
+                                         bool *noMemory = nullptr) noexcept;
 
 // A font file's bytes, read once per process and shared by every thread's faces of it: the faces
 // never read the file again, so a file cut short or rewritten on disk cannot fault a caption.
@@ -77,7 +79,8 @@ SizeResult SetThreadFaceSize(ThreadFace &face, int32_t pixelSize) noexcept;
 // FreeType instance, so faces are never shared between threads). Null when it cannot be opened:
 // then nothing is kept, and the next call tries again. The face stays valid on the calling thread
 // until its next call of this function.
-ThreadFace *AcquireThreadFace(const FontFileId &id, const char *path) noexcept;
+ThreadFace *AcquireThreadFace(const FontFileId &id, const char *path,
+                              bool *noMemory = nullptr) noexcept;
 
 // Closes the calling thread's face for the font, if open: after FreeType ran out of memory in a
 // face, the face is not trusted again (the next use opens it afresh).

@@ -140,9 +140,10 @@ bool IsFile(const char *path) noexcept {
 std::optional<FontSource> OpenNamedFont(const char *spec, long faceIndex,
                                         const std::string *objectFontPath) noexcept {
     if (spec == nullptr) {
+        bool noMemory = false;
         std::optional<FontSource> font = OpenFontSource(
-            objectFontPath != nullptr ? objectFontPath->c_str() : kDefaultFontPath, 0);
-        if (!font) {
+            objectFontPath != nullptr ? objectFontPath->c_str() : kDefaultFontPath, 0, &noMemory);
+        if (!font && !noMemory) {
             if (const FontLocation *system = SystemCaptionFont()) {
                 font = OpenFontSource(system->path.c_str(), system->faceIndex);
             }
