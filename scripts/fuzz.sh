@@ -10,6 +10,7 @@ cd "$(dirname "$0")/.."
 ./scripts/setup.sh
 
 seconds=${FUZZ_SECONDS:-30}
+export LSAN_OPTIONS="suppressions=$(pwd)/scripts/lsan_suppressions.txt"
 jobs=$(nproc)
 CC=clang CXX=clang++ cmake -S . -B build/fuzz -DCMAKE_BUILD_TYPE=RelWithDebInfo -DZAV_BUILD_FUZZ=ON \
     >/dev/null

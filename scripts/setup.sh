@@ -8,8 +8,10 @@ build-essential g++ cmake make pkg-config ca-certificates file
 clang libclang-rt-14-dev clang-format clang-tidy
 libopencv-dev libopencv-core-dev libopencv-imgproc-dev libopencv-imgcodecs-dev libopencv-contrib-dev
 libfreetype-dev libfontconfig-dev libjpeg62-turbo-dev libtiff-dev
+libharfbuzz-dev libfribidi-dev
 libgtest-dev libgmock-dev libbenchmark-dev
 fonts-wqy-zenhei fonts-dejavu-core
+fonts-noto-core
 netpbm libtiff-tools libjpeg-turbo-progs imagemagick
 locales
 wine wine64 wine64-tools g++-mingw-w64-x86-64

@@ -12,6 +12,7 @@ cd "$(dirname "$0")/.."
 jobs=$(nproc)
 export ASAN_OPTIONS="detect_leaks=1:abort_on_error=0:strict_string_checks=1"
 export UBSAN_OPTIONS="print_stacktrace=1:halt_on_error=1"
+export LSAN_OPTIONS="suppressions=$(pwd)/scripts/lsan_suppressions.txt"
 
 # Seconds per phase, printed at the end (also when a phase fails).
 started=$(date +%s)

@@ -10,11 +10,13 @@
 namespace zav {
 namespace {
 
-// The object's font file, else the literal default, then the system's caption font.
+// The object's font file, else the literal default, then the system's caption font. A first
+// font that failed for lack of memory is not replaced by another one.
 std::optional<FontSource> OpenCaptionFont(const std::string *fontPath) noexcept {
+    bool noMemory = false;
     std::optional<FontSource> font =
-        OpenFontSource(fontPath != nullptr ? fontPath->c_str() : kDefaultFontPath, 0);
-    if (!font) {
+        OpenFontSource(fontPath != nullptr ? fontPath->c_str() : kDefaultFontPath, 0, &noMemory);
+    if (!font && !noMemory) {
         if (const FontLocation *system = SystemCaptionFont()) {
             font = OpenFontSource(system->path.c_str(), system->faceIndex);
         }
@@ -66,7 +68,8 @@ int32_t PutCaption(const ZAVImageStruct *pImage, const uint8_t *pText, int32_t x
         renderer.DrawString(&header, reinterpret_cast<const char *>(pText), PenPosition{x, y},
                             CaptionColour(color));
     }
-    return 0;
+    // A glyph that memory did not suffice for was left out: reported as a missing font is.
+    return renderer.GlyphFailed() ? 1 : 0;
 }
 
 int32_t ImageComponent::ZAVPutTextToImage(const ZAVImageStruct *pImage, const uint8_t *pText,

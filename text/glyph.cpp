@@ -82,43 +82,43 @@ bool CopyBitmap(FT_Library library, const FT_Bitmap &source, GlyphBitmap *out) {
     return true;
 }
 
-// Renders the character with the face at the pixel size (width pixelSize, height equal to it):
-// the character map's glyph (index 0, the missing-glyph shape, for a code the font lacks and for
+// Renders the character key.code with the face at key.pixelSize (width and height alike): the
+// character map's glyph (index 0, the missing-glyph shape, for a code the font lacks and for
 // kMissingGlyphCode), loaded with the default flags and rendered one bit per pixel. An embedded
-// bitmap that is not one bit per pixel is thresholded at half coverage. A bitmap without ink comes
-// out blank (width 0), as does a glyph that FreeType cannot size, load or render. False only when
-// memory runs out.
-bool RasteriseGlyph(ThreadFace &face, int32_t pixelSize, uint32_t code, GlyphBitmap *out) noexcept {
+// bitmap that is not one bit per pixel is thresholded at half coverage. A bitmap without ink, or a
+// size the face refuses, comes out blank (kEmpty).
+RenderResult RasteriseGlyph(ThreadFace &face, const GlyphKey &key, GlyphBitmap *out) noexcept {
     *out = GlyphBitmap{};
-    if (face.face == nullptr || pixelSize < 1) {
-        return true;
+    switch (SetThreadFaceSize(face, key.pixelSize)) {
+        case SizeResult::kNoMemory:
+            return RenderResult::kNoMemory;
+        case SizeResult::kRefused:
+            return RenderResult::kEmpty;  // e.g. a bitmap font without a strike of this size
+        case SizeResult::kAccepted:
+            break;
     }
-    if (face.pixelSize != pixelSize) {
-        face.pixelSize = pixelSize;
-        face.sizeAccepted = FT_Set_Pixel_Sizes(face.face, static_cast<FT_UInt>(pixelSize), 0) == 0;
-    }
-    if (!face.sizeAccepted) {
-        return true;  // e.g. a bitmap font without a strike of this size
-    }
+    const uint32_t code = key.code;
     const FT_UInt index =
         code == kMissingGlyphCode ? 0 : FT_Get_Char_Index(face.face, static_cast<FT_ULong>(code));
-    if (FT_Load_Glyph(face.face, index, FT_LOAD_DEFAULT) != 0) {
-        return true;
-    }
+    FT_Error error = FT_Load_Glyph(face.face, index, FT_LOAD_DEFAULT);
     FT_GlyphSlot slot = face.face->glyph;
-    if (slot->format != FT_GLYPH_FORMAT_BITMAP && FT_Render_Glyph(slot, FT_RENDER_MODE_MONO) != 0) {
-        return true;
+    if (error == 0 && slot->format != FT_GLYPH_FORMAT_BITMAP) {
+        error = FT_Render_Glyph(slot, FT_RENDER_MODE_MONO);
+    }
+    if (error != 0) {
+        return error == FT_Err_Out_Of_Memory ? RenderResult::kNoMemory : RenderResult::kBroken;
     }
     out->left = slot->bitmap_left;
     out->top = slot->bitmap_top;
     out->advance = static_cast<int64_t>(slot->advance.x);
     try {
         if (!CopyBitmap(slot->library, slot->bitmap, out)) {
-            return false;
+            *out = GlyphBitmap{};
+            return RenderResult::kNoMemory;
         }
     } catch (const std::bad_alloc &) {
         *out = GlyphBitmap{};
-        return false;
+        return RenderResult::kNoMemory;
     }
     // FreeType gives an outline without contours (a space) a 1x1 bitmap without ink: a bitmap
     // without ink is a blank, and the pen moves on by the blank's advance.
@@ -129,8 +129,9 @@ bool RasteriseGlyph(ThreadFace &face, int32_t pixelSize, uint32_t code, GlyphBit
     if (!ink) {
         out->rows = out->width = out->pitch = 0;
         out->bits.clear();
+        return RenderResult::kEmpty;
     }
-    return true;
+    return RenderResult::kRendered;
 }
 
 struct GlyphKeyHash {
@@ -148,12 +149,15 @@ struct GlyphKeyHash {
         mix(static_cast<uint64_t>(k.font.faceIndex));
         mix(static_cast<uint64_t>(static_cast<uint32_t>(k.pixelSize)));
         mix(k.code);
+        mix(static_cast<uint64_t>(k.kind) << 40 | static_cast<uint64_t>(k.spread) << 32 |
+            static_cast<uint32_t>(k.outline));
         return static_cast<std::size_t>(h);
     }
 };
 
 std::size_t EntryBytes(const GlyphBitmap &g) noexcept {
-    return sizeof(GlyphBitmap) + g.bits.size() + 64;  // 64: node and control block, roughly
+    return sizeof(GlyphBitmap) + g.bits.size() + g.stroke.size() +
+           64;  // 64: node and control block, roughly
 }
 
 }  // namespace
@@ -187,7 +191,7 @@ std::shared_ptr<const GlyphBitmap> GlyphCache::Find(const GlyphKey &key) noexcep
 }
 
 void GlyphCache::Insert(const GlyphKey &key, std::shared_ptr<const GlyphBitmap> glyph) noexcept {
-    if (glyph == nullptr || glyph->bits.size() > kMaxEntryBytes) {
+    if (glyph == nullptr || glyph->bits.size() + glyph->stroke.size() > kMaxEntryBytes) {
         return;
     }
     const std::size_t hash = GlyphKeyHash{}(key);
@@ -217,31 +221,47 @@ void GlyphCache::Insert(const GlyphKey &key, std::shared_ptr<const GlyphBitmap> 
     }
 }
 
-std::shared_ptr<const GlyphBitmap> LoadGlyph(const FontSource &font, int32_t pixelSize,
-                                             uint32_t code) noexcept {
-    if (pixelSize < 1) {
-        return nullptr;
+GlyphLoad LoadGlyphWith(const FontSource &font, const GlyphKey &key,
+                        GlyphRenderFn render) noexcept {
+    if (key.pixelSize < 1) {
+        return {};
     }
     GlyphCache &cache = GlyphCache::Shared();
-    const GlyphKey key{font.id, pixelSize, code};
     if (std::shared_ptr<const GlyphBitmap> hit = cache.Find(key)) {
-        return hit;
+        return {std::move(hit), false};
     }
+    // The face opened before: failing now means memory ran out (or the file changed and can no
+    // longer be read), and nothing is kept.
     ThreadFace *face = AcquireThreadFace(font.id, font.path.c_str());
     if (face == nullptr) {
-        return nullptr;
+        return {nullptr, true};
     }
     std::shared_ptr<GlyphBitmap> glyph;
     try {
         glyph = std::make_shared<GlyphBitmap>();
     } catch (...) {
-        return nullptr;
+        return {nullptr, true};
     }
-    if (!RasteriseGlyph(*face, pixelSize, code, glyph.get())) {
-        return nullptr;  // not cached: it may be a passing shortage of memory
+    switch (render(*face, key, glyph.get())) {
+        case RenderResult::kRendered:
+        case RenderResult::kEmpty:
+            cache.Insert(key, glyph);
+            return {std::move(glyph), false};
+        case RenderResult::kBroken:
+            return {};
+        case RenderResult::kNoMemory:
+            DiscardThreadFace(font.id);
+            break;
     }
-    cache.Insert(key, glyph);
-    return glyph;
+    return {nullptr, true};
+}
+
+GlyphLoad LoadGlyph(const FontSource &font, int32_t pixelSize, uint32_t code) noexcept {
+    GlyphKey key;
+    key.font = font.id;
+    key.pixelSize = pixelSize;
+    key.code = code;
+    return LoadGlyphWith(font, key, RasteriseGlyph);
 }
 
 }  // namespace zav

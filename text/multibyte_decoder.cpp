@@ -1,9 +1,12 @@
 #include "text/multibyte_decoder.h"
 
 #include <langinfo.h>
+#include <pthread.h>
 
 #include <cstdlib>
 #include <cstring>
+#include <mutex>
+#include <new>
 #include <string>
 
 namespace zav {
@@ -64,6 +67,41 @@ class ThreadCtype {
     locale_t m_locale = static_cast<locale_t>(0);
 };
 
+// The calling thread's ThreadCtype: a plain initial-exec TLS pointer (no thread_local destructor,
+// whose registration aborts the process when memory runs out), released at thread exit by a
+// pthread key's destructor. Null when it cannot be made; the next call tries again.
+__attribute__((tls_model("initial-exec"))) thread_local ThreadCtype *t_ctype = nullptr;
+
+void ReleaseThreadCtype(void *ctype) noexcept {
+    delete static_cast<ThreadCtype *>(ctype);
+    t_ctype = nullptr;
+}
+
+ThreadCtype *CurrentThreadCtype() noexcept {
+    if (t_ctype != nullptr) {
+        return t_ctype;
+    }
+    static std::mutex mutex;
+    static pthread_key_t key;
+    static bool haveKey = false;
+    {
+        std::lock_guard<std::mutex> lock(mutex);
+        if (!haveKey) {
+            haveKey = pthread_key_create(&key, ReleaseThreadCtype) == 0;
+        }
+        if (!haveKey) {
+            return nullptr;
+        }
+    }
+    ThreadCtype *ctype = new (std::nothrow) ThreadCtype();
+    if (ctype == nullptr || pthread_setspecific(key, ctype) != 0) {
+        delete ctype;
+        return nullptr;
+    }
+    t_ctype = ctype;
+    return ctype;
+}
+
 bool IsContinuation(unsigned char b) noexcept {
     return (b & 0xC0) == 0x80;
 }
@@ -110,8 +148,9 @@ std::size_t DecodeUtf8(const unsigned char *p, std::size_t available, uint32_t *
 
 MultibyteDecoder::MultibyteDecoder(TextEncoding encoding) noexcept {
     if (encoding == TextEncoding::kUserDefault) {
-        thread_local ThreadCtype ctype;
-        m_locale = ctype.For(UserCtypeName());
+        // Without the thread's locale object (no memory) the text decodes as UTF-8.
+        ThreadCtype *ctype = CurrentThreadCtype();
+        m_locale = ctype != nullptr ? ctype->For(UserCtypeName()) : static_cast<locale_t>(0);
         m_utf8 = m_locale == static_cast<locale_t>(0);
     }
 }

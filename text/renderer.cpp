@@ -83,7 +83,9 @@ int32_t GlyphTextRenderer::Advance(int32_t width) const noexcept {
 
 void GlyphTextRenderer::DrawGlyph(const ImageHeader *image, uint32_t code, PenPosition &pen,
                                   const TextColour &colour, ImageOrigin origin) noexcept {
-    const std::shared_ptr<const GlyphBitmap> glyph = LoadGlyph(m_font, m_pixelSize, code);
+    const GlyphLoad load = LoadGlyph(m_font, m_pixelSize, code);
+    const std::shared_ptr<const GlyphBitmap> &glyph = load.glyph;
+    m_glyphFailed = m_glyphFailed || load.failed;
     int32_t width = 0;
     if (glyph != nullptr) {
         width = glyph->width;

@@ -77,6 +77,8 @@ class GlyphTextRenderer {
     bool OptionFlag() const noexcept { return m_optionFlag; }
     float Opacity() const noexcept { return m_opacity; }
     int32_t PixelSize() const noexcept { return m_pixelSize; }
+    // Whether some glyph drawn so far could not be rendered for lack of memory (drawn as a blank).
+    bool GlyphFailed() const noexcept { return m_glyphFailed; }
 
   private:
     // Pen step after a glyph of bitmap width `width`, truncated toward zero.
@@ -89,6 +91,7 @@ class GlyphTextRenderer {
     bool m_optionFlag = false;
     float m_opacity = 1.0f;
     TextEncoding m_encoding = TextEncoding::kUserDefault;
+    bool m_glyphFailed = false;
 };
 
 }  // namespace zav

@@ -70,6 +70,11 @@ class ImageComponent {
                                   int32_t y, int32_t color, float fSize, float fCharSpace,
                                   float transparency);
     int32_t ZAVSetFontPath(const char *path);
+    // Typographic captions (text/typo_caption.cpp): ZAV_TEXT_* results.
+    int32_t ZAVDrawTextUtf8(const ZAVImageStruct *pImage, const char *text, int32_t x, int32_t y,
+                            const ZAVTextStyle *style) noexcept;
+    int32_t ZAVMeasureTextUtf8(const char *text, int32_t x, int32_t y, const ZAVTextStyle *style,
+                               ZAVTextMetrics *metrics) noexcept;
 
     // Called by the C interface's guard when an exception left an operation: a load, save or probe
     // reports it in the file status (out of memory, or a read or write that failed).

@@ -218,6 +218,72 @@ ZAV_API int32_t ZAVPutTextToImageUtf8(ZAVImageObject *obj, const ZAVImageStruct 
  * (face 0); NULL restores that literal path. Returns 0. */
 ZAV_API int32_t ZAVSetFontPath(ZAVImageObject *obj, const char *path);
 
+/* ---- Typographic captions ----
+ * Text laid out as typesetting does: glyphs on a common baseline from the font's metrics, the pen
+ * moved by the font's advances with kerning, shaping by HarfBuzz (ligatures, Arabic, Devanagari,
+ * Thai), right-to-left runs ordered by the Unicode bidirectional algorithm (FriBidi), characters the
+ * font lacks drawn from the best installed font that has them (fontconfig), lines split at line
+ * feeds. 8-bit buffers of 1 (gray: the colour's luma), 3 (blue, green, red) or 4 channels (blue,
+ * green, red, alpha: alpha is composited as "over"). Invalid UTF-8 draws U+FFFD. Glyphs are cached
+ * per process; objects on different threads draw in parallel. */
+
+#define ZAV_ANCHOR_LEFT 0     /* hAnchor: x is the block's left edge */
+#define ZAV_ANCHOR_CENTER 1   /* hAnchor: x is the block's centre (lines centred) */
+#define ZAV_ANCHOR_RIGHT 2    /* hAnchor: x is the block's right edge (lines right-aligned) */
+#define ZAV_ANCHOR_TOP 0      /* vAnchor: y is the block's top row (the first line's ascent) */
+#define ZAV_ANCHOR_BASELINE 1 /* vAnchor: y is the first line's baseline */
+#define ZAV_ANCHOR_BOTTOM 2   /* vAnchor: y is the row below the block (the last line's descent) */
+
+#define ZAV_TEXT_MONO 1u /* flags: one bit per pixel (FreeType's monochrome rendering) */
+
+#define ZAV_TEXT_OK 0
+#define ZAV_TEXT_INCOMPLETE 1 /* no font could be opened, or memory ran out: text is missing */
+#define ZAV_TEXT_REFUSED 2    /* a NULL argument, a style of unknown size or out-of-range values,                                  a buffer not 8-bit of 1, 3 or 4 channels: nothing touched */
+
+typedef struct ZAVTextStyle {
+    uint32_t structSize; /* sizeof(ZAVTextStyle), as ZAVInitTextStyle sets it */
+    const char *font;    /* NULL: the object's caption font (as ZAVPutTextToImage finds it); a name
+                            containing '/' or naming a file: that file; else a fontconfig pattern
+                            such as "DejaVu Sans:bold" or "Noto Sans:lang=ar" */
+    int32_t faceIndex;   /* the face in a font file named by path */
+    float pixelSize;     /* em size in pixels, 1 to 1024 */
+    uint32_t color;      /* 0xRRGGBB */
+    float opacity;       /* 0 to 1 */
+    float letterSpacing; /* pixels added after each character (may be negative) */
+    float lineSpacing;   /* baseline distance as a multiple of the font's line height, 0 to 100 */
+    int32_t hAnchor;     /* ZAV_ANCHOR_LEFT, _CENTER or _RIGHT */
+    int32_t vAnchor;     /* ZAV_ANCHOR_TOP, _BASELINE or _BOTTOM */
+    uint32_t flags;      /* ZAV_TEXT_MONO */
+    float outlineWidth;  /* pixels around each glyph, 0 to 64; 0: no outline */
+    uint32_t outlineColor;
+    float outlineOpacity;
+    uint32_t backgroundColor;
+    float backgroundOpacity;   /* 0: no background box */
+    int32_t backgroundPadding; /* pixels around the text block, 0 to 1024 */
+} ZAVTextStyle;
+
+typedef struct ZAVTextMetrics {
+    int32_t inkX, inkY, inkWidth, inkHeight; /* pixels any glyph or outline covers; 0 without ink */
+    int32_t boxX, boxY, boxWidth, boxHeight; /* the block: widest advance x ascent-to-descent of the
+                                                lines (the background box less its padding) */
+    int32_t advanceWidth;                    /* the widest line's advance, pixels */
+    int32_t baseline;                        /* row of the first line's baseline */
+    int32_t lineCount;
+} ZAVTextMetrics;
+
+/* Defaults: structSize set, font NULL, 24 pixels, black, opaque, no spacing, line spacing 1,
+ * anchored left on the baseline, anti-aliased, no outline (width 0, black, opaque), no background
+ * (black, opacity 0, padding 4). */
+ZAV_API void ZAVInitTextStyle(ZAVTextStyle *style);
+/* Draws the UTF-8 text anchored at (x, y); pixels outside the buffer are never touched. Returns a
+ * ZAV_TEXT_* code. */
+ZAV_API int32_t ZAVDrawTextUtf8(ZAVImageObject *obj, const ZAVImageStruct *pImage,
+                                const char *text, int32_t x, int32_t y, const ZAVTextStyle *style);
+/* Where ZAVDrawTextUtf8 would draw, without drawing. Returns a ZAV_TEXT_* code; metrics are filled
+ * for ZAV_TEXT_OK and ZAV_TEXT_INCOMPLETE. */
+ZAV_API int32_t ZAVMeasureTextUtf8(ZAVImageObject *obj, const char *text, int32_t x, int32_t y,
+                                   const ZAVTextStyle *style, ZAVTextMetrics *metrics);
+
 /* Tells what an image file holds without decoding its pixels: *format gets the format's static
  * description (for example "Windows bitmap (*.bmp;*.dib)"), *width and *height its size. Same name
  * rules as ZAVLoadImageUtf8. Returns 0, or 1 when the file is not one the library can load (the

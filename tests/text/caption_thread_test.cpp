@@ -84,4 +84,50 @@ TEST(CaptionThreads, SamePixelsAsOneThread) {
     }
 }
 
+// Typographic captions (shaping, fallback fonts, outlines) on several threads, one object each,
+// sharing the glyph cache: the same pixels as drawn alone.
+std::vector<uint8_t> DrawTypo(int job) {
+    ZAVImageObject *obj = ZAVCreateObject();
+    ZAVTextStyle style;
+    ZAVInitTextStyle(&style);
+    style.pixelSize = static_cast<float>(12 + job % 9 * 3);
+    style.outlineWidth = static_cast<float>(job % 3);
+    style.flags = job % 4 == 3 ? ZAV_TEXT_MONO : 0;
+    style.color = 0x20C040;
+    style.backgroundOpacity = 0.5f;
+    style.font = job % 2 == 0 ? nullptr : "DejaVu Sans";
+    Canvas canvas(300, 90, ZAV_DEPTH_8U, 3, 16);
+    ZAVImageStruct record = canvas.Record();
+    ZAVDrawTextUtf8(
+        obj, &record,
+        job % 2 == 0 ? kTexts[job % 3] : "AV Wa \xD8\xB3\xD9\x84\xD8\xA7\xD9\x85 \xE4\xB8\xAD", 4,
+        40, &style);
+    ZAVDestroyObject(obj);
+    return std::vector<uint8_t>(canvas.Data(), canvas.Data() + canvas.Stride() * 90);
+}
+
+TEST(CaptionThreads, TypographicSamePixelsAsOneThread) {
+    constexpr int kJobs = 24, kThreads = 3;
+    std::vector<std::vector<std::vector<uint8_t>>> results(
+        kThreads, std::vector<std::vector<uint8_t>>(kJobs));
+    std::vector<std::thread> threads;
+    for (int t = 0; t < kThreads; ++t) {
+        threads.emplace_back([&, t] {
+            for (int k = 0; k < kJobs; ++k) {
+                const int j = (k + t * 5) % kJobs;
+                results[t][j] = DrawTypo(j);
+            }
+        });
+    }
+    for (std::thread &th : threads) {
+        th.join();
+    }
+    for (int j = 0; j < kJobs; ++j) {
+        const std::vector<uint8_t> single = DrawTypo(j);
+        for (int t = 0; t < kThreads; ++t) {
+            ASSERT_EQ(results[t][j], single) << "job " << j << " thread " << t;
+        }
+    }
+}
+
 }  // namespace
