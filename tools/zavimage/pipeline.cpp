@@ -25,7 +25,7 @@ std::optional<std::string> StepsMiss(const Steps &steps, Size source, Size &fina
         final = *resized;
     }
     if (steps.caption) {
-        if (auto miss = CaptionStartMisses(steps.caption->at, final)) {
+        if (auto miss = CaptionMisses(*steps.caption, final)) {
             return miss;
         }
     }
@@ -53,10 +53,8 @@ std::optional<std::string> ApplySteps(ZAVImageObject *obj, Image &image, const S
     }
     const ZAVImageStruct &out = image.Record();
     if (steps.caption) {
-        const Caption &c = *steps.caption;
-        if (ZAVPutTextToImageUtf8(obj, &out, c.text.c_str(), c.at.x, c.at.y, c.color, c.size,
-                                  c.space, 0.0f) != 0) {
-            return "no font could be opened for the caption";
+        if (auto error = DrawCaption(obj, out, *steps.caption)) {
+            return error;
         }
     }
     for (const ZAVImageRect &box : steps.boxes) {
