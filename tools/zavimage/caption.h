@@ -9,6 +9,26 @@
 
 #include "tools/zavimage/args.h"
 
+// The caption options in --help (text and annotate).
+#define ZAV_CAPTION_OPTIONS                                                                        \
+    "  --text TEXT            caption (UTF-8, Chinese included)\n"                                 \
+    "  --at X,Y               without --anchor: left edge X, baseline Y (default 10,40); with\n"   \
+    "                         --anchor: the distance from the anchored edges (default 10 from\n"   \
+    "                         an edge, 0 from a middle)\n"                                         \
+    "  --anchor WHERE         top-left, top, top-right, left, center, right, bottom-left,\n"       \
+    "                         bottom or bottom-right of each picture\n"                            \
+    "  --size PX              font size in pixels, 1 to 1024 (with --classic 4096; default 24)\n"  \
+    "  --space RATIO          extra gap between characters as a fraction of the size, 0 to 10\n"   \
+    "                         (default 0; with --classic the gap itself, default 0.1)\n"           \
+    "  --text-color COLOR     black, white, red, green, blue, yellow, cyan, magenta, gray,\n"      \
+    "                         orange or #RRGGBB (default red; with --classic blue, green, red)\n"  \
+    "  --opacity O            0 to 1 or 0% to 100% (default 1)\n"                                  \
+    "  --outline W[,COLOR]    an outline W pixels wide, 0 to 64, black unless COLOR is given\n"    \
+    "  --background COLOR[,O] a box behind the text, 4 pixels around it, opacity O (default 1)\n"  \
+    "  --font FILE|PATTERN    a font file, or a fontconfig pattern such as \"DejaVu Sans:bold\"\n" \
+    "  --classic              the component's own caption (ZAVPutTextToImage): --at X,Y is the\n"  \
+    "                         left edge and the bottom row of every glyph; blue, green or red\n"
+
 namespace zavtool {
 
 // Where an anchored caption goes: the same point of the text block and of the picture.

@@ -2,6 +2,7 @@
 #include <cstdio>
 
 #include "tools/zavimage/batch.h"
+#include "tools/zavimage/caption.h"
 #include "tools/zavimage/cli.h"
 #include "tools/zavimage/common_options.h"
 #include "tools/zavimage/display.h"
@@ -27,13 +28,8 @@ constexpr const char *kHelp =
     "  --format EXT           extension of the files written to --out-dir (default: the input's)\n"
     "  -r, --recursive        walk the subfolders of folders (their places are kept in DIR)\n"
     "  --in-place             let an output replace its input\n"
-    "  -n, --no-clobber       skip outputs that exist (counted in the summary)\n"
-    "  --text TEXT            caption (UTF-8, Chinese included)\n"
-    "  --at X,Y               caption start: left edge X, bottom row Y (default 10,40)\n"
-    "  --size PX              caption font size in pixels, 1 to 4096 (default 24)\n"
-    "  --space RATIO          gap between characters as a fraction of the size, 0 to 10\n"
-    "                         (default 0.1)\n"
-    "  --text-color COLOR     blue, green or red (default red)\n"
+    "  -n, --no-clobber       skip outputs that exist (counted in the "
+    "summary)\n" ZAV_CAPTION_OPTIONS
     "  --box X,Y,W,H          mark a found region (repeatable); the box is drawn grown around it\n"
     "  --box-color COLOR      red, green, blue, yellow, white, black or a code 0 to 6 (default "
     "red)\n"

@@ -2,6 +2,7 @@
 #include <cstdio>
 
 #include "tools/zavimage/batch.h"
+#include "tools/zavimage/caption.h"
 #include "tools/zavimage/cli.h"
 #include "tools/zavimage/common_options.h"
 
@@ -115,23 +116,26 @@ int RunFlip(int argc, char **argv) {
 
 int RunText(int argc, char **argv) {
     static constexpr const char *kHelp =
-        "usage: zavimage text IN OUT --text TEXT [--at X,Y] [--size PX] [--space RATIO]\n"
-        "                     [--text-color blue|green|red] [options]\n"
+        "usage: zavimage text IN OUT --text TEXT [--at X,Y | --anchor WHERE] [--size PX]\n"
+        "                     [--text-color COLOR] [--outline W[,COLOR]] [--background COLOR[,O]]\n"
+        "                     [--font FILE|PATTERN] [--classic] [options]\n"
         "\n"
-        "Writes a caption into IN and saves OUT. The first character's left edge is at X and the\n"
-        "bottoms of all characters lie on row Y; a start outside the picture is an error. The\n"
+        "Writes a caption into IN and saves OUT. Glyphs stand on the font's baseline and advance\n"
+        "as the font sets them (kerning, shaping, right-to-left scripts, characters the font\n"
+        "lacks drawn from another installed font). Without --anchor the first character's left\n"
+        "edge is at X and the baseline on row Y (a start outside the picture is an error); with\n"
+        "--anchor the caption keeps to a corner, an edge or the centre of every picture. The\n"
         "font is SimHei when installed, else the best match fontconfig finds for it (WenQuanYi\n"
-        "Zen Hei on Debian).\n"
+        "Zen Hei on Debian). --classic draws the component's own caption instead, exactly as\n"
+        "ZAVPutTextToImage does: the bottoms of all glyphs on row Y, blue, green or red.\n"
         "\n"
-        "options:\n"
-        "  --at X,Y             start (default 10,40)\n"
-        "  --size PX            font size in pixels, 1 to 4096 (default 24)\n"
-        "  --space RATIO        gap between characters as a fraction of the size, 0 to 10\n"
-        "                       (default 0.1)\n"
-        "  --text-color COLOR   blue, green or red (default red)\n" ZAV_SINGLE_COMMON
+        "options:\n" ZAV_CAPTION_OPTIONS ZAV_SINGLE_COMMON
         "\n"
-        "example:\n"
-        "  zavimage text frame.jpg captioned.jpg --text \"视频监控 12:34:56\" --at 10,40\n";
+        "examples:\n"
+        "  zavimage text frame.jpg captioned.jpg --text \"视频监控 12:34:56\" --at 10,40\n"
+        "  zavimage text frame.jpg stamped.jpg --text \"2024-05-01 12:34:56\" --anchor "
+        "bottom-right \\\n"
+        "      --text-color white --outline 2 --background black,50%\n";
     return RunSingle(kHelp, Needs::kCaption, false, argc, argv);
 }
 

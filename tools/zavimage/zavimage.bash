@@ -24,18 +24,32 @@ _zavimage() {
             COMPREPLY=($(compgen -W "bmp dib jpg jpeg jpe sr ras pbm pgm ppm tif tiff" -- "$cur"))
             return
             ;;
-        --text-color) COMPREPLY=($(compgen -W "red green blue" -- "$cur")); return ;;
+        --text-color)
+            COMPREPLY=($(compgen -W "black white red green blue yellow cyan magenta gray orange" \
+                -- "$cur"))
+            return
+            ;;
+        --background)
+            COMPREPLY=($(compgen -W "black white gray red green blue yellow" -- "$cur"))
+            return
+            ;;
+        --anchor)
+            COMPREPLY=($(compgen -W "top-left top top-right left center right bottom-left bottom
+                bottom-right" -- "$cur"))
+            return
+            ;;
+        --font) _zavimage_files; return ;;
         --box-color)
             COMPREPLY=($(compgen -W "red green blue yellow white black" -- "$cur"))
             return
             ;;
         --text | --at | --size | --space | --box | --resize | --quality | --jpeg-quality | \
-            --jobs | -j | --from | --to)
+            --jobs | -j | --from | --to | --opacity | --outline)
             return
             ;;
     esac
-    local steps="--flip --resize --text --at --size --space --text-color --box --box-color --color
-        --quality --jpeg-quality"
+    local steps="--flip --resize --text --at --anchor --size --space --text-color --opacity
+        --outline --background --font --classic --box --box-color --color --quality --jpeg-quality"
     local keep="--in-place --no-clobber --quiet --verbose --help"
     local options
     case $command in
