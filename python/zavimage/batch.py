@@ -129,7 +129,12 @@ class _Job:
 def process(source: Union[PathName, BytesLike], output: PathName, steps: Steps,
             name: Optional[str] = None) -> FileResult:
     """Loads one picture, applies the steps and saves it; failures become the result's reason."""
-    shown = name if name is not None else os.fsdecode(source)  # type: ignore[arg-type]
+    if name is not None:
+        shown = name
+    elif isinstance(source, (bytes, bytearray, memoryview)):
+        shown = "<bytes>"
+    else:
+        shown = os.fsdecode(os.fspath(source))
     out = os.fsdecode(output)
     try:
         image = load(source)

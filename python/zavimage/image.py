@@ -140,7 +140,8 @@ class _Bytes:
 
 
 def load(source: Source) -> "Image":
-    """Loads a picture from a file name or from the bytes of a file.
+    """Loads a picture from a file name (str or path object) or from the bytes of a file
+    (bytes, bytearray, memoryview: always the picture's content, never a name).
 
     The format is told by the first bytes (BMP, JPEG, Sun raster, PBM/PGM/PPM, TIFF, and PNG
     where the library has it). The result is always 8-bit blue-green-red.
@@ -306,6 +307,10 @@ class Image:
 
     def __exit__(self, *exc) -> None:
         self.close()
+
+    def __reduce__(self):
+        # Pickled (e.g. returned from a cluster task) as a copy of its pixels.
+        return (Image.from_array, (self.array.copy(),))
 
     def __repr__(self) -> str:
         if self._buffer is None:
