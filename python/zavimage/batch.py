@@ -261,14 +261,21 @@ def run(jobs: Sequence[_Job], steps: Steps, *, client: Any = None, workers: Opti
         if chunk_size is None:
             chunk_size = math.ceil(len(jobs) / (4 * _worker_threads(client)))
         chunks = [jobs[i:i + chunk_size] for i in range(0, len(jobs), chunk_size)]
-        futures = client.map(_run_chunk, chunks, steps=steps, out_dirs=out_dirs, pure=False)
+        work: List[Any] = chunks
+        if any(isinstance(j.source, bytes) for j in jobs):
+            # pictures go straight to the workers, not through the scheduler
+            work = client.scatter(chunks)
+        futures = client.map(_run_chunk, work, steps=steps, out_dirs=out_dirs, pure=False)
         try:
             for f in dask_completed(futures):
                 for index, result in f.result():
                     done(index, result)
         finally:
             client.cancel(futures)
-    return Summary([r for r in results if r is not None])
+    missing = [j.name for j, r in zip(jobs, results) if r is None]
+    if missing:
+        raise RuntimeError(f"no result came back for {', '.join(missing)}")
+    return Summary(results)  # type: ignore[arg-type]
 
 
 def annotate(

@@ -112,7 +112,7 @@ class _Buffer:
 def _own(record: ImageStruct) -> "Image":
     if not record.data:
         lib.ZAVReleaseImage(component(), byref(ctypes.pointer(record)))
-        raise TooLargeError("would exceed 1 GiB", FILE_TOO_LARGE)
+        raise TooLargeError(_lib.status_text(FILE_TOO_LARGE), FILE_TOO_LARGE)
     return Image._from_buffer(_Buffer(record))
 
 
