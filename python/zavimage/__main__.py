@@ -76,21 +76,29 @@ def _parser() -> argparse.ArgumentParser:
         epilog=EXAMPLE,
         formatter_class=argparse.RawDescriptionHelpFormatter,
     )
-    p.add_argument("inputs", nargs="+", metavar="IN")
+    p.add_argument("inputs", nargs="+", metavar="IN", help="pictures or folders of pictures")
     out = p.add_mutually_exclusive_group(required=True)
     out.add_argument("-o", "--output", metavar="OUT", help="output file (one input only)")
     out.add_argument("--out-dir", metavar="DIR", help="output folder (created when missing)")
     p.add_argument("--format", metavar="EXT", help="extension of the files written to --out-dir")
     p.add_argument("--text", help="caption (UTF-8, Chinese included)")
-    p.add_argument("--at", type=_point, default=(10, 40), metavar="X,Y")
-    p.add_argument("--size", type=float, default=24.0, metavar="PX")
-    p.add_argument("--space", type=float, default=0.1, metavar="RATIO")
-    p.add_argument("--text-color", type=_color(TEXT_COLORS), default="red", metavar="COLOR")
-    p.add_argument("--box", type=_rect, action="append", default=[], metavar="X,Y,W,H")
-    p.add_argument("--box-color", type=_color(BOX_COLORS), default="red", metavar="COLOR")
-    p.add_argument("--resize", type=_size, metavar="WxH")
-    p.add_argument("--flip", action="store_true")
-    p.add_argument("--quality", type=float, default=2.0, metavar="Q")
+    p.add_argument("--at", type=_point, default=(10, 40), metavar="X,Y",
+                   help="caption start: left edge X, bottom row Y (default 10,40)")
+    p.add_argument("--size", type=float, default=24.0, metavar="PX",
+                   help="caption font size in pixels (default 24)")
+    p.add_argument("--space", type=float, default=0.1, metavar="RATIO",
+                   help="gap between characters as a fraction of the size (default 0.1)")
+    p.add_argument("--text-color", type=_color(TEXT_COLORS), default="red", metavar="COLOR",
+                   help="blue, green or red (default red)")
+    p.add_argument("--box", type=_rect, action="append", default=[], metavar="X,Y,W,H",
+                   help="mark a found region (repeatable); drawn grown around it")
+    p.add_argument("--box-color", type=_color(BOX_COLORS), default="red", metavar="COLOR",
+                   help="red, green, blue, yellow, white, black or a code (default red)")
+    p.add_argument("--resize", type=_size, metavar="WxH",
+                   help="scale to this size (nearest neighbour) before captioning")
+    p.add_argument("--flip", action="store_true", help="turn the picture upside down first")
+    p.add_argument("--quality", type=float, default=2.0, metavar="Q",
+                   help="JPEG quality: 1 = standard tables, 2 = half the steps (default 2)")
     p.add_argument("-j", "--jobs", type=int, metavar="N", help="local threads (default: cores)")
     p.add_argument("--scheduler", metavar="ADDRESS",
                    help="run on a Dask cluster, e.g. tcp://HOST:8786 (files on shared storage)")
