@@ -171,9 +171,11 @@ def test_threads_use_their_own_objects(pictures, tmp_path):
 
     expected = job(zavimage.load(pictures / "smooth.jpg")).array.copy()
     handles, failures = set(), []
+    together = threading.Barrier(4)  # all objects alive at once: no address is reused
 
     def worker(n):
         handles.add(_lib.component().value)
+        together.wait()
         for i in range(15):
             out = tmp_path / f"t{n}-{i}.bmp"
             job(zavimage.load(pictures / "smooth.jpg")).save(out)
