@@ -33,6 +33,8 @@ def test_array_is_a_writable_view_with_the_row_stride(pictures, tmp_path):
     a[:10] = 0
     a[20, 30] = (1, 2, 3)
     im.save(tmp_path / "out.ppm")
+    twin = im.copy()
+    assert np.array_equal(twin.array, a) and not np.shares_memory(twin.array, a)
     expected = pattern(61, 83)
     expected[:10] = 0
     expected[20, 30] = (1, 2, 3)
