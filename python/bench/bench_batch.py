@@ -1,20 +1,26 @@
 """The annotate batch on a Dask LocalCluster against `zavimage annotate` on the same frames.
 
 usage: /usr/bin/python3 python/bench/bench_batch.py [BUILD_DIR] [--frames N] [--size WxH]
+                                                   [--rounds R]
 
 Makes N frames (default 300, 1920x1080 JPEG), then times the same job (resize to 1280x720,
-caption, two boxes, save as JPEG) four ways: the tool with one thread per core, the local
-thread pool, a LocalCluster of 2 worker processes and one of 1 (one thread each; the cluster's
-start is not counted). Prints the seconds, the ratio of the 2-worker cluster to the tool (the
-goal: at most 1.5) and the scheduler's overhead per task: a round trip of an empty task, and
-the batch's wall time beyond its tasks' compute time, per task.
+caption, two boxes, save as JPEG) four ways, in R rounds: the tool with one thread per core, a
+LocalCluster of 2 worker processes and one of 1 (one thread each; the clusters' start is not
+counted), and the local thread pool. Prints the seconds, the median within-round ratio to the
+tool (the goal for the 2-worker cluster: at most 1.5), the CPU seconds each run used (the tool's
+process; or this process, with the client and both clusters' schedulers, and the cluster's
+workers: on a busy machine the steadier measure) and the scheduler's
+overhead per task: an empty task's share of 200 in a row, and the workers' idle time in the batch
+per task.
 """
 
 from __future__ import annotations
 
 import argparse
+import contextlib
 import os
 import shutil
+import statistics
 import subprocess
 import sys
 import tempfile
@@ -37,6 +43,7 @@ def main() -> int:
     p.add_argument("build", nargs="?", default=os.path.join(ROOT, "build", "release"))
     p.add_argument("--frames", type=int, default=300)
     p.add_argument("--size", default="1920x1080")
+    p.add_argument("--rounds", type=int, default=3)
     args = p.parse_args()
     build = os.path.abspath(args.build)
     os.environ.setdefault("ZAVIMAGE_LIBRARY", os.path.join(build, "libzavimage.so.1"))
@@ -66,54 +73,89 @@ def run(args: argparse.Namespace, build: str, work: str) -> int:
         shutil.copyfile(os.path.join(frames, f"f{i % 10:05d}.jpg"),
                         os.path.join(frames, f"f{i:05d}.jpg"))
     tool = os.path.join(build, "tools", "zavimage")
-    times = {}
+    times: dict = {}
+    idle: dict = {}
 
-    def timed(name, fn):
+    cpu: dict = {}
+
+    def cpu_seconds(name, client) -> float:
+        """CPU time of the tool (a finished child), or of this process (the threads, or the
+        client and the schedulers) and the given cluster's workers."""
+        t = os.times()
+        if name == "tool":
+            return t.children_user + t.children_system
+        own = t.user + t.system
+        if client is None:
+            return own
+        return own + sum(client.run(lambda: sum(os.times()[:2])).values())
+
+    def timed(name, fn, client=None):
         out = os.path.join(work, name.replace(" ", "-"))
+        cpu_start = cpu_seconds(name, client)
         start = time.perf_counter()
-        result = fn(out)
-        times[name] = time.perf_counter() - start
+        if client is None:
+            fn(out)
+            times.setdefault(name, []).append(time.perf_counter() - start)
+        else:
+            with get_task_stream(client) as stream:
+                summary = fn(out)
+            seconds = time.perf_counter() - start
+            assert summary.failed == 0, summary.report()
+            times.setdefault(name, []).append(seconds)
+            compute = sum(ss["stop"] - ss["start"] for task in stream.data
+                          for ss in task["startstops"] if ss["action"] == "compute")
+            workers = len(client.nthreads())
+            idle.setdefault(name, []).append(
+                ((seconds * workers - compute) / len(stream.data), len(stream.data)))
+        cpu.setdefault(name, []).append(cpu_seconds(name, client) - cpu_start)
         shutil.rmtree(out, ignore_errors=True)
-        return result
 
     def tool_run(out):
         subprocess.run([tool, "annotate", frames, "--out-dir", out, *TOOL_ARGS], check=True,
                        stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
 
-    timed("tool", tool_run)
-    timed("python threads", lambda out: batch.annotate([frames], out, **JOB))
-    overhead = {}
-    for workers in (2, 1):
-        with LocalCluster(n_workers=workers, threads_per_worker=1, processes=True,
-                          host="127.0.0.1", dashboard_address=None) as cluster, \
-                Client(cluster) as client:
+    clients = {}
+    empty = {}
+    with contextlib.ExitStack() as stack:
+        for workers in (2, 1):
+            cluster = stack.enter_context(LocalCluster(
+                n_workers=workers, threads_per_worker=1, processes=True, host="127.0.0.1",
+                dashboard_address=None))
+            client = clients[workers] = stack.enter_context(Client(cluster))
             client.run(lambda: __import__("zavimage"))  # the library loaded on every worker
-            n = 200
             start = time.perf_counter()
-            client.gather(client.map(noop, range(n), pure=False))
-            overhead[workers] = [(time.perf_counter() - start) / n]
-            with get_task_stream(client) as stream:
-                name = f"cluster {workers} worker" + ("s" if workers > 1 else "")
-                summary = timed(name, lambda out: batch.annotate([frames], out, client=client,
-                                                                 **JOB))
-            assert summary.failed == 0, summary.report()
-            compute = sum(ss["stop"] - ss["start"] for task in stream.data
-                          for ss in task["startstops"] if ss["action"] == "compute")
-            tasks = len(stream.data)
-            overhead[workers] += [(times[name] * workers - compute) / tasks, tasks]
-    timed("tool again", tool_run)
+            client.gather(client.map(noop, range(200), pure=False))
+            empty[workers] = (time.perf_counter() - start) / 200
+        # Rounds of the four runs, one after another, so that changes in the machine's load
+        # reach them all alike; ratios are taken within a round.
+        for _ in range(args.rounds):
+            timed("tool", tool_run)
+            timed("cluster 2 workers", lambda out: batch.annotate(
+                [frames], out, client=clients[2], **JOB), clients[2])
+            timed("cluster 1 worker", lambda out: batch.annotate(
+                [frames], out, client=clients[1], **JOB), clients[1])
+            timed("python threads", lambda out: batch.annotate([frames], out, **JOB))
 
-    tool_time = min(times["tool"], times["tool again"])
+    med = statistics.median
     print(f"{args.frames} frames {args.size} JPEG -> 1280x720 JPEG, caption, 2 boxes; "
-          f"{os.cpu_count()} cores")
+          f"{os.cpu_count()} cores; {args.rounds} rounds; load average "
+          f"{os.getloadavg()[0]:.1f}")
+    print(f"  {'':18} {'wall (median, runs)':>30} {'x tool':>7}   {'CPU':>7} {'x tool':>7}")
     for name, seconds in times.items():
-        print(f"  {name:18} {seconds:7.2f} s  {seconds / tool_time:5.2f} x tool")
-    for workers, (empty, beyond, tasks) in overhead.items():
-        print(f"  scheduler, {workers} worker(s): empty task {empty * 1e3:.2f} ms; batch "
-              f"{tasks} tasks, {beyond * 1e3:.1f} ms per task beyond compute")
-    ratio = times["cluster 2 workers"] / tool_time
+        ratios = [s / t for s, t in zip(seconds, times["tool"])]
+        runs = ", ".join(f"{s:.2f}" for s in seconds)
+        print(f"  {name:18} {med(seconds):6.2f} s ({runs:>18}) {med(ratios):7.2f}   "
+              f"{med(cpu[name]):5.2f} s {med(cpu[name]) / med(cpu['tool']):7.2f}")
+    for workers in (2, 1):
+        name = "cluster 2 workers" if workers == 2 else "cluster 1 worker"
+        tasks = idle[name][0][1]
+        print(f"  scheduler, {workers} worker(s): empty task {empty[workers] * 1e3:.2f} ms; "
+              f"batch of {tasks} tasks: workers idle {med(i for i, _ in idle[name]) * 1e3:.1f} "
+              "ms per task (scheduling and the last tasks' tail)")
+    ratio = med(c / t for c, t in zip(times["cluster 2 workers"], times["tool"]))
+    scaling = med(a / b for a, b in zip(times["cluster 1 worker"], times["cluster 2 workers"]))
     print(f"2-worker cluster / tool: {ratio:.2f} (goal: at most 1.5); "
-          f"1 -> 2 workers: {times['cluster 1 worker'] / times['cluster 2 workers']:.2f} x faster")
+          f"1 -> 2 workers: {scaling:.2f} x faster")
     return 0
 
 
