@@ -103,6 +103,9 @@ def _parser() -> argparse.ArgumentParser:
     p.add_argument("--scheduler", metavar="ADDRESS",
                    help="run on a Dask cluster, e.g. tcp://HOST:8786 (files on shared storage)")
     p.add_argument("--chunk", type=int, metavar="N", help="files per cluster task")
+    p.add_argument("--keep-worker-malloc", action="store_true",
+                   help="leave the workers' malloc settings as Dask made them (slower: see "
+                   "zavimage.batch.tune_worker_malloc)")
     return p
 
 
@@ -180,7 +183,7 @@ def annotate(argv: Sequence[str]) -> int:
     progress = None if single else _Progress(len(jobs))
     try:
         summary = batch.run(jobs, steps, client=client, workers=args.jobs, chunk_size=args.chunk,
-                            progress=progress)
+                            progress=progress, tune_malloc=not args.keep_worker_malloc)
     finally:
         if progress is not None:
             progress.end()
