@@ -28,6 +28,10 @@ FILE_NO_MEMORY = 12
 FILE_WRITE_FAILED = 13
 FILE_BAD_BUFFER = 14
 FILE_NO_RECORD = 15
+# Libraries that tell these apart from a failed write:
+FILE_DISK_FULL = 16
+FILE_QUOTA_EXCEEDED = 17
+FILE_PATH_TOO_LONG = 18  # for the file system
 FILE_NAME_REFUSED = 0x100
 
 PathName = Union[str, bytes, "os.PathLike[str]", "os.PathLike[bytes]"]
@@ -127,6 +131,9 @@ _BY_STATUS = {
     FILE_NO_MEMORY: TooLargeError,
     FILE_WRITE_FAILED: ReadWriteError,
     FILE_BAD_BUFFER: BufferFormatError,
+    FILE_DISK_FULL: ReadWriteError,
+    FILE_QUOTA_EXCEEDED: ReadWriteError,
+    FILE_PATH_TOO_LONG: NameRefusedError,
 }
 
 

@@ -25,7 +25,7 @@ def frames(tmp_path_factory):
     for i in range(12):
         zavimage.Image.from_array(pattern(48 + i, 80, seed=i)).save(d / f"f{i:02d}.bmp")
     (d / "z-bad.jpg").write_bytes(b"\xff\xd8\xff" + b"\0" * 20)
-    return [str(d), str(d / "missing.ppm")]
+    return [str(d / "missing.ppm"), str(d)]  # a missing input first: its failure leads either way
 
 
 def outputs(folder):
@@ -49,8 +49,8 @@ def test_local_batch_matches_the_tool(frames, tool_run, tmp_path):
     assert outputs(tmp_path) == outputs(out)
     assert len(seen) == 14
     bad = [r for r in summary.results if not r.ok]
-    assert [(os.path.basename(r.input), r.status) for r in bad] == [("z-bad.jpg", 10),
-                                                                   ("missing.ppm", 3)]
+    assert [(os.path.basename(r.input), r.status) for r in bad] == [("missing.ppm", 3),
+                                                                   ("z-bad.jpg", 10)]
 
 
 def test_cluster_batch_matches_the_local_one(frames, tool_run, cluster, tmp_path):
@@ -80,9 +80,9 @@ def test_command_line_on_the_cluster(frames, tool_run, cluster, tmp_path):
 
 
 def test_two_outputs_with_one_name_are_refused_before_work(frames, tmp_path):
-    first = os.path.join(frames[0], "f00.bmp")
+    first = os.path.join(frames[1], "f00.bmp")
     with pytest.raises(batch.OutputClashError):
-        batch.annotate([frames[0], first], tmp_path / "x")
+        batch.annotate([frames[1], first], tmp_path / "x")
     with pytest.raises(batch.OutputClashError):  # one name once the extension is replaced
         batch.annotate([first, first[:-3] + "ppm"], tmp_path / "x", format="jpg")
     assert not (tmp_path / "x").exists()
