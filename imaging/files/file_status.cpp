@@ -79,23 +79,7 @@ int32_t FileStatusFromErrno(int error, int32_t otherwise) noexcept {
 }
 
 int32_t FileStatusFromCodec(CodecStatus status) noexcept {
-    switch (status) {
-        case CodecStatus::kOk:
-            return ZAV_FILE_OK;
-        case CodecStatus::kUnsupported:
-            return ZAV_FILE_UNSUPPORTED;
-        case CodecStatus::kCorrupt:
-            return ZAV_FILE_CORRUPT;
-        case CodecStatus::kTruncated:
-            return ZAV_FILE_TRUNCATED;
-        case CodecStatus::kTooLarge:
-            return ZAV_FILE_TOO_LARGE;
-        case CodecStatus::kNoMemory:
-            return ZAV_FILE_NO_MEMORY;
-        case CodecStatus::kIoError:
-            return ZAV_FILE_WRITE_FAILED;
-    }
-    return ZAV_FILE_CORRUPT;
+    return static_cast<int32_t>(status);  // the codec statuses are file statuses
 }
 
 }  // namespace zav

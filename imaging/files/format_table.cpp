@@ -68,7 +68,8 @@ const ImageFormat kJpeg{.description = "JPEG files (*.jpeg;*.jpg;*.jpe)",
                         .signatureLength = 3,
                         .matches = IsJpeg,
                         .newReader = NewJpegReader,
-                        .newWriter = NewJpegWriter};
+                        .newWriter = NewJpegWriter,
+                        .probeFromHead = true};
 const ImageFormat kSunRaster{.description = "Sun raster files (*.sr;*.ras)",
                              .signatureLength = 4,
                              .matches = IsSunRaster,
@@ -174,8 +175,11 @@ const ImageFormat *FormatTable::FindReaderFormat(std::span<const uint8_t> head) 
 }
 
 const ImageFormat *FormatTable::FindWriterFormat(std::string_view name) const {
-    const std::string_view extension = FileNameExtension(name);
-    if (extension.empty()) {
+    return FindExtensionFormat(FileNameExtension(name));
+}
+
+const ImageFormat *FormatTable::FindExtensionFormat(std::string_view extension) const {
+    if (extension.empty() || AlnumRun(extension, 0).size() != extension.size()) {
         return nullptr;
     }
     for (const ImageFormat *format : m_formats) {

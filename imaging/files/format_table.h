@@ -30,8 +30,11 @@ struct ImageFormat {
                                                   uint64_t fileSize) = nullptr;
     // A reader that reads the file through `source` as it needs it; the source must outlive it.
     // Null (the maker itself) for formats whose readers need the whole file in memory.
-    std::unique_ptr<ImageReader> (*newSourceReader)(FileSource &source) = nullptr;
+    std::unique_ptr<ImageReader> (*newSourceReader)(ByteSource &source) = nullptr;
     std::unique_ptr<ImageWriter> (*newWriter)() = nullptr;
+    // Whether a reader over the first bytes of a file, when its header step succeeds, tells what a
+    // reader over the whole file would (so that a probe need not read the rest).
+    bool probeFromHead = false;
 };
 
 // The five formats' entries.
@@ -70,6 +73,11 @@ class FormatTable {
     // The first format that lists the name's extension (ASCII letters compared without regard to
     // case); null when the name has no extension or none lists it.
     const ImageFormat *FindWriterFormat(std::string_view name) const;
+
+    // The first format that lists `extension` (the whole string; ASCII letters compared without
+    // regard to case); null when it is empty, holds anything but letters and digits, or none lists
+    // it.
+    const ImageFormat *FindExtensionFormat(std::string_view extension) const;
 
   private:
     std::vector<const ImageFormat *> m_formats;

@@ -14,6 +14,7 @@
 #ifndef ZAVIMAGE_ZAVIMAGE_H
 #define ZAVIMAGE_ZAVIMAGE_H
 
+#include <stddef.h>
 #include <stdint.h>
 
 #ifdef __cplusplus
@@ -219,6 +220,25 @@ ZAV_API int32_t ZAVSetFontPath(ZAVImageObject *obj, const char *path);
  * may still fail to load when its pixel data are damaged. */
 ZAV_API int32_t ZAVProbeImageFileUtf8(ZAVImageObject *obj, const char *imageFileName,
                                       const char **format, int32_t *width, int32_t *height);
+
+/* ---- Images in memory ---- */
+
+/* Loads an image held in memory (size bytes at bytes; NULL counts as no bytes) exactly as
+ * ZAVLoadImage loads a file holding those bytes: same formats, results, statuses and limits. */
+ZAV_API int32_t ZAVLoadImageMemory(ZAVImageObject *obj, const void *bytes, size_t size,
+                                   ZAVImageStruct *imageStruct);
+/* Encodes a buffer as ZAVSaveImage would, in the format that the extension `format` names ("jpg",
+ * "bmp", "png", ...; no dot, case ignored), into a new block: on success (0) *bytes and *size hold
+ * the bytes a file save writes; free the block with ZAVFreeMemory. On failure (1) *bytes is NULL
+ * and *size 0 (the reason is in ZAVGetFileStatus). */
+ZAV_API int32_t ZAVSaveImageMemory(ZAVImageObject *obj, const char *format,
+                                   const uint8_t *imageData, int32_t width, int32_t height,
+                                   int32_t depth, int32_t channels, uint8_t **bytes, size_t *size);
+/* Frees a block from ZAVSaveImageMemory; NULL is ignored. */
+ZAV_API void ZAVFreeMemory(void *block);
+/* As ZAVProbeImageFileUtf8, for an image held in memory. */
+ZAV_API int32_t ZAVProbeImageMemory(ZAVImageObject *obj, const void *bytes, size_t size,
+                                    const char **format, int32_t *width, int32_t *height);
 
 #ifdef __cplusplus
 }
