@@ -12,6 +12,7 @@ libgtest-dev libgmock-dev libbenchmark-dev
 fonts-wqy-zenhei fonts-dejavu-core
 netpbm libtiff-tools libjpeg-turbo-progs imagemagick
 locales
+libspng-dev
 wine wine64 wine64-tools g++-mingw-w64-x86-64
 "
 

@@ -21,11 +21,10 @@ const char *FileStatusText(int32_t status) noexcept {
         case ZAV_FILE_READ_FAILED:
             return "not a readable file";
         case ZAV_FILE_UNKNOWN_FORMAT:
-            return "unsupported format: not BMP, JPEG, Sun raster, PBM/PGM/PPM or TIFF";
+            return "unsupported format: not BMP, JPEG, Sun raster, PBM/PGM/PPM, TIFF or PNG";
         case ZAV_FILE_UNKNOWN_EXTENSION:
             return "unsupported format: the extension is none of bmp dib jpg jpeg jpe sr ras pbm "
-                   "pgm ppm "
-                   "tif tiff";
+                   "pgm ppm tif tiff png";
         case ZAV_FILE_UNSUPPORTED:
             return "unsupported format variant";
         case ZAV_FILE_CORRUPT:

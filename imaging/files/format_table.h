@@ -1,4 +1,4 @@
-// The format table: the five formats in the order in which they are asked, which one reads a file
+// The format table: the formats in the order in which they are asked, which one reads a file
 // (by its first bytes) and which one writes a name (by its extension).
 #pragma once
 
@@ -37,15 +37,16 @@ struct ImageFormat {
     bool probeFromHead = false;
 };
 
-// The five formats' entries.
+// The formats' entries.
 const ImageFormat &BmpFormat();        // Windows bitmap
 const ImageFormat &JpegFormat();       // JPEG
 const ImageFormat &SunRasterFormat();  // Sun raster
 const ImageFormat &PnmFormat();        // portable bitmap/graymap/pixmap
 const ImageFormat &TiffFormat();       // TIFF
+const ImageFormat &PngFormat();        // PNG, asked after the five
 
 // The longest signature of any format: the bytes read from a file to choose its reader.
-inline constexpr std::size_t kSignatureBytes = 4;
+inline constexpr std::size_t kSignatureBytes = 8;
 
 // The extension of a name: the run of ASCII letters and digits right after the name's last dot,
 // folder parts included ("a.jpg~" gives "jpg", "a.jpg.tmp" "tmp", "dir.old/picture" "old"). Empty
@@ -61,7 +62,7 @@ class FormatTable {
     // The formats in the order in which they are asked. They must outlive the table.
     explicit FormatTable(std::vector<const ImageFormat *> formats);
 
-    // The table of the five formats, built on first use and never changed.
+    // The table of the five formats and PNG after them, built on first use and never changed.
     static const FormatTable &Default();
 
     std::span<const ImageFormat *const> Formats() const { return m_formats; }

@@ -105,8 +105,8 @@ ZAV_API int32_t ZAVCloneImage(ZAVImageObject *obj, const ZAVImageStruct *psource
 #define ZAV_FILE_NOT_FOUND 3      /* no such file or folder */
 #define ZAV_FILE_NO_ACCESS 4      /* permission denied (an existing file is never replaced then) */
 #define ZAV_FILE_READ_FAILED 5    /* not a regular file, or an I/O error while reading */
-#define ZAV_FILE_UNKNOWN_FORMAT 6 /* the first bytes match none of the five formats */
-#define ZAV_FILE_UNKNOWN_EXTENSION 7 /* the name's extension belongs to none of the five formats \
+#define ZAV_FILE_UNKNOWN_FORMAT 6 /* the first bytes match none of the six formats */
+#define ZAV_FILE_UNKNOWN_EXTENSION 7 /* the name's extension belongs to none of the six formats \
                                       */
 #define ZAV_FILE_UNSUPPORTED 8       /* a variant of the format that is not decoded */
 #define ZAV_FILE_CORRUPT 9           /* malformed data */
@@ -118,7 +118,7 @@ ZAV_API int32_t ZAVCloneImage(ZAVImageObject *obj, const ZAVImageStruct *psource
 #define ZAV_FILE_NO_RECORD 15    /* load: no record to fill */
 #define ZAV_FILE_NAME_REFUSED 0x100 /* plus the refused character: * ? " < > ; | */
 
-/* Loads an image file (BMP, JPEG, Sun raster, PBM/PGM/PPM, TIFF; chosen by the file's first bytes,
+/* Loads an image file (BMP, JPEG, Sun raster, PBM/PGM/PPM, TIFF, PNG; chosen by the first bytes,
  * never by the name) into a new 8-bit, 3-channel blue-green-red buffer and fills imageStruct.
  * imageFileName is a NUL-terminated UTF-16 name; it is refused when it contains * ? " < > ; |
  * (an unpaired surrogate counts as ?) or is longer than 259 bytes as UTF-8; backslashes are taken
@@ -132,7 +132,7 @@ ZAV_API int32_t ZAVLoadImageUtf8(ZAVImageObject *obj, const char *imageFileName,
 
 /* Saves an 8-bit buffer of 1 (gray) or 3 (blue, green, red) channels, laid out as every buffer is,
  * in the format that the name's extension selects (bmp dib, jpeg jpg jpe, sr ras, pbm pgm ppm,
- * tiff tif; the extension is the run of letters and digits after the name's last dot), with the
+ * tiff tif, png; the extension is the run of letters and digits after the name's last dot), with the
  * object's save quality (used by JPEG only). Same name rules as ZAVLoadImage. The file appears
  * complete or not at all: an earlier file of that name stays as it was when the save fails, an
  * existing file the caller may not write is not replaced, and a name that is a symbolic link saves

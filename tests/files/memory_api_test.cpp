@@ -15,7 +15,7 @@ namespace {
 using zavtest::Picture;
 
 // Every writer's first extension.
-const char *const kExtensions[] = {"bmp", "jpg", "ras", "ppm", "tif"};
+const char *const kExtensions[] = {"bmp", "jpg", "ras", "ppm", "tif", "png"};
 
 // What a load leaves: result, status, the record and the pixels.
 struct Loaded {
