@@ -16,11 +16,13 @@ CodecStatus MemorySource::ReadRows(const PlainRows &rows, std::size_t rowBytes, 
         (count > 1 && rows.fileStep > (size - rows.offset - rowBytes) / (count - 1))) {
         return CodecStatus::kTruncated;
     }
-    const uint8_t *stored = m_bytes.data() + static_cast<std::size_t>(rows.offset);
+    // In the buffer's order, whichever way the rows are stored.
+    const uint8_t *first = m_bytes.data() + static_cast<std::size_t>(rows.offset);
     const auto fileStep = static_cast<std::size_t>(rows.fileStep);
-    for (uint32_t row = 0; row < count; ++row, stored += fileStep) {
-        const uint32_t y = rows.bottomUp ? count - 1 - row : row;
-        std::memcpy(dst + static_cast<std::size_t>(y) * step, stored, rowBytes);
+    for (uint32_t y = 0; y < count; ++y) {
+        const uint32_t stored = rows.bottomUp ? count - 1 - y : y;
+        std::memcpy(dst + static_cast<std::size_t>(y) * step,
+                    first + static_cast<std::size_t>(stored) * fileStep, rowBytes);
     }
     return CodecStatus::kOk;
 }

@@ -64,13 +64,6 @@ struct ContextFree {
     void operator()(spng_ctx *ctx) const { spng_ctx_free(ctx); }
 };
 
-// Red and blue change places in a row of 8-bit RGB.
-void SwapRedBlue(uint8_t *row, std::size_t width) {
-    for (std::size_t x = 0; x < width; ++x, row += 3) {
-        std::swap(row[0], row[2]);
-    }
-}
-
 // 16-bit samples to 8 bits, rounded to nearest.
 inline uint8_t Scale16(uint16_t v) {
     return static_cast<uint8_t>((uint32_t{v} * 255u + 32767u) / 65535u);
@@ -150,12 +143,26 @@ class PngReader final : public ImageReader {
     }
 
   private:
-    // Up to 8 bits: libspng expands to 8-bit RGB straight into the buffer's rows (interlaced
-    // passes fill each row in place); then red and blue change places.
+    // Up to 8 bits, straight into the buffer's rows (interlaced passes fill each row in place):
+    // 8-bit gray and RGB rows as stored, every other kind as 8-bit RGB from libspng; then gray
+    // spreads to three samples, or red and blue change places.
     CodecStatus Decode8(uint8_t *bgr, std::size_t step) {
         spng_ctx *ctx = m_ctx.get();
         const std::size_t width = m_ihdr.width;
-        int error = spng_decode_image(ctx, nullptr, 0, SPNG_FMT_RGB8, SPNG_DECODE_PROGRESSIVE);
+        const bool gray = m_ihdr.bit_depth == 8 && m_ihdr.color_type == SPNG_COLOR_TYPE_GRAYSCALE;
+        const bool asStored =
+            gray || (m_ihdr.bit_depth == 8 && m_ihdr.color_type == SPNG_COLOR_TYPE_TRUECOLOR);
+        const auto finish = [gray, width](uint8_t *row) {
+            if (gray) {
+                for (std::size_t x = width; x-- > 0;) {  // backwards: in place
+                    row[3 * x] = row[3 * x + 1] = row[3 * x + 2] = row[x];
+                }
+            } else {
+                SwapRedBlue(row, row, width);
+            }
+        };
+        int error = spng_decode_image(ctx, nullptr, 0, asStored ? SPNG_FMT_PNG : SPNG_FMT_RGB8,
+                                      SPNG_DECODE_PROGRESSIVE);
         const bool interlaced = m_ihdr.interlace_method != SPNG_INTERLACE_NONE;
         while (error == SPNG_OK) {
             spng_row_info row;
@@ -166,7 +173,7 @@ class PngReader final : public ImageReader {
             uint8_t *out = bgr + static_cast<std::size_t>(row.row_num) * step;
             error = spng_decode_row(ctx, out, width * 3);
             if (!interlaced && (error == SPNG_OK || error == SPNG_EOI)) {
-                SwapRedBlue(out, width);
+                finish(out);
             }
         }
         if (error != SPNG_EOI) {
@@ -174,7 +181,7 @@ class PngReader final : public ImageReader {
         }
         if (interlaced) {
             for (uint32_t y = 0; y < m_ihdr.height; ++y) {
-                SwapRedBlue(bgr + static_cast<std::size_t>(y) * step, width);
+                finish(bgr + static_cast<std::size_t>(y) * step);
             }
         }
         return CodecStatus::kOk;

@@ -4,6 +4,7 @@
 #include <memory>
 #include <new>
 
+#include "imaging/codecs/byte_order.h"
 #include "imaging/codecs/png.h"
 
 namespace zav {
@@ -49,6 +50,9 @@ class PngWriter final : public ImageWriter {
             error = spng_set_option(ctx, SPNG_IMG_COMPRESSION_LEVEL, kPngCompressionLevel);
         }
         if (error == SPNG_OK) {
+            error = spng_set_option(ctx, SPNG_FILTER_CHOICE, SPNG_FILTER_CHOICE_UP);
+        }
+        if (error == SPNG_OK) {
             error = spng_set_ihdr(ctx, &ihdr);
         }
         if (error == SPNG_OK) {
@@ -58,12 +62,7 @@ class PngWriter final : public ImageWriter {
         for (int32_t y = 0; y < request.height && error == SPNG_OK; ++y) {
             const uint8_t *row = request.pixels + static_cast<std::size_t>(y) * request.step;
             if (request.color) {
-                uint8_t *out = rgb.get();
-                for (std::size_t x = 0; x < width; ++x, row += 3, out += 3) {
-                    out[0] = row[2];
-                    out[1] = row[1];
-                    out[2] = row[0];
-                }
+                SwapRedBlue(row, rgb.get(), width);
                 row = rgb.get();
             }
             error = spng_encode_row(ctx, row, rowBytes);
