@@ -17,7 +17,9 @@ namespace {
 // (a row of 3 bytes per pixel, at least 4 bytes per row).
 constexpr uint32_t kMaxWidth = static_cast<uint32_t>(ZAV_MAX_BLOCK_BYTES / 3);
 constexpr uint32_t kMaxHeight = static_cast<uint32_t>(ZAV_MAX_BLOCK_BYTES / 4);
-// The largest chunk and the most bytes of ancillary chunks kept: far above what real files carry.
+// The longest chunk other than image data (libspng does not limit those), and the most bytes of
+// ancillary chunks kept: far above what real files carry. libspng wants the first no larger than
+// the second.
 constexpr std::size_t kMaxChunkBytes = std::size_t{1} << 26;
 constexpr std::size_t kMaxChunkCache = std::size_t{1} << 26;
 
