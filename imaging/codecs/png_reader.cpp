@@ -145,27 +145,35 @@ class PngReader final : public ImageReader {
     }
 
   private:
-    // Up to 8 bits, straight into the buffer's rows (interlaced passes fill each row in place):
-    // 8-bit gray and RGB rows as stored, every other kind as 8-bit RGB from libspng; then gray
-    // spreads to three samples, or red and blue change places.
+    // Up to 8 bits: 8-bit gray and RGB rows as stored, every other kind as 8-bit RGB from
+    // libspng; then gray spreads to three samples, or red and blue change places. Rows come
+    // through one row that stays in the cache (in place, each step of the swap would wait for the
+    // previous step's store); interlaced passes fill the buffer's rows in place instead.
     CodecStatus Decode8(uint8_t *bgr, std::size_t step) {
         spng_ctx *ctx = m_ctx.get();
         const std::size_t width = m_ihdr.width;
         const bool gray = m_ihdr.bit_depth == 8 && m_ihdr.color_type == SPNG_COLOR_TYPE_GRAYSCALE;
         const bool asStored =
             gray || (m_ihdr.bit_depth == 8 && m_ihdr.color_type == SPNG_COLOR_TYPE_TRUECOLOR);
-        const auto finish = [gray, width](uint8_t *row) {
+        const bool interlaced = m_ihdr.interlace_method != SPNG_INTERLACE_NONE;
+        const auto finish = [gray, width](const uint8_t *from, uint8_t *row) {
             if (gray) {
-                for (std::size_t x = width; x-- > 0;) {  // backwards: in place
-                    row[3 * x] = row[3 * x + 1] = row[3 * x + 2] = row[x];
+                for (std::size_t x = width; x-- > 0;) {  // backwards: `from` may be `row`
+                    row[3 * x] = row[3 * x + 1] = row[3 * x + 2] = from[x];
                 }
             } else {
-                SwapRedBlue(row, row, width);
+                SwapRedBlue(from, row, width);
             }
         };
+        std::unique_ptr<uint8_t[]> scratch;
+        if (!interlaced) {
+            scratch.reset(new (std::nothrow) uint8_t[width * 3]);
+            if (!scratch) {
+                return CodecStatus::kNoMemory;
+            }
+        }
         int error = spng_decode_image(ctx, nullptr, 0, asStored ? SPNG_FMT_PNG : SPNG_FMT_RGB8,
                                       SPNG_DECODE_PROGRESSIVE);
-        const bool interlaced = m_ihdr.interlace_method != SPNG_INTERLACE_NONE;
         while (error == SPNG_OK) {
             spng_row_info row;
             error = spng_get_row_info(ctx, &row);
@@ -173,9 +181,9 @@ class PngReader final : public ImageReader {
                 break;
             }
             uint8_t *out = bgr + static_cast<std::size_t>(row.row_num) * step;
-            error = spng_decode_row(ctx, out, width * 3);
+            error = spng_decode_row(ctx, interlaced ? out : scratch.get(), width * 3);
             if (!interlaced && (error == SPNG_OK || error == SPNG_EOI)) {
-                finish(out);
+                finish(scratch.get(), out);
             }
         }
         if (error != SPNG_EOI) {
@@ -183,7 +191,8 @@ class PngReader final : public ImageReader {
         }
         if (interlaced) {
             for (uint32_t y = 0; y < m_ihdr.height; ++y) {
-                finish(bgr + static_cast<std::size_t>(y) * step);
+                uint8_t *row = bgr + static_cast<std::size_t>(y) * step;
+                finish(row, row);
             }
         }
         return CodecStatus::kOk;
