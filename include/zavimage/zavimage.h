@@ -132,8 +132,8 @@ ZAV_API int32_t ZAVLoadImageUtf8(ZAVImageObject *obj, const char *imageFileName,
 
 /* Saves an 8-bit buffer of 1 (gray) or 3 (blue, green, red) channels, laid out as every buffer is,
  * in the format that the name's extension selects (bmp dib, jpeg jpg jpe, sr ras, pbm pgm ppm,
- * tiff tif, png; the extension is the run of letters and digits after the name's last dot), with the
- * object's save quality (used by JPEG only). Same name rules as ZAVLoadImage. The file appears
+ * tiff tif, png; the extension is the run of letters and digits after the name's last dot), with
+ * the object's save quality (used by JPEG only). Same name rules as ZAVLoadImage. The file appears
  * complete or not at all: an earlier file of that name stays as it was when the save fails, an
  * existing file the caller may not write is not replaced, and a name that is a symbolic link saves
  * to the file it points at. Returns 0 when the file was written, 1 when it was not. */
