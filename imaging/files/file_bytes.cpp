@@ -29,6 +29,9 @@ constexpr std::size_t kVectorsPerCall = IOV_MAX;
 constexpr std::size_t kVectorsPerCall = 1024;
 #endif
 
+// Bytes of rows read by one call, at most.
+constexpr uint64_t kBlockBytes = uint64_t{256} << 10;
+
 }  // namespace
 
 FileBytes::~FileBytes() {
@@ -141,18 +144,25 @@ CodecStatus FileBytes::ReadRows(const PlainRows &rows, std::size_t rowBytes, uin
     uint8_t gap[kMaxRowGap];
     const std::size_t gapBytes = static_cast<std::size_t>(rows.fileStep - rowBytes);
     iovec vectors[kVectorsPerCall];
-    uint64_t position = rows.offset;
-    uint32_t row = 0;  // in file order
-    while (row < count) {
-        // One call's worth of rows, each followed by its gap except the last row of the file.
+    // Blocks of rows in the buffer's order, top block first, each read in one go from its place
+    // in the file: the buffer fills from the top down even where the file stores its rows bottom
+    // up (writing a large buffer from the end backwards is slower).
+    const uint32_t perBlock = static_cast<uint32_t>(std::clamp<uint64_t>(
+        kBlockBytes / rows.fileStep, 1, (kVectorsPerCall - 1) / (gapBytes > 0 ? 2 : 1)));
+    for (uint32_t y0 = 0; y0 < count;) {
+        const uint32_t blockRows = std::min(perBlock, count - y0);
+        const uint32_t firstStored = rows.bottomUp ? count - y0 - blockRows : y0;
+        uint64_t position = rows.offset + uint64_t{firstStored} * rows.fileStep;
         std::size_t n = 0;
-        for (; row < count && n + 2 <= kVectorsPerCall; ++row) {
-            const uint32_t y = rows.bottomUp ? count - 1 - row : row;
+        for (uint32_t i = 0; i < blockRows; ++i) {
+            const uint32_t stored = firstStored + i;
+            const uint32_t y = rows.bottomUp ? count - 1 - stored : stored;
             vectors[n++] = {dst + static_cast<std::size_t>(y) * step, rowBytes};
-            if (gapBytes > 0 && row + 1 < count) {
+            if (gapBytes > 0 && i + 1 < blockRows) {
                 vectors[n++] = {gap, gapBytes};
             }
         }
+        y0 += blockRows;
         std::size_t first = 0;
         while (first < n) {
             if (position > kMaxOffset) {
