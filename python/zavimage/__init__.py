@@ -1,0 +1,50 @@
+"""zavimage: ZAVImage's picture operations for Python, with zero-copy numpy views.
+
+>>> import zavimage
+>>> im = zavimage.load("frame.jpg")           # 8-bit blue-green-red, in a block of the library
+>>> im.array[:10] = 0                          # a numpy view: writes go to the picture
+>>> im.caption("cam 1", at=(10, 40)).draw_box((200, 120, 64, 48))
+>>> im.resize((640, 360)).save("small.jpg", quality=2.0)
+
+Batches, locally or on a Dask cluster: :func:`zavimage.batch.annotate`.
+"""
+
+from ._lib import HAS_MEMORY, LIBRARY_PATH
+from .errors import (
+    AccessError,
+    BufferFormatError,
+    CorruptFileError,
+    Error,
+    FontError,
+    FormatError,
+    MissingFeatureError,
+    NameRefusedError,
+    NotFoundError,
+    ReadWriteError,
+    TooLargeError,
+)
+from .image import BOX_COLORS, TEXT_COLORS, Image, ImageInfo, load, probe
+
+__version__ = "1.0.0"
+
+__all__ = [
+    "AccessError",
+    "BOX_COLORS",
+    "BufferFormatError",
+    "CorruptFileError",
+    "Error",
+    "FontError",
+    "FormatError",
+    "HAS_MEMORY",
+    "Image",
+    "ImageInfo",
+    "LIBRARY_PATH",
+    "MissingFeatureError",
+    "NameRefusedError",
+    "NotFoundError",
+    "ReadWriteError",
+    "TEXT_COLORS",
+    "TooLargeError",
+    "load",
+    "probe",
+]

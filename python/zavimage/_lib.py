@@ -1,0 +1,217 @@
+"""The native library: finding libzavimage.so.1, the C prototypes, one component object per thread.
+
+The library is looked for, in this order:
+
+1. the file named by the environment variable ``ZAVIMAGE_LIBRARY`` (a build tree's
+   ``build/release/libzavimage.so.1``);
+2. the library installed beside this package by ``cmake --install`` (the relative location is
+   written into ``_location.py`` at install time);
+3. ``libzavimage.so.1`` through the system's dynamic loader (``LD_LIBRARY_PATH``, ``ldconfig``).
+
+ctypes calls into the library without holding the interpreter lock, so threads that each use
+their own component object run in parallel.
+"""
+
+from __future__ import annotations
+
+import ctypes
+import os
+import threading
+from ctypes import POINTER, c_char_p, c_float, c_int32, c_size_t, c_uint8, c_void_p
+from typing import Optional
+
+from .errors import Error, MissingFeatureError
+
+LIBRARY_NAME = "libzavimage.so.1"
+ENV_LIBRARY = "ZAVIMAGE_LIBRARY"
+
+
+class ImageStruct(ctypes.Structure):
+    """ZAVImageStruct: geometry and the address of the first byte of the top row."""
+
+    _fields_ = [
+        ("width", c_int32),
+        ("height", c_int32),
+        ("depth", c_int32),
+        ("channels", c_int32),
+        ("data", c_void_p),
+    ]
+
+
+class ImageRect(ctypes.Structure):
+    """ZAVImageRect: origin and extent in pixels."""
+
+    _fields_ = [("x", c_int32), ("y", c_int32), ("width", c_int32), ("height", c_int32)]
+
+
+_obj = c_void_p
+_rec = POINTER(ImageStruct)
+
+# name: (result type, argument types). Every function the package uses but the memory ones.
+_PROTOTYPES = {
+    "ZAVCreateObject": (c_void_p, []),
+    "ZAVDestroyObject": (None, [_obj]),
+    "ZAVSetImageQuality": (c_int32, [_obj, c_float]),
+    "ZAVCreateImage": (c_int32, [_obj, c_int32, c_int32, c_int32, c_int32, _rec]),
+    "ZAVReleaseImage": (c_int32, [_obj, POINTER(_rec)]),
+    "ZAVCloneImage": (c_int32, [_obj, _rec, _rec]),
+    "ZAVLoadImageUtf8": (c_int32, [_obj, c_char_p, _rec]),
+    "ZAVSaveImageUtf8": (
+        c_int32,
+        [_obj, c_char_p, c_void_p, c_int32, c_int32, c_int32, c_int32],
+    ),
+    "ZAVGetFileStatus": (c_int32, [_obj]),
+    "ZAVFileStatusText": (c_char_p, [c_int32]),
+    "ZAVFlipImage": (c_int32, [_obj, c_void_p, c_int32, c_int32, c_int32, c_int32]),
+    "ZAVReSizeImage": (c_int32, [_obj, _rec, _rec]),
+    "ZAVCopyImage": (
+        c_int32,
+        [_obj, _rec, c_int32, c_int32, c_int32, c_int32, _rec, c_int32, c_int32, c_int32, c_int32],
+    ),
+    "ZAVDrawRect": (c_int32, [_obj, _rec, ImageRect, c_int32]),
+    "ZAVPutTextToImageUtf8": (
+        c_int32,
+        [_obj, _rec, c_char_p, c_int32, c_int32, c_int32, c_float, c_float, c_float],
+    ),
+    "ZAVSetFontPath": (c_int32, [_obj, c_char_p]),
+    "ZAVProbeImageFileUtf8": (
+        c_int32,
+        [_obj, c_char_p, POINTER(c_char_p), POINTER(c_int32), POINTER(c_int32)],
+    ),
+}
+
+# Pictures in memory: present in libraries that have them; bound when found.
+_MEMORY_PROTOTYPES = {
+    "ZAVLoadImageMemory": (c_int32, [_obj, c_void_p, c_size_t, _rec]),
+    "ZAVSaveImageMemory": (
+        c_int32,
+        [
+            _obj,
+            c_char_p,
+            c_void_p,
+            c_int32,
+            c_int32,
+            c_int32,
+            c_int32,
+            POINTER(POINTER(c_uint8)),
+            POINTER(c_size_t),
+        ],
+    ),
+    "ZAVFreeMemory": (None, [c_void_p]),
+    "ZAVProbeImageMemory": (
+        c_int32,
+        [
+            _obj,
+            c_void_p,
+            c_size_t,
+            POINTER(c_char_p),
+            POINTER(c_int32),
+            POINTER(c_int32),
+            POINTER(c_int32),
+        ],
+    ),
+}
+
+# A typographic caption will be bound here, beside the classic one, once the library exports it.
+
+
+def _candidates() -> list:
+    found = []
+    env = os.environ.get(ENV_LIBRARY)
+    if env:
+        found.append(env)
+    try:
+        from . import _location  # written by cmake --install
+
+        here = os.path.dirname(os.path.abspath(__file__))
+        found.append(os.path.normpath(os.path.join(here, _location.LIBRARY)))
+    except ImportError:
+        pass
+    found.append(LIBRARY_NAME)
+    return found
+
+
+def _open() -> ctypes.CDLL:
+    tried = []
+    for name in _candidates():
+        if os.sep in name and not os.path.exists(name):
+            tried.append(f"{name} (missing)")
+            continue
+        try:
+            return ctypes.CDLL(name)
+        except OSError as e:
+            tried.append(f"{name} ({e})")
+    raise ImportError(
+        "zavimage: cannot load the native library; tried "
+        + "; ".join(tried)
+        + f". Set {ENV_LIBRARY} to the path of {LIBRARY_NAME}."
+    )
+
+
+def _bind(lib: ctypes.CDLL, prototypes: dict, required: bool) -> bool:
+    for name, (restype, argtypes) in prototypes.items():
+        if not hasattr(lib, name):
+            if required:
+                raise ImportError(f"zavimage: {lib._name} lacks {name}")
+            return False
+        fn = getattr(lib, name)
+        fn.restype = restype
+        fn.argtypes = argtypes
+    return True
+
+
+lib = _open()
+_bind(lib, _PROTOTYPES, required=True)
+#: True when the library can load and save pictures held in memory.
+HAS_MEMORY = _bind(lib, _MEMORY_PROTOTYPES, required=False)
+#: The path of the library in use.
+LIBRARY_PATH: str = lib._name
+
+
+def need_memory() -> None:
+    """Raises MissingFeatureError when the library cannot work on pictures in memory."""
+    if not HAS_MEMORY:
+        raise MissingFeatureError(
+            f"needs a library with memory functions (ZAVLoadImageMemory); {LIBRARY_PATH} has none"
+        )
+
+
+class _Component:
+    """One component object, destroyed with its thread's local storage."""
+
+    __slots__ = ("handle", "_destroy")
+
+    def __init__(self) -> None:
+        handle = lib.ZAVCreateObject()
+        if not handle:
+            raise MemoryError("zavimage: no memory for a component object")
+        self.handle = c_void_p(handle)
+        self._destroy = lib.ZAVDestroyObject
+
+    def __del__(self) -> None:
+        self._destroy(self.handle)
+
+
+_local = threading.local()
+
+
+def component() -> c_void_p:
+    """This thread's component object (made on first use): objects are not shared by threads."""
+    comp: Optional[_Component] = getattr(_local, "component", None)
+    if comp is None:
+        comp = _local.component = _Component()
+    return comp.handle
+
+
+def status_text(status: int) -> str:
+    """The library's text for a file status."""
+    text = lib.ZAVFileStatusText(status)
+    return text.decode("utf-8", "replace") if text else "failed"
+
+
+def last_error(obj: c_void_p, path: Optional[str] = None) -> Error:
+    """The exception for the object's last load or save."""
+    from .errors import error_for_status
+
+    status = lib.ZAVGetFileStatus(obj)
+    return error_for_status(status, status_text(status), path)
