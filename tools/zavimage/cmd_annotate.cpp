@@ -15,7 +15,8 @@ constexpr const char *kHelp =
     "usage: zavimage annotate IN... (-o OUT | --out-dir DIR) [options]\n"
     "\n"
     "Loads each picture, then flips, resizes, captions, marks and saves it, in that order.\n"
-    "IN may be a folder: its pictures (by extension) are taken, sorted by name. Every output\n"
+    "IN may be a folder: its pictures (by extension) are taken, sorted by name, or - for\n"
+    "standard input (with -o). Every output\n"
     "name is worked out first: two inputs that would write one output, or an output that is an\n"
     "input, stop the command before any work (exit 2). A gray or bilevel picture is saved gray\n"
     "where the format has gray (all but .ppm) unless --color is given; a caption or box drawn\n"
@@ -23,9 +24,11 @@ constexpr const char *kHelp =
     "ones in progress, prints the summary and exits 130 or 143.\n"
     "\n"
     "options:\n"
-    "  -o, --output OUT       output file (one input only); its extension picks the format\n"
+    "  -o, --output OUT       output file (one input only); its extension picks the format;\n"
+    "                         - writes standard output\n"
     "  --out-dir DIR          output folder for many inputs (made when missing)\n"
     "  --format EXT           extension of the files written to --out-dir (default: the input's)\n"
+    "                         or of the picture written to standard output (-o -)\n"
     "  -r, --recursive        walk the subfolders of folders (their places are kept in DIR)\n"
     "  --in-place             let an output replace its input\n"
     "  -n, --no-clobber       skip outputs that exist (counted in the "
@@ -74,16 +77,7 @@ int RunAnnotate(int argc, char **argv) {
         } else if (arg == "--out-dir") {
             request.outDir = std::string(args.Value(arg));
         } else if (arg == "--format") {
-            std::string format(args.Value(arg));
-            if (!format.empty() && format[0] == '.') {
-                format.erase(0, 1);
-            }
-            if (FindOutputFormat(NameExtension("." + format)) == nullptr ||
-                NameExtension("." + format).size() != format.size()) {
-                throw UsageError("--format: '" + Printable(format) + "' is not a format written (" +
-                                 KnownExtensions() + ")");
-            }
-            request.format = format;
+            request.format = ParseOutputFormat(arg, args.Value(arg));
         } else if (arg == "--recursive" || arg == "-r") {
             args.Flag(arg);
             request.recursive = true;
@@ -99,14 +93,15 @@ int RunAnnotate(int argc, char **argv) {
     if (request.output.empty() == request.outDir.empty()) {
         throw UsageError("give either -o OUT (one input) or --out-dir DIR");
     }
-    if (!request.format.empty() && request.outDir.empty()) {
+    if (!request.format.empty() && request.outDir.empty() && request.output != "-") {
         throw UsageError(
-            "--format names the extension of files in --out-dir; -o OUT takes "
-            "the format from OUT's extension");
+            "--format names the extension of files in --out-dir or on standard output (-o -); "
+            "-o OUT takes the format from OUT's extension");
     }
     const Plan plan = MakePlan(request);
     BatchSettings settings;
     settings.command = "annotate";
+    settings.summary = request.output != "-";  // standard output holds the picture
     settings.jobs = run.jobs;
     settings.verbosity = run.verbosity;
     return RunBatch(plan, steps, settings);

@@ -5,6 +5,7 @@
 #include "tools/zavimage/caption.h"
 #include "tools/zavimage/cli.h"
 #include "tools/zavimage/common_options.h"
+#include "tools/zavimage/formats.h"
 
 namespace zavtool {
 namespace {
@@ -28,6 +29,8 @@ int RunSingle(const char *help, Needs needs, bool flip, int argc, char **argv) {
         } else if (arg == "--help" || arg == "-h") {
             std::fputs(help, stdout);
             return kExitOk;
+        } else if (arg == "--format") {
+            request.format = ParseOutputFormat(arg, args.Value(arg));
         } else if (!ReadRunOption(arg, args, request, run) &&
                    !ReadStepOption(arg, args, steps, caption)) {
             throw UnknownOption(arg);
@@ -53,6 +56,11 @@ int RunSingle(const char *help, Needs needs, bool flip, int argc, char **argv) {
     }
     request.inputs = {positional[0]};
     request.output = positional[1];
+    if (!request.format.empty() && request.output != "-") {
+        throw UsageError(
+            "--format names the format written to standard output (OUT -); a file "
+            "takes it from its extension");
+    }
     const Plan plan = MakePlan(request);
     BatchSettings settings;
     settings.command = "zavimage";
@@ -67,6 +75,7 @@ int RunSingle(const char *help, Needs needs, bool flip, int argc, char **argv) {
 #define ZAV_SINGLE_COMMON                                                                        \
     "\n"                                                                                         \
     "common options:\n"                                                                          \
+    "  --format EXT        the format of a picture written to standard output (OUT is -)\n"      \
     "  --quality Q         JPEG quality 0 to 10: the standard tables divided by Q (default 2)\n" \
     "  --jpeg-quality P    JPEG quality as a percentage, 1 to 95 or 100 (75 = --quality 2)\n"    \
     "  --color             save a gray picture in colour (it stays gray where the format\n"      \
@@ -83,11 +92,13 @@ int RunConvert(int argc, char **argv) {
         "usage: zavimage convert IN OUT [options]\n"
         "\n"
         "Loads IN (its format is told by its first bytes) and saves OUT in the format of OUT's\n"
-        "extension: .bmp .dib .jpg .jpeg .jpe .sr .ras .pbm .pgm .ppm .tif "
-        ".tiff\n" ZAV_SINGLE_COMMON
+        "extension: .bmp .dib .jpg .jpeg .jpe .sr .ras .pbm .pgm .ppm .tif .tiff .png. IN - reads\n"
+        "standard input, OUT - writes standard output (then --format names the format); every\n"
+        "command that takes IN OUT takes - as well.\n" ZAV_SINGLE_COMMON
         "\n"
-        "example:\n"
-        "  zavimage convert frame.bmp frame.jpg --jpeg-quality 90\n";
+        "examples:\n"
+        "  zavimage convert frame.bmp frame.jpg --jpeg-quality 90\n"
+        "  cat frame.jpg | zavimage convert - - --format png > frame.png\n";
     return RunSingle(kHelp, Needs::kNothing, false, argc, argv);
 }
 

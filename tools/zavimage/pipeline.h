@@ -25,8 +25,9 @@ struct Steps {
 
 // One input and the output it is saved to.
 struct Job {
-    std::string input;
-    std::string output;
+    std::string input;   // "-": standard input
+    std::string output;  // "-": standard output
+    std::string format;  // the extension that names the format written to standard output
 };
 
 // How one file ended.

@@ -21,7 +21,7 @@ _zavimage() {
         --out-dir) _zavimage_files -d; return ;;
         -o | --output) _zavimage_files; return ;;
         --format)
-            COMPREPLY=($(compgen -W "bmp dib jpg jpeg jpe sr ras pbm pgm ppm tif tiff" -- "$cur"))
+            COMPREPLY=($(compgen -W "bmp dib jpg jpeg jpe sr ras pbm pgm ppm tif tiff png" -- "$cur"))
             return
             ;;
         --text-color)
@@ -54,7 +54,7 @@ _zavimage() {
     local options
     case $command in
         annotate) options="$steps $keep --output --out-dir --format --recursive --jobs" ;;
-        convert | resize | flip | text | box) options="$steps $keep" ;;
+        convert | resize | flip | text | box) options="$steps $keep --format" ;;
         copy) options="--from --to --quality --jpeg-quality --color $keep" ;;
         info) options="--verify --json --help" ;;
         help) COMPREPLY=($(compgen -W "$commands" -- "$cur")); return ;;
