@@ -34,6 +34,9 @@ pngtopnm "$work/a.png" >"$work/back.ppm" 2>/dev/null && djpeg -pnm "$work/a.jpg"
 "$zav" annotate - -o - --format png --text cam <"$work/a.jpg" >"$work/an.png" 2>"$work/err" ||
     fail "annotate - -o -: $(cat "$work/err")"
 [ "$(identify -format '%m' "$work/an.png" 2>/dev/null)" = PNG ] || fail "annotate -o - wrote no PNG"
+"$zav" copy - "$work/g.pgm" - --format png --to 0,0,32,24 <"$work/a.jpg" >"$work/cp.png" ||
+    fail "copy - DST - --format png"
+[ "$(identify -format '%m %w %h' "$work/cp.png" 2>/dev/null)" = "PNG 64 48" ] || fail "copy to stdout"
 out=$("$zav" info - <"$work/a.png") || fail "info -"
 [ "$out" = "-: PNG, 160 x 90, colour" ] || fail "info - gave '$out'"
 "$zav" convert "$work/g.pgm" "$work/g.png" || fail "convert g.pgm g.png"
@@ -56,6 +59,7 @@ grep -q -- "--format" "$work/err" || fail "no --format hint: $(cat "$work/err")"
 expect 2 "$zav" convert - "$work/x.bmp" --format png
 expect 2 "$zav" convert - - --format gif
 expect 2 "$zav" annotate - - -o "$work/y.bmp"
+expect 2 "$zav" copy - - "$work/y.bmp"
 expect 2 "$zav" annotate - --out-dir "$work/d"
 [ -e "$work/x.bmp" ] || [ -e "$work/y.bmp" ] || [ -e "$work/d" ] && fail "a usage error wrote"
 if command -v script >/dev/null; then

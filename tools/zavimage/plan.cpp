@@ -104,8 +104,11 @@ std::string OutputKey(const std::string &path) {
 // "-" reads standard input once, into one output named with -o; "-" writes standard output in
 // the format --format names, never to a terminal.
 void CheckStandardStreams(const PlanRequest &request) {
-    const auto fromInput = std::count_if(request.inputs.begin(), request.inputs.end(),
-                                         [](const std::string &s) { return IsStandardStream(s); });
+    const auto count = [](const std::vector<std::string> &names) {
+        return std::count_if(names.begin(), names.end(),
+                             [](const std::string &s) { return IsStandardStream(s); });
+    };
+    const auto fromInput = count(request.inputs) + count(request.alsoRead);
     if (fromInput > 1) {
         throw UsageError("standard input (-) can be read once");
     }
@@ -232,6 +235,9 @@ Plan MakePlan(const PlanRequest &request) {
         }
     }
     for (const std::string &other : request.alsoRead) {
+        if (IsStandardStream(other)) {
+            continue;
+        }
         if (const auto id = IdOf(other)) {
             inputIds.insert(*id);
         }

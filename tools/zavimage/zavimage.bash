@@ -55,7 +55,7 @@ _zavimage() {
     case $command in
         annotate) options="$steps $keep --output --out-dir --format --recursive --jobs" ;;
         convert | resize | flip | text | box) options="$steps $keep --format" ;;
-        copy) options="--from --to --quality --jpeg-quality --color $keep" ;;
+        copy) options="--from --to --quality --jpeg-quality --color --format $keep" ;;
         info) options="--verify --json --help" ;;
         help) COMPREPLY=($(compgen -W "$commands" -- "$cur")); return ;;
         *) options="--help" ;;
