@@ -14,7 +14,8 @@ fail() {
     failures=$((failures + 1))
 }
 
-ppmpat -g2 -color=red,blue 160 90 2>/dev/null >"$work/a.ppm" || ppmmake rgb:c0/40/20 160 90 >"$work/a.ppm"
+ppmpat -g2 -color=red,blue 160 90 >"$work/a.ppm" 2>/dev/null ||
+    ppmmake rgb:c0/40/20 160 90 >"$work/a.ppm"
 pnmtojpeg "$work/a.ppm" >"$work/a.jpg"
 pgmramp -lr 64 48 >"$work/g.pgm"
 
@@ -25,8 +26,8 @@ cat "$work/a.jpg" | "$zav" convert - - --format png >"$work/a.png" 2>"$work/err"
     fail "the piped output is not a 160 x 90 PNG"
 "$zav" convert "$work/a.jpg" "$work/file.png" || fail "convert a.jpg file.png"
 cmp -s "$work/a.png" "$work/file.png" || fail "the piped PNG differs from the file route's"
-pngtopnm "$work/a.png" >"$work/back.ppm" 2>/dev/null && djpeg -pnm "$work/a.jpg" >"$work/want.ppm" &&
-    cmp -s "$work/back.ppm" "$work/want.ppm" || fail "the PNG's pixels are not the JPEG's decode"
+pngtopnm "$work/a.png" >"$work/back.ppm" 2>/dev/null &&
+    djpeg -pnm "$work/a.jpg" >"$work/want.ppm" && cmp -s "$work/back.ppm" "$work/want.ppm" || fail "the PNG's pixels are not the JPEG's decode"
 
 # --- steps on a piped picture, info on standard input, gray kept for files, --format .png
 "$zav" text - "$work/t.bmp" --text "12:34" <"$work/a.jpg" || fail "text - OUT"
@@ -36,14 +37,17 @@ pngtopnm "$work/a.png" >"$work/back.ppm" 2>/dev/null && djpeg -pnm "$work/a.jpg"
 [ "$(identify -format '%m' "$work/an.png" 2>/dev/null)" = PNG ] || fail "annotate -o - wrote no PNG"
 "$zav" copy - "$work/g.pgm" - --format png --to 0,0,32,24 <"$work/a.jpg" >"$work/cp.png" ||
     fail "copy - DST - --format png"
-[ "$(identify -format '%m %w %h' "$work/cp.png" 2>/dev/null)" = "PNG 64 48" ] || fail "copy to stdout"
+[ "$(identify -format '%m %w %h' "$work/cp.png" 2>/dev/null)" = "PNG 64 48" ] ||
+    fail "copy to standard output"
 out=$("$zav" info - <"$work/a.png") || fail "info -"
 [ "$out" = "-: PNG, 160 x 90, colour" ] || fail "info - gave '$out'"
 "$zav" convert "$work/g.pgm" "$work/g.png" || fail "convert g.pgm g.png"
-[ "$(identify -format '%[channels]' "$work/g.png" 2>/dev/null)" = gray ] || fail "gray PGM gave colour PNG"
+[ "$(identify -format '%[channels]' "$work/g.png" 2>/dev/null)" = gray ] ||
+    fail "a gray PGM gave a colour PNG"
 "$zav" convert - - --format .png <"$work/g.pgm" | pngtopnm >"$work/g2.pnm" 2>/dev/null ||
     fail "convert - - --format .png"
-pamfile "$work/g2.pnm" | grep -q "PGM.*64 by 48" || fail "a piped gray picture: $(pamfile "$work/g2.pnm")"
+pamfile "$work/g2.pnm" | grep -q "PGM.*64 by 48" ||
+    fail "a piped gray picture: $(pamfile "$work/g2.pnm")"
 pngtopnm "$work/g.png" | pamfile | grep -q PGM || fail "g.png does not read back as gray"
 
 # --- usage errors (exit 2) and a damaged input (exit 1)

@@ -21,7 +21,8 @@ _zavimage() {
         --out-dir) _zavimage_files -d; return ;;
         -o | --output) _zavimage_files; return ;;
         --format)
-            COMPREPLY=($(compgen -W "bmp dib jpg jpeg jpe sr ras pbm pgm ppm tif tiff png" -- "$cur"))
+            COMPREPLY=($(compgen -W "bmp dib jpg jpeg jpe sr ras pbm pgm ppm tif tiff png" \
+                -- "$cur"))
             return
             ;;
         --text-color)
