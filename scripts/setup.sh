@@ -19,6 +19,9 @@ wine wine64 wine64-tools g++-mingw-w64-x86-64
 python3 python3-numpy python3-pytest python3-dask python3-distributed
 python3-pip python3-setuptools python3-wheel python3-venv
 "
+# Wine's 64-bit development files, named with their architecture: wine64-tools is content with
+# the i386 ones, with which the 64-bit server does not link.
+PACKAGES="$PACKAGES libwine-dev:$(dpkg --print-architecture)"
 # The tool's test formats its manual page; its benchmark times and measures with time and bc.
 PACKAGES="$PACKAGES man-db"
 PACKAGES="$PACKAGES time bc"
