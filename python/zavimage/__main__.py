@@ -82,8 +82,18 @@ def _parser() -> argparse.ArgumentParser:
                    help="caption font size in pixels, 1 to 4096 (default 24)")
     p.add_argument("--space", type=float, metavar="RATIO",
                    help="gap between characters as a fraction of the size, 0 to 10 (default 0.1)")
-    p.add_argument("--text-color", type=_color, metavar="COLOR",
-                   help="blue, green or red (default red)")
+    p.add_argument("--text-color", metavar="COLOR",
+                   help="black, white, red, green, blue, yellow, cyan, magenta, gray, orange or "
+                   "#RRGGBB (--classic: blue, green or red; default red)")
+    p.add_argument("--opacity", metavar="A", help="caption opacity, 0 to 1 or 0%% to 100%%")
+    p.add_argument("--outline", metavar="W[,COLOR]", help="outline of W pixels (default black)")
+    p.add_argument("--background", metavar="COLOR[,A]", help="a box behind the caption")
+    p.add_argument("--font", metavar="FONT", help="a font file or a fontconfig pattern")
+    p.add_argument("--anchor", metavar="WHERE",
+                   help="the caption on the picture: top-left, top, top-right, left, center, "
+                   "right, bottom-left, bottom, bottom-right (--at then moves it inward)")
+    p.add_argument("--classic", action="store_true",
+                   help="the component's own caption (the bottom of the glyphs on row Y)")
     p.add_argument("--box", type=_rect, action="append", default=[], metavar="X,Y,W,H",
                    help="mark a found region (repeatable); drawn grown around it")
     p.add_argument("--box-color", type=_color, default="red", metavar="COLOR",
@@ -154,16 +164,19 @@ def annotate(argv: Sequence[str]) -> int:
     parser = _parser()
     args = parser.parse_args(argv)
     caption = {"at": args.at, "size": args.size, "space": args.space,
-               "text_color": args.text_color}
+               "text_color": args.text_color, "opacity": args.opacity, "font": args.font,
+               "anchor": args.anchor, "classic": True if args.classic else None,
+               "outline": None if args.outline is None else tuple(args.outline.split(",", 1)),
+               "background": None if args.background is None else (
+                   tuple(args.background.split(",", 1)) if "," in args.background
+                   else args.background)}
     if args.text is None and any(v is not None for v in caption.values()):
         parser.error("caption options need --text")
     if args.jobs is not None and not 1 <= args.jobs <= 256:
         parser.error(f"--jobs: '{args.jobs}' is not a whole number from 1 to 256")
-    defaults = {"at": (10, 40), "size": 24.0, "space": 0.1, "text_color": "red"}
     try:
         steps = batch.Steps.checked(
-            flip=args.flip, resize=args.resize, text=args.text,
-            **{k: defaults[k] if v is None else v for k, v in caption.items()},
+            flip=args.flip, resize=args.resize, text=args.text, **caption,
             box=args.box or None, box_color=args.box_color, quality=args.quality,
             jpeg_quality=args.jpeg_quality, color=args.color)
         plan = batch.make_plan(args.inputs, args.out_dir, output=args.output, format=args.format,

@@ -33,7 +33,9 @@ from . import _lib
 from ._lib import ImageStruct, component, lib
 from .errors import FILE_NOT_FOUND, FILE_READ_FAILED, FILE_TRUNCATED, FILE_UNKNOWN_FORMAT
 from .errors import Error, PathName
-from .image import BOX_COLORS, TEXT_COLORS, BytesLike, Image, _Bytes, _own
+from .caption import Caption
+from .caption import Color as CaptionColor
+from .image import BOX_COLORS, BytesLike, Image, _Bytes, _own
 from .plan import (
     GRAY_EXTENSIONS,
     PICTURE_EXTENSIONS,
@@ -169,11 +171,7 @@ class Steps:
 
     flip: bool = False
     resize: Optional[Resize] = None
-    text: Optional[str] = None
-    at: Tuple[int, int] = (10, 40)
-    size: float = 24.0
-    space: float = 0.1
-    text_color: int = 2  # red
+    caption: Optional[Caption] = None
     boxes: Tuple[Rect, ...] = ()
     box_color: int = 1  # red
     quality: Optional[float] = None  # JPEG; None: the library's own (2)
@@ -181,18 +179,22 @@ class Steps:
 
     @classmethod
     def checked(cls, *, flip: bool = False, resize: Any = None, text: Optional[str] = None,
-                at: Sequence[int] = (10, 40), size: float = 24.0, space: float = 0.1,
-                text_color: Union[str, int] = "red", box: Any = None,
+                at: Optional[Sequence[int]] = None, size: Optional[float] = None,
+                space: Optional[float] = None, text_color: Optional[CaptionColor] = None,
+                classic: Optional[bool] = None, opacity: Union[None, str, float] = None,
+                outline: Any = None, background: Any = None, font: Optional[str] = None,
+                anchor: Optional[str] = None, box: Any = None,
                 box_color: Union[str, int] = "red", quality: Optional[float] = None,
                 jpeg_quality: Optional[int] = None, color: bool = False) -> "Steps":
+        caption = None
         if text is not None:
-            if not text:
-                raise UsageError("text: the caption is empty")
-            if "\0" in text:
-                raise UsageError("text: the caption holds a NUL character")
-        if len(at) != 2 or not all(isinstance(v, int) and -2**31 <= v <= _INT32_MAX
-                                   for v in at):
-            raise UsageError(f"at {at!r} is not a position (x, y)")
+            caption = Caption.checked(
+                text, at=None if at is None else tuple(at), size=24.0 if size is None else size,
+                space=space, color=text_color, classic=classic, opacity=opacity,
+                outline=outline, background=background, font=font, anchor=anchor)
+        elif any(v is not None for v in (at, size, space, text_color, classic, opacity, outline,
+                                         background, font, anchor)):
+            raise UsageError("caption options need text")
         if quality is not None and jpeg_quality is not None:
             raise UsageError("give quality or jpeg_quality once")
         if quality is not None:
@@ -200,10 +202,7 @@ class Steps:
         elif jpeg_quality is not None:
             quality = quality_from_percent(jpeg_quality)
         return cls(flip=bool(flip), resize=None if resize is None else parse_resize(resize),
-                   text=text, at=(at[0], at[1]), size=_in_range(size, 1, 4096, "size"),
-                   space=_in_range(space, 0, 10, "space"),
-                   text_color=_code(text_color, TEXT_COLORS, range(0, 3), "text colour"),
-                   boxes=_rects(box),
+                   caption=caption, boxes=_rects(box),
                    box_color=_code(box_color, BOX_COLORS, range(0, 7), "box colour"),
                    quality=quality, color=bool(color))
 
@@ -218,17 +217,19 @@ class Steps:
             final = resized
         fw, fh = final
         shown = f"{fw} x {fh} picture"
-        if self.text:
-            x, y = self.at
-            if not (0 <= x < fw and 0 <= y < fh):
-                return f"the caption start {x},{y} lies outside the {shown}", final
+        if self.caption is not None:
+            miss = self.caption.misses(fw, fh)
+            if miss:
+                return miss, final
         for x, y, w, h in self.boxes:
             if not (x < fw and x + w > 0 and y < fh and y + h > 0):
                 return f"the box {x},{y},{w},{h} lies outside the {shown}", final
         return None, final
 
-    def apply(self, image: Image, final: Optional[Tuple[int, int]] = None) -> Image:
-        """Applies the steps to a loaded image; returns the image to save."""
+    def apply(self, image: Image,
+              final: Optional[Tuple[int, int]] = None) -> Tuple[Image, Optional[str]]:
+        """Applies the steps to a loaded image; returns the image to save, and why the caption
+        failed, if it did (the boxes are not drawn then)."""
         if self.flip:
             image.flip()
         if final is None and self.resize is not None:
@@ -237,11 +238,13 @@ class Steps:
             scaled = image.resize(final)
             image.close()
             image = scaled
-        if self.text:
-            image.caption(self.text, self.at, self.size, self.space, self.text_color)
+        if self.caption is not None:
+            failure = self.caption.draw(image)
+            if failure:
+                return image, failure
         for box in self.boxes:
             image.draw_box(box, self.box_color)
-        return image
+        return image, None
 
 
 # ---- one file ----
@@ -329,7 +332,9 @@ def process(source: Union[PathName, BytesLike], output: PathName, steps: Steps,
         return FileResult(shown, out, False, *_read_failure(obj, path))
     image = _own(record)
     try:
-        image = steps.apply(image, final)
+        image, failure = steps.apply(image, final)
+        if failure:
+            return FileResult(shown, out, False, failure)
         if channels.value == 1 and not steps.color and name_extension(out) in GRAY_EXTENSIONS:
             image = _to_gray(image)
         if steps.quality is not None:
@@ -512,10 +517,16 @@ def annotate(
     color: bool = False,
     resize: Union[None, str, Tuple[int, int]] = None,
     text: Optional[str] = None,
-    at: Tuple[int, int] = (10, 40),
-    size: float = 24.0,
-    space: float = 0.1,
-    text_color: Union[str, int] = "red",
+    at: Optional[Tuple[int, int]] = None,
+    size: Optional[float] = None,
+    space: Optional[float] = None,
+    text_color: Optional[CaptionColor] = None,
+    classic: Optional[bool] = None,
+    opacity: Union[None, str, float] = None,
+    outline: Any = None,
+    background: Any = None,
+    font: Optional[str] = None,
+    anchor: Optional[str] = None,
     box: Union[None, Rect, Sequence[Rect]] = None,
     box_color: Union[str, int] = "red",
     flip: bool = False,
@@ -544,15 +555,27 @@ def annotate(
     where the format has gray (all but .ppm) unless ``color``. A caption start or box that
     lies outside a picture (after resizing) fails that picture.
 
+    The caption (``text``) is the one the tool draws by default (see
+    :data:`zavimage.caption.CLASSIC_BY_DEFAULT`), or the classic one with ``classic=True``, the
+    typographic one with ``classic=False``: at (x, y; default 10, 40, or with an ``anchor`` on
+    the picture - top-left, top, top-right, left, center, right, bottom-left, bottom,
+    bottom-right - the offset inward from it), size in pixels (default 24), space between
+    characters as a fraction of the size, text_color (classic: blue, green, red or 0 to 2;
+    typographic: also a colour name, "#RRGGBB" or (blue, green, red)); the typographic caption
+    also takes opacity (0 to 1 or "50%"), outline (width or (width, colour)), background
+    (colour or (colour, opacity)) and font (a file or a fontconfig pattern).
+
     client: a ``dask.distributed.Client``; without one the pictures are worked on by a local
     pool of ``workers`` threads. On a cluster each worker process first lets glibc keep freed
     picture buffers (:func:`tune_worker_malloc`; ``tune_malloc=False`` leaves the workers'
     allocator as Dask set it). Returns the per-file results; ``summary.report()`` is the text
     ``zavimage annotate`` prints.
     """
-    steps = Steps.checked(flip=flip, resize=resize, text=text, at=tuple(at), size=size,
-                          space=space, text_color=text_color, box=box, box_color=box_color,
-                          quality=quality, jpeg_quality=jpeg_quality, color=color)
+    steps = Steps.checked(flip=flip, resize=resize, text=text, at=at, size=size, space=space,
+                          text_color=text_color, classic=classic, opacity=opacity,
+                          outline=outline, background=background, font=font, anchor=anchor,
+                          box=box, box_color=box_color, quality=quality,
+                          jpeg_quality=jpeg_quality, color=color)
     plan = make_plan(inputs, out_dir, output=output, format=format, recursive=recursive,
                      in_place=in_place, no_clobber=no_clobber)
     return run(plan, steps, client=client, workers=workers, chunk_size=chunk_size,
