@@ -153,3 +153,21 @@ def test_bad_values_are_refused_before_any_work(frames, tmp_path):
                           out, "--box", "1,1,0,1"], capture_output=True, text=True, env=env)
     assert run.returncode == 2 and "--box" not in run.stdout, run.stderr
     assert not out.exists()
+
+
+def test_typographic_caption_matches_the_tool(frames, tool, typographic_tool, tmp_path):
+    if not typographic_tool:
+        pytest.skip("the tool draws only the classic caption")
+    pictures = [os.path.join(frames[1], n) for n in ("f01.bmp", "g-gray.pgm")]
+    py = batch.annotate(pictures, tmp_path / "py", classic=False, text="cam 1\n视频",
+                        anchor="bottom-right", at=(4, 2), size=14, text_color="#FFD000",
+                        outline=(1, "black"), background=("blue", "40%"), resize="x40")
+    run = tool("annotate", *pictures, "--out-dir", tmp_path / "tool", "--text", "cam 1\n视频",
+               "--anchor", "bottom-right", "--at", "4,2", "--size", "14", "--text-color",
+               "#FFD000", "--outline", "1,black", "--background", "blue,40%", "--resize", "x40")
+    assert py.report() == run.stdout
+    assert outputs(tmp_path / "py") == outputs(tmp_path / "tool")
+    with pytest.raises(batch.UsageError):
+        batch.annotate(pictures, tmp_path / "x", text="a", classic=True, opacity=0.5)
+    with pytest.raises(batch.UsageError):
+        batch.annotate(pictures, tmp_path / "x", text="a", classic=False, font="/no/such.ttf")

@@ -56,9 +56,10 @@ def test_from_array_copies_any_layout(tmp_path):
 
 
 @pytest.mark.parametrize("name", ["odd.bmp", "smooth.jpg"])
-def test_operations_match_the_tool(pictures, tmp_path, tool, name):
+def test_operations_match_the_tool(pictures, tmp_path, tool, typographic_tool, name):
     """Each operation saves the same file as the command-line tool (the C interface) does."""
     src = pictures / name
+    classic = ["--classic"] if typographic_tool else []
     cases = {
         "resize": (["resize", src, "{out}", "37x91"], lambda im: im.resize((37, 91))),
         "flip": (["flip", src, "{out}"], lambda im: im.flip()),
@@ -67,13 +68,19 @@ def test_operations_match_the_tool(pictures, tmp_path, tool, name):
                 lambda im: im.draw_box((20, 15, 30, 20), "yellow").draw_box((-5, 50, 20, 30),
                                                                             "yellow")),
         "text": (["text", src, "{out}", "--text", "视频 cam 1", "--at", "3,30", "--size", "20",
-                  "--text-color", "green"],
+                  "--text-color", "green", *classic],
                  lambda im: im.caption("视频 cam 1", at=(3, 30), size=20, color="green")),
         "copy": (["copy", pictures / "small.ppm", src, "{out}", "--from", "5,5,30,20", "--to",
                   "10,10,45,10"],
                  lambda im: im.copy_region(zavimage.load(pictures / "small.ppm"),
                                            (5, 5, 30, 20), (10, 10, 45, 10))),
     }
+    if typographic_tool:
+        cases["typographic"] = (
+            ["text", src, "{out}", "--text", "视频 cam\n1", "--at", "3,30", "--size", "20",
+             "--text-color", "#00FF80", "--outline", "2,blue", "--opacity", "0.75"],
+            lambda im: im.text("视频 cam\n1", (3, 30), size=20, color="#00FF80", opacity=0.75,
+                               outline=(2, (255, 0, 0), 0.75)))
     for op, (args, apply) in cases.items():
         ours, theirs = tmp_path / f"{op}-py.bmp", tmp_path / f"{op}-c.bmp"
         tool(*[str(theirs) if a == "{out}" else a for a in args])
