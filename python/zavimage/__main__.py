@@ -9,6 +9,7 @@ from __future__ import annotations
 
 import argparse
 import shutil
+import signal
 import sys
 import threading
 from typing import List, NoReturn, Optional, Sequence
@@ -192,9 +193,22 @@ def annotate(argv: Sequence[str]) -> int:
 
         client = Client(args.scheduler)
     progress = _Progress(len(plan.jobs), args.quiet, args.verbose)
+    stop = threading.Event()
+    caught: List[int] = []
+
+    def on_signal(signum: int, frame: object) -> None:
+        if not caught and not args.quiet:
+            sys.stderr.write(f"\nzavimage: {signal.Signals(signum).name}: no new files are "
+                             "started; finishing the files in progress\n")
+        caught.append(signum)
+        stop.set()
+
+    for signum in (signal.SIGINT, signal.SIGTERM):
+        signal.signal(signum, on_signal)
     try:
         summary = batch.run(plan, steps, client=client, workers=args.jobs, chunk_size=args.chunk,
-                            progress=progress, tune_malloc=not args.keep_worker_malloc)
+                            progress=progress, tune_malloc=not args.keep_worker_malloc,
+                            stop=stop)
     except OSError as e:
         sys.stderr.write(f"zavimage: {printable(e.filename or '')}: cannot make the folder: "
                          f"{e.strerror}\n")
@@ -203,9 +217,11 @@ def annotate(argv: Sequence[str]) -> int:
         progress.end()
         if client is not None:
             client.close()
+    if caught:
+        summary.stopped_by = signal.Signals(caught[0]).name
     if not args.quiet or summary.failed:
         sys.stdout.write(summary.report())
-    return summary.exit_status
+    return 128 + caught[0] if caught else summary.exit_status
 
 
 def main(argv: Optional[Sequence[str]] = None) -> int:

@@ -261,6 +261,7 @@ class FileResult:
     reason: str = ""
     status: int = 0
     about_output: bool = False
+    discarded: bool = False  # worked on, but a stop came before the save: nothing written
 
     def describe(self) -> str:
         """"IN: reason", or "OUT: reason" when the reason concerns the output (names escaped
@@ -297,11 +298,13 @@ def _to_gray(image: Image) -> Image:
 
 
 def process(source: Union[PathName, BytesLike], output: PathName, steps: Steps,
-            name: Optional[str] = None) -> FileResult:
+            name: Optional[str] = None,
+            stop: Optional[Callable[[], bool]] = None) -> FileResult:
     """Loads one picture, applies the steps and saves it, as the tool does one file: the header
     first (a step that misses the picture fails it before its pixels are decoded), a gray input
     saved gray where the output's format has gray (unless steps.color). Paths are opened as
-    given. Failures become the result's reason."""
+    given. Failures become the result's reason. When ``stop`` answers true before the save
+    begins, the work is discarded."""
     in_bytes = isinstance(source, (bytes, bytearray, memoryview))
     path = None if in_bytes else os.fsdecode(os.fspath(source))  # type: ignore[arg-type]
     shown = name if name is not None else "<bytes>" if in_bytes else path
@@ -341,6 +344,8 @@ def process(source: Union[PathName, BytesLike], output: PathName, steps: Steps,
             lib.ZAVSetImageQuality(obj, steps.quality)
         else:
             lib.ZAVSetImageQuality(obj, 2.0)
+        if stop is not None and stop():
+            return FileResult(shown, out, False, discarded=True)
         r = image._buf().record
         if lib.ZAVSaveImagePath(obj, os.fsencode(out), r.data, r.width, r.height, r.depth,
                                 r.channels) != 0:
@@ -363,6 +368,8 @@ class Summary:
     skipped: List[str] = field(default_factory=list)  # outputs that exist (no_clobber)
     subfolders: int = 0  # passed over in the folders (not recursive)
     other_files: int = 0  # files in the folders that are not pictures by their names
+    stopped_by: Optional[str] = None  # "SIGINT" when a stop ended the batch early
+    not_done: int = 0  # stopped: files not started or discarded
 
     @property
     def succeeded(self) -> int:
@@ -370,19 +377,24 @@ class Summary:
 
     @property
     def failed(self) -> int:
-        return len(self.results) - self.succeeded
+        return sum(1 for r in self.results if not r.ok and not r.discarded)
 
     @property
     def reasons(self) -> List[Tuple[str, int]]:
         """(reason, count) of the failures, sorted by reason."""
-        counts = Counter(r.reason for r in self.results if not r.ok)
+        counts = Counter(r.reason for r in self.results if not r.ok and not r.discarded)
         return sorted(counts.items(), key=lambda rc: rc[0].encode("utf-8", "surrogateescape"))
 
     def report(self, command: str = "annotate") -> str:
         """The summary as ``zavimage annotate`` prints it."""
-        line = f"{command}: {self.succeeded} succeeded, {self.failed} failed"
+        line = f"{command}: "
+        if self.stopped_by:
+            line += f"stopped by {self.stopped_by}: "
+        line += f"{self.succeeded} succeeded, {self.failed} failed"
         if self.skipped:
             line += f", {len(self.skipped)} skipped (output exists)"
+        if self.stopped_by:
+            line += f", {self.not_done} not done"
         lines = [line]
         if self.subfolders or self.other_files:
             passed = "  passed over in the folders:"
@@ -395,7 +407,8 @@ class Summary:
                     f" {self.other_files} files that are not pictures by their names")
             lines.append(passed)
         lines += [f"  {count} x {reason}" for reason, count in self.reasons]
-        lines += [f"  failed: {r.describe()}" for r in self.results if not r.ok]
+        lines += [f"  failed: {r.describe()}" for r in self.results
+                  if not r.ok and not r.discarded]
         return "\n".join(lines) + "\n"
 
     @property
@@ -454,11 +467,17 @@ def _worker_threads(client: Any) -> int:
 def run(plan: Union[Plan, Sequence[Job]], steps: Steps, *, client: Any = None,
         workers: Optional[int] = None, chunk_size: Optional[int] = None,
         progress: Optional[Callable[[FileResult], None]] = None,
-        tune_malloc: bool = True) -> Summary:
+        tune_malloc: bool = True, stop: Optional[threading.Event] = None,
+        stop_name: str = "a stop") -> Summary:
     """Runs a plan locally (``workers`` threads, default one per core) or on a Dask client's
     cluster (chunks of ``chunk_size`` files, default four chunks per worker thread;
     ``tune_malloc``: see :func:`tune_worker_malloc`). The output folders are made first, when
-    there is work."""
+    there is work.
+
+    Setting ``stop`` (from a signal handler, say) starts no further file: locally the files in
+    progress finish unless their save has not begun (they are discarded, nothing written); on a
+    cluster the chunks not yet done are cancelled. The summary then tells ``stop_name``.
+    """
     if not isinstance(plan, Plan):
         jobs = list(plan)
         plan = Plan(jobs=jobs, folders=sorted({os.path.dirname(j.output) or "." for j in jobs}))
@@ -470,16 +489,25 @@ def run(plan: Union[Plan, Sequence[Job]], steps: Steps, *, client: Any = None,
 
     def done(index: int, result: FileResult) -> None:
         results[index] = result
-        if progress is not None:
+        if progress is not None and not result.discarded:
             progress(result)
 
-    if client is None and jobs:
+    stopped = stop.is_set if stop is not None else None
+
+    def one(j: Job) -> Optional[FileResult]:
+        if stopped is not None and stopped():
+            return None
+        return process(j.source, j.output, steps, j.name, stopped)
+
+    if client is None and jobs and not (stopped and stopped()):
         threads = max(1, min(workers or os.cpu_count() or 1, len(jobs)))
         with ThreadPoolExecutor(threads, thread_name_prefix="zavimage") as pool:
-            futures = {pool.submit(process, j.source, j.output, steps, j.name): j for j in jobs}
+            futures = {pool.submit(one, j): j for j in jobs}
             for f in as_completed(futures):
-                done(futures[f].index, f.result())
-    elif jobs:
+                result = f.result()
+                if result is not None:
+                    done(futures[f].index, result)
+    elif jobs and not (stopped and stopped()):
         from distributed import as_completed as dask_completed
 
         if chunk_size is None:
@@ -495,14 +523,19 @@ def run(plan: Union[Plan, Sequence[Job]], steps: Steps, *, client: Any = None,
             for f in dask_completed(futures):
                 for index, result in f.result():
                     done(index, result)
+                if stopped is not None and stopped():
+                    break
         finally:
             client.cancel(futures)
+    is_stopped = stopped is not None and stopped()
     missing = [j.name for j, r in zip(jobs, results) if r is None]
-    if missing:
+    if missing and not is_stopped:
         raise RuntimeError(f"no result came back for {', '.join(missing)}")
+    worked = [r for r in results if r is not None]
     failed_first = [FileResult(f.name, "", False, f.reason, f.status) for f in plan.failures]
-    return Summary(failed_first + results,  # type: ignore[operator]
-                   [j.output for j in plan.skipped], plan.subfolders, plan.other_files)
+    return Summary(failed_first + worked, [j.output for j in plan.skipped], plan.subfolders,
+                   plan.other_files, stop_name if is_stopped else None,
+                   len(missing) + sum(1 for r in worked if r.discarded))
 
 
 def annotate(

@@ -3,6 +3,7 @@
 import ctypes
 import os
 import subprocess
+import threading
 import sys
 
 import pytest
@@ -171,3 +172,19 @@ def test_typographic_caption_matches_the_tool(frames, tool, typographic_tool, tm
         batch.annotate(pictures, tmp_path / "x", text="a", classic=True, opacity=0.5)
     with pytest.raises(batch.UsageError):
         batch.annotate(pictures, tmp_path / "x", text="a", classic=False, font="/no/such.ttf")
+
+
+def test_a_stop_starts_no_further_file(frames, tmp_path):
+    class StopAfterFirstFile(threading.Event):
+        asked = 0
+
+        def is_set(self):  # asked before the run, before a file is started and before its save
+            self.asked += 1
+            return self.asked > 3
+
+    plan = batch.make_plan([frames[1]], tmp_path)
+    summary = batch.run(plan, batch.Steps.checked(), workers=1, stop=StopAfterFirstFile(),
+                        stop_name="SIGTERM")
+    assert summary.report().startswith("annotate: stopped by SIGTERM: 1 succeeded, 0 failed, "
+                                       "13 not done\n")
+    assert len(list(tmp_path.iterdir())) == 1
