@@ -75,24 +75,6 @@ inline void FuzzHeadReader(const ImageFormat &filter, const uint8_t *data, std::
     }
 }
 
-// The input as a file read on request, for readers that read through a source.
-class SpanSource final : public FileSource {
-  public:
-    explicit SpanSource(std::span<const uint8_t> bytes) : m_bytes(bytes) {}
-    uint64_t Size() const override { return m_bytes.size(); }
-    int64_t ReadAt(uint64_t offset, void *dst, std::size_t size) override {
-        if (offset >= m_bytes.size()) {
-            return 0;
-        }
-        const std::size_t n = std::min<uint64_t>(size, m_bytes.size() - offset);
-        std::memcpy(dst, m_bytes.data() + offset, n);
-        return static_cast<int64_t>(n);
-    }
-
-  private:
-    std::span<const uint8_t> m_bytes;
-};
-
 inline void DecodeAll(ImageReader &reader) {
     ImageInfo info;
     if (reader.ReadHeader(&info) != CodecStatus::kOk) {
@@ -117,7 +99,7 @@ inline void DecodeAll(ImageReader &reader) {
 
 inline int FuzzReader(const ImageFormat &filter, const uint8_t *data, std::size_t size) {
     FuzzHeadReader(filter, data, size);
-    SpanSource source(std::span<const uint8_t>(data, size));
+    MemorySource source(std::span<const uint8_t>(data, size));
     if (auto through_source =
             filter.newSourceReader != nullptr ? filter.newSourceReader(source) : nullptr) {
         DecodeAll(*through_source);

@@ -14,6 +14,7 @@ fonts-wqy-zenhei fonts-dejavu-core
 fonts-noto-core
 netpbm libtiff-tools libjpeg-turbo-progs imagemagick
 locales
+libspng-dev
 wine wine64 wine64-tools g++-mingw-w64-x86-64
 python3 python3-numpy python3-pytest python3-dask python3-distributed
 python3-pip python3-setuptools python3-wheel python3-venv

@@ -1,4 +1,6 @@
 // The C interface: loading, saving, the file status and the probe.
+#include <cstdlib>
+
 #include "imaging/api/object_handle.h"
 #include "imaging/files/file_status.h"
 
@@ -67,6 +69,37 @@ ZAV_API int32_t ZAVProbeImagePath(ZAVImageObject *obj, const char *path, const c
                                   int32_t *width, int32_t *height, int32_t *channels) {
     return zav::Guarded(obj, 1, zav::FileWork::kLoad, [&](zav::ImageComponent &c) {
         return c.ZAVProbeImagePath(path, format, width, height, channels);
+    });
+}
+
+ZAV_API int32_t ZAVLoadImageMemory(ZAVImageObject *obj, const void *bytes, size_t size,
+                                   ZAVImageStruct *imageStruct) {
+    return zav::Guarded(obj, 1, zav::FileWork::kLoad, [&](zav::ImageComponent &c) {
+        return c.ZAVLoadImageMemory(bytes, size, imageStruct);
+    });
+}
+
+ZAV_API int32_t ZAVSaveImageMemory(ZAVImageObject *obj, const char *format,
+                                   const uint8_t *imageData, int32_t width, int32_t height,
+                                   int32_t depth, int32_t channels, uint8_t **bytes, size_t *size) {
+    if (obj == nullptr && bytes != nullptr && size != nullptr) {
+        *bytes = nullptr;
+        *size = 0;
+    }
+    return zav::Guarded(obj, 1, zav::FileWork::kSave, [&](zav::ImageComponent &c) {
+        return c.ZAVSaveImageMemory(format, imageData, width, height, depth, channels, bytes, size);
+    });
+}
+
+ZAV_API void ZAVFreeMemory(void *block) {
+    std::free(block);
+}
+
+ZAV_API int32_t ZAVProbeImageMemory(ZAVImageObject *obj, const void *bytes, size_t size,
+                                    const char **format, int32_t *width, int32_t *height,
+                                    int32_t *channels) {
+    return zav::Guarded(obj, 1, zav::FileWork::kLoad, [&](zav::ImageComponent &c) {
+        return c.ZAVProbeImageMemory(bytes, size, format, width, height, channels);
     });
 }
 

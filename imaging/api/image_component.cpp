@@ -2,6 +2,7 @@
 #include "imaging/api/image_component.h"
 
 #include <optional>
+#include <span>
 #include <string>
 
 #include "imaging/buffer/image_record.h"
@@ -90,6 +91,31 @@ int32_t ImageComponent::ZAVSaveImagePath(const char *path, const uint8_t *imageD
                                     channels, m_fQuality));
 }
 
+namespace {
+
+// A probe's outputs, filled only when it succeeded.
+int32_t GiveProbe(int32_t status, const ImageFormat *found, const ImageInfo &info,
+                  const char **format, int32_t *width, int32_t *height, int32_t *channels) {
+    if (status == ZAV_FILE_OK) {
+        // Descriptions are string literals: NUL-terminated and static.
+        *format = found->description.data();
+        *width = info.width;
+        *height = info.height;
+        *channels = info.color ? 3 : 1;
+    }
+    return status;
+}
+
+// The caller's bytes; null counts as none.
+std::span<const uint8_t> CallerBytes(const void *bytes, std::size_t size) {
+    if (bytes == nullptr) {
+        return {};
+    }
+    return {static_cast<const uint8_t *>(bytes), size};
+}
+
+}  // namespace
+
 int32_t ImageComponent::ZAVProbeImageFileUtf8(const char *imageFileName, const char **format,
                                               int32_t *width, int32_t *height) {
     int32_t channels = 0;
@@ -109,14 +135,45 @@ int32_t ImageComponent::Probe(const char *name, NameRules rules, const char **fo
     const ImageFormat *found = nullptr;
     ImageInfo info;
     const int32_t status = ProbeImageFile(name, rules, &found, &info);
+    return FileResult(GiveProbe(status, found, info, format, width, height, channels));
+}
+
+int32_t ImageComponent::ZAVProbeImageMemory(const void *bytes, std::size_t size,
+                                            const char **format, int32_t *width, int32_t *height,
+                                            int32_t *channels) {
+    if (format == nullptr || width == nullptr || height == nullptr || channels == nullptr) {
+        return FileResult(ZAV_FILE_NO_RECORD);
+    }
+    const ImageFormat *found = nullptr;
+    ImageInfo info;
+    MemorySource source(CallerBytes(bytes, size));
+    const int32_t status = ProbeImageSource(source, &found, &info);
+    return FileResult(GiveProbe(status, found, info, format, width, height, channels));
+}
+
+int32_t ImageComponent::ZAVLoadImageMemory(const void *bytes, std::size_t size,
+                                           ZAVImageStruct *imageStruct) {
+    if (imageStruct == nullptr) {
+        return FileResult(ZAV_FILE_NO_RECORD);
+    }
+    ImageHeader image;
+    const int32_t status = LoadImageBytes(CallerBytes(bytes, size), &image);
     if (status == ZAV_FILE_OK) {
-        // Descriptions are string literals: NUL-terminated and static.
-        *format = found->description.data();
-        *width = info.width;
-        *height = info.height;
-        *channels = info.color ? 3 : 1;
+        FillImageRecord(imageStruct, image);
     }
     return FileResult(status);
+}
+
+int32_t ImageComponent::ZAVSaveImageMemory(const char *format, const uint8_t *imageData,
+                                           int32_t width, int32_t height, int32_t depth,
+                                           int32_t channels, uint8_t **bytes, std::size_t *size) {
+    if (bytes == nullptr || size == nullptr) {
+        return FileResult(ZAV_FILE_NO_RECORD);
+    }
+    *bytes = nullptr;
+    *size = 0;
+    return FileResult(SaveImageMemory(format == nullptr ? std::string_view{} : format, imageData,
+                                      width, height, depth, channels, m_fQuality, bytes, size));
 }
 
 }  // namespace zav

@@ -2,6 +2,7 @@
 // (UTF-8 and path names, the file status, the font file, the probe).
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 
@@ -47,6 +48,13 @@ class ImageComponent {
                                   int32_t *height);
     int32_t ZAVProbeImagePath(const char *path, const char **format, int32_t *width,
                               int32_t *height, int32_t *channels);
+    // The same for images held in memory.
+    int32_t ZAVLoadImageMemory(const void *bytes, std::size_t size, ZAVImageStruct *imageStruct);
+    int32_t ZAVSaveImageMemory(const char *format, const uint8_t *imageData, int32_t width,
+                               int32_t height, int32_t depth, int32_t channels, uint8_t **bytes,
+                               std::size_t *size);
+    int32_t ZAVProbeImageMemory(const void *bytes, std::size_t size, const char **format,
+                                int32_t *width, int32_t *height, int32_t *channels);
     float Quality() const noexcept { return m_fQuality; }
     // Why the last load, save or probe ended as it did (a ZAV_FILE_* code).
     int32_t FileStatus() const noexcept { return m_fileStatus; }

@@ -1,8 +1,9 @@
 // The contract between the format table and one format's reader and writer.
 //
-// A reader works on the whole file in memory: its header step gives the picture's size and whether
-// it holds colour; its data step decodes into an 8-bit blue-green-red buffer at a given row step,
-// top row first. A writer encodes 8-bit gray or blue-green-red rows into a byte sink.
+// A reader works on a file's bytes, held in memory or read through a byte source: its header step
+// gives the picture's size and whether it holds colour; its data step decodes into an 8-bit
+// blue-green-red buffer at a given row step, top row first. A writer encodes 8-bit gray or
+// blue-green-red rows into a byte sink.
 #pragma once
 
 #include <cstddef>
@@ -16,15 +17,18 @@
 
 namespace zav {
 
-// Why a read or a write stopped. Separates bad input from incomplete input and from limits.
-enum class CodecStatus {
-    kOk,
-    kUnsupported,  // a variant of the format this reader does not decode
-    kCorrupt,      // malformed data
-    kTruncated,    // the data end before the picture is complete
-    kTooLarge,     // the picture's 8-bit, 3-channel buffer would exceed 2^30 bytes
-    kNoMemory,     // an allocation failed
-    kIoError,      // the sink refused bytes
+// Why a read or a write stopped. Separates bad input from incomplete input and from limits. The
+// values are the file statuses of the C interface, so a codec's status reaches the caller as is.
+enum class CodecStatus : int32_t {
+    kOk = ZAV_FILE_OK,
+    kUnsupported = ZAV_FILE_UNSUPPORTED,  // a variant of the format this reader does not decode
+    kCorrupt = ZAV_FILE_CORRUPT,          // malformed data
+    kTruncated = ZAV_FILE_TRUNCATED,      // the data end before the picture is complete
+    kTooLarge =
+        ZAV_FILE_TOO_LARGE,  // the picture's 8-bit, 3-channel buffer would exceed 2^30 bytes
+    kNoMemory = ZAV_FILE_NO_MEMORY,      // an allocation failed
+    kReadFailed = ZAV_FILE_READ_FAILED,  // the source could not be read
+    kIoError = ZAV_FILE_WRITE_FAILED,    // the sink refused bytes
 };
 
 // What a reader's header step tells.
@@ -34,23 +38,64 @@ struct ImageInfo {
     bool color = false;  // the file holds colour (gray and bilevel files do not)
 };
 
-// Random access to a file that is not held in memory as a whole.
-class FileSource {
-  public:
-    virtual ~FileSource() = default;
-    // The file's size when it was opened.
-    virtual uint64_t Size() const = 0;
-    // Copies up to `size` bytes from `offset` into `dst`: the count copied (fewer only where the
-    // file ends, or where it shrank), or -1 when reading failed.
-    virtual int64_t ReadAt(uint64_t offset, void *dst, std::size_t size) = 0;
-};
-
 // Where a picture's rows lie in its file when they are stored exactly as the buffer holds them
 // (width * 3 bytes of blue, green, red each).
 struct PlainRows {
     uint64_t offset = 0;    // of the first stored row
     uint64_t fileStep = 0;  // from one stored row to the next; at least width * 3
     bool bottomUp = false;  // the first stored row is the picture's bottom row
+};
+
+// The bytes of one file, held in memory or in an open file: random access, with the leading bytes
+// held in memory on request (read ahead from a file as far as asked).
+class ByteSource {
+  public:
+    virtual ~ByteSource() = default;
+    // The file's size (for an open file: when it was opened).
+    virtual uint64_t Size() const = 0;
+    // Copies up to `size` bytes from `offset` into `dst`: the count copied (fewer only where the
+    // file ends, or where it shrank), or -1 when reading failed.
+    virtual int64_t ReadAt(uint64_t offset, void *dst, std::size_t size) = 0;
+    // The first `count` bytes of the file (all of a shorter file), in memory until the source is
+    // destroyed or asked for a longer prefix. kOk, kReadFailed or kNoMemory.
+    virtual CodecStatus Prefix(std::size_t count, std::span<const uint8_t> *bytes) = 0;
+    // Copies `count` rows of `rowBytes` bytes each, stored as `rows` says, into `dst`, `step` bytes
+    // apart (the first stored row goes last when bottomUp). kTruncated when the file ends first.
+    virtual CodecStatus ReadRows(const PlainRows &rows, std::size_t rowBytes, uint32_t count,
+                                 uint8_t *dst, std::size_t step) = 0;
+    // The whole file in memory.
+    CodecStatus Whole(std::span<const uint8_t> *bytes) {
+        if (Size() > SIZE_MAX) {
+            return CodecStatus::kTooLarge;
+        }
+        return Prefix(static_cast<std::size_t>(Size()), bytes);
+    }
+};
+
+// A file held in memory by its owner, who keeps it alive while the source is used.
+class MemorySource final : public ByteSource {
+  public:
+    explicit MemorySource(std::span<const uint8_t> bytes) : m_bytes(bytes) {}
+    uint64_t Size() const override { return m_bytes.size(); }
+    int64_t ReadAt(uint64_t offset, void *dst, std::size_t size) override {
+        if (offset >= m_bytes.size()) {
+            return 0;
+        }
+        const std::size_t n = size < m_bytes.size() - offset
+                                  ? size
+                                  : m_bytes.size() - static_cast<std::size_t>(offset);
+        std::memcpy(dst, m_bytes.data() + offset, n);
+        return static_cast<int64_t>(n);
+    }
+    CodecStatus Prefix(std::size_t count, std::span<const uint8_t> *bytes) override {
+        *bytes = m_bytes.first(count < m_bytes.size() ? count : m_bytes.size());
+        return CodecStatus::kOk;
+    }
+    CodecStatus ReadRows(const PlainRows &rows, std::size_t rowBytes, uint32_t count, uint8_t *dst,
+                         std::size_t step) override;
+
+  private:
+    std::span<const uint8_t> m_bytes;
 };
 
 class ImageReader {

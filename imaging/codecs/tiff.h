@@ -18,7 +18,7 @@ namespace zav {
 
 std::unique_ptr<ImageReader> NewTiffReader(std::span<const uint8_t> file);
 // The same, reading the file through `source` as it goes.
-std::unique_ptr<ImageReader> NewTiffSourceReader(FileSource &source);
+std::unique_ptr<ImageReader> NewTiffSourceReader(ByteSource &source);
 std::unique_ptr<ImageWriter> NewTiffWriter();
 
 // The rows of one strip for rows of `row_bytes` bytes: as many as fit in 8192 bytes, at least one,
@@ -33,7 +33,7 @@ inline constexpr tmsize_t kTiffMaxSingleAllocation = ZAV_MAX_BLOCK_BYTES;
 // when `source` is set. Must outlive the TIFF handle.
 struct TiffMemoryFile {
     std::span<const uint8_t> bytes;
-    FileSource *source = nullptr;
+    ByteSource *source = nullptr;
     // Small reads from a source are served from one read-ahead block.
     std::unique_ptr<uint8_t[]> ahead;
     uint64_t aheadOffset = 0;

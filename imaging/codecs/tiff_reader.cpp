@@ -106,7 +106,7 @@ bool HasColourMap(TIFF *tif) {
 class TiffReader final : public ImageReader {
   public:
     explicit TiffReader(std::span<const uint8_t> file) { m_file.bytes = file; }
-    explicit TiffReader(FileSource &source) { m_file.source = &source; }
+    explicit TiffReader(ByteSource &source) { m_file.source = &source; }
     ~TiffReader() override {
         if (m_tif != nullptr) {
             TIFFClose(m_tif);
@@ -409,7 +409,7 @@ std::unique_ptr<ImageReader> NewTiffReader(std::span<const uint8_t> file) {
     return std::unique_ptr<ImageReader>(new (std::nothrow) TiffReader(file));
 }
 
-std::unique_ptr<ImageReader> NewTiffSourceReader(FileSource &source) {
+std::unique_ptr<ImageReader> NewTiffSourceReader(ByteSource &source) {
     return std::unique_ptr<ImageReader>(new (std::nothrow) TiffReader(source));
 }
 

@@ -29,6 +29,9 @@ constexpr std::size_t kVectorsPerCall = IOV_MAX;
 constexpr std::size_t kVectorsPerCall = 1024;
 #endif
 
+// Bytes of rows read by one call, at most.
+constexpr uint64_t kBlockBytes = uint64_t{256} << 10;
+
 }  // namespace
 
 FileBytes::~FileBytes() {
@@ -48,7 +51,7 @@ int32_t FileBytes::Open(const char *path) {
     m_size = 0;
     m_capacity = 0;
     m_fileSize = 0;
-    m_complete = false;
+    m_ended = false;
     // Non-blocking, so that opening a FIFO does not wait for a writer; it is refused below.
     m_fd = open(path, O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
     if (m_fd < 0) {
@@ -63,77 +66,48 @@ int32_t FileBytes::Open(const char *path) {
         return ZAV_FILE_READ_FAILED;
     }
     m_fileSize = static_cast<uint64_t>(st.st_size);
-    if (m_fileSize > kMaxImageFileBytes) {
+    if (m_fileSize > kMaxImageFileBytes || m_fileSize > SIZE_MAX) {
         return ZAV_FILE_TOO_LARGE;
     }
-    m_complete = m_fileSize == 0;
     return ZAV_FILE_OK;
 }
 
-int32_t FileBytes::ReadUpTo(std::size_t end) {
-    end = std::min(end, static_cast<std::size_t>(m_fileSize));
-    if (end > m_capacity || !m_data) {
-        // Room for what is to be read, left uninitialized: only bytes read are handed out.
-        std::unique_ptr<uint8_t[]> grown(new (std::nothrow) uint8_t[end == 0 ? 1 : end]);
-        if (!grown) {
-            return ZAV_FILE_NO_MEMORY;
+CodecStatus FileBytes::Prefix(std::size_t count, std::span<const uint8_t> *bytes) {
+    const std::size_t end = static_cast<std::size_t>(std::min<uint64_t>(count, m_fileSize));
+    if (m_size < end && !m_ended) {
+        if (m_fd < 0) {
+            return CodecStatus::kReadFailed;
         }
-        if (m_size > 0) {
-            std::memcpy(grown.get(), m_data.get(), m_size);
-        }
-        m_data = std::move(grown);
-        m_capacity = end;
-    }
-    while (m_size < end) {
-        const ssize_t n = read(m_fd, m_data.get() + m_size, end - m_size);
-        if (n < 0) {
-            if (errno == EINTR) {
-                continue;
+        if (end > m_capacity || !m_data) {
+            // Room for what is to be read, left uninitialized: only bytes read are handed out.
+            std::unique_ptr<uint8_t[]> grown(new (std::nothrow) uint8_t[end]);
+            if (!grown) {
+                return CodecStatus::kNoMemory;
             }
-            return ZAV_FILE_READ_FAILED;
+            if (m_size > 0) {
+                std::memcpy(grown.get(), m_data.get(), m_size);
+            }
+            m_data = std::move(grown);
+            m_capacity = end;
         }
-        if (n == 0) {
-            m_complete = true;  // the file shrank
-            break;
+        while (m_size < end) {
+            const ssize_t n =
+                pread(m_fd, m_data.get() + m_size, end - m_size, static_cast<off_t>(m_size));
+            if (n < 0) {
+                if (errno == EINTR) {
+                    continue;
+                }
+                return CodecStatus::kReadFailed;
+            }
+            if (n == 0) {
+                m_ended = true;  // the file shrank
+                break;
+            }
+            m_size += static_cast<std::size_t>(n);
         }
-        m_size += static_cast<std::size_t>(n);
     }
-    if (m_size == m_fileSize) {
-        m_complete = true;
-    }
-    return ZAV_FILE_OK;
-}
-
-int32_t FileBytes::Read(const char *path) {
-    int32_t status = Open(path);
-    if (status == ZAV_FILE_OK) {
-        status = ReadUpTo(static_cast<std::size_t>(m_fileSize));
-    }
-    Close();
-    return status;
-}
-
-int32_t FileBytes::ReadHead(const char *path, std::size_t headBytes) {
-    int32_t status = Open(path);
-    if (status == ZAV_FILE_OK) {
-        status = ReadUpTo(headBytes);
-    }
-    if (status != ZAV_FILE_OK || m_complete) {
-        Close();
-    }
-    return status;
-}
-
-int32_t FileBytes::ReadRest() {
-    if (m_complete) {
-        return ZAV_FILE_OK;
-    }
-    if (m_fd < 0) {
-        return ZAV_FILE_READ_FAILED;
-    }
-    const int32_t status = ReadUpTo(static_cast<std::size_t>(m_fileSize));
-    Close();
-    return status;
+    *bytes = {m_data.get(), std::min(m_size, end)};
+    return CodecStatus::kOk;
 }
 
 int64_t FileBytes::ReadAt(uint64_t offset, void *dst, std::size_t size) {
@@ -160,31 +134,39 @@ int64_t FileBytes::ReadAt(uint64_t offset, void *dst, std::size_t size) {
     return static_cast<int64_t>(done);
 }
 
-int32_t FileBytes::ReadRows(const FileRows &rows, uint8_t *dst, std::size_t step) {
-    if (m_fd < 0 || rows.fileStep < rows.rowBytes || rows.fileStep - rows.rowBytes > kMaxRowGap ||
+CodecStatus FileBytes::ReadRows(const PlainRows &rows, std::size_t rowBytes, uint32_t count,
+                                uint8_t *dst, std::size_t step) {
+    if (m_fd < 0 || rows.fileStep < rowBytes || rows.fileStep - rowBytes > kMaxRowGap ||
         rows.offset > kMaxOffset) {
-        return ZAV_FILE_READ_FAILED;
+        return CodecStatus::kReadFailed;
     }
     // The bytes between stored rows land here and are dropped.
     uint8_t gap[kMaxRowGap];
-    const std::size_t gapBytes = static_cast<std::size_t>(rows.fileStep - rows.rowBytes);
+    const std::size_t gapBytes = static_cast<std::size_t>(rows.fileStep - rowBytes);
     iovec vectors[kVectorsPerCall];
-    uint64_t position = rows.offset;
-    uint32_t row = 0;  // in file order
-    while (row < rows.count) {
-        // One call's worth of rows, each followed by its gap except the last row of the file.
+    // Blocks of rows in the buffer's order, top block first, each read in one go from its place
+    // in the file: the buffer fills from the top down even where the file stores its rows bottom
+    // up (writing a large buffer from the end backwards is slower).
+    const uint32_t perBlock = static_cast<uint32_t>(std::clamp<uint64_t>(
+        kBlockBytes / rows.fileStep, 1, (kVectorsPerCall - 1) / (gapBytes > 0 ? 2 : 1)));
+    for (uint32_t y0 = 0; y0 < count;) {
+        const uint32_t blockRows = std::min(perBlock, count - y0);
+        const uint32_t firstStored = rows.bottomUp ? count - y0 - blockRows : y0;
+        uint64_t position = rows.offset + uint64_t{firstStored} * rows.fileStep;
         std::size_t n = 0;
-        for (; row < rows.count && n + 2 <= kVectorsPerCall; ++row) {
-            const uint32_t y = rows.bottomUp ? rows.count - 1 - row : row;
-            vectors[n++] = {dst + static_cast<std::size_t>(y) * step, rows.rowBytes};
-            if (gapBytes > 0 && row + 1 < rows.count) {
+        for (uint32_t i = 0; i < blockRows; ++i) {
+            const uint32_t stored = firstStored + i;
+            const uint32_t y = rows.bottomUp ? count - 1 - stored : stored;
+            vectors[n++] = {dst + static_cast<std::size_t>(y) * step, rowBytes};
+            if (gapBytes > 0 && i + 1 < blockRows) {
                 vectors[n++] = {gap, gapBytes};
             }
         }
+        y0 += blockRows;
         std::size_t first = 0;
         while (first < n) {
             if (position > kMaxOffset) {
-                return ZAV_FILE_READ_FAILED;
+                return CodecStatus::kReadFailed;
             }
             const ssize_t got = preadv(m_fd, vectors + first, static_cast<int>(n - first),
                                        static_cast<off_t>(position));
@@ -192,10 +174,10 @@ int32_t FileBytes::ReadRows(const FileRows &rows, uint8_t *dst, std::size_t step
                 if (errno == EINTR) {
                     continue;
                 }
-                return ZAV_FILE_READ_FAILED;
+                return CodecStatus::kReadFailed;
             }
             if (got == 0) {
-                return ZAV_FILE_TRUNCATED;  // the file shrank
+                return CodecStatus::kTruncated;  // the file shrank
             }
             position += static_cast<uint64_t>(got);
             auto left = static_cast<std::size_t>(got);
@@ -212,7 +194,7 @@ int32_t FileBytes::ReadRows(const FileRows &rows, uint8_t *dst, std::size_t step
             }
         }
     }
-    return ZAV_FILE_OK;
+    return CodecStatus::kOk;
 }
 
 }  // namespace zav

@@ -21,11 +21,10 @@ const char *FileStatusText(int32_t status) noexcept {
         case ZAV_FILE_READ_FAILED:
             return "not a readable file";
         case ZAV_FILE_UNKNOWN_FORMAT:
-            return "unsupported format: not BMP, JPEG, Sun raster, PBM/PGM/PPM or TIFF";
+            return "unsupported format: not BMP, JPEG, Sun raster, PBM/PGM/PPM, TIFF or PNG";
         case ZAV_FILE_UNKNOWN_EXTENSION:
             return "unsupported format: the extension is none of bmp dib jpg jpeg jpe sr ras pbm "
-                   "pgm ppm "
-                   "tif tiff";
+                   "pgm ppm tif tiff png";
         case ZAV_FILE_UNSUPPORTED:
             return "unsupported format variant";
         case ZAV_FILE_CORRUPT:
@@ -91,23 +90,7 @@ int32_t FileStatusFromErrno(int error, int32_t otherwise) noexcept {
 }
 
 int32_t FileStatusFromCodec(CodecStatus status) noexcept {
-    switch (status) {
-        case CodecStatus::kOk:
-            return ZAV_FILE_OK;
-        case CodecStatus::kUnsupported:
-            return ZAV_FILE_UNSUPPORTED;
-        case CodecStatus::kCorrupt:
-            return ZAV_FILE_CORRUPT;
-        case CodecStatus::kTruncated:
-            return ZAV_FILE_TRUNCATED;
-        case CodecStatus::kTooLarge:
-            return ZAV_FILE_TOO_LARGE;
-        case CodecStatus::kNoMemory:
-            return ZAV_FILE_NO_MEMORY;
-        case CodecStatus::kIoError:
-            return ZAV_FILE_WRITE_FAILED;
-    }
-    return ZAV_FILE_CORRUPT;
+    return static_cast<int32_t>(status);  // the codec statuses are file statuses
 }
 
 }  // namespace zav

@@ -1,12 +1,14 @@
-// The format table: the five formats' entries and the lookups by first bytes and by extension.
+// The format table: the formats' entries and the lookups by first bytes and by extension.
 #include "imaging/files/format_table.h"
 
 #include <algorithm>
+#include <iterator>
 #include <utility>
 
 #include "imaging/codecs/bmp.h"
 #include "imaging/codecs/byte_order.h"
 #include "imaging/codecs/jpeg.h"
+#include "imaging/codecs/png.h"
 #include "imaging/codecs/pnm.h"
 #include "imaging/codecs/sun_raster.h"
 #include "imaging/codecs/tiff.h"
@@ -57,7 +59,13 @@ bool IsTiff(const uint8_t *head, std::size_t size) {
     return little || big;
 }
 
-// The five entries, in the order in which they are asked.
+// The signature of every PNG file.
+bool IsPng(const uint8_t *head, std::size_t size) {
+    return size >= sizeof kPngSignature &&
+           std::equal(std::begin(kPngSignature), std::end(kPngSignature), head);
+}
+
+// The entries, in the order in which they are asked: the five, then PNG.
 const ImageFormat kBmp{.description = "Windows bitmap (*.bmp;*.dib)",
                        .signatureLength = 2,
                        .matches = IsBmp,
@@ -68,7 +76,8 @@ const ImageFormat kJpeg{.description = "JPEG files (*.jpeg;*.jpg;*.jpe)",
                         .signatureLength = 3,
                         .matches = IsJpeg,
                         .newReader = NewJpegReader,
-                        .newWriter = NewJpegWriter};
+                        .newWriter = NewJpegWriter,
+                        .probeFromHead = true};
 const ImageFormat kSunRaster{.description = "Sun raster files (*.sr;*.ras)",
                              .signatureLength = 4,
                              .matches = IsSunRaster,
@@ -86,6 +95,12 @@ const ImageFormat kTiff{.description = "TIFF Files (*.tiff;*.tif)",
                         .newReader = NewTiffReader,
                         .newSourceReader = NewTiffSourceReader,
                         .newWriter = NewTiffWriter};
+const ImageFormat kPng{.description = "Portable Network Graphics (*.png)",
+                       .signatureLength = sizeof kPngSignature,
+                       .matches = IsPng,
+                       .newReader = NewPngReader,
+                       .newWriter = NewPngWriter,
+                       .probeFromHead = true};
 
 bool IsAsciiAlnum(char c) {
     return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
@@ -152,12 +167,15 @@ const ImageFormat &PnmFormat() {
 const ImageFormat &TiffFormat() {
     return kTiff;
 }
+const ImageFormat &PngFormat() {
+    return kPng;
+}
 
 FormatTable::FormatTable(std::vector<const ImageFormat *> formats)
     : m_formats(std::move(formats)) {}
 
 const FormatTable &FormatTable::Default() {
-    static const FormatTable table{{&kBmp, &kJpeg, &kSunRaster, &kPnm, &kTiff}};
+    static const FormatTable table{{&kBmp, &kJpeg, &kSunRaster, &kPnm, &kTiff, &kPng}};
     return table;
 }
 
@@ -174,8 +192,11 @@ const ImageFormat *FormatTable::FindReaderFormat(std::span<const uint8_t> head) 
 }
 
 const ImageFormat *FormatTable::FindWriterFormat(std::string_view name) const {
-    const std::string_view extension = FileNameExtension(name);
-    if (extension.empty()) {
+    return FindExtensionFormat(FileNameExtension(name));
+}
+
+const ImageFormat *FormatTable::FindExtensionFormat(std::string_view extension) const {
+    if (extension.empty() || AlnumRun(extension, 0).size() != extension.size()) {
         return nullptr;
     }
     for (const ImageFormat *format : m_formats) {

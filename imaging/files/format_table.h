@@ -1,4 +1,4 @@
-// The format table: the five formats in the order in which they are asked, which one reads a file
+// The format table: the formats in the order in which they are asked, which one reads a file
 // (by its first bytes) and which one writes a name (by its extension).
 #pragma once
 
@@ -30,19 +30,23 @@ struct ImageFormat {
                                                   uint64_t fileSize) = nullptr;
     // A reader that reads the file through `source` as it needs it; the source must outlive it.
     // Null (the maker itself) for formats whose readers need the whole file in memory.
-    std::unique_ptr<ImageReader> (*newSourceReader)(FileSource &source) = nullptr;
+    std::unique_ptr<ImageReader> (*newSourceReader)(ByteSource &source) = nullptr;
     std::unique_ptr<ImageWriter> (*newWriter)() = nullptr;
+    // Whether a reader over the first bytes of a file, when its header step succeeds, tells what a
+    // reader over the whole file would (so that a probe need not read the rest).
+    bool probeFromHead = false;
 };
 
-// The five formats' entries.
+// The formats' entries.
 const ImageFormat &BmpFormat();        // Windows bitmap
 const ImageFormat &JpegFormat();       // JPEG
 const ImageFormat &SunRasterFormat();  // Sun raster
 const ImageFormat &PnmFormat();        // portable bitmap/graymap/pixmap
 const ImageFormat &TiffFormat();       // TIFF
+const ImageFormat &PngFormat();        // PNG, asked after the five
 
 // The longest signature of any format: the bytes read from a file to choose its reader.
-inline constexpr std::size_t kSignatureBytes = 4;
+inline constexpr std::size_t kSignatureBytes = 8;
 
 // The extension of a name: the run of ASCII letters and digits right after the name's last dot,
 // folder parts included ("a.jpg~" gives "jpg", "a.jpg.tmp" "tmp", "dir.old/picture" "old"). Empty
@@ -58,7 +62,7 @@ class FormatTable {
     // The formats in the order in which they are asked. They must outlive the table.
     explicit FormatTable(std::vector<const ImageFormat *> formats);
 
-    // The table of the five formats, built on first use and never changed.
+    // The table of the five formats and PNG after them, built on first use and never changed.
     static const FormatTable &Default();
 
     std::span<const ImageFormat *const> Formats() const { return m_formats; }
@@ -70,6 +74,11 @@ class FormatTable {
     // The first format that lists the name's extension (ASCII letters compared without regard to
     // case); null when the name has no extension or none lists it.
     const ImageFormat *FindWriterFormat(std::string_view name) const;
+
+    // The first format that lists `extension` (the whole string; ASCII letters compared without
+    // regard to case); null when it is empty, holds anything but letters and digits, or none lists
+    // it.
+    const ImageFormat *FindExtensionFormat(std::string_view extension) const;
 
   private:
     std::vector<const ImageFormat *> m_formats;

@@ -10,6 +10,7 @@
 #include "imaging/files/file_name.h"
 #include "imaging/files/file_sink.h"
 #include "imaging/files/file_status.h"
+#include "imaging/files/memory_sink.h"
 #include "zavimage/zavimage.h"
 
 namespace zav {
@@ -74,31 +75,51 @@ int32_t Decode(ImageReader &reader, ImageHeader *image) {
 }
 
 // Where the head of a file shows that its rows are stored as the buffer holds them: copies them
-// from the file into a new buffer. False when the file must be decoded instead (*status is then
+// from the source into a new buffer. False when the file must be decoded instead (*status is then
 // untouched).
-bool LoadPlainRows(const ImageFormat &format, FileBytes &file, ImageHeader *image,
-                   int32_t *status) {
+bool LoadPlainRows(const ImageFormat &format, ByteSource &source, std::span<const uint8_t> head,
+                   ImageHeader *image, int32_t *status) {
     if (format.newHeadReader == nullptr) {
         return false;
     }
-    const std::unique_ptr<ImageReader> head = format.newHeadReader(file.Bytes(), file.FileSize());
+    const std::unique_ptr<ImageReader> reader = format.newHeadReader(head, source.Size());
     ImageInfo info;
     PlainRows plain;
-    if (!head || head->ReadHeader(&info) != CodecStatus::kOk || !head->FindPlainRows(&plain) ||
-        info.width < 1 || info.height < 1 ||
+    if (!reader || reader->ReadHeader(&info) != CodecStatus::kOk ||
+        !reader->FindPlainRows(&plain) || info.width < 1 || info.height < 1 ||
         plain.fileStep - static_cast<uint64_t>(info.width) * 3 > FileBytes::kMaxRowGap) {
         return false;
     }
     *status = DecodeNewImage(info, image, [&](ImageHeader &decoded) {
-        FileRows rows;
-        rows.offset = plain.offset;
-        rows.fileStep = plain.fileStep;
-        rows.rowBytes = static_cast<std::size_t>(decoded.width) * 3;
-        rows.count = static_cast<uint32_t>(decoded.height);
-        rows.bottomUp = plain.bottomUp;
-        return file.ReadRows(rows, decoded.imageData, static_cast<std::size_t>(decoded.widthStep));
+        return FileStatusFromCodec(
+            source.ReadRows(plain, static_cast<std::size_t>(decoded.width) * 3,
+                            static_cast<uint32_t>(decoded.height), decoded.imageData,
+                            static_cast<std::size_t>(decoded.widthStep)));
     });
     return true;
+}
+
+// The head of a source and the format its first bytes name; the format table is asked once.
+int32_t FindFormat(ByteSource &source, std::span<const uint8_t> *head, const ImageFormat **format) {
+    if (source.Size() > kMaxImageFileBytes) {
+        return ZAV_FILE_TOO_LARGE;
+    }
+    if (const CodecStatus read = source.Prefix(kHeadBytes, head); read != CodecStatus::kOk) {
+        return FileStatusFromCodec(read);
+    }
+    *format = FormatTable::Default().FindReaderFormat(*head);
+    return *format == nullptr ? ZAV_FILE_UNKNOWN_FORMAT : ZAV_FILE_OK;
+}
+
+// A probe's answer once the header step succeeded.
+int32_t ProbeResult(const ImageFormat *found, const ImageInfo &read, const ImageFormat **format,
+                    ImageInfo *info) {
+    const int32_t status = PictureSizeStatus(read);
+    if (status == ZAV_FILE_OK) {
+        *format = found;
+        *info = read;
+    }
+    return status;
 }
 
 }  // namespace
@@ -110,6 +131,30 @@ int32_t PictureSizeStatus(const ImageInfo &info) noexcept {
     return FitsDecodeLimit(info.width, info.height) ? ZAV_FILE_OK : ZAV_FILE_TOO_LARGE;
 }
 
+int32_t LoadImageSource(ByteSource &source, ImageHeader *image) {
+    // Rows stored as the buffer holds them are copied straight from the source, formats that read
+    // through a source read only what they need, and the rest decode the whole file in memory.
+    std::span<const uint8_t> head;
+    const ImageFormat *format = nullptr;
+    int32_t status = FindFormat(source, &head, &format);
+    if (status != ZAV_FILE_OK) {
+        return status;
+    }
+    if (LoadPlainRows(*format, source, head, image, &status)) {
+        return status;
+    }
+    if (format->newSourceReader != nullptr) {
+        const std::unique_ptr<ImageReader> reader = format->newSourceReader(source);
+        return reader ? Decode(*reader, image) : ZAV_FILE_NO_MEMORY;
+    }
+    std::span<const uint8_t> whole;
+    if (const CodecStatus read = source.Whole(&whole); read != CodecStatus::kOk) {
+        return FileStatusFromCodec(read);
+    }
+    const std::unique_ptr<ImageReader> reader = format->newReader(whole);
+    return reader ? Decode(*reader, image) : ZAV_FILE_NO_MEMORY;
+}
+
 int32_t LoadImageFile(const char *name, NameRules rules, ImageHeader *image) {
     std::string normalized;
     const char *path = nullptr;
@@ -117,59 +162,60 @@ int32_t LoadImageFile(const char *name, NameRules rules, ImageHeader *image) {
     if (status != ZAV_FILE_OK) {
         return status;
     }
-    // The head of the file first; the format table is asked once, by its first bytes. Rows stored
-    // as the buffer holds them are copied straight from the file, formats that read through a
-    // source read only what they need, and the rest decode the whole file in memory.
     FileBytes file;
-    status = file.ReadHead(path, kHeadBytes);
-    if (status != ZAV_FILE_OK) {
-        return status;
-    }
-    const ImageFormat *format = FormatTable::Default().FindReaderFormat(file.Bytes());
-    if (format == nullptr) {
-        return ZAV_FILE_UNKNOWN_FORMAT;
-    }
-    if (!file.Complete()) {
-        if (LoadPlainRows(*format, file, image, &status)) {
-            return status;
-        }
-        if (format->newSourceReader != nullptr) {
-            const std::unique_ptr<ImageReader> reader = format->newSourceReader(file);
-            return reader ? Decode(*reader, image) : ZAV_FILE_NO_MEMORY;
-        }
-        status = file.ReadRest();
-        if (status != ZAV_FILE_OK) {
-            return status;
-        }
-    }
-    const std::unique_ptr<ImageReader> reader = format->newReader(file.Bytes());
-    return reader ? Decode(*reader, image) : ZAV_FILE_NO_MEMORY;
+    status = file.Open(path);
+    return status == ZAV_FILE_OK ? LoadImageSource(file, image) : status;
 }
 
 int32_t LoadImageBytes(std::span<const uint8_t> file, ImageHeader *image) {
-    const ImageFormat *format = FormatTable::Default().FindReaderFormat(file);
-    if (format == nullptr) {
-        return ZAV_FILE_UNKNOWN_FORMAT;
-    }
-    const std::unique_ptr<ImageReader> reader = format->newReader(file);
-    return reader ? Decode(*reader, image) : ZAV_FILE_NO_MEMORY;
+    MemorySource source(file);
+    return LoadImageSource(source, image);
 }
 
-int32_t SaveImageFile(const char *name, NameRules rules, const uint8_t *imageData, int32_t width,
-                      int32_t height, int32_t depth, int32_t channels, float quality) {
-    if (name == nullptr || name[0] == '\0') {
-        return ZAV_FILE_NO_NAME;
-    }
-    // The writers take 8-bit rows of 1 or 3 samples per pixel; anything else writes no file.
+namespace {
+
+// The buffer as a writer's request; ZAV_FILE_BAD_BUFFER for buffers no writer takes (8-bit rows of
+// 1 or 3 samples per pixel only).
+int32_t MakeWriteRequest(const uint8_t *imageData, int32_t width, int32_t height, int32_t depth,
+                         int32_t channels, float quality, WriteRequest *request) {
     const ImageHeader image =
         WrapImageRecord(width, height, depth, channels, const_cast<uint8_t *>(imageData));
     if (depth != ZAV_DEPTH_8U || (channels != 1 && channels != 3) || width < 1 || height < 1 ||
         imageData == nullptr || image.oversized) {
         return ZAV_FILE_BAD_BUFFER;
     }
+    request->pixels = image.imageData;
+    request->step = static_cast<std::size_t>(image.widthStep);
+    request->width = image.width;
+    request->height = image.height;
+    request->color = image.nChannels == 3;
+    request->quality = quality;
+    return ZAV_FILE_OK;
+}
+
+int32_t Encode(const ImageFormat &format, const WriteRequest &request, ByteSink &sink) {
+    const std::unique_ptr<ImageWriter> writer = format.newWriter();
+    if (!writer) {
+        return ZAV_FILE_NO_MEMORY;
+    }
+    return FileStatusFromCodec(writer->Write(request, sink));
+}
+
+}  // namespace
+
+int32_t SaveImageFile(const char *name, NameRules rules, const uint8_t *imageData, int32_t width,
+                      int32_t height, int32_t depth, int32_t channels, float quality) {
+    if (name == nullptr || name[0] == '\0') {
+        return ZAV_FILE_NO_NAME;
+    }
+    WriteRequest request;
+    int32_t status = MakeWriteRequest(imageData, width, height, depth, channels, quality, &request);
+    if (status != ZAV_FILE_OK) {
+        return status;
+    }
     std::string normalized;
     const char *path = nullptr;
-    int32_t status = NameToOpen(name, rules, &normalized, &path);
+    status = NameToOpen(name, rules, &normalized, &path);
     if (status != ZAV_FILE_OK) {
         return status;
     }
@@ -177,28 +223,81 @@ int32_t SaveImageFile(const char *name, NameRules rules, const uint8_t *imageDat
     if (format == nullptr) {
         return ZAV_FILE_UNKNOWN_EXTENSION;
     }
-    const std::unique_ptr<ImageWriter> writer = format->newWriter();
-    if (!writer) {
-        return ZAV_FILE_NO_MEMORY;
-    }
     ReplacingFileSink sink;
     status = sink.Open(path);
     if (status != ZAV_FILE_OK) {
         return status;
     }
-    WriteRequest request;
-    request.pixels = image.imageData;
-    request.step = static_cast<std::size_t>(image.widthStep);
-    request.width = image.width;
-    request.height = image.height;
-    request.color = image.nChannels == 3;
-    request.quality = quality;
-    status = FileStatusFromCodec(writer->Write(request, sink));
+    status = Encode(*format, request, sink);
     if (status != ZAV_FILE_OK) {
         // The sink knows why a write failed (a full disk, ...); it leaves nothing behind.
         return sink.WriteFailure() != ZAV_FILE_OK ? sink.WriteFailure() : status;
     }
     return sink.Commit();
+}
+
+int32_t SaveImageMemory(std::string_view extension, const uint8_t *imageData, int32_t width,
+                        int32_t height, int32_t depth, int32_t channels, float quality,
+                        uint8_t **bytes, std::size_t *size) {
+    WriteRequest request;
+    int32_t status = MakeWriteRequest(imageData, width, height, depth, channels, quality, &request);
+    if (status != ZAV_FILE_OK) {
+        return status;
+    }
+    const ImageFormat *format = FormatTable::Default().FindExtensionFormat(extension);
+    if (format == nullptr) {
+        return ZAV_FILE_UNKNOWN_EXTENSION;
+    }
+    MemorySink sink;
+    status = Encode(*format, request, sink);
+    if (sink.Failed()) {
+        return ZAV_FILE_NO_MEMORY;
+    }
+    if (status != ZAV_FILE_OK) {
+        return status;
+    }
+    *bytes = sink.Release(size);
+    return ZAV_FILE_OK;
+}
+
+int32_t ProbeImageSource(ByteSource &source, const ImageFormat **format, ImageInfo *info) {
+    std::span<const uint8_t> head;
+    const ImageFormat *found = nullptr;
+    int32_t status = FindFormat(source, &head, &found);
+    if (status != ZAV_FILE_OK) {
+        return status;
+    }
+    // Only what the header step needs is read: the head alone where the format can tell its header
+    // from it, else what a reader through the source asks for, else the whole file.
+    std::unique_ptr<ImageReader> reader;
+    ImageInfo read;
+    if (found->newHeadReader != nullptr) {
+        reader = found->newHeadReader(head, source.Size());
+        if (reader && reader->ReadHeader(&read) == CodecStatus::kOk) {
+            return ProbeResult(found, read, format, info);
+        }
+    }
+    if (found->newSourceReader != nullptr) {
+        reader = found->newSourceReader(source);
+    } else {
+        std::span<const uint8_t> whole;
+        if (found->probeFromHead) {
+            whole = head;
+            reader = found->newReader(head);
+            if (reader && reader->ReadHeader(&read) == CodecStatus::kOk) {
+                return ProbeResult(found, read, format, info);
+            }
+        }
+        if (const CodecStatus got = source.Whole(&whole); got != CodecStatus::kOk) {
+            return FileStatusFromCodec(got);
+        }
+        reader = found->newReader(whole);
+    }
+    if (!reader) {
+        return ZAV_FILE_NO_MEMORY;
+    }
+    status = FileStatusFromCodec(reader->ReadHeader(&read));
+    return status == ZAV_FILE_OK ? ProbeResult(found, read, format, info) : status;
 }
 
 int32_t ProbeImageFile(const char *name, NameRules rules, const ImageFormat **format,
@@ -210,28 +309,8 @@ int32_t ProbeImageFile(const char *name, NameRules rules, const ImageFormat **fo
         return status;
     }
     FileBytes file;
-    status = file.Read(path);
-    if (status != ZAV_FILE_OK) {
-        return status;
-    }
-    const ImageFormat *found = FormatTable::Default().FindReaderFormat(file.Bytes());
-    if (found == nullptr) {
-        return ZAV_FILE_UNKNOWN_FORMAT;
-    }
-    const std::unique_ptr<ImageReader> reader = found->newReader(file.Bytes());
-    if (!reader) {
-        return ZAV_FILE_NO_MEMORY;
-    }
-    ImageInfo read;
-    status = FileStatusFromCodec(reader->ReadHeader(&read));
-    if (status == ZAV_FILE_OK) {
-        status = PictureSizeStatus(read);
-    }
-    if (status == ZAV_FILE_OK) {
-        *format = found;
-        *info = read;
-    }
-    return status;
+    status = file.Open(path);
+    return status == ZAV_FILE_OK ? ProbeImageSource(file, format, info) : status;
 }
 
 }  // namespace zav

@@ -2,8 +2,10 @@
 // name through the format table.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <span>
+#include <string_view>
 
 #include "imaging/buffer/image_record.h"
 #include "imaging/files/format_table.h"
@@ -22,8 +24,10 @@ int32_t PictureSizeStatus(const ImageInfo &info) noexcept;
 // is untouched.
 int32_t LoadImageFile(const char *name, NameRules rules, ImageHeader *image);
 
-// The same for a file already in memory (the reader is chosen by its first bytes).
+// The same for a file already in memory, or for any byte source (the reader is chosen by the
+// first bytes, the format table asked once).
 int32_t LoadImageBytes(std::span<const uint8_t> file, ImageHeader *image);
+int32_t LoadImageSource(ByteSource &source, ImageHeader *image);
 
 // Saves the buffer `imageData` of the given geometry (rows padded to 4 bytes) to the file `name` in
 // the format of the name's extension, without changing it. Only 8-bit buffers of 1 or 3 channels,
@@ -33,8 +37,18 @@ int32_t LoadImageBytes(std::span<const uint8_t> file, ImageHeader *image);
 int32_t SaveImageFile(const char *name, NameRules rules, const uint8_t *imageData, int32_t width,
                       int32_t height, int32_t depth, int32_t channels, float quality);
 
-// What the file `name` holds, from its header: its format, its size and whether it holds colour.
+// Encodes the buffer as SaveImageFile would into a new block from malloc, in the format that lists
+// `extension` (the whole string: letters and digits, case ignored). On ZAV_FILE_OK *bytes and
+// *size hold the bytes a file save writes (a block the caller frees with free()).
+int32_t SaveImageMemory(std::string_view extension, const uint8_t *imageData, int32_t width,
+                        int32_t height, int32_t depth, int32_t channels, float quality,
+                        uint8_t **bytes, std::size_t *size);
+
+// What the file `name` holds, from its header: its format's description, its size and whether it
+// holds colour.
+// Reads only what the header step needs.
 int32_t ProbeImageFile(const char *name, NameRules rules, const ImageFormat **format,
                        ImageInfo *info);
+int32_t ProbeImageSource(ByteSource &source, const ImageFormat **format, ImageInfo *info);
 
 }  // namespace zav

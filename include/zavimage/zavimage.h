@@ -14,6 +14,7 @@
 #ifndef ZAVIMAGE_ZAVIMAGE_H
 #define ZAVIMAGE_ZAVIMAGE_H
 
+#include <stddef.h>
 #include <stdint.h>
 
 #ifdef __cplusplus
@@ -104,8 +105,8 @@ ZAV_API int32_t ZAVCloneImage(ZAVImageObject *obj, const ZAVImageStruct *psource
 #define ZAV_FILE_NOT_FOUND 3      /* no such file or folder */
 #define ZAV_FILE_NO_ACCESS 4      /* permission denied (an existing file is never replaced then) */
 #define ZAV_FILE_READ_FAILED 5    /* not a regular file, or an I/O error while reading */
-#define ZAV_FILE_UNKNOWN_FORMAT 6 /* the first bytes match none of the five formats */
-#define ZAV_FILE_UNKNOWN_EXTENSION 7 /* the name's extension belongs to none of the five formats \
+#define ZAV_FILE_UNKNOWN_FORMAT 6 /* the first bytes match none of the six formats */
+#define ZAV_FILE_UNKNOWN_EXTENSION 7 /* the name's extension belongs to none of the six formats \
                                       */
 #define ZAV_FILE_UNSUPPORTED 8       /* a variant of the format that is not decoded */
 #define ZAV_FILE_CORRUPT 9           /* malformed data */
@@ -123,7 +124,7 @@ ZAV_API int32_t ZAVCloneImage(ZAVImageObject *obj, const ZAVImageStruct *psource
 #define ZAV_FILE_PATH_TOO_LONG 18
 #define ZAV_FILE_NAME_REFUSED 0x100 /* plus the refused character: * ? " < > ; | */
 
-/* Loads an image file (BMP, JPEG, Sun raster, PBM/PGM/PPM, TIFF; chosen by the file's first bytes,
+/* Loads an image file (BMP, JPEG, Sun raster, PBM/PGM/PPM, TIFF, PNG; chosen by the first bytes,
  * never by the name) into a new 8-bit, 3-channel blue-green-red buffer and fills imageStruct.
  * imageFileName is a NUL-terminated UTF-16 name; it is refused when it contains * ? " < > ; |
  * (an unpaired surrogate counts as ?) or is longer than 259 bytes as UTF-8; backslashes are taken
@@ -137,8 +138,8 @@ ZAV_API int32_t ZAVLoadImageUtf8(ZAVImageObject *obj, const char *imageFileName,
 
 /* Saves an 8-bit buffer of 1 (gray) or 3 (blue, green, red) channels, laid out as every buffer is,
  * in the format that the name's extension selects (bmp dib, jpeg jpg jpe, sr ras, pbm pgm ppm,
- * tiff tif; the extension is the run of letters and digits after the name's last dot), with the
- * object's save quality (used by JPEG only). Same name rules as ZAVLoadImage. The file appears
+ * tiff tif, png; the extension is the run of letters and digits after the name's last dot), with
+ * the object's save quality (used by JPEG only). Same name rules as ZAVLoadImage. The file appears
  * complete or not at all: an earlier file of that name stays as it was when the save fails, an
  * existing file the caller may not write is not replaced, and a name that is a symbolic link saves
  * to the file it points at. Returns 0 when the file was written, 1 when it was not. */
@@ -296,6 +297,27 @@ ZAV_API int32_t ZAVProbeImageFileUtf8(ZAVImageObject *obj, const char *imageFile
  * way. */
 ZAV_API int32_t ZAVProbeImagePath(ZAVImageObject *obj, const char *path, const char **format,
                                   int32_t *width, int32_t *height, int32_t *channels);
+
+/* ---- Images in memory ---- */
+
+/* Loads an image held in memory (size bytes at bytes; NULL counts as no bytes) exactly as
+ * ZAVLoadImage loads a file holding those bytes: same formats, results, statuses and limits. */
+ZAV_API int32_t ZAVLoadImageMemory(ZAVImageObject *obj, const void *bytes, size_t size,
+                                   ZAVImageStruct *imageStruct);
+/* Encodes a buffer as ZAVSaveImage would, in the format that the extension `format` names ("jpg",
+ * "bmp", "png", ...; no dot, case ignored), into a new block: on success (0) *bytes and *size hold
+ * the bytes a file save writes; free the block with ZAVFreeMemory. On failure (1) *bytes is NULL
+ * and *size 0 (the reason is in ZAVGetFileStatus). */
+ZAV_API int32_t ZAVSaveImageMemory(ZAVImageObject *obj, const char *format,
+                                   const uint8_t *imageData, int32_t width, int32_t height,
+                                   int32_t depth, int32_t channels, uint8_t **bytes, size_t *size);
+/* Frees a block from ZAVSaveImageMemory; NULL is ignored. */
+ZAV_API void ZAVFreeMemory(void *block);
+/* As ZAVProbeImagePath, for an image held in memory: its format, its size and the channels it
+ * keeps when saved (1 for gray or bilevel, 3 for colour). */
+ZAV_API int32_t ZAVProbeImageMemory(ZAVImageObject *obj, const void *bytes, size_t size,
+                                    const char **format, int32_t *width, int32_t *height,
+                                    int32_t *channels);
 
 #ifdef __cplusplus
 }

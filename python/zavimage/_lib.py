@@ -107,7 +107,15 @@ _MEMORY_PROTOTYPES = {
     "ZAVFreeMemory": (None, [c_void_p]),
     "ZAVProbeImageMemory": (
         c_int32,
-        [_obj, c_void_p, c_size_t, POINTER(c_char_p), POINTER(c_int32), POINTER(c_int32)],
+        [
+            _obj,
+            c_void_p,
+            c_size_t,
+            POINTER(c_char_p),
+            POINTER(c_int32),
+            POINTER(c_int32),
+            POINTER(c_int32),
+        ],
     ),
 }
 

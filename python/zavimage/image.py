@@ -173,8 +173,9 @@ def probe(source: Source) -> ImageInfo:
     if isinstance(source, (bytes, bytearray, memoryview)):
         _lib.need_memory()
         data = _Bytes(source)
+        channels = c_int32()
         status = lib.ZAVProbeImageMemory(obj, data.pointer, data.size, byref(fmt), byref(width),
-                                         byref(height))
+                                         byref(height), byref(channels))
         shown = "<bytes>"
     else:
         raw, shown = _path(source)

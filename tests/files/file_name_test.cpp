@@ -108,7 +108,7 @@ TEST(FormatTable, ListsTheFormatsInTableOrderWithTheirDescriptions) {
     const std::vector<std::string> table = {
         "Windows bitmap (*.bmp;*.dib)",  "JPEG files (*.jpeg;*.jpg;*.jpe)",
         "Sun raster files (*.sr;*.ras)", "Portable image format (*.pbm;*.pgm;*.ppm)",
-        "TIFF Files (*.tiff;*.tif)",
+        "TIFF Files (*.tiff;*.tif)",     "Portable Network Graphics (*.png)",
     };
     const auto filters = FormatTable::Default().Formats();
     ASSERT_EQ(filters.size(), table.size());
@@ -120,6 +120,7 @@ TEST(FormatTable, ListsTheFormatsInTableOrderWithTheirDescriptions) {
     EXPECT_EQ(filters[2], &SunRasterFormat());
     EXPECT_EQ(filters[3], &PnmFormat());
     EXPECT_EQ(filters[4], &TiffFormat());
+    EXPECT_EQ(filters[5], &PngFormat());
 }
 
 TEST(FormatTable, ChoosesTheWriterByExtensionIgnoringCase) {
@@ -134,7 +135,8 @@ TEST(FormatTable, ChoosesTheWriterByExtensionIgnoringCase) {
     EXPECT_EQ(r.FindWriterFormat("x.bmp.tmp"), nullptr);
     EXPECT_EQ(r.FindWriterFormat("x.bm"), nullptr);
     EXPECT_EQ(r.FindWriterFormat("x.bmpx"), nullptr);
-    EXPECT_EQ(r.FindWriterFormat("x.png"), nullptr);
+    EXPECT_EQ(r.FindWriterFormat("x.PNG"), &PngFormat());
+    EXPECT_EQ(r.FindWriterFormat("x.gif"), nullptr);
     EXPECT_EQ(r.FindWriterFormat("bmp"), nullptr);
     EXPECT_EQ(r.FindWriterFormat("photo.ppm/out"), &PnmFormat());
     EXPECT_EQ(r.FindWriterFormat("OUT.JPG"), &JpegFormat());
@@ -167,8 +169,9 @@ TEST(FormatTable, ChoosesTheReaderByTheFirstBytesOnly) {
     EXPECT_EQ(ReaderFor("P7\n"), nullptr);
     EXPECT_EQ(ReaderFor("P0\n"), nullptr);
     EXPECT_EQ(ReaderFor("P6#"), nullptr);
-    EXPECT_EQ(ReaderFor("P6"), nullptr);  // three bytes are needed
-    EXPECT_EQ(ReaderFor("\x89PNG"), nullptr);
+    EXPECT_EQ(ReaderFor("P6"), nullptr);       // three bytes are needed
+    EXPECT_EQ(ReaderFor("\x89PNG"), nullptr);  // eight bytes are needed
+    EXPECT_EQ(ReaderFor(std::string("\x89PNG\r\n\x1A\n", 8)), &PngFormat());
     EXPECT_EQ(ReaderFor("\xFF\xD8\xFF"), &JpegFormat());
     EXPECT_EQ(ReaderFor("\xFF\xD8\xFE"), nullptr);
     EXPECT_EQ(ReaderFor("\x59\xA6\x6A\x95"), &SunRasterFormat());

@@ -10,8 +10,11 @@ trap 'rm -rf "$work"' EXIT
 cmake --install "$build" --prefix "$work/prefix" >/dev/null
 test -x "$work/prefix/bin/zavimage"
 "$work/prefix/bin/zavimage" --version
-# the Python package finds the library installed with it, without ZAVIMAGE_LIBRARY
-if /usr/bin/python3 -c 'import numpy' 2>/dev/null; then
+# the Python package finds the library installed with it, without ZAVIMAGE_LIBRARY (where the
+# interpreter and the library have the same word size: the ELF class is byte 4, 1 or 2)
+library_bits=$(($(od -An -j4 -N1 -tu1 "$work/prefix/lib/libzavimage.so.1") * 32))
+if /usr/bin/python3 -c 'import numpy, struct, sys; sys.exit(struct.calcsize("P") * 8 != int(sys.argv[1]))' \
+    "$library_bits" 2>/dev/null; then
     env -u ZAVIMAGE_LIBRARY PYTHONPATH="$work/prefix/lib/python3/dist-packages" /usr/bin/python3 \
         -c 'import sys, zavimage; sys.exit(zavimage.LIBRARY_PATH != sys.argv[1])' \
         "$work/prefix/lib/libzavimage.so.1"

@@ -1,0 +1,270 @@
+// The PNG reader: libspng over the file in memory, row by row into the buffer.
+#include <spng.h>
+
+#include <algorithm>
+#include <cstring>
+#include <memory>
+#include <new>
+
+#include "imaging/codecs/byte_order.h"
+#include "imaging/codecs/png.h"
+
+namespace zav {
+
+namespace {
+
+// Sizes libspng refuses before it allocates anything: no picture beyond them fits the decode limit
+// (a row of 3 bytes per pixel, at least 4 bytes per row).
+constexpr uint32_t kMaxWidth = static_cast<uint32_t>(ZAV_MAX_BLOCK_BYTES / 3);
+constexpr uint32_t kMaxHeight = static_cast<uint32_t>(ZAV_MAX_BLOCK_BYTES / 4);
+// The longest chunk other than image data (libspng does not limit those), and the most bytes of
+// ancillary chunks kept: far above what real files carry. libspng wants the first no larger than
+// the second.
+constexpr std::size_t kMaxChunkBytes = std::size_t{1} << 26;
+constexpr std::size_t kMaxChunkCache = std::size_t{1} << 26;
+
+CodecStatus StatusFromSpng(int error) {
+    switch (error) {
+        case SPNG_OK:
+        case SPNG_EOI:
+            return CodecStatus::kOk;
+        case SPNG_EMEM:
+            return CodecStatus::kNoMemory;
+        case SPNG_IO_EOF:
+        case SPNG_EOF:
+            return CodecStatus::kTruncated;
+        case SPNG_EUSER_WIDTH:
+        case SPNG_EUSER_HEIGHT:
+        case SPNG_ECHUNK_LIMITS:
+        case SPNG_EOVERFLOW:
+            return CodecStatus::kTooLarge;
+        case SPNG_IO_ERROR:
+            return CodecStatus::kReadFailed;
+        default:
+            return CodecStatus::kCorrupt;
+    }
+}
+
+// Whether the chunks from the signature on lead to a whole end chunk within the file. libspng
+// accepts a file that ends right after its image data; such a file is short.
+bool ReachesEndChunk(std::span<const uint8_t> file) {
+    std::size_t at = sizeof kPngSignature;
+    while (file.size() - at >= 12) {
+        const uint32_t length = LoadBigEndian32(file.data() + at);
+        if (std::memcmp(file.data() + at + 4, "IEND", 4) == 0) {
+            return true;
+        }
+        if (length > file.size() - at - 12) {
+            return false;
+        }
+        at += 12 + std::size_t{length};
+    }
+    return false;
+}
+
+struct ContextFree {
+    void operator()(spng_ctx *ctx) const { spng_ctx_free(ctx); }
+};
+
+// 16-bit samples to 8 bits, rounded to nearest.
+inline uint8_t Scale16(uint16_t v) {
+    return static_cast<uint8_t>((uint32_t{v} * 255u + 32767u) / 65535u);
+}
+
+// A row of 16-bit samples (`channels` per pixel: gray, gray and alpha, RGB or RGBA) to BGR.
+void Row16ToBgr(const uint16_t *src, int channels, std::size_t width, uint8_t *bgr) {
+    if (channels < 3) {
+        for (std::size_t x = 0; x < width; ++x, src += channels, bgr += 3) {
+            bgr[0] = bgr[1] = bgr[2] = Scale16(src[0]);
+        }
+        return;
+    }
+    for (std::size_t x = 0; x < width; ++x, src += channels, bgr += 3) {
+        bgr[0] = Scale16(src[2]);
+        bgr[1] = Scale16(src[1]);
+        bgr[2] = Scale16(src[0]);
+    }
+}
+
+class PngReader final : public ImageReader {
+  public:
+    explicit PngReader(std::span<const uint8_t> file) : m_file(file) {}
+
+    CodecStatus ReadHeader(ImageInfo *info) override {
+        m_headerRead = false;
+        m_ctx.reset(spng_ctx_new(0));
+        if (!m_ctx) {
+            return CodecStatus::kNoMemory;
+        }
+        spng_ctx *ctx = m_ctx.get();
+        // Every chunk's CRC is checked: a mismatch anywhere is corrupt data.
+        int error = spng_set_crc_action(ctx, SPNG_CRC_ERROR, SPNG_CRC_ERROR);
+        if (error == SPNG_OK) {
+            error = spng_set_image_limits(ctx, kMaxWidth, kMaxHeight);
+        }
+        if (error == SPNG_OK) {
+            error = spng_set_chunk_limits(ctx, kMaxChunkBytes, kMaxChunkCache);
+        }
+        if (error == SPNG_OK) {
+            error = spng_set_png_buffer(ctx, m_file.data(), m_file.size());
+        }
+        if (error == SPNG_OK) {
+            error = spng_get_ihdr(ctx, &m_ihdr);
+        }
+        if (error != SPNG_OK) {
+            return StatusFromSpng(error);
+        }
+        if (!FitsDecodeLimit(m_ihdr.width, m_ihdr.height)) {
+            return CodecStatus::kTooLarge;
+        }
+        info->width = static_cast<int32_t>(m_ihdr.width);
+        info->height = static_cast<int32_t>(m_ihdr.height);
+        info->color = m_ihdr.color_type != SPNG_COLOR_TYPE_GRAYSCALE &&
+                      m_ihdr.color_type != SPNG_COLOR_TYPE_GRAYSCALE_ALPHA;
+        m_headerRead = true;
+        return CodecStatus::kOk;
+    }
+
+    CodecStatus ReadData(uint8_t *bgr, std::size_t step) override {
+        if (!m_headerRead) {
+            return CodecStatus::kCorrupt;
+        }
+        m_headerRead = false;  // libspng decodes once per context
+        const CodecStatus status =
+            m_ihdr.bit_depth == 16 ? Decode16(bgr, step) : Decode8(bgr, step);
+        if (status != CodecStatus::kOk) {
+            return status;
+        }
+        // The chunks after the image, up to the end chunk: their CRCs, and whether the file ends
+        // early.
+        const CodecStatus after = StatusFromSpng(spng_decode_chunks(m_ctx.get()));
+        if (after != CodecStatus::kOk) {
+            return after;
+        }
+        return ReachesEndChunk(m_file) ? CodecStatus::kOk : CodecStatus::kTruncated;
+    }
+
+  private:
+    // Up to 8 bits: 8-bit gray and RGB rows as stored, every other kind as 8-bit RGB from
+    // libspng; then gray spreads to three samples, or red and blue change places. Rows come
+    // through one row that stays in the cache (in place, each step of the swap would wait for the
+    // previous step's store); interlaced passes fill the buffer's rows in place instead.
+    CodecStatus Decode8(uint8_t *bgr, std::size_t step) {
+        spng_ctx *ctx = m_ctx.get();
+        const std::size_t width = m_ihdr.width;
+        const bool gray = m_ihdr.bit_depth == 8 && m_ihdr.color_type == SPNG_COLOR_TYPE_GRAYSCALE;
+        const bool asStored =
+            gray || (m_ihdr.bit_depth == 8 && m_ihdr.color_type == SPNG_COLOR_TYPE_TRUECOLOR);
+        const bool interlaced = m_ihdr.interlace_method != SPNG_INTERLACE_NONE;
+        const auto finish = [gray, width](const uint8_t *from, uint8_t *row) {
+            if (gray) {
+                for (std::size_t x = width; x-- > 0;) {  // backwards: `from` may be `row`
+                    row[3 * x] = row[3 * x + 1] = row[3 * x + 2] = from[x];
+                }
+            } else {
+                SwapRedBlue(from, row, width);
+            }
+        };
+        std::unique_ptr<uint8_t[]> scratch;
+        if (!interlaced) {
+            scratch.reset(new (std::nothrow) uint8_t[width * 3]);
+            if (!scratch) {
+                return CodecStatus::kNoMemory;
+            }
+        }
+        int error = spng_decode_image(ctx, nullptr, 0, asStored ? SPNG_FMT_PNG : SPNG_FMT_RGB8,
+                                      SPNG_DECODE_PROGRESSIVE);
+        while (error == SPNG_OK) {
+            spng_row_info row;
+            error = spng_get_row_info(ctx, &row);
+            if (error != SPNG_OK) {
+                break;
+            }
+            uint8_t *out = bgr + static_cast<std::size_t>(row.row_num) * step;
+            error = spng_decode_row(ctx, interlaced ? out : scratch.get(), width * 3);
+            if (!interlaced && (error == SPNG_OK || error == SPNG_EOI)) {
+                finish(scratch.get(), out);
+            }
+        }
+        if (error != SPNG_EOI) {
+            return StatusFromSpng(error);
+        }
+        if (interlaced) {
+            for (uint32_t y = 0; y < m_ihdr.height; ++y) {
+                uint8_t *row = bgr + static_cast<std::size_t>(y) * step;
+                finish(row, row);
+            }
+        }
+        return CodecStatus::kOk;
+    }
+
+    // 16 bits: the samples as stored (host order), a row at a time, or the whole picture when
+    // interlaced passes must fill rows before they are complete; then scaled into the buffer.
+    CodecStatus Decode16(uint8_t *bgr, std::size_t step) {
+        spng_ctx *ctx = m_ctx.get();
+        int channels = 1;
+        switch (m_ihdr.color_type) {
+            case SPNG_COLOR_TYPE_GRAYSCALE_ALPHA:
+                channels = 2;
+                break;
+            case SPNG_COLOR_TYPE_TRUECOLOR:
+                channels = 3;
+                break;
+            case SPNG_COLOR_TYPE_TRUECOLOR_ALPHA:
+                channels = 4;
+                break;
+            default:
+                break;
+        }
+        const std::size_t width = m_ihdr.width;
+        const std::size_t rowBytes = width * static_cast<std::size_t>(channels) * 2;
+        const bool interlaced = m_ihdr.interlace_method != SPNG_INTERLACE_NONE;
+        // The picture is within the decode limit, so width * 3 fits; 8 bytes a pixel may not.
+        if (rowBytes / 2 / static_cast<std::size_t>(channels) != width ||
+            (interlaced && rowBytes > SIZE_MAX / m_ihdr.height)) {
+            return CodecStatus::kTooLarge;
+        }
+        const std::size_t rows = interlaced ? m_ihdr.height : 1;
+        std::unique_ptr<uint16_t[]> samples(new (std::nothrow) uint16_t[rowBytes / 2 * rows]);
+        if (!samples) {
+            return CodecStatus::kNoMemory;
+        }
+        int error = spng_decode_image(ctx, nullptr, 0, SPNG_FMT_PNG, SPNG_DECODE_PROGRESSIVE);
+        while (error == SPNG_OK) {
+            spng_row_info row;
+            error = spng_get_row_info(ctx, &row);
+            if (error != SPNG_OK) {
+                break;
+            }
+            uint16_t *out = samples.get() + (interlaced ? rowBytes / 2 * row.row_num : 0);
+            error = spng_decode_row(ctx, out, rowBytes);
+            if (!interlaced && (error == SPNG_OK || error == SPNG_EOI)) {
+                Row16ToBgr(out, channels, width,
+                           bgr + static_cast<std::size_t>(row.row_num) * step);
+            }
+        }
+        if (error != SPNG_EOI) {
+            return StatusFromSpng(error);
+        }
+        if (interlaced) {
+            for (uint32_t y = 0; y < m_ihdr.height; ++y) {
+                Row16ToBgr(samples.get() + rowBytes / 2 * y, channels, width,
+                           bgr + static_cast<std::size_t>(y) * step);
+            }
+        }
+        return CodecStatus::kOk;
+    }
+
+    std::span<const uint8_t> m_file;
+    std::unique_ptr<spng_ctx, ContextFree> m_ctx;
+    spng_ihdr m_ihdr{};
+    bool m_headerRead = false;
+};
+
+}  // namespace
+
+std::unique_ptr<ImageReader> NewPngReader(std::span<const uint8_t> file) {
+    return std::unique_ptr<ImageReader>(new (std::nothrow) PngReader(file));
+}
+
+}  // namespace zav

@@ -1,0 +1,255 @@
+// PNG files: every colour type and bit depth that netpbm and ImageMagick write loads with the
+// pixels netpbm decodes (16-bit samples scaled as pamdepth scales them), the tools read our files
+// back exactly, and damaged, short and oversized files fail with the right status.
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "tests/support/files.h"
+#include "tests/support/netpbm.h"
+#include "tests/support/picture.h"
+#include "zavimage/zavimage.h"
+
+namespace {
+
+using zavtest::Picture;
+using zavtest::Quote;
+using zavtest::ReadFile;
+using zavtest::Shell;
+using zavtest::WriteFile;
+
+constexpr int32_t kWidth = 61;  // odd sizes, so that interlaced passes cover partial blocks
+constexpr int32_t kHeight = 37;
+
+// A raw netpbm file with 16-bit samples that exercise the rounding (P5 gray, P6 colour).
+std::vector<uint8_t> Netpbm16(int channels) {
+    const std::string head = std::string(channels == 1 ? "P5" : "P6") + "\n" +
+                             std::to_string(kWidth) + " " + std::to_string(kHeight) + "\n65535\n";
+    std::vector<uint8_t> file(head.begin(), head.end());
+    for (int32_t y = 0; y < kHeight; ++y) {
+        for (int32_t x = 0; x < kWidth * channels; ++x) {
+            const uint32_t v = (x * 4099u + y * 7919u + 128u * (x % 3)) & 0xFFFF;
+            file.push_back(static_cast<uint8_t>(v >> 8));
+            file.push_back(static_cast<uint8_t>(v));
+        }
+    }
+    return file;
+}
+
+uint32_t Crc32(const uint8_t *p, std::size_t n) {
+    uint32_t crc = 0xFFFFFFFF;
+    for (std::size_t i = 0; i < n; ++i) {
+        crc ^= p[i];
+        for (int k = 0; k < 8; ++k) {
+            crc = (crc >> 1) ^ (0xEDB88320u & (0u - (crc & 1)));
+        }
+    }
+    return ~crc;
+}
+
+// Recomputes the CRC of the chunk whose length field starts at `at`.
+void FixCrc(std::vector<uint8_t> *png, std::size_t at) {
+    const uint32_t length = zavtest::BigEndian32At(*png, at);
+    const uint32_t crc = Crc32(png->data() + at + 4, length + 4);
+    for (int i = 0; i < 4; ++i) {
+        (*png)[at + 8 + length + i] = static_cast<uint8_t>(crc >> (24 - 8 * i));
+    }
+}
+
+class Png : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        for (const char *tool : {"pngtopnm", "pnmtopng", "pamdepth"}) {
+            if (!zavtest::HaveTool(tool)) {
+                GTEST_SKIP() << tool << " is missing (netpbm)";
+            }
+        }
+        ASSERT_NE(m_obj, nullptr);
+        ASSERT_TRUE(WriteFile(Path("rgb8.ppm"),
+                              zavtest::ToNetpbm(zavtest::RampPattern(kWidth, kHeight, 3))));
+        ASSERT_TRUE(WriteFile(Path("gray8.pgm"),
+                              zavtest::ToNetpbm(zavtest::RampPattern(kWidth, kHeight, 1))));
+        ASSERT_TRUE(WriteFile(Path("alpha.pgm"),
+                              zavtest::ToNetpbm(zavtest::Pattern(kWidth, kHeight, 1, 7))));
+        ASSERT_TRUE(WriteFile(Path("palette.ppm"),
+                              zavtest::ToNetpbm(zavtest::PalettePattern(kWidth, kHeight, 12))));
+        ASSERT_TRUE(WriteFile(Path("rgb16.ppm"), Netpbm16(3)));
+        ASSERT_TRUE(WriteFile(Path("gray16.pgm"), Netpbm16(1)));
+    }
+    void TearDown() override { ZAVDestroyObject(m_obj); }
+
+    std::string Path(const std::string &name) const { return m_dir / name; }
+
+    // Makes a PNG with `command` (output to standard output) and expects it to load with the
+    // pixels netpbm decodes, brought to 8 bits by pamdepth.
+    void ExpectLoadsAsNetpbmDecodes(const std::string &command, const std::string &what) {
+        const std::string png = Path("made.png");
+        const std::string oracle = Path("oracle.pnm");
+        ASSERT_TRUE(Shell("cd " + Quote(m_dir.path()) + " && " + command + " > " + Quote(png)))
+            << what << ": " << command;
+        ASSERT_TRUE(Shell("pngtopnm " + Quote(png) + " | pamdepth 255 > " + Quote(oracle))) << what;
+        const Picture expected = zavtest::ParseNetpbm(ReadFile(oracle));
+        ASSERT_GT(expected.width, 0) << what;
+        ZAVImageStruct r{};
+        ASSERT_EQ(ZAVLoadImageUtf8(m_obj, png.c_str(), &r), 0)
+            << what << ": " << ZAVFileStatusText(ZAVGetFileStatus(m_obj));
+        ASSERT_EQ(r.width, expected.width) << what;
+        ASSERT_EQ(r.height, expected.height) << what;
+        const std::size_t stride = (static_cast<std::size_t>(r.width) * 3 + 3) & ~3u;
+        int badRows = 0;
+        for (int32_t y = 0; y < r.height; ++y) {
+            badRows += std::memcmp(r.data + y * stride, expected.Row(y), r.width * 3u) != 0;
+        }
+        EXPECT_EQ(badRows, 0) << what;
+        ZAVImageStruct *p = &r;
+        ZAVReleaseImage(m_obj, &p);
+    }
+
+    // Our PNG of `p`, the status of loading `bytes` from memory.
+    std::vector<uint8_t> Ours(const Picture &p) {
+        uint8_t *bytes = nullptr;
+        size_t size = 0;
+        EXPECT_EQ(ZAVSaveImageMemory(m_obj, "png", p.bytes.data(), p.width, p.height, 8, p.channels,
+                                     &bytes, &size),
+                  0);
+        std::vector<uint8_t> png(bytes, bytes + size);
+        ZAVFreeMemory(bytes);
+        return png;
+    }
+    int32_t LoadStatus(const std::vector<uint8_t> &bytes) {
+        ZAVImageStruct r{};
+        if (ZAVLoadImageMemory(m_obj, bytes.data(), bytes.size(), &r) == 0) {
+            ZAVImageStruct *p = &r;
+            ZAVReleaseImage(m_obj, &p);
+        }
+        return ZAVGetFileStatus(m_obj);
+    }
+
+    ZAVImageObject *m_obj = ZAVCreateObject();
+    zavtest::TempDir m_dir;
+};
+
+TEST_F(Png, WeLoadEveryColourTypeAndDepthNetpbmWrites) {
+    const struct {
+        const char *command;
+        const char *what;
+    } made[] = {
+        {"pamdepth 1 gray8.pgm | pnmtopng", "gray 1-bit"},
+        {"pamdepth 3 gray8.pgm | pnmtopng -interlace", "gray 2-bit interlaced"},
+        {"pamdepth 15 gray8.pgm | pnmtopng", "gray 4-bit"},
+        {"pnmtopng gray8.pgm", "gray 8-bit"},
+        {"pnmtopng gray16.pgm", "gray 16-bit"},
+        {"pnmtopng -interlace gray16.pgm", "gray 16-bit interlaced"},
+        {"pnmtopng -alpha alpha.pgm gray8.pgm", "gray and alpha 8-bit"},
+        {"pnmtopng rgb8.ppm", "RGB 8-bit"},
+        {"pnmtopng -interlace rgb8.ppm", "RGB 8-bit interlaced"},
+        {"pnmtopng rgb16.ppm", "RGB 16-bit"},
+        {"pnmtopng -interlace rgb16.ppm", "RGB 16-bit interlaced"},
+        {"pnmtopng -alpha alpha.pgm rgb8.ppm", "RGBA 8-bit"},
+        {"pamdepth 65535 alpha.pgm > a16.pgm && pnmtopng -alpha a16.pgm rgb16.ppm", "RGBA 16-bit"},
+        {"pnmtopng palette.ppm", "palette"},
+        {"pnmtopng -interlace -transparent =rgb:5a/ff/05 palette.ppm", "palette, tRNS, interlaced"},
+    };
+    for (const auto &m : made) {
+        ExpectLoadsAsNetpbmDecodes(m.command, m.what);
+    }
+}
+
+TEST_F(Png, WeLoadEveryColourTypeAndDepthImageMagickWrites) {
+    const std::string im = zavtest::ImageMagick();
+    if (!zavtest::HaveTool(im)) {
+        GTEST_SKIP() << "ImageMagick is missing";
+    }
+    const struct {
+        const char *options;
+        const char *what;
+    } made[] = {
+        {"gray8.pgm -define png:color-type=0 -define png:bit-depth=1 PNG:-", "gray 1-bit"},
+        {"gray8.pgm -define png:color-type=0 -define png:bit-depth=2 PNG:-", "gray 2-bit"},
+        {"gray8.pgm -define png:color-type=0 -define png:bit-depth=4 -interlace PNG PNG:-",
+         "gray 4-bit interlaced"},
+        {"gray16.pgm -define png:color-type=0 -define png:bit-depth=16 PNG:-", "gray 16-bit"},
+        {"gray8.pgm alpha.pgm -compose CopyOpacity -composite -define png:color-type=4 PNG:-",
+         "gray and alpha"},
+        {"palette.ppm PNG8:-", "palette"},
+        {"palette.ppm -transparent '#5aff05' PNG8:-", "palette with tRNS"},
+        {"rgb8.ppm PNG24:-", "RGB 8-bit"},
+        {"rgb8.ppm alpha.pgm -compose CopyOpacity -composite PNG32:-", "RGBA 8-bit"},
+        {"rgb16.ppm -interlace PNG PNG48:-", "RGB 16-bit interlaced"},
+        {"rgb16.ppm alpha.pgm -compose CopyOpacity -composite PNG64:-", "RGBA 16-bit"},
+    };
+    for (const auto &m : made) {
+        ExpectLoadsAsNetpbmDecodes(im + " " + m.options, m.what);
+    }
+}
+
+TEST_F(Png, ToolsReadOurFilesBackExactly) {
+    for (int channels : {1, 3}) {
+        const Picture p = zavtest::RampPattern(kWidth, kHeight, channels);
+        const std::vector<uint8_t> png = Ours(p);
+        ASSERT_GT(png.size(), 33u);
+        EXPECT_EQ(png[24], 8);                      // bit depth
+        EXPECT_EQ(png[25], channels == 3 ? 2 : 0);  // colour type: RGB or gray
+        EXPECT_EQ(png[28], 0);                      // not interlaced
+        const std::string path = Path("ours.png");
+        ASSERT_TRUE(WriteFile(path, png));
+        for (const std::string &decoder :
+             {std::string("pngtopnm"), zavtest::ImageMagick() + " - ppm:-"}) {
+            const std::string out = Path("back.pnm");
+            ASSERT_TRUE(Shell(decoder + " < " + Quote(path) + " > " + Quote(out))) << decoder;
+            EXPECT_TRUE(
+                zavtest::SamePixels(zavtest::ParseNetpbm(ReadFile(out)), zavtest::AsColor(p)))
+                << decoder << ", " << channels << " channels";
+        }
+    }
+}
+
+TEST_F(Png, DamagedShortAndOversizedFilesFail) {
+    const std::vector<uint8_t> good = Ours(zavtest::RampPattern(kWidth, kHeight, 3));
+    ASSERT_EQ(LoadStatus(good), ZAV_FILE_OK);
+    const std::size_t idat = 8 + 25;  // the chunk after the signature and IHDR
+    ASSERT_EQ(std::memcmp(good.data() + idat + 4, "IDAT", 4), 0);
+
+    std::vector<uint8_t> bad = good;
+    bad[29] ^= 1;  // IHDR's CRC
+    EXPECT_EQ(LoadStatus(bad), ZAV_FILE_CORRUPT) << "IHDR CRC";
+    bad = good;
+    bad[idat + 20] ^= 0x10;  // compressed data, CRC left as it was
+    EXPECT_EQ(LoadStatus(bad), ZAV_FILE_CORRUPT) << "IDAT CRC";
+    FixCrc(&bad, idat);  // a damaged stream under a matching CRC
+    EXPECT_EQ(LoadStatus(bad), ZAV_FILE_CORRUPT) << "damaged stream";
+    bad = good;
+    bad[good.size() - 1] ^= 1;  // IEND's CRC
+    EXPECT_EQ(LoadStatus(bad), ZAV_FILE_CORRUPT) << "IEND CRC";
+
+    for (std::size_t keep :
+         {std::size_t{20}, idat + 30, good.size() / 2, good.size() - 12, good.size() - 1}) {
+        EXPECT_EQ(LoadStatus(std::vector<uint8_t>(good.begin(), good.begin() + keep)),
+                  ZAV_FILE_TRUNCATED)
+            << "kept " << keep;
+    }
+
+    // Sizes whose buffer would pass 2^30 bytes fail before anything is allocated.
+    const uint32_t sizes[][2] = {{20000, 20000}, {0x7FFFFFFF, 1}, {1, 0x7FFFFFFF}, {18919, 18919}};
+    for (const auto &size : sizes) {
+        bad = good;
+        for (int i = 0; i < 4; ++i) {
+            bad[16 + i] = static_cast<uint8_t>(size[0] >> (24 - 8 * i));
+            bad[20 + i] = static_cast<uint8_t>(size[1] >> (24 - 8 * i));
+        }
+        FixCrc(&bad, 8);
+        EXPECT_EQ(LoadStatus(bad), ZAV_FILE_TOO_LARGE) << size[0] << " x " << size[1];
+    }
+
+    // The probe reads the header alone.
+    const char *format = nullptr;
+    int32_t w = 0, h = 0, c = 0;
+    ASSERT_EQ(ZAVProbeImageMemory(m_obj, good.data(), 33, &format, &w, &h, &c), 0);
+    EXPECT_STREQ(format, "Portable Network Graphics (*.png)");
+    EXPECT_EQ(w, kWidth);
+    EXPECT_EQ(h, kHeight);
+}
+
+}  // namespace
