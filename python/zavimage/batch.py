@@ -313,11 +313,10 @@ def process(source: Union[PathName, BytesLike], output: PathName, steps: Steps,
     fmt, width, height, channels = c_char_p(), c_int32(), c_int32(), c_int32(3)
     record = ImageStruct()
     if in_bytes:
-        # The header of bytes in memory does not tell gray from colour: saved as loaded.
         _lib.need_memory()
         data = _Bytes(source)  # type: ignore[arg-type]
         ok = lib.ZAVProbeImageMemory(obj, data.pointer, data.size, byref(fmt), byref(width),
-                                     byref(height)) == 0
+                                     byref(height), byref(channels)) == 0
     else:
         raw = os.fsencode(path)  # type: ignore[arg-type]
         ok = lib.ZAVProbeImagePath(obj, raw, byref(fmt), byref(width), byref(height),

@@ -21,7 +21,7 @@ from .errors import Error, PathName
 #: The extensions the library writes, as the command-line tool knows them; pictures taken from a
 #: folder are the files with one of these.
 PICTURE_EXTENSIONS = ("bmp", "dib", "jpeg", "jpg", "jpe", "sr", "ras", "pbm", "pgm", "ppm",
-                      "tiff", "tif")
+                      "tiff", "tif", "png")
 #: The extensions whose writer saves a one-channel picture as gray (the portable pixmap's name
 #: promises three samples).
 GRAY_EXTENSIONS = frozenset(PICTURE_EXTENSIONS) - {"ppm"}

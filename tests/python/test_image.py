@@ -1,6 +1,8 @@
 """zavimage.Image: views on the library's blocks, copies in, every operation against the tool."""
 
 import gc
+import shutil
+import subprocess
 import threading
 import weakref
 
@@ -197,3 +199,31 @@ def test_threads_use_their_own_objects(pictures, tmp_path):
     for t in threads:
         t.join()
     assert not failures and len(handles) == 4
+
+
+def read_pnm(data):
+    """Binary P5 or P6 as netpbm writes it: an (h, w, 1) gray or (h, w, 3) BGR array."""
+    magic, w, h, maxval, pixels = data.split(maxsplit=4)
+    assert magic in (b"P5", b"P6") and maxval == b"255"
+    channels = 3 if magic == b"P6" else 1
+    a = np.frombuffer(pixels, np.uint8).reshape(int(h), int(w), channels)
+    return a[..., ::-1] if channels == 3 else a
+
+
+@pytest.mark.skipif(shutil.which("pngtopnm") is None, reason="netpbm's pngtopnm is the oracle")
+def test_png_files_and_bytes_against_netpbm(tmp_path):
+    colour = pattern(37, 53)  # an odd width: rows padded in the buffer, not in the file
+    gray = pattern(29, 31, 1, seed=3)
+    for name, a in (("c.png", colour), ("g.png", gray)):
+        im = zavimage.Image.from_array(a)
+        im.save(tmp_path / name)
+        shown = subprocess.run(["pngtopnm", tmp_path / name], capture_output=True, check=True)
+        assert np.array_equal(read_pnm(shown.stdout), a), name
+        back = zavimage.load(tmp_path / name)
+        assert back.shape == (a.shape[0], a.shape[1], 3)  # loads are always BGR
+        assert np.array_equal(back.array, np.broadcast_to(a, back.shape)), name
+        if zavimage.HAS_MEMORY:
+            data = im.encode("png")
+            assert data == (tmp_path / name).read_bytes()
+            assert np.array_equal(zavimage.load(data).array, back.array)
+    assert zavimage.probe(tmp_path / "c.png") == ("Portable Network Graphics (*.png)", 53, 37)
