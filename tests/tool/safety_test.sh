@@ -57,7 +57,7 @@ contains "$work/err" "cam1.jpg <- $in/cam1.bmp, $in/cam1.jpg, $in/cam1.tif"
 [ -e "$work/o1" ] && fail "a refused run made its output folder"
 
 # --- values checked before any work: exit 2, no output folder
-for bad in "--format png" "--quality 90" "--quality -1" "--jpeg-quality 0" "--jpeg-quality 97" \
+for bad in "--format gif" "--quality 90" "--quality -1" "--jpeg-quality 0" "--jpeg-quality 97" \
     "--box-color 9" "--text-color 3" "--size 0" "--box 1,1,0,5" "--at 10" "--resize 0x10" \
     "--resize x" "--resize 0%" "--jobs 0" "--flip=yes"; do
     # shellcheck disable=SC2086

@@ -76,6 +76,13 @@ std::string_view ArgReader::Value(std::string_view option) {
     return m_args[m_pos++];
 }
 
+std::optional<std::string_view> ArgReader::Peek() const {
+    if (m_pos >= m_args.size()) {
+        return std::nullopt;
+    }
+    return m_args[m_pos];
+}
+
 UsageError UnknownOption(std::string_view option) {
     return UsageError("unknown option " + Printable(option));
 }

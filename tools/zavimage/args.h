@@ -48,6 +48,8 @@ class ArgReader {
     bool IsOption() const { return m_isOption; }
     // The value of the option just read: inline ("--size=24") or the next argument.
     std::string_view Value(std::string_view option);
+    // The argument Next() would give, without taking it; none at the end.
+    std::optional<std::string_view> Peek() const;
     // For an option without a value: refuses "--flip=yes".
     void Flag(std::string_view option);
 

@@ -2,6 +2,7 @@
 #include <cstdio>
 
 #include "tools/zavimage/batch.h"
+#include "tools/zavimage/caption.h"
 #include "tools/zavimage/cli.h"
 #include "tools/zavimage/common_options.h"
 #include "tools/zavimage/display.h"
@@ -14,26 +15,24 @@ constexpr const char *kHelp =
     "usage: zavimage annotate IN... (-o OUT | --out-dir DIR) [options]\n"
     "\n"
     "Loads each picture, then flips, resizes, captions, marks and saves it, in that order.\n"
-    "IN may be a folder: its pictures (by extension) are taken, sorted by name. Every output\n"
-    "name is worked out first: two inputs that would write one output, or an output that is an\n"
-    "input, stop the command before any work (exit 2). A gray or bilevel picture is saved gray\n"
-    "where the format has gray (all but .ppm) unless --color is given; a caption or box drawn\n"
-    "on it then comes out as its gray level. Ctrl-C or SIGTERM stops taking files, finishes the\n"
-    "ones in progress, prints the summary and exits 130 or 143.\n"
+    "IN may be a folder: its pictures (by extension) are taken, sorted by name; - is standard\n"
+    "input (with -o). Every output name is worked out first: two inputs that would write one\n"
+    "output, or an output that is an input, stop the command before any work (exit 2). A gray\n"
+    "or bilevel picture is saved gray where the format has gray (all but .ppm) unless --color\n"
+    "is given; a caption or box drawn on it then comes out as its gray level. Ctrl-C or SIGTERM\n"
+    "stops taking files, finishes the ones in progress, prints the summary and exits 130 or\n"
+    "143.\n"
     "\n"
     "options:\n"
-    "  -o, --output OUT       output file (one input only); its extension picks the format\n"
+    "  -o, --output OUT       output file (one input only); its extension picks the format;\n"
+    "                         - writes standard output\n"
     "  --out-dir DIR          output folder for many inputs (made when missing)\n"
     "  --format EXT           extension of the files written to --out-dir (default: the input's)\n"
+    "                         or of the picture written to standard output (-o -)\n"
     "  -r, --recursive        walk the subfolders of folders (their places are kept in DIR)\n"
     "  --in-place             let an output replace its input\n"
-    "  -n, --no-clobber       skip outputs that exist (counted in the summary)\n"
-    "  --text TEXT            caption (UTF-8, Chinese included)\n"
-    "  --at X,Y               caption start: left edge X, bottom row Y (default 10,40)\n"
-    "  --size PX              caption font size in pixels, 1 to 4096 (default 24)\n"
-    "  --space RATIO          gap between characters as a fraction of the size, 0 to 10\n"
-    "                         (default 0.1)\n"
-    "  --text-color COLOR     blue, green or red (default red)\n"
+    "  -n, --no-clobber       skip outputs that exist (counted in the "
+    "summary)\n" ZAV_CAPTION_OPTIONS
     "  --box X,Y,W,H          mark a found region (repeatable); the box is drawn grown around it\n"
     "  --box-color COLOR      red, green, blue, yellow, white, black or a code 0 to 6 (default "
     "red)\n"
@@ -78,16 +77,7 @@ int RunAnnotate(int argc, char **argv) {
         } else if (arg == "--out-dir") {
             request.outDir = std::string(args.Value(arg));
         } else if (arg == "--format") {
-            std::string format(args.Value(arg));
-            if (!format.empty() && format[0] == '.') {
-                format.erase(0, 1);
-            }
-            if (FindOutputFormat(NameExtension("." + format)) == nullptr ||
-                NameExtension("." + format).size() != format.size()) {
-                throw UsageError("--format: '" + Printable(format) + "' is not a format written (" +
-                                 KnownExtensions() + ")");
-            }
-            request.format = format;
+            request.format = ParseOutputFormat(arg, args.Value(arg));
         } else if (arg == "--recursive" || arg == "-r") {
             args.Flag(arg);
             request.recursive = true;
@@ -103,14 +93,15 @@ int RunAnnotate(int argc, char **argv) {
     if (request.output.empty() == request.outDir.empty()) {
         throw UsageError("give either -o OUT (one input) or --out-dir DIR");
     }
-    if (!request.format.empty() && request.outDir.empty()) {
+    if (!request.format.empty() && request.outDir.empty() && request.output != "-") {
         throw UsageError(
-            "--format names the extension of files in --out-dir; -o OUT takes "
-            "the format from OUT's extension");
+            "--format names the extension of files in --out-dir or on standard output (-o -); "
+            "-o OUT takes the format from OUT's extension");
     }
     const Plan plan = MakePlan(request);
     BatchSettings settings;
     settings.command = "annotate";
+    settings.summary = request.output != "-";  // standard output holds the picture
     settings.jobs = run.jobs;
     settings.verbosity = run.verbosity;
     return RunBatch(plan, steps, settings);

@@ -9,6 +9,7 @@
 #include "tools/zavimage/image.h"
 #include "tools/zavimage/interrupt.h"
 #include "tools/zavimage/quality.h"
+#include "tools/zavimage/streams.h"
 
 namespace zavtool {
 namespace {
@@ -20,7 +21,7 @@ constexpr const char *kHelp =
     "When the two regions differ in size the copy is scaled (nearest neighbour). Regions are\n"
     "cut at the picture edges; a region wholly outside its picture is an error. Without --from\n"
     "or --to the whole picture is used. OUT is gray when SRC and DST both are and OUT's format\n"
-    "has gray.\n"
+    "has gray. SRC or DST - reads standard input; OUT - writes standard output (--format).\n"
     "\n"
     "options:\n"
     "  --from X,Y,W,H      the region of SRC (W and H at least 1)\n"
@@ -28,6 +29,7 @@ constexpr const char *kHelp =
     "  --quality Q         JPEG quality 0 to 10: the standard tables divided by Q (default 2)\n"
     "  --jpeg-quality P    JPEG quality as a percentage, 1 to 95 or 100 (75 = --quality 2)\n"
     "  --color             save in colour even when both pictures are gray\n"
+    "  --format EXT        the format of a picture written to standard output (OUT is -)\n"
     "  --in-place          let OUT be SRC or DST\n"
     "  -n, --no-clobber    do nothing when OUT exists\n"
     "  -q, --quiet         print nothing but errors\n"
@@ -42,16 +44,27 @@ std::optional<std::string> LoadChecked(ZAVImageObject *obj, const std::string &p
                                        int32_t *channels) {
     const char *format = nullptr;
     Size size;
-    if (ZAVProbeImagePath(obj, path.c_str(), &format, &size.width, &size.height, channels) != 0) {
-        return Printable(path) + ": " + ReadFailure(obj, path);
+    const std::string name = ShownName(path, false);
+    std::vector<uint8_t> bytes;  // standard input's picture
+    if (IsStandardStream(path)) {
+        if (auto error = ReadStandardInput(bytes)) {
+            return name + ": " + *error;
+        }
+        if (ZAVProbeImageMemory(obj, bytes.data(), bytes.size(), &format, &size.width, &size.height,
+                                channels) != 0) {
+            return name + ": " + ZAVFileStatusText(ZAVGetFileStatus(obj));
+        }
+    } else if (ZAVProbeImagePath(obj, path.c_str(), &format, &size.width, &size.height, channels) !=
+               0) {
+        return name + ": " + ReadFailure(obj, path);
     }
     if (region) {
         if (auto miss = RegionMisses(*region, size, what)) {
-            return Printable(path) + ": " + *miss;
+            return name + ": " + *miss;
         }
     }
-    if (auto error = image.Load(path)) {
-        return Printable(path) + ": " + *error;
+    if (auto error = IsStandardStream(path) ? image.LoadMemory(bytes) : image.Load(path)) {
+        return name + ": " + *error;
     }
     return std::nullopt;
 }
@@ -88,6 +101,8 @@ int RunCopy(int argc, char **argv) {
         } else if (arg == "--color") {
             args.Flag(arg);
             color = true;
+        } else if (arg == "--format") {
+            request.format = ParseOutputFormat(arg, args.Value(arg));
         } else if (!ReadRunOption(arg, args, request, run)) {
             throw UnknownOption(arg);
         }
@@ -98,8 +113,14 @@ int RunCopy(int argc, char **argv) {
     request.inputs = {positional[1]};
     request.alsoRead = {positional[0]};
     request.output = positional[2];
+    if (!request.format.empty() && !IsStandardStream(request.output)) {
+        throw UsageError(
+            "--format names the format written to standard output (OUT -); a file "
+            "takes it from its extension");
+    }
     Plan plan = MakePlan(request);
-    if (auto problem = PathProblem(positional[0])) {
+    if (auto problem =
+            IsStandardStream(positional[0]) ? std::nullopt : PathProblem(positional[0])) {
         plan.failures.insert(plan.failures.begin(), {Printable(positional[0]), *problem});
     }
     for (const PlanFailure &f : plan.failures) {
@@ -135,7 +156,9 @@ int RunCopy(int argc, char **argv) {
     const ZAVImageRect f = from.value_or(ZAVImageRect{0, 0, s.width, s.height});
     const ZAVImageRect t = to.value_or(ZAVImageRect{0, 0, d.width, d.height});
     ZAVCopyImage(obj.get(), &s, f.x, f.y, f.width, f.height, &d, t.x, t.y, t.width, t.height);
-    const OutputFormat *format = FindOutputFormat(NameExtension(positional[2]));
+    const bool toOutput = IsStandardStream(positional[2]);
+    const OutputFormat *format =
+        FindOutputFormat(toOutput ? request.format : NameExtension(positional[2]));
     if (srcChannels == 1 && dstChannels == 1 && !color && format != nullptr && format->keepsGray &&
         !dst.ToGray()) {
         PrintError("out of memory");
@@ -145,8 +168,9 @@ int RunCopy(int argc, char **argv) {
         PrintError(std::string("stopped by ") + SignalName(StopSignal()) + "; nothing was written");
         return StopExitStatus();
     }
-    if (auto error = dst.Save(positional[2])) {
-        PrintError(Printable(positional[2]) + ": " + *error);
+    if (auto error =
+            toOutput ? dst.WriteToStandardOutput(request.format) : dst.Save(positional[2])) {
+        PrintError(ShownName(positional[2], true) + ": " + *error);
         return kExitFailed;
     }
     return StopRequested() ? StopExitStatus() : kExitOk;

@@ -49,9 +49,10 @@ int RunDemo(int argc, char **argv) {
         "usage: zavimage demo [DIR]\n"
         "\n"
         "Makes a sample picture and runs the typical job on it: save quality 2, load the bitmap,\n"
-        "caption it in Chinese and Latin letters in red at (10, 40) with a 24-pixel font, mark "
-        "the\n"
-        "car, save as JPEG and in every other format. Files go to DIR (default zavimage-demo).\n"
+        "caption it in Chinese and Latin letters with both captions (the component's own, in\n"
+        "red at (10, 40) with a 24-pixel font; the typographic one, white with a black outline\n"
+        "on a half-transparent box in the bottom-right corner), mark the car, save as JPEG and\n"
+        "in every other format. Files go to DIR (default zavimage-demo).\n"
         "\n"
         "example:\n"
         "  zavimage demo /tmp/zav\n";
@@ -116,7 +117,28 @@ int RunDemo(int argc, char **argv) {
     if (ZAVPutTextToImageUtf8(obj.get(), &rec, caption, 10, 40, 2, 24.0f, 0.1f, 0.0f) != 0) {
         report("captioned the picture", std::string("no font could be opened"));
     } else {
-        std::printf("  captioned \"%s\" in red at (10, 40), 24 px\n", caption);
+        std::printf("  captioned \"%s\" in red at (10, 40), 24 px (classic caption)\n", caption);
+    }
+
+    // The typographic caption, a timestamp in the bottom-right corner.
+    const char *stamp = "2024-05-01 12:34:56 前门-东 Cam-01";
+    ZAVTextStyle style;
+    ZAVInitTextStyle(&style);
+    style.pixelSize = 20.0f;
+    style.color = 0xFFFFFF;
+    style.outlineWidth = 1.5f;
+    style.backgroundOpacity = 0.5f;
+    style.hAnchor = ZAV_ANCHOR_RIGHT;
+    style.vAnchor = ZAV_ANCHOR_BOTTOM;
+    const int32_t margin = 10 + style.backgroundPadding;
+    if (ZAVDrawTextUtf8(obj.get(), &rec, stamp, rec.width - margin, rec.height - margin, &style) !=
+        ZAV_TEXT_OK) {
+        report("stamped the picture", std::string("no font could be opened"));
+    } else {
+        std::printf(
+            "  stamped \"%s\" in white, outlined, on a box at the bottom right "
+            "(typographic caption)\n",
+            stamp);
     }
 
     const ZAVImageRect car{380, 175, 120, 75};

@@ -6,6 +6,7 @@
 #include "tools/zavimage/formats.h"
 #include "tools/zavimage/image.h"
 #include "tools/zavimage/interrupt.h"
+#include "tools/zavimage/streams.h"
 
 namespace zavtool {
 namespace {
@@ -13,9 +14,10 @@ namespace {
 constexpr const char *kHelp =
     "usage: zavimage info [--verify] [--json] FILE...\n"
     "\n"
-    "Shows each file's format (BMP, JPEG, Sun raster, PBM, PGM, PPM, TIFF), size and whether it\n"
-    "holds colour or gray, read from its header alone, or why it does not load. Names are printed\n"
-    "with control characters escaped (\\n, \\t, \\xNN).\n"
+    "Shows each file's format (BMP, JPEG, Sun raster, PBM, PGM, PPM, TIFF, PNG), size and\n"
+    "whether it holds colour or gray, read from its header alone, or why it does not load. - is\n"
+    "standard input (read once). Names are printed with control characters\n"
+    "escaped (\\n, \\t, \\xNN).\n"
     "\n"
     "options:\n"
     "  --verify   decode every picture fully (a damaged file can have a good header)\n"
@@ -37,7 +39,39 @@ struct Info {
     bool headerRead = false;
 };
 
+// Standard input (-), read once: the header from memory.
+Info ExamineStandardInput(ZAVImageObject *obj, bool verify) {
+    Info info;
+    std::vector<uint8_t> bytes;
+    if (auto error = ReadStandardInput(bytes)) {
+        info.error = *error;
+        return info;
+    }
+    const char *description = nullptr;
+    int32_t channels = 0;
+    if (ZAVProbeImageMemory(obj, bytes.data(), bytes.size(), &description, &info.width,
+                            &info.height, &channels) != 0) {
+        info.error = ZAVFileStatusText(ZAVGetFileStatus(obj));
+        return info;
+    }
+    info.headerRead = true;
+    info.gray = channels == 1;
+    info.format = FormatNameOfBytes(
+        description != nullptr ? description : "",
+        std::string_view(reinterpret_cast<const char *>(bytes.data()), bytes.size()));
+    if (verify) {
+        Image image(obj);
+        if (auto error = image.LoadMemory(bytes)) {
+            info.error = *error;
+        }
+    }
+    return info;
+}
+
 Info Examine(ZAVImageObject *obj, const std::string &file, bool verify) {
+    if (IsStandardStream(file)) {
+        return ExamineStandardInput(obj, verify);
+    }
     Info info;
     if (auto problem = PathProblem(file); problem && *problem != "empty file") {
         info.error = *problem;

@@ -2,8 +2,10 @@
 #include <cstdio>
 
 #include "tools/zavimage/batch.h"
+#include "tools/zavimage/caption.h"
 #include "tools/zavimage/cli.h"
 #include "tools/zavimage/common_options.h"
+#include "tools/zavimage/formats.h"
 
 namespace zavtool {
 namespace {
@@ -27,6 +29,8 @@ int RunSingle(const char *help, Needs needs, bool flip, int argc, char **argv) {
         } else if (arg == "--help" || arg == "-h") {
             std::fputs(help, stdout);
             return kExitOk;
+        } else if (arg == "--format") {
+            request.format = ParseOutputFormat(arg, args.Value(arg));
         } else if (!ReadRunOption(arg, args, request, run) &&
                    !ReadStepOption(arg, args, steps, caption)) {
             throw UnknownOption(arg);
@@ -52,6 +56,11 @@ int RunSingle(const char *help, Needs needs, bool flip, int argc, char **argv) {
     }
     request.inputs = {positional[0]};
     request.output = positional[1];
+    if (!request.format.empty() && request.output != "-") {
+        throw UsageError(
+            "--format names the format written to standard output (OUT -); a file "
+            "takes it from its extension");
+    }
     const Plan plan = MakePlan(request);
     BatchSettings settings;
     settings.command = "zavimage";
@@ -66,6 +75,7 @@ int RunSingle(const char *help, Needs needs, bool flip, int argc, char **argv) {
 #define ZAV_SINGLE_COMMON                                                                        \
     "\n"                                                                                         \
     "common options:\n"                                                                          \
+    "  --format EXT        the format of a picture written to standard output (OUT is -)\n"      \
     "  --quality Q         JPEG quality 0 to 10: the standard tables divided by Q (default 2)\n" \
     "  --jpeg-quality P    JPEG quality as a percentage, 1 to 95 or 100 (75 = --quality 2)\n"    \
     "  --color             save a gray picture in colour (it stays gray where the format\n"      \
@@ -82,11 +92,13 @@ int RunConvert(int argc, char **argv) {
         "usage: zavimage convert IN OUT [options]\n"
         "\n"
         "Loads IN (its format is told by its first bytes) and saves OUT in the format of OUT's\n"
-        "extension: .bmp .dib .jpg .jpeg .jpe .sr .ras .pbm .pgm .ppm .tif "
-        ".tiff\n" ZAV_SINGLE_COMMON
+        "extension: .bmp .dib .jpg .jpeg .jpe .sr .ras .pbm .pgm .ppm .tif .tiff .png. IN - reads\n"
+        "standard input, OUT - writes standard output (then --format names the format); every\n"
+        "command that takes IN OUT takes - as well.\n" ZAV_SINGLE_COMMON
         "\n"
-        "example:\n"
-        "  zavimage convert frame.bmp frame.jpg --jpeg-quality 90\n";
+        "examples:\n"
+        "  zavimage convert frame.bmp frame.jpg --jpeg-quality 90\n"
+        "  cat frame.jpg | zavimage convert - - --format png > frame.png\n";
     return RunSingle(kHelp, Needs::kNothing, false, argc, argv);
 }
 
@@ -115,23 +127,26 @@ int RunFlip(int argc, char **argv) {
 
 int RunText(int argc, char **argv) {
     static constexpr const char *kHelp =
-        "usage: zavimage text IN OUT --text TEXT [--at X,Y] [--size PX] [--space RATIO]\n"
-        "                     [--text-color blue|green|red] [options]\n"
+        "usage: zavimage text IN OUT --text TEXT [--at X,Y | --anchor WHERE] [--size PX]\n"
+        "                     [--text-color COLOR] [--outline W[,COLOR]] [--background COLOR[,O]]\n"
+        "                     [--font FILE|PATTERN] [--classic] [options]\n"
         "\n"
-        "Writes a caption into IN and saves OUT. The first character's left edge is at X and the\n"
-        "bottoms of all characters lie on row Y; a start outside the picture is an error. The\n"
+        "Writes a caption into IN and saves OUT. Glyphs stand on the font's baseline and advance\n"
+        "as the font sets them (kerning, shaping, right-to-left scripts, characters the font\n"
+        "lacks drawn from another installed font). Without --anchor the first character's left\n"
+        "edge is at X and the baseline on row Y (a start outside the picture is an error); with\n"
+        "--anchor the caption keeps to a corner, an edge or the centre of every picture. The\n"
         "font is SimHei when installed, else the best match fontconfig finds for it (WenQuanYi\n"
-        "Zen Hei on Debian).\n"
+        "Zen Hei on Debian). --classic draws the component's own caption instead, exactly as\n"
+        "ZAVPutTextToImage does: the bottoms of all glyphs on row Y, blue, green or red.\n"
         "\n"
-        "options:\n"
-        "  --at X,Y             start (default 10,40)\n"
-        "  --size PX            font size in pixels, 1 to 4096 (default 24)\n"
-        "  --space RATIO        gap between characters as a fraction of the size, 0 to 10\n"
-        "                       (default 0.1)\n"
-        "  --text-color COLOR   blue, green or red (default red)\n" ZAV_SINGLE_COMMON
+        "options:\n" ZAV_CAPTION_OPTIONS ZAV_SINGLE_COMMON
         "\n"
-        "example:\n"
-        "  zavimage text frame.jpg captioned.jpg --text \"视频监控 12:34:56\" --at 10,40\n";
+        "examples:\n"
+        "  zavimage text frame.jpg captioned.jpg --text \"视频监控 12:34:56\" --at 10,40\n"
+        "  zavimage text frame.jpg stamped.jpg --text \"2024-05-01 12:34:56\" --anchor "
+        "bottom-right \\\n"
+        "      --text-color white --outline 2 --background black,50%\n";
     return RunSingle(kHelp, Needs::kCaption, false, argc, argv);
 }
 

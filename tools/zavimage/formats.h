@@ -20,11 +20,17 @@ std::string NameExtension(std::string_view name);
 // The format written for an extension, or null when the library writes none.
 const OutputFormat *FindOutputFormat(std::string_view extension);
 
+// The value of --format: an extension written, with or without its dot, in lower case. Throws
+// UsageError naming the option.
+std::string ParseOutputFormat(std::string_view option, std::string_view text);
+
 // Every extension written, for messages: "bmp dib jpg ...".
 std::string KnownExtensions();
 
-// The short name of a file's format (BMP, JPEG, Sun raster, PBM, PGM, PPM, TIFF) from the
+// The short name of a file's format (BMP, JPEG, Sun raster, PBM, PGM, PPM, TIFF, PNG) from the
 // library's description of it; the portable family is told apart by the file's first two bytes.
 std::string FormatName(std::string_view description, const std::string &path);
+// The same for a picture held in memory.
+std::string FormatNameOfBytes(std::string_view description, std::string_view bytes);
 
 }  // namespace zavtool

@@ -8,6 +8,8 @@
 #include <filesystem>
 #include <utility>
 
+#include "tools/zavimage/streams.h"
+
 namespace zavtool {
 
 Image::Image(Image &&other) noexcept : m_obj(other.m_obj), m_record(other.m_record) {
@@ -40,6 +42,28 @@ std::optional<std::string> Image::Load(const std::string &path) {
     }
     m_record = loaded;
     return std::nullopt;
+}
+
+std::optional<std::string> Image::LoadMemory(const std::vector<uint8_t> &bytes) {
+    Reset();
+    ZAVImageStruct loaded{};
+    if (ZAVLoadImageMemory(m_obj, bytes.data(), bytes.size(), &loaded) != 0) {
+        return ZAVFileStatusText(ZAVGetFileStatus(m_obj));
+    }
+    m_record = loaded;
+    return std::nullopt;
+}
+
+std::optional<std::string> Image::WriteToStandardOutput(const std::string &format) const {
+    uint8_t *bytes = nullptr;
+    std::size_t size = 0;
+    if (ZAVSaveImageMemory(m_obj, format.c_str(), m_record.data, m_record.width, m_record.height,
+                           m_record.depth, m_record.channels, &bytes, &size) != 0) {
+        return ZAVFileStatusText(ZAVGetFileStatus(m_obj));
+    }
+    std::optional<std::string> error = WriteStandardOutput(bytes, size);
+    ZAVFreeMemory(bytes);
+    return error;
 }
 
 std::optional<std::string> Image::Save(const std::string &path) const {

@@ -7,6 +7,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "zavimage/zavimage.h"
 
@@ -41,8 +42,13 @@ class Image {
 
     // Loads a file by its path as given; on failure returns the reason and keeps the image empty.
     std::optional<std::string> Load(const std::string &path);
+    // Loads a picture held in memory (read from standard input); on failure returns the reason.
+    std::optional<std::string> LoadMemory(const std::vector<uint8_t> &bytes);
     // Saves to a path as given; on failure returns the reason (no file is left behind).
     std::optional<std::string> Save(const std::string &path) const;
+    // Encodes in the format an extension names ("png", "jpg", ...) and writes the bytes to
+    // standard output; on failure returns the reason.
+    std::optional<std::string> WriteToStandardOutput(const std::string &format) const;
     // A new 8-bit image of the given size and channels; false when it could not be allocated.
     bool Create(int32_t width, int32_t height, int32_t channels);
     // Replaces a 3-channel picture by its gray levels (ITU-R BT.601 weights; a pixel whose three

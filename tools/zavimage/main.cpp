@@ -34,8 +34,9 @@ void PrintHelp() {
     std::printf(
         "usage: zavimage <command> [options]\n"
         "\n"
-        "Loads BMP, JPEG, Sun raster, PBM/PGM/PPM and TIFF pictures, works on them and saves them\n"
-        "in the format named by the output file's extension.\n"
+        "Loads BMP, JPEG, Sun raster, PBM/PGM/PPM, TIFF and PNG pictures, works on them and saves\n"
+        "them in the format named by the output file's extension. - reads standard input or\n"
+        "writes standard output (--format names its format).\n"
         "\n"
         "commands:\n");
     for (const Command &c : kCommands) {

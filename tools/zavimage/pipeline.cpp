@@ -5,6 +5,7 @@
 #include "tools/zavimage/display.h"
 #include "tools/zavimage/formats.h"
 #include "tools/zavimage/image.h"
+#include "tools/zavimage/streams.h"
 
 namespace zavtool {
 namespace {
@@ -25,7 +26,7 @@ std::optional<std::string> StepsMiss(const Steps &steps, Size source, Size &fina
         final = *resized;
     }
     if (steps.caption) {
-        if (auto miss = CaptionStartMisses(steps.caption->at, final)) {
+        if (auto miss = CaptionMisses(*steps.caption, final)) {
             return miss;
         }
     }
@@ -53,10 +54,8 @@ std::optional<std::string> ApplySteps(ZAVImageObject *obj, Image &image, const S
     }
     const ZAVImageStruct &out = image.Record();
     if (steps.caption) {
-        const Caption &c = *steps.caption;
-        if (ZAVPutTextToImageUtf8(obj, &out, c.text.c_str(), c.at.x, c.at.y, c.color, c.size,
-                                  c.space, 0.0f) != 0) {
-            return "no font could be opened for the caption";
+        if (auto error = DrawCaption(obj, out, *steps.caption)) {
+            return error;
         }
     }
     for (const ZAVImageRect &box : steps.boxes) {
@@ -68,7 +67,7 @@ std::optional<std::string> ApplySteps(ZAVImageObject *obj, Image &image, const S
 }  // namespace
 
 std::string Outcome::Describe(const Job &job) const {
-    return Printable(aboutOutput ? job.output : job.input) + ": " + reason;
+    return ShownName(aboutOutput ? job.output : job.input, aboutOutput) + ": " + reason;
 }
 
 void SetQuality(ZAVImageObject *obj, const Steps &steps) {
@@ -82,8 +81,18 @@ Outcome ProcessFile(ZAVImageObject *obj, const Job &job, const Steps &steps,
     const char *format = nullptr;
     Size source;
     int32_t channels = 0;
-    if (ZAVProbeImagePath(obj, job.input.c_str(), &format, &source.width, &source.height,
-                          &channels) != 0) {
+    const bool fromInput = IsStandardStream(job.input);
+    std::vector<uint8_t> bytes;  // standard input's picture
+    if (fromInput) {
+        if (auto error = ReadStandardInput(bytes)) {
+            return Failed(*error);
+        }
+        if (ZAVProbeImageMemory(obj, bytes.data(), bytes.size(), &format, &source.width,
+                                &source.height, &channels) != 0) {
+            return Failed(ZAVFileStatusText(ZAVGetFileStatus(obj)));
+        }
+    } else if (ZAVProbeImagePath(obj, job.input.c_str(), &format, &source.width, &source.height,
+                                 &channels) != 0) {
         return Failed(ReadFailure(obj, job.input));
     }
     Size final;
@@ -91,20 +100,22 @@ Outcome ProcessFile(ZAVImageObject *obj, const Job &job, const Steps &steps,
         return Failed(*miss);
     }
     Image image(obj);
-    if (auto error = image.Load(job.input)) {
+    if (auto error = fromInput ? image.LoadMemory(bytes) : image.Load(job.input)) {
         return Failed(*error);
     }
+    std::vector<uint8_t>().swap(bytes);
     if (auto error = ApplySteps(obj, image, steps, final)) {
         return Failed(*error);
     }
-    const OutputFormat *out = FindOutputFormat(NameExtension(job.output));
+    const bool toOutput = IsStandardStream(job.output);
+    const OutputFormat *out = FindOutputFormat(toOutput ? job.format : NameExtension(job.output));
     if (channels == 1 && !steps.color && out != nullptr && out->keepsGray && !image.ToGray()) {
         return Failed("out of memory");
     }
     if (stop && stop()) {
         return Outcome{Outcome::Kind::kDiscarded, {}, false};
     }
-    if (auto error = image.Save(job.output)) {
+    if (auto error = toOutput ? image.WriteToStandardOutput(job.format) : image.Save(job.output)) {
         return Failed(*error, true);
     }
     return Outcome{};

@@ -8,17 +8,10 @@
 #include <vector>
 
 #include "tools/zavimage/args.h"
+#include "tools/zavimage/caption.h"
 #include "tools/zavimage/geometry.h"
 
 namespace zavtool {
-
-struct Caption {
-    std::string text;  // UTF-8
-    Point at{10, 40};
-    float size = 24.0f;
-    float space = 0.1f;
-    int32_t color = 2;  // red
-};
 
 struct Steps {
     bool flip = false;
@@ -32,8 +25,9 @@ struct Steps {
 
 // One input and the output it is saved to.
 struct Job {
-    std::string input;
-    std::string output;
+    std::string input;   // "-": standard input
+    std::string output;  // "-": standard output
+    std::string format;  // the extension that names the format written to standard output
 };
 
 // How one file ended.
@@ -56,13 +50,14 @@ Outcome ProcessFile(ZAVImageObject *obj, const Job &job, const Steps &steps,
 // Gives the object the steps' save quality, if one was asked for.
 void SetQuality(ZAVImageObject *obj, const Steps &steps);
 
-// Reads the options that describe steps (--text, --at, --size, --space, --text-color, --box,
-// --box-color, --resize, --flip, --quality, --jpeg-quality, --color). Returns false when `option`
+// Reads the options that describe steps (the caption's, --box, --box-color, --resize, --flip,
+// --quality, --jpeg-quality, --color). Returns false when `option`
 // is not one of them.
 bool ReadStepOption(std::string_view option, ArgReader &args, Steps &steps,
                     std::optional<Caption> &pendingCaption);
 
-// Checks what the step options left for the end (a caption needs its text) and completes steps.
+// Checks what the step options left for the end (a caption needs its text, its options are
+// checked together) and completes steps.
 void FinishStepOptions(Steps &steps, std::optional<Caption> &pendingCaption);
 
 }  // namespace zavtool

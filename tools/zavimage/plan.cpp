@@ -1,6 +1,7 @@
 #include "tools/zavimage/plan.h"
 
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <filesystem>
@@ -13,6 +14,7 @@
 #include "tools/zavimage/formats.h"
 #include "tools/zavimage/image.h"
 #include "tools/zavimage/interrupt.h"
+#include "tools/zavimage/streams.h"
 
 namespace zavtool {
 namespace {
@@ -99,6 +101,36 @@ std::string OutputKey(const std::string &path) {
     throw UsageError(message);
 }
 
+// "-" reads standard input once, into one output named with -o; "-" writes standard output in
+// the format --format names, never to a terminal.
+void CheckStandardStreams(const PlanRequest &request) {
+    const auto count = [](const std::vector<std::string> &names) {
+        return std::count_if(names.begin(), names.end(),
+                             [](const std::string &s) { return IsStandardStream(s); });
+    };
+    const auto fromInput = count(request.inputs) + count(request.alsoRead);
+    if (fromInput > 1) {
+        throw UsageError("standard input (-) can be read once");
+    }
+    if (fromInput == 1) {
+        if (request.output.empty()) {
+            throw UsageError("a picture from standard input (-) needs one output: -o OUT");
+        }
+        if (::isatty(STDIN_FILENO) == 1) {
+            throw UsageError("standard input (-) is a terminal: pipe a picture in");
+        }
+    }
+    if (IsStandardStream(request.output)) {
+        if (request.format.empty()) {
+            throw UsageError("standard output (-) needs --format EXT to name the format (" +
+                             KnownExtensions() + ")");
+        }
+        if (StandardOutputIsTerminal()) {
+            throw UsageError("standard output (-) is a terminal: redirect it to a file or a pipe");
+        }
+    }
+}
+
 std::string Plural(std::size_t n, const char *one, const char *many) {
     return std::to_string(n) + " " + (n == 1 ? one : many);
 }
@@ -112,10 +144,13 @@ bool IsPictureName(const std::string &name) {
 Plan MakePlan(const PlanRequest &request) {
     Plan plan;
     std::vector<Input> inputs;
+    CheckStandardStreams(request);
     for (const std::string &given : request.inputs) {
         std::error_code ec;
         const fs::file_status status = fs::status(given, ec);
-        if (fs::is_directory(status)) {
+        if (IsStandardStream(given)) {
+            inputs.push_back({given, {}});
+        } else if (fs::is_directory(status)) {
             if (!request.folders) {
                 plan.failures.push_back({Printable(given), "is a folder"});
                 continue;
@@ -147,8 +182,12 @@ Plan MakePlan(const PlanRequest &request) {
     // The output names and their formats.
     std::vector<std::string> noFormat;
     for (const Input &in : inputs) {
-        Job job{in.path, request.output.empty() ? OutputName(in, request) : request.output};
-        const std::string ext = NameExtension(job.output);
+        Job job{in.path, request.output.empty() ? OutputName(in, request) : request.output, {}};
+        if (IsStandardStream(job.output)) {
+            job.format = request.format;
+        }
+        const std::string ext =
+            IsStandardStream(job.output) ? job.format : NameExtension(job.output);
         if (FindOutputFormat(ext) == nullptr) {
             noFormat.push_back(Printable(job.output) +
                                (ext.empty()
@@ -166,6 +205,9 @@ Plan MakePlan(const PlanRequest &request) {
     // Two inputs writing one output.
     std::map<std::string, std::vector<std::size_t>> byOutput;
     for (std::size_t i = 0; i < plan.jobs.size(); ++i) {
+        if (IsStandardStream(plan.jobs[i].output)) {
+            continue;  // one job
+        }
         byOutput[OutputKey(plan.jobs[i].output)].push_back(i);
     }
     std::vector<std::string> collisions;
@@ -185,11 +227,17 @@ Plan MakePlan(const PlanRequest &request) {
     // Outputs that exist: an input, a folder, or a file to keep (--no-clobber).
     std::set<FileId> inputIds;
     for (const Input &in : inputs) {
+        if (IsStandardStream(in.path)) {
+            continue;
+        }
         if (const auto id = IdOf(in.path)) {
             inputIds.insert(*id);
         }
     }
     for (const std::string &other : request.alsoRead) {
+        if (IsStandardStream(other)) {
+            continue;
+        }
         if (const auto id = IdOf(other)) {
             inputIds.insert(*id);
         }
@@ -199,7 +247,9 @@ Plan MakePlan(const PlanRequest &request) {
     for (Job &job : plan.jobs) {
         std::error_code ec;
         const fs::file_status status = fs::status(job.output, ec);
-        if (!fs::exists(status)) {
+        if (IsStandardStream(job.output)) {
+            // standard output: nothing to keep or replace
+        } else if (!fs::exists(status)) {
             const fs::path parent = fs::path(job.output).parent_path();
             if (request.outDir.empty() && !parent.empty() && !fs::is_directory(parent, ec)) {
                 plan.failures.push_back({Printable(job.output), "folder not found"});

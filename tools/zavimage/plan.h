@@ -16,7 +16,8 @@ struct PlanRequest {
     std::vector<std::string> alsoRead;  // further inputs that no output is made from (copy's)
     std::string output;                 // the output of the one input, or empty
     std::string outDir;                 // the folder outputs go to, or empty
-    std::string format;                 // the extension of outputs in outDir; empty: the input's
+    std::string format;                 // the extension of outputs in outDir or on standard
+                                        // output (-); empty: the input's
     bool folders = true;                // folders may be given (their pictures are taken)
     bool recursive = false;             // subfolders are walked (outputs keep their places)
     bool inPlace = false;               // an output may replace its input

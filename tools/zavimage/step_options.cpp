@@ -1,6 +1,10 @@
 // The options that describe the steps of the typical job, each value checked before any work.
 #include <string>
+#include <utility>
 
+#include "tools/zavimage/caption.h"
+#include "tools/zavimage/display.h"
+#include "tools/zavimage/image.h"
 #include "tools/zavimage/pipeline.h"
 #include "tools/zavimage/quality.h"
 
@@ -8,26 +12,15 @@ namespace zavtool {
 
 bool ReadStepOption(std::string_view option, ArgReader &args, Steps &steps,
                     std::optional<Caption> &pendingCaption) {
-    auto caption = [&]() -> Caption & {
-        if (!pendingCaption) {
-            pendingCaption.emplace();
+    if (pendingCaption) {
+        if (ReadCaptionOption(option, args, *pendingCaption)) {
+            return true;
         }
-        return *pendingCaption;
-    };
-    if (option == "--text") {
-        caption().text = std::string(args.Value(option));
-        if (caption().text.empty()) {
-            throw UsageError("--text: the caption is empty");
-        }
-    } else if (option == "--at") {
-        caption().at = ParsePoint(option, args.Value(option));
-    } else if (option == "--size") {
-        caption().size = ParseFloatIn(option, args.Value(option), 1.0f, 4096.0f);
-    } else if (option == "--space") {
-        caption().space = ParseFloatIn(option, args.Value(option), 0.0f, 10.0f);
-    } else if (option == "--text-color") {
-        caption().color = ParseTextColor(option, args.Value(option));
-    } else if (option == "--box") {
+    } else if (Caption fresh; ReadCaptionOption(option, args, fresh)) {
+        pendingCaption = std::move(fresh);
+        return true;
+    }
+    if (option == "--box") {
         steps.boxes.push_back(ParseRegion(option, args.Value(option)));
     } else if (option == "--box-color") {
         steps.boxColor = ParseBoxColor(option, args.Value(option));
@@ -38,6 +31,14 @@ bool ReadStepOption(std::string_view option, ArgReader &args, Steps &steps,
         steps.flip = true;
     } else if (option == "--color") {
         args.Flag(option);
+        // "--color red" is a caption colour given to the wrong option
+        if (const std::optional<std::string_view> next = args.Peek();
+            next && IsColorName(*next) && PathProblem(std::string(*next))) {
+            throw UsageError(
+                "--color takes no value (it saves gray pictures in colour); the "
+                "caption's colour is --text-color " +
+                Printable(*next));
+        }
         steps.color = true;
     } else if (option == "--quality" || option == "--jpeg-quality") {
         if (steps.quality) {
@@ -56,7 +57,8 @@ void FinishStepOptions(Steps &steps, std::optional<Caption> &pendingCaption) {
         if (pendingCaption->text.empty()) {
             throw UsageError("caption options need --text");
         }
-        steps.caption = pendingCaption;
+        FinishCaption(*pendingCaption);
+        steps.caption = std::move(pendingCaption);
     }
 }
 

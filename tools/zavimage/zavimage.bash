@@ -21,27 +21,42 @@ _zavimage() {
         --out-dir) _zavimage_files -d; return ;;
         -o | --output) _zavimage_files; return ;;
         --format)
-            COMPREPLY=($(compgen -W "bmp dib jpg jpeg jpe sr ras pbm pgm ppm tif tiff" -- "$cur"))
+            COMPREPLY=($(compgen -W "bmp dib jpg jpeg jpe sr ras pbm pgm ppm tif tiff png" \
+                -- "$cur"))
             return
             ;;
-        --text-color) COMPREPLY=($(compgen -W "red green blue" -- "$cur")); return ;;
+        --text-color)
+            COMPREPLY=($(compgen -W "black white red green blue yellow cyan magenta gray orange" \
+                -- "$cur"))
+            return
+            ;;
+        --background)
+            COMPREPLY=($(compgen -W "black white gray red green blue yellow" -- "$cur"))
+            return
+            ;;
+        --anchor)
+            COMPREPLY=($(compgen -W "top-left top top-right left center right bottom-left bottom
+                bottom-right" -- "$cur"))
+            return
+            ;;
+        --font) _zavimage_files; return ;;
         --box-color)
             COMPREPLY=($(compgen -W "red green blue yellow white black" -- "$cur"))
             return
             ;;
         --text | --at | --size | --space | --box | --resize | --quality | --jpeg-quality | \
-            --jobs | -j | --from | --to)
+            --jobs | -j | --from | --to | --opacity | --outline)
             return
             ;;
     esac
-    local steps="--flip --resize --text --at --size --space --text-color --box --box-color --color
-        --quality --jpeg-quality"
+    local steps="--flip --resize --text --at --anchor --size --space --text-color --opacity
+        --outline --background --font --classic --box --box-color --color --quality --jpeg-quality"
     local keep="--in-place --no-clobber --quiet --verbose --help"
     local options
     case $command in
         annotate) options="$steps $keep --output --out-dir --format --recursive --jobs" ;;
-        convert | resize | flip | text | box) options="$steps $keep" ;;
-        copy) options="--from --to --quality --jpeg-quality --color $keep" ;;
+        convert | resize | flip | text | box) options="$steps $keep --format" ;;
+        copy) options="--from --to --quality --jpeg-quality --color --format $keep" ;;
         info) options="--verify --json --help" ;;
         help) COMPREPLY=($(compgen -W "$commands" -- "$cur")); return ;;
         *) options="--help" ;;
