@@ -20,7 +20,7 @@ from .errors import FontError
 from .plan import UsageError, path_problem, printable
 
 #: Which caption a batch draws when ``classic`` is not given: the tool's default.
-CLASSIC_BY_DEFAULT = True
+CLASSIC_BY_DEFAULT = False
 
 #: Anchors on the picture: (horizontal: 0 left, 1 centre, 2 right; vertical: -1 top, 0 middle,
 #: 1 bottom).
