@@ -175,12 +175,25 @@ def annotate(argv: Sequence[str]) -> int:
         parser.error("caption options need --text")
     if args.jobs is not None and not 1 <= args.jobs <= 256:
         parser.error(f"--jobs: '{args.jobs}' is not a whole number from 1 to 256")
+    inputs: List[object] = list(args.inputs)
+    to_stdout = args.output == "-"
+    if inputs.count("-") > 1:
+        parser.error("standard input (-) can be read once")
+    if "-" in inputs:
+        if args.output is None:
+            parser.error("a picture from standard input (-) needs one output: -o OUT")
+        if sys.stdin.isatty():
+            parser.error("standard input (-) is a terminal: pipe a picture in")
+    if to_stdout and args.format and sys.stdout.isatty():
+        parser.error("standard output (-) is a terminal: redirect it to a file or a pipe")
     try:
         steps = batch.Steps.checked(
             flip=args.flip, resize=args.resize, text=args.text, **caption,
             box=args.box or None, box_color=args.box_color, quality=args.quality,
             jpeg_quality=args.jpeg_quality, color=args.color)
-        plan = batch.make_plan(args.inputs, args.out_dir, output=args.output, format=args.format,
+        if "-" in inputs:  # read once the values are known to be good
+            inputs[inputs.index("-")] = ("-", sys.stdin.buffer.read())
+        plan = batch.make_plan(inputs, args.out_dir, output=args.output, format=args.format,
                                recursive=args.recursive, in_place=args.in_place,
                                no_clobber=args.no_clobber)
     except batch.UsageError as e:
@@ -188,11 +201,11 @@ def annotate(argv: Sequence[str]) -> int:
     for f in plan.failures:
         sys.stderr.write(f"zavimage: {printable(f.name)}: {f.reason}\n")
     client = None
-    if args.scheduler and plan.jobs:
+    if args.scheduler and plan.jobs and not to_stdout:
         from distributed import Client
 
         client = Client(args.scheduler)
-    progress = _Progress(len(plan.jobs), args.quiet, args.verbose)
+    progress = _Progress(len(plan.jobs), args.quiet or to_stdout, args.verbose and not to_stdout)
     stop = threading.Event()
     caught: List[int] = []
 
@@ -219,7 +232,10 @@ def annotate(argv: Sequence[str]) -> int:
             client.close()
     if caught:
         summary.stopped_by = signal.Signals(caught[0]).name
-    if not args.quiet or summary.failed:
+    if to_stdout:  # standard output holds the picture: failures went to standard error
+        if caught:
+            sys.stderr.write(f"zavimage: stopped by {summary.stopped_by}\n")
+    elif not args.quiet or summary.failed:
         sys.stdout.write(summary.report())
     return 128 + caught[0] if caught else summary.exit_status
 

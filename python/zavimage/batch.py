@@ -20,6 +20,7 @@ from __future__ import annotations
 import ctypes
 import math
 import os
+import sys
 import threading
 from collections import Counter
 from concurrent.futures import ThreadPoolExecutor, as_completed
@@ -39,6 +40,7 @@ from .image import BOX_COLORS, BytesLike, Image, _Bytes, _own
 from .plan import (
     GRAY_EXTENSIONS,
     PICTURE_EXTENSIONS,
+    STANDARD_OUTPUT,
     Input,
     Job,
     OutputClashError,
@@ -265,8 +267,12 @@ class FileResult:
 
     def describe(self) -> str:
         """"IN: reason", or "OUT: reason" when the reason concerns the output (names escaped
-        as the tool prints them)."""
-        return f"{printable(self.output if self.about_output else self.input)}: {self.reason}"
+        as the tool prints them, "-" as standard input or output)."""
+        name = self.output if self.about_output else self.input
+        if name == STANDARD_OUTPUT:
+            return ("standard output" if self.about_output else "standard input") + ": " + \
+                self.reason
+        return f"{printable(name)}: {self.reason}"
 
 
 def _read_failure(obj: Any, path: Optional[str]) -> Tuple[str, int]:
@@ -298,13 +304,14 @@ def _to_gray(image: Image) -> Image:
 
 
 def process(source: Union[PathName, BytesLike], output: PathName, steps: Steps,
-            name: Optional[str] = None,
-            stop: Optional[Callable[[], bool]] = None) -> FileResult:
+            name: Optional[str] = None, stop: Optional[Callable[[], bool]] = None,
+            stdout_format: str = "") -> FileResult:
     """Loads one picture, applies the steps and saves it, as the tool does one file: the header
     first (a step that misses the picture fails it before its pixels are decoded), a gray input
     saved gray where the output's format has gray (unless steps.color). Paths are opened as
     given. Failures become the result's reason. When ``stop`` answers true before the save
-    begins, the work is discarded."""
+    begins, the work is discarded. An output "-" with ``stdout_format`` writes the picture's
+    bytes in that format to standard output."""
     in_bytes = isinstance(source, (bytes, bytearray, memoryview))
     path = None if in_bytes else os.fsdecode(os.fspath(source))  # type: ignore[arg-type]
     shown = name if name is not None else "<bytes>" if in_bytes else path
@@ -312,6 +319,8 @@ def process(source: Union[PathName, BytesLike], output: PathName, steps: Steps,
     obj = component()
     fmt, width, height, channels = c_char_p(), c_int32(), c_int32(), c_int32(3)
     record = ImageStruct()
+    if in_bytes and shown == "-" and not len(source):  # type: ignore[arg-type]
+        return FileResult(shown, out, False, "empty (nothing was piped in)")
     if in_bytes:
         _lib.need_memory()
         data = _Bytes(source)  # type: ignore[arg-type]
@@ -337,7 +346,9 @@ def process(source: Union[PathName, BytesLike], output: PathName, steps: Steps,
         image, failure = steps.apply(image, final)
         if failure:
             return FileResult(shown, out, False, failure)
-        if channels.value == 1 and not steps.color and name_extension(out) in GRAY_EXTENSIONS:
+        to_stdout = out == STANDARD_OUTPUT and stdout_format
+        ext = stdout_format if to_stdout else name_extension(out)
+        if channels.value == 1 and not steps.color and ext in GRAY_EXTENSIONS:
             image = _to_gray(image)
         if steps.quality is not None:
             lib.ZAVSetImageQuality(obj, steps.quality)
@@ -345,6 +356,15 @@ def process(source: Union[PathName, BytesLike], output: PathName, steps: Steps,
             lib.ZAVSetImageQuality(obj, 2.0)
         if stop is not None and stop():
             return FileResult(shown, out, False, discarded=True)
+        if to_stdout:
+            try:
+                data = image.encode(stdout_format, 2.0 if steps.quality is None else steps.quality)
+                sys.stdout.buffer.write(data)
+                sys.stdout.buffer.flush()
+            except OSError as e:
+                return FileResult(shown, out, False, f"write failed: {e.strerror}",
+                                  about_output=True)
+            return FileResult(shown, out, True)
         r = image._buf().record
         if lib.ZAVSaveImagePath(obj, os.fsencode(out), r.data, r.width, r.height, r.depth,
                                 r.channels) != 0:
@@ -453,7 +473,7 @@ def _run_chunk(jobs: Sequence[Job], steps: Steps, out_dirs: Sequence[str],
         tune_worker_malloc()
     for d in out_dirs:  # a worker of a cluster may be the first to see the folder
         os.makedirs(d, exist_ok=True)
-    return [(j.index, process(j.source, j.output, steps, j.name)) for j in jobs]
+    return [(j.index, process(j.source, j.output, steps, j.name, None, j.format)) for j in jobs]
 
 
 def _worker_threads(client: Any) -> int:
@@ -496,7 +516,7 @@ def run(plan: Union[Plan, Sequence[Job]], steps: Steps, *, client: Any = None,
     def one(j: Job) -> Optional[FileResult]:
         if stopped is not None and stopped():
             return None
-        return process(j.source, j.output, steps, j.name, stopped)
+        return process(j.source, j.output, steps, j.name, stopped, j.format)
 
     if client is None and jobs and not (stopped and stopped()):
         threads = max(1, min(workers or os.cpu_count() or 1, len(jobs)))

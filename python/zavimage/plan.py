@@ -46,12 +46,17 @@ class OverwriteError(UsageError):
     """An output is one of the inputs, and in_place was not given."""
 
 
+#: The output name that stands for standard output (the command line's "-").
+STANDARD_OUTPUT = "-"
+
+
 @dataclass(frozen=True)
 class Job:
     index: int
     name: str  # the input as messages show it (before escaping)
     source: Union[str, bytes]  # a path, or the picture's bytes
     output: str
+    format: str = ""  # for standard output: the format written there
 
 
 @dataclass(frozen=True)
@@ -269,13 +274,17 @@ def make_plan(
     """
     if (out_dir is None) == (output is None):
         raise UsageError("give either an output file (one input) or an output folder")
+    to_stdout = output == STANDARD_OUTPUT
+    if to_stdout and not format:
+        raise UsageError("standard output (-) needs --format EXT to name the format (" +
+                         " ".join(PICTURE_EXTENSIONS) + ")")
     if format is not None:
         format = format[1:] if format.startswith(".") else format
         if name_extension("." + format) not in PICTURE_EXTENSIONS or len(
                 name_extension("." + format)) != len(format):
             raise UsageError(f"format {printable(format)!r} is not a format written "
                              f"({' '.join(PICTURE_EXTENSIONS)})")
-        if out_dir is None:
+        if out_dir is None and output != STANDARD_OUTPUT:
             raise UsageError("format names the extension of files in the output folder; an "
                              "output file takes its format from its extension")
     inputs = list(inputs)
@@ -286,17 +295,18 @@ def make_plan(
 
     no_format = []
     for index, (name, source, below) in enumerate(found):
-        if isinstance(source, bytes) and not format and not name_extension(name):
+        if isinstance(source, bytes) and output is None and not format and not name_extension(
+                name):
             raise UsageError(f"{printable(name)}: bytes without a file name need a format for "
                              "the output")
         out = os.fsdecode(output) if output is not None else output_name(name, out_dir, format,
                                                                            below)
-        ext = name_extension(out)
+        ext = format if to_stdout else name_extension(out)
         if ext not in PICTURE_EXTENSIONS:
             no_format.append(printable(out) + (
                 ": the name has no extension to pick a format" if not ext else
                 f": '{printable(ext)}' is not a format written"))
-        plan.jobs.append(Job(index, name, source, out))
+        plan.jobs.append(Job(index, name, source, out, format if to_stdout else ""))
     if no_format:
         _refuse(UsageError, "no format for these outputs (the extensions written: " +
                 " ".join(PICTURE_EXTENSIONS) + ("; --format picks one)" if out_dir is not None
@@ -318,10 +328,12 @@ def make_plan(
     kept = []
     for job in plan.jobs:
         try:
-            st: Optional[os.stat_result] = os.stat(job.output)
+            st: Optional[os.stat_result] = None if to_stdout else os.stat(job.output)
         except OSError:
             st = None
-        if st is None:
+        if to_stdout:
+            pass  # standard output: nothing to keep or replace
+        elif st is None:
             parent = os.path.dirname(job.output)
             if out_dir is None and parent and not os.path.isdir(parent):
                 plan.failures.append(PlanFailure(job.output, "folder not found", 3))
@@ -335,7 +347,7 @@ def make_plan(
         elif (st.st_dev, st.st_ino) in input_ids and not in_place:
             overwrites.append(f"{printable(job.output)} is the input {printable(job.name)}")
         kept.append(job)
-    plan.jobs = [Job(i, j.name, j.source, j.output) for i, j in enumerate(kept)]
+    plan.jobs = [Job(i, j.name, j.source, j.output, j.format) for i, j in enumerate(kept)]
     if overwrites:
         _refuse(OverwriteError, "these outputs would replace an input (give --in-place to allow "
                 "it, or another output):", overwrites)

@@ -188,3 +188,25 @@ def test_a_stop_starts_no_further_file(frames, tmp_path):
     assert summary.report().startswith("annotate: stopped by SIGTERM: 1 succeeded, 0 failed, "
                                        "13 not done\n")
     assert len(list(tmp_path.iterdir())) == 1
+
+
+def test_standard_streams_as_the_tool(frames, tool, tmp_path):
+    """- reads a picture from standard input, -o - writes one to standard output."""
+    gray = open(os.path.join(frames[1], "g-gray.pgm"), "rb").read()
+    env = dict(os.environ, PYTHONPATH=os.path.join(os.path.dirname(__file__), "..", "..",
+                                                   "python"))
+    python = [sys.executable, "-m", "zavimage"]
+    path = os.environ.get("ZAVIMAGE_TOOL") or "zavimage"
+    for args in (["-", "-o", "-", "--format", "png", "--text", "x"],
+                 ["-", "-o", "{out}", "--box", "5,5,10,10"]):
+        results = []
+        for who, cmd in (("py", python), ("tool", [path])):
+            out = str(tmp_path / f"{who}.jpg")
+            run = subprocess.run([*cmd, "annotate", *[out if a == "{out}" else a for a in args]],
+                                 input=gray, capture_output=True, env=env)
+            assert run.returncode == 0, run.stderr
+            results.append((run.stdout, open(out, "rb").read() if "{out}" in args else b""))
+        assert results[0] == results[1] and results[0] != (b"", b"")
+    run = subprocess.run([*python, "annotate", "-", "--out-dir", tmp_path], input=gray,
+                         capture_output=True, env=env)
+    assert run.returncode == 2
