@@ -4,12 +4,13 @@
 >>> im = zavimage.load("frame.jpg")           # 8-bit blue-green-red, in a block of the library
 >>> im.array[:10] = 0                          # a numpy view: writes go to the picture
 >>> im.caption("cam 1", at=(10, 40)).draw_box((200, 120, 64, 48))
+>>> im.text("cam 1", (10, 10), size=28, color="#FFD000", anchor="top-left", outline=(2, "black"))
 >>> im.resize((640, 360)).save("small.jpg", quality=2.0)
 
 Batches, locally or on a Dask cluster: :func:`zavimage.batch.annotate`.
 """
 
-from ._lib import HAS_MEMORY, LIBRARY_PATH
+from ._lib import HAS_MEMORY, HAS_TEXT, LIBRARY_PATH
 from .errors import (
     AccessError,
     BufferFormatError,
@@ -24,6 +25,7 @@ from .errors import (
     TooLargeError,
 )
 from .image import BOX_COLORS, TEXT_COLORS, Image, ImageInfo, load, probe
+from .text import TextMetrics, measure_text
 
 __version__ = "1.0.0"
 
@@ -36,6 +38,7 @@ __all__ = [
     "FontError",
     "FormatError",
     "HAS_MEMORY",
+    "HAS_TEXT",
     "Image",
     "ImageInfo",
     "LIBRARY_PATH",
@@ -44,7 +47,9 @@ __all__ = [
     "NotFoundError",
     "ReadWriteError",
     "TEXT_COLORS",
+    "TextMetrics",
     "TooLargeError",
     "load",
+    "measure_text",
     "probe",
 ]

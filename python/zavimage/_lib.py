@@ -17,7 +17,7 @@ from __future__ import annotations
 import ctypes
 import os
 import threading
-from ctypes import POINTER, c_char_p, c_float, c_int32, c_size_t, c_uint8, c_void_p
+from ctypes import POINTER, c_char_p, c_float, c_int32, c_size_t, c_uint8, c_uint32, c_void_p
 from typing import Optional
 
 from .errors import Error, MissingFeatureError
@@ -78,6 +78,13 @@ _PROTOTYPES = {
         c_int32,
         [_obj, c_char_p, POINTER(c_char_p), POINTER(c_int32), POINTER(c_int32)],
     ),
+    # Paths opened as given (no name rules), as the command-line tool opens them.
+    "ZAVLoadImagePath": (c_int32, [_obj, c_char_p, _rec]),
+    "ZAVSaveImagePath": (c_int32, [_obj, c_char_p, c_void_p, c_int32, c_int32, c_int32, c_int32]),
+    "ZAVProbeImagePath": (
+        c_int32,
+        [_obj, c_char_p, POINTER(c_char_p), POINTER(c_int32), POINTER(c_int32), POINTER(c_int32)],
+    ),
 }
 
 # Pictures in memory: present in libraries that have them; bound when found.
@@ -112,7 +119,51 @@ _MEMORY_PROTOTYPES = {
     ),
 }
 
-# A typographic caption will be bound here, beside the classic one, once the library exports it.
+
+
+class TextStyle(ctypes.Structure):
+    """ZAVTextStyle, field for field (ctypes pads the pointer after structSize as C does)."""
+
+    _fields_ = [
+        ("structSize", c_uint32),
+        ("font", c_char_p),
+        ("faceIndex", c_int32),
+        ("pixelSize", c_float),
+        ("color", c_uint32),
+        ("opacity", c_float),
+        ("letterSpacing", c_float),
+        ("lineSpacing", c_float),
+        ("hAnchor", c_int32),
+        ("vAnchor", c_int32),
+        ("flags", c_uint32),
+        ("outlineWidth", c_float),
+        ("outlineColor", c_uint32),
+        ("outlineOpacity", c_float),
+        ("backgroundColor", c_uint32),
+        ("backgroundOpacity", c_float),
+        ("backgroundPadding", c_int32),
+    ]
+
+
+class TextMetrics(ctypes.Structure):
+    """ZAVTextMetrics."""
+
+    _fields_ = [
+        (name, c_int32)
+        for name in ("inkX", "inkY", "inkWidth", "inkHeight", "boxX", "boxY", "boxWidth",
+                     "boxHeight", "advanceWidth", "baseline", "lineCount")
+    ]
+
+
+# Typographic captions: present in libraries that have them; bound when found.
+_TEXT_PROTOTYPES = {
+    "ZAVInitTextStyle": (None, [POINTER(TextStyle)]),
+    "ZAVDrawTextUtf8": (c_int32, [_obj, _rec, c_char_p, c_int32, c_int32, POINTER(TextStyle)]),
+    "ZAVMeasureTextUtf8": (
+        c_int32,
+        [_obj, c_char_p, c_int32, c_int32, POINTER(TextStyle), POINTER(TextMetrics)],
+    ),
+}
 
 
 def _candidates() -> list:
@@ -164,6 +215,8 @@ lib = _open()
 _bind(lib, _PROTOTYPES, required=True)
 #: True when the library can load and save pictures held in memory.
 HAS_MEMORY = _bind(lib, _MEMORY_PROTOTYPES, required=False)
+#: True when the library draws typographic captions (ZAVDrawTextUtf8).
+HAS_TEXT = _bind(lib, _TEXT_PROTOTYPES, required=False)
 #: The path of the library in use.
 LIBRARY_PATH: str = lib._name
 
@@ -173,6 +226,29 @@ def need_memory() -> None:
     if not HAS_MEMORY:
         raise MissingFeatureError(
             f"needs a library with memory functions (ZAVLoadImageMemory); {LIBRARY_PATH} has none"
+        )
+
+
+def _check_text_style() -> None:
+    # The library writes the size of its own struct: a layout that differs from the one above
+    # would pass wrong values, so it is refused here rather than at the first caption.
+    raw = (c_uint8 * (ctypes.sizeof(TextStyle) + 256))()
+    lib.ZAVInitTextStyle(ctypes.cast(raw, POINTER(TextStyle)))
+    told = c_uint32.from_buffer(raw).value
+    if told != ctypes.sizeof(TextStyle):
+        raise ImportError(f"zavimage: {lib._name} has a ZAVTextStyle of {told} bytes; this "
+                          f"package knows one of {ctypes.sizeof(TextStyle)}")
+
+
+if HAS_TEXT:
+    _check_text_style()
+
+
+def need_text() -> None:
+    """Raises MissingFeatureError when the library has no typographic captions."""
+    if not HAS_TEXT:
+        raise MissingFeatureError(
+            f"needs a library with typographic captions (ZAVDrawTextUtf8); {LIBRARY_PATH} has none"
         )
 
 

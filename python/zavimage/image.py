@@ -10,6 +10,7 @@ from typing import NamedTuple, Optional, Sequence, Tuple, Union
 import numpy as np
 
 from . import _lib
+from . import text as _text
 from ._lib import ImageRect, ImageStruct, component, last_error, lib
 from .errors import (
     FILE_TOO_LARGE,
@@ -191,7 +192,7 @@ class Image:
     back to the library when the image is closed (``close()``, ``with``) or collected, but never
     while a numpy view of it (:attr:`array`) is alive: views keep the block.
 
-    Operations that draw (flip, copy_region, draw_box, caption) change the pixels in place and
+    Operations that draw (flip, copy_region, draw_box, caption, text) change the pixels in place and
     return the image itself, so they chain: ``im.flip().draw_box((10, 10, 40, 30))``.
     """
 
@@ -408,8 +409,6 @@ class Image:
         font names a TrueType file to use first (default: SimHei, else fontconfig's match for
         it). Raises :class:`FontError` when no font can be opened.
         """
-        # The typographic caption (shaped text) goes beside this one as its own method once the
-        # library exports it.
         x, y = (_int32(v, "at") for v in at)
         code = _color(color, TEXT_COLORS, "text colour")
         raw = text.encode("utf-8")
@@ -425,4 +424,49 @@ class Image:
                 lib.ZAVSetFontPath(obj, None)
         if result != 0:
             raise FontError("no font could be opened for the caption")
+        return self
+
+    def text(
+        self,
+        text: str,
+        xy: Sequence[int],
+        *,
+        size: Optional[float] = None,
+        color: Optional["_text.Color"] = None,
+        opacity: Optional[float] = None,
+        outline: Optional["_text.Outline"] = None,
+        background: Optional["_text.Background"] = None,
+        font: Optional[PathName] = None,
+        face_index: Optional[int] = None,
+        anchor: Optional[str] = None,
+        letter_spacing: Optional[float] = None,
+        line_spacing: Optional[float] = None,
+        mono: bool = False,
+    ) -> "Image":
+        """Writes text with the typographic caption: glyphs on a common baseline, kerned and
+        shaped (ligatures, Arabic, Devanagari, Thai), right-to-left runs in order, characters
+        the font lacks taken from another installed font, lines split at line feeds.
+
+        xy: the point of the text block given by ``anchor`` (default "baseline-left": the
+        first line's baseline at y, the block's left edge at x; see ``zavimage.text.ANCHORS``).
+        size: em size in pixels, 1 to 1024 (default 24).
+        color: a name (black white red green blue yellow cyan magenta gray orange), "#RRGGBB",
+        a (blue, green, red) tuple or an int 0xRRGGBB (default black); on a gray image its
+        luma. opacity: 0 to 1 (default 1).
+        outline: width in pixels (0 to 64), or (width, colour) or (width, colour, opacity).
+        background: a box behind the block: colour, or (colour, opacity) or (colour, opacity,
+        padding in pixels; default 4).
+        font: a font file, or a fontconfig pattern such as "DejaVu Sans:bold" (default: the
+        caption font of :meth:`caption`); face_index picks a face in a file.
+        letter_spacing: pixels added after each character; line_spacing: the baseline distance
+        as a multiple of the font's line height. mono: one bit per pixel, no anti-aliasing.
+
+        Pixels outside the image are never touched. Raises :class:`FontError` when no font can
+        be opened, :class:`BufferFormatError` for an image of 2 channels, ValueError for values
+        out of range.
+        """
+        _text.draw(self._rec(), self.channels, self.depth, text, xy, size=size, color=color,
+                   opacity=opacity, outline=outline, background=background, font=font,
+                   face_index=face_index, anchor=anchor, letter_spacing=letter_spacing,
+                   line_spacing=line_spacing, mono=mono)
         return self

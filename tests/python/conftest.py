@@ -38,6 +38,12 @@ def tool():
 
 
 @pytest.fixture(scope="session")
+def typographic_tool(tool):
+    """Whether the tool draws the typographic caption by default (and --classic the other)."""
+    return "--classic" in tool("text", "--help").stdout
+
+
+@pytest.fixture(scope="session")
 def pictures(tmp_path_factory):
     """A folder of sample pictures: an odd-width BMP (row padding), a JPEG, a PPM."""
     d = tmp_path_factory.mktemp("pictures")

@@ -1,6 +1,8 @@
 """zavimage.Image: views on the library's blocks, copies in, every operation against the tool."""
 
 import gc
+import shutil
+import subprocess
 import threading
 import weakref
 
@@ -56,9 +58,10 @@ def test_from_array_copies_any_layout(tmp_path):
 
 
 @pytest.mark.parametrize("name", ["odd.bmp", "smooth.jpg"])
-def test_operations_match_the_tool(pictures, tmp_path, tool, name):
+def test_operations_match_the_tool(pictures, tmp_path, tool, typographic_tool, name):
     """Each operation saves the same file as the command-line tool (the C interface) does."""
     src = pictures / name
+    classic = ["--classic"] if typographic_tool else []
     cases = {
         "resize": (["resize", src, "{out}", "37x91"], lambda im: im.resize((37, 91))),
         "flip": (["flip", src, "{out}"], lambda im: im.flip()),
@@ -67,13 +70,19 @@ def test_operations_match_the_tool(pictures, tmp_path, tool, name):
                 lambda im: im.draw_box((20, 15, 30, 20), "yellow").draw_box((-5, 50, 20, 30),
                                                                             "yellow")),
         "text": (["text", src, "{out}", "--text", "视频 cam 1", "--at", "3,30", "--size", "20",
-                  "--text-color", "green"],
+                  "--text-color", "green", *classic],
                  lambda im: im.caption("视频 cam 1", at=(3, 30), size=20, color="green")),
         "copy": (["copy", pictures / "small.ppm", src, "{out}", "--from", "5,5,30,20", "--to",
                   "10,10,45,10"],
                  lambda im: im.copy_region(zavimage.load(pictures / "small.ppm"),
                                            (5, 5, 30, 20), (10, 10, 45, 10))),
     }
+    if typographic_tool:
+        cases["typographic"] = (
+            ["text", src, "{out}", "--text", "视频 cam\n1", "--at", "3,30", "--size", "20",
+             "--text-color", "#00FF80", "--outline", "2,blue", "--opacity", "0.75"],
+            lambda im: im.text("视频 cam\n1", (3, 30), size=20, color="#00FF80", opacity=0.75,
+                               outline=(2, (255, 0, 0), 0.75)))
     for op, (args, apply) in cases.items():
         ours, theirs = tmp_path / f"{op}-py.bmp", tmp_path / f"{op}-c.bmp"
         tool(*[str(theirs) if a == "{out}" else a for a in args])
@@ -190,3 +199,31 @@ def test_threads_use_their_own_objects(pictures, tmp_path):
     for t in threads:
         t.join()
     assert not failures and len(handles) == 4
+
+
+def read_pnm(data):
+    """Binary P5 or P6 as netpbm writes it: an (h, w, 1) gray or (h, w, 3) BGR array."""
+    magic, w, h, maxval, pixels = data.split(maxsplit=4)
+    assert magic in (b"P5", b"P6") and maxval == b"255"
+    channels = 3 if magic == b"P6" else 1
+    a = np.frombuffer(pixels, np.uint8).reshape(int(h), int(w), channels)
+    return a[..., ::-1] if channels == 3 else a
+
+
+@pytest.mark.skipif(shutil.which("pngtopnm") is None, reason="netpbm's pngtopnm is the oracle")
+def test_png_files_and_bytes_against_netpbm(tmp_path):
+    colour = pattern(37, 53)  # an odd width: rows padded in the buffer, not in the file
+    gray = pattern(29, 31, 1, seed=3)
+    for name, a in (("c.png", colour), ("g.png", gray)):
+        im = zavimage.Image.from_array(a)
+        im.save(tmp_path / name)
+        shown = subprocess.run(["pngtopnm", tmp_path / name], capture_output=True, check=True)
+        assert np.array_equal(read_pnm(shown.stdout), a), name
+        back = zavimage.load(tmp_path / name)
+        assert back.shape == (a.shape[0], a.shape[1], 3)  # loads are always BGR
+        assert np.array_equal(back.array, np.broadcast_to(a, back.shape)), name
+        if zavimage.HAS_MEMORY:
+            data = im.encode("png")
+            assert data == (tmp_path / name).read_bytes()
+            assert np.array_equal(zavimage.load(data).array, back.array)
+    assert zavimage.probe(tmp_path / "c.png") == ("Portable Network Graphics (*.png)", 53, 37)
