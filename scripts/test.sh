@@ -60,6 +60,7 @@ mkdir -p build/tsan
 (
     from=$(date +%s)
     cmake -S . -B build/tsan -DCMAKE_BUILD_TYPE=Debug -DZAV_WERROR=ON -DZAV_BUILD_SERVER=OFF \
+        -DCMAKE_C_FLAGS_DEBUG=-g1 -DCMAKE_CXX_FLAGS_DEBUG=-g1 \
         -DCMAKE_C_FLAGS=-fsanitize=thread -DCMAKE_CXX_FLAGS=-fsanitize=thread \
         -DCMAKE_EXE_LINKER_FLAGS=-fsanitize=thread -DCMAKE_SHARED_LINKER_FLAGS=-fsanitize=thread
     nice -n 10 cmake --build build/tsan -j"$jobs" --target caption_thread_test
@@ -97,7 +98,9 @@ ctest --test-dir build/release --output-on-failure -j"$jobs"
 lap "release ctest"
 
 echo "== sanitizer build (address, undefined)"
-cmake -S . -B build/sanitize -DCMAKE_BUILD_TYPE=Debug -DZAV_SANITIZE=ON -DZAV_WERROR=ON >/dev/null
+# Line tables only here too: the sanitizers' reports keep their file and line.
+cmake -S . -B build/sanitize -DCMAKE_BUILD_TYPE=Debug -DZAV_SANITIZE=ON -DZAV_WERROR=ON \
+    -DCMAKE_C_FLAGS_DEBUG=-g1 -DCMAKE_CXX_FLAGS_DEBUG=-g1 >/dev/null
 cmake --build build/sanitize -j"$jobs"
 lap "sanitizer build"
 ctest --test-dir build/sanitize --output-on-failure -j"$jobs"
