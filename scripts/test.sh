@@ -1,9 +1,9 @@
 #!/bin/sh
 # Installs what is missing, builds, and runs every test: a plain build (with the Wine COM server
-# tests), the same tests under AddressSanitizer and UndefinedBehaviorSanitizer, and the caption
-# threads under ThreadSanitizer, and the member-naming rule with clang-tidy. Both ctest runs replay every reader's fuzz seeds and kept
-# regressions; open-ended fuzzing is scripts/fuzz.sh, benchmarks scripts/bench.sh. Prints the
-# seconds each phase took. The i386 tree (its unit tests and the 32-bit COM server, alone and
+# tests), the same tests under AddressSanitizer and UndefinedBehaviorSanitizer, the caption
+# threads under ThreadSanitizer, and the member-naming rule with clang-tidy. Both ctest runs replay
+# every reader's fuzz seeds and kept regressions; open-ended fuzzing is scripts/fuzz.sh, benchmarks
+# scripts/bench.sh. Prints the seconds each phase took. The i386 tree (its unit tests and the 32-bit COM server, alone and
 # beside the 64-bit one) is built and tested in the background.
 set -eu
 cd "$(dirname "$0")/.."
@@ -13,6 +13,15 @@ jobs=$(nproc)
 export ASAN_OPTIONS="detect_leaks=1:abort_on_error=0:strict_string_checks=1"
 export UBSAN_OPTIONS="print_stacktrace=1:halt_on_error=1"
 export LSAN_OPTIONS="suppressions=$(pwd)/scripts/lsan_suppressions.txt"
+
+# Wine prefixes are booted once per architecture and Wine version into the user's cache (part of
+# setting the machine up, like the packages), then copied by every Wine test.
+wine_version=$(wine --version 2>/dev/null | tr -c 'A-Za-z0-9.\n-' _ || true)
+export ZAV_WINE_TEMPLATES="${ZAV_WINE_TEMPLATES:-${XDG_CACHE_HOME:-$HOME/.cache}/zavimage/wine-templates/${wine_version:-none}}"
+. ./scripts/wine_env.sh
+zav_wine_template win64 >/dev/null &
+zav_wine_template win32 >/dev/null
+wait
 
 # Seconds per phase, printed at the end (also when a phase fails).
 started=$(date +%s)
@@ -40,9 +49,6 @@ finish() {
 }
 trap finish EXIT
 
-# Wine prefixes are booted once per architecture and Wine version, then copied by every Wine test.
-wine_version=$(wine --version 2>/dev/null | tr -c 'A-Za-z0-9.\n-' _ || true)
-export ZAV_WINE_TEMPLATES="$PWD/build/wine-templates/${wine_version:-none}"
 
 echo "== release build"
 # Line tables only (-g1): backtraces keep their lines, and the tests build a quarter faster than

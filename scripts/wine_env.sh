@@ -23,11 +23,30 @@ zav_dll_bits() {
     if file -L "$1" | grep -q 'ELF 32-bit'; then echo 32; else echo 64; fi
 }
 
+# zav_wine_template ARCH (win64 or win32): boots ARCH's prefix once into $ZAV_WINE_TEMPLATES (half a
+# minute) and prints its folder; later calls, from any process, find it ready.
+zav_wine_template() {
+    mkdir -p "$ZAV_WINE_TEMPLATES"
+    template=$ZAV_WINE_TEMPLATES/$1
+    (
+        flock 9
+        if [ ! -f "$template/system.reg" ]; then
+            rm -rf "$template.new"
+            mkdir -p "$template.new"
+            WINEPREFIX=$template.new WINEARCH=$1 timeout 300 wine wineboot -i >/dev/null 2>&1
+            WINEPREFIX=$template.new timeout 60 wineserver -w
+            mv "$template.new" "$template"
+        fi
+    ) 9>"$template.lock"
+    echo "$template"
+}
+
 # zav_new_prefix DIR ARCH (win64 or win32): a booted prefix in DIR, empty of anything of ours, with
 # its wineserver kept running between programs (it saves seconds per call; `wineserver -k` with
-# WINEPREFIX=DIR stops it). Booting takes half a minute; with ZAV_WINE_TEMPLATES set (a folder), each architecture is booted
-# once into that folder and every prefix after it is a copy: files hard-linked, the registry files
-# copied (Wine rewrites them; it never changes the others in place).
+# WINEPREFIX=DIR stops it). Booting takes half a minute; with ZAV_WINE_TEMPLATES set (a folder),
+# each architecture is booted once into that folder and every prefix after it is a copy: files
+# hard-linked where the folders share a file system, the registry files copied (Wine rewrites
+# them; it never changes the others in place).
 zav_new_prefix() {
     dir=$1
     arch=$2
@@ -38,19 +57,8 @@ zav_new_prefix() {
         WINEPREFIX=$dir WINEARCH=$arch timeout 300 wine wineboot -i >/dev/null 2>&1
         return
     fi
-    mkdir -p "$ZAV_WINE_TEMPLATES"
-    template=$ZAV_WINE_TEMPLATES/$arch
-    (
-        flock 9
-        if [ ! -f "$template/system.reg" ]; then
-            rm -rf "$template.new"
-            mkdir -p "$template.new"
-            WINEPREFIX=$template.new WINEARCH=$arch timeout 300 wine wineboot -i >/dev/null 2>&1
-            WINEPREFIX=$template.new timeout 60 wineserver -w
-            mv "$template.new" "$template"
-        fi
-    ) 9>"$template.lock"
-    cp -al "$template" "$dir"
+    template=$(zav_wine_template "$arch")
+    cp -al "$template" "$dir" 2>/dev/null || { rm -rf "$dir" && cp -a "$template" "$dir"; }
     for reg in "$dir"/*.reg; do
         cp --remove-destination "$template/${reg##*/}" "$reg"
     done
