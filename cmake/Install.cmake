@@ -3,13 +3,15 @@
 include(GNUInstallDirs)
 include(CMakePackageConfigHelpers)
 
-set_target_properties(zavimage_cli PROPERTIES INSTALL_RPATH "$ORIGIN/../${CMAKE_INSTALL_LIBDIR}")
 
 install(TARGETS zavimage EXPORT ZAVImageTargets
     LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR}
     INCLUDES DESTINATION ${CMAKE_INSTALL_INCLUDEDIR})
 install(DIRECTORY ${PROJECT_SOURCE_DIR}/include/zavimage DESTINATION ${CMAKE_INSTALL_INCLUDEDIR})
-install(TARGETS zavimage_cli RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+if(TARGET zavimage_cli)
+    set_target_properties(zavimage_cli PROPERTIES INSTALL_RPATH "$ORIGIN/../${CMAKE_INSTALL_LIBDIR}")
+    install(TARGETS zavimage_cli RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+endif()
 
 set(ZAV_CMAKE_DIR ${CMAKE_INSTALL_LIBDIR}/cmake/ZAVImage)
 install(EXPORT ZAVImageTargets NAMESPACE ZAVImage:: DESTINATION ${ZAV_CMAKE_DIR})

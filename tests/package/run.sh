@@ -8,8 +8,10 @@ work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 
 cmake --install "$build" --prefix "$work/prefix" >/dev/null
-test -x "$work/prefix/bin/zavimage"
-"$work/prefix/bin/zavimage" --version
+if [ "${ZAV_WITH_TOOL:-0}" = 1 ]; then
+    test -x "$work/prefix/bin/zavimage"
+    "$work/prefix/bin/zavimage" --version
+fi
 # the Python package finds the library installed with it, without ZAVIMAGE_LIBRARY (where the
 # interpreter and the library have the same word size: the ELF class is byte 4, 1 or 2)
 library_bits=$(($(od -An -j4 -N1 -tu1 "$work/prefix/lib/libzavimage.so.1") * 32))
