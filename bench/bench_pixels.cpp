@@ -13,8 +13,8 @@
 #include <opencv2/core.hpp>
 #include <opencv2/imgproc.hpp>
 
-#include "imaging/buffer/aligned_alloc.h"
 #include "imaging/api/image_component.h"
+#include "imaging/buffer/aligned_alloc.h"
 #include "imaging/buffer/image_mat.h"
 #include "imaging/buffer/image_record.h"
 

@@ -106,11 +106,11 @@ ZAV_API int32_t ZAVCloneImage(ZAVImageObject *obj, const ZAVImageStruct *psource
 #define ZAV_FILE_NO_ACCESS 4      /* permission denied (an existing file is never replaced then) */
 #define ZAV_FILE_READ_FAILED 5    /* not a regular file, or an I/O error while reading */
 #define ZAV_FILE_UNKNOWN_FORMAT 6 /* the first bytes match none of the six formats */
-#define ZAV_FILE_UNKNOWN_EXTENSION 7 /* the name's extension belongs to none of the six formats \
-                                      */
-#define ZAV_FILE_UNSUPPORTED 8       /* a variant of the format that is not decoded */
-#define ZAV_FILE_CORRUPT 9           /* malformed data */
-#define ZAV_FILE_TRUNCATED 10        /* the data end before the picture is complete */
+/* the name's extension belongs to none of the six formats */
+#define ZAV_FILE_UNKNOWN_EXTENSION 7
+#define ZAV_FILE_UNSUPPORTED 8   /* a variant of the format that is not decoded */
+#define ZAV_FILE_CORRUPT 9       /* malformed data */
+#define ZAV_FILE_TRUNCATED 10    /* the data end before the picture is complete */
 #define ZAV_FILE_TOO_LARGE 11    /* the picture's 8-bit, 3-channel buffer would exceed 2^30 bytes */
 #define ZAV_FILE_NO_MEMORY 12    /* memory exhausted */
 #define ZAV_FILE_WRITE_FAILED 13 /* the file could not be written completely */
@@ -222,8 +222,8 @@ ZAV_API int32_t ZAVSetFontPath(ZAVImageObject *obj, const char *path);
 /* ---- Typographic captions ----
  * Text laid out as typesetting does: glyphs on a common baseline from the font's metrics, the pen
  * moved by the font's advances with kerning, shaping by HarfBuzz (ligatures, Arabic, Devanagari,
- * Thai), right-to-left runs ordered by the Unicode bidirectional algorithm (FriBidi), characters the
- * font lacks drawn from the best installed font that has them (fontconfig), lines split at line
+ * Thai), right-to-left runs ordered by the Unicode bidirectional algorithm (FriBidi), characters
+ * the font lacks drawn from the best installed font that has them (fontconfig), lines split at line
  * feeds. 8-bit buffers of 1 (gray: the colour's luma), 3 (blue, green, red) or 4 channels (blue,
  * green, red, alpha: alpha is composited as "over"). Invalid UTF-8 draws U+FFFD. Glyphs are cached
  * per process; objects on different threads draw in parallel. */
@@ -239,7 +239,9 @@ ZAV_API int32_t ZAVSetFontPath(ZAVImageObject *obj, const char *path);
 
 #define ZAV_TEXT_OK 0
 #define ZAV_TEXT_INCOMPLETE 1 /* no font could be opened, or memory ran out: text is missing */
-#define ZAV_TEXT_REFUSED 2    /* a NULL argument, a style of unknown size or out-of-range values,                                  a buffer not 8-bit of 1, 3 or 4 channels: nothing touched */
+/* a NULL argument, a style of unknown size or out-of-range values, a buffer not 8-bit of 1, 3 or 4
+ * channels: nothing touched */
+#define ZAV_TEXT_REFUSED 2
 
 typedef struct ZAVTextStyle {
     uint32_t structSize; /* sizeof(ZAVTextStyle), as ZAVInitTextStyle sets it */
@@ -278,8 +280,8 @@ typedef struct ZAVTextMetrics {
 ZAV_API void ZAVInitTextStyle(ZAVTextStyle *style);
 /* Draws the UTF-8 text anchored at (x, y); pixels outside the buffer are never touched. Returns a
  * ZAV_TEXT_* code. */
-ZAV_API int32_t ZAVDrawTextUtf8(ZAVImageObject *obj, const ZAVImageStruct *pImage,
-                                const char *text, int32_t x, int32_t y, const ZAVTextStyle *style);
+ZAV_API int32_t ZAVDrawTextUtf8(ZAVImageObject *obj, const ZAVImageStruct *pImage, const char *text,
+                                int32_t x, int32_t y, const ZAVTextStyle *style);
 /* Where ZAVDrawTextUtf8 would draw, without drawing. Returns a ZAV_TEXT_* code; metrics are filled
  * for ZAV_TEXT_OK and ZAV_TEXT_INCOMPLETE. */
 ZAV_API int32_t ZAVMeasureTextUtf8(ZAVImageObject *obj, const char *text, int32_t x, int32_t y,
