@@ -7,13 +7,7 @@
 set -u
 zav=$1
 classic=$2
-work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
-failures=0
-fail() {
-    echo "FAIL: $*" >&2
-    failures=$((failures + 1))
-}
+. "$(dirname "$0")/checks.sh"
 run() {  # run CMD...: expects exit 0
     "$@" >"$work/out" 2>&1 || fail "exit $?: $* ($(cat "$work/out"))"
 }
@@ -123,8 +117,4 @@ if [ -r /usr/share/fonts/truetype/dejavu/DejaVuSans.ttf ]; then
         --font /usr/share/fonts/truetype/dejavu/DejaVuSans.ttf
 fi
 
-if [ "$failures" -ne 0 ]; then
-    echo "$failures check(s) failed" >&2
-    exit 1
-fi
-echo "tool caption: all checks passed"
+finish "tool caption"

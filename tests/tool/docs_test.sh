@@ -8,13 +8,7 @@ src=$2
 build=$3
 man=$src/tools/zavimage/zavimage.1
 completion=$src/tools/zavimage/zavimage.bash
-work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
-failures=0
-fail() {
-    echo "FAIL: $*" >&2
-    failures=$((failures + 1))
-}
+. "$(dirname "$0")/checks.sh"
 
 commands=$("$zav" --help | awk '/^commands:/ {on = 1; next} /^$/ {on = 0} on {print $1}')
 [ -n "$commands" ] || fail "no commands in --help"
@@ -42,8 +36,4 @@ cmake --install "$build" --prefix "$work/prefix" >/dev/null || fail "cmake --ins
 [ -s "$work/prefix/share/bash-completion/completions/zavimage" ] || fail "completion not installed"
 "$work/prefix/bin/zavimage" --version >/dev/null || fail "the installed tool does not run"
 
-if [ "$failures" -ne 0 ]; then
-    echo "$failures check(s) failed" >&2
-    exit 1
-fi
-echo "tool docs: all checks passed"
+finish "tool docs"

@@ -6,26 +6,7 @@
 # Argument: the zavimage binary.
 set -u
 zav=$1
-work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
-failures=0
-fail() {
-    echo "FAIL: $*" >&2
-    failures=$((failures + 1))
-}
-expect() {  # expect STATUS CMD...: output in $work/out and $work/err
-    want=$1
-    shift
-    "$@" >"$work/out" 2>"$work/err"
-    got=$?
-    if [ "$got" -ne "$want" ]; then
-        fail "exit $got (wanted $want): $*"
-        sed 's/^/    /' "$work/out" "$work/err" >&2
-    fi
-}
-contains() {  # contains FILE TEXT
-    grep -qF -- "$2" "$1" || fail "'$2' missing from $(basename "$1"): $(cat "$1")"
-}
+. "$(dirname "$0")/checks.sh"
 colorspace() { identify -format '%[colorspace] %[type]' "$1" 2>/dev/null; }
 
 # --- pictures: a colour frame in three formats, a gray one, a text file and a subfolder
@@ -236,8 +217,4 @@ stop_run KILL "$work/s3"
 [ "$left" = 0 ] || fail "SIGKILL left $left temporary files"
 "$zav" info --verify "$work"/s3/*.jpg >/dev/null || fail "SIGKILL left a damaged output"
 
-if [ "$failures" -ne 0 ]; then
-    echo "$failures check(s) failed" >&2
-    exit 1
-fi
-echo "tool safety: all checks passed"
+finish "tool safety"

@@ -6,13 +6,7 @@
 # Argument: the zavimage binary.
 set -u
 zav=$1
-work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
-failures=0
-fail() {
-    echo "FAIL: $*" >&2
-    failures=$((failures + 1))
-}
+. "$(dirname "$0")/checks.sh"
 
 ppmpat -g2 -color=red,blue 160 90 >"$work/a.ppm" 2>/dev/null ||
     ppmmake rgb:c0/40/20 160 90 >"$work/a.ppm"
@@ -76,8 +70,4 @@ grep -q "standard input" "$work/err" || fail "the failure does not name standard
 : | "$zav" convert - "$work/z.bmp" 2>"$work/err"
 [ $? -eq 1 ] && grep -q "empty" "$work/err" || fail "empty standard input: $(cat "$work/err")"
 
-if [ "$failures" -ne 0 ]; then
-    echo "$failures check(s) failed" >&2
-    exit 1
-fi
-echo "tool stdio: all checks passed"
+finish "tool stdio"

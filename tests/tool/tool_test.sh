@@ -4,30 +4,7 @@
 # Argument: the zavimage binary.
 set -u
 zav=$1
-work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
-failures=0
-
-fail() {
-    echo "FAIL: $*" >&2
-    failures=$((failures + 1))
-}
-
-# expect STATUS CMD...: runs CMD, keeps its output in $work/out and $work/err, checks the status
-expect() {
-    want=$1
-    shift
-    "$@" >"$work/out" 2>"$work/err"
-    got=$?
-    if [ "$got" -ne "$want" ]; then
-        fail "exit $got (wanted $want): $*"
-        sed 's/^/    /' "$work/out" "$work/err" >&2
-    fi
-}
-
-contains() {  # contains FILE TEXT
-    grep -qF -- "$2" "$1" || fail "'$2' missing from $(basename "$1"): $(cat "$1")"
-}
+. "$(dirname "$0")/checks.sh"
 
 size_of() {  # size_of FILE -> "W H" as ImageMagick reads it
     identify -format '%w %h' "$1" 2>/dev/null
@@ -133,8 +110,4 @@ done
 expect 0 "$zav" annotate "$in" -o "$work/one.jpg" --quality 1
 [ -s "$work/one.jpg" ] || fail "annotate -o"
 
-if [ "$failures" -ne 0 ]; then
-    echo "$failures check(s) failed" >&2
-    exit 1
-fi
-echo "tool: all checks passed"
+finish "tool"
