@@ -35,6 +35,23 @@ ZAVTextStyle TypoStyle() {
     return style;
 }
 
+// OpenCV's FreeType text at 24 px on the same picture and font as ours.
+void OpenCvFreeTypePutText(benchmark::State &state, const char *text, const cv::Scalar &color,
+                           int lineType, bool bottomLeftOrigin) {
+    const zav::FontLocation *font = zav::SystemCaptionFont();
+    if (font == nullptr) {
+        state.SkipWithError("no caption font");
+        return;
+    }
+    cv::Mat image(kHeight, kWidth, CV_8UC3, cv::Scalar::all(40));
+    cv::Ptr<cv::freetype::FreeType2> ft2 = cv::freetype::createFreeType2();
+    ft2->loadFontData(font->path, static_cast<int>(font->faceIndex));
+    for (auto _ : state) {
+        ft2->putText(image, text, cv::Point(100, 100), 24, color, -1, lineType, bottomLeftOrigin);
+        benchmark::ClobberMemory();
+    }
+}
+
 void BM_ZavDrawTextOutlined(benchmark::State &state) {
     cv::Mat image(kHeight, kWidth, CV_8UC3, cv::Scalar::all(40));
     ZAVImageStruct record{kWidth, kHeight, 8, 3, image.data};
@@ -49,19 +66,7 @@ void BM_ZavDrawTextOutlined(benchmark::State &state) {
 BENCHMARK(BM_ZavDrawTextOutlined);
 
 void BM_OpenCvFreeTypePutTextAA(benchmark::State &state) {
-    const zav::FontLocation *font = zav::SystemCaptionFont();
-    if (font == nullptr) {
-        state.SkipWithError("no caption font");
-        return;
-    }
-    cv::Mat image(kHeight, kWidth, CV_8UC3, cv::Scalar::all(40));
-    cv::Ptr<cv::freetype::FreeType2> ft2 = cv::freetype::createFreeType2();
-    ft2->loadFontData(font->path, static_cast<int>(font->faceIndex));
-    for (auto _ : state) {
-        ft2->putText(image, kTypoCaption, cv::Point(100, 100), 24, cv::Scalar(255, 255, 255), -1,
-                     cv::LINE_AA, false);
-        benchmark::ClobberMemory();
-    }
+    OpenCvFreeTypePutText(state, kTypoCaption, cv::Scalar(255, 255, 255), cv::LINE_AA, false);
 }
 BENCHMARK(BM_OpenCvFreeTypePutTextAA);
 
@@ -105,19 +110,7 @@ void BM_ZavPutText(benchmark::State &state) {
 BENCHMARK(BM_ZavPutText);
 
 void BM_OpenCvFreeTypePutText(benchmark::State &state) {
-    const zav::FontLocation *font = zav::SystemCaptionFont();
-    if (font == nullptr) {
-        state.SkipWithError("no caption font");
-        return;
-    }
-    cv::Mat image(kHeight, kWidth, CV_8UC3, cv::Scalar::all(40));
-    cv::Ptr<cv::freetype::FreeType2> ft2 = cv::freetype::createFreeType2();
-    ft2->loadFontData(font->path, static_cast<int>(font->faceIndex));
-    for (auto _ : state) {
-        ft2->putText(image, kCaption, cv::Point(100, 100), 24, cv::Scalar(0, 0, 255), -1,
-                     cv::LINE_8, true);
-        benchmark::ClobberMemory();
-    }
+    OpenCvFreeTypePutText(state, kCaption, cv::Scalar(0, 0, 255), cv::LINE_8, true);
 }
 BENCHMARK(BM_OpenCvFreeTypePutText);
 

@@ -32,6 +32,14 @@ int32_t NameToOpen(const char *name, NameRules rules, std::string *normalized, c
     return name == nullptr || name[0] == '\0' ? ZAV_FILE_NO_NAME : ZAV_FILE_OK;
 }
 
+// Opens the file `name` stands for, to read.
+int32_t OpenToRead(const char *name, NameRules rules, FileBytes *file) {
+    std::string normalized;
+    const char *path = nullptr;
+    const int32_t status = NameToOpen(name, rules, &normalized, &path);
+    return status == ZAV_FILE_OK ? file->Open(path) : status;
+}
+
 // Allocates the buffer for a picture whose header step gave `info`; then `decode` fills it.
 template <typename Decode>
 int32_t DecodeNewImage(const ImageInfo &info, ImageHeader *image, Decode &&decode) {
@@ -156,14 +164,8 @@ int32_t LoadImageSource(ByteSource &source, ImageHeader *image) {
 }
 
 int32_t LoadImageFile(const char *name, NameRules rules, ImageHeader *image) {
-    std::string normalized;
-    const char *path = nullptr;
-    int32_t status = NameToOpen(name, rules, &normalized, &path);
-    if (status != ZAV_FILE_OK) {
-        return status;
-    }
     FileBytes file;
-    status = file.Open(path);
+    const int32_t status = OpenToRead(name, rules, &file);
     return status == ZAV_FILE_OK ? LoadImageSource(file, image) : status;
 }
 
@@ -302,14 +304,8 @@ int32_t ProbeImageSource(ByteSource &source, const ImageFormat **format, ImageIn
 
 int32_t ProbeImageFile(const char *name, NameRules rules, const ImageFormat **format,
                        ImageInfo *info) {
-    std::string normalized;
-    const char *path = nullptr;
-    int32_t status = NameToOpen(name, rules, &normalized, &path);
-    if (status != ZAV_FILE_OK) {
-        return status;
-    }
     FileBytes file;
-    status = file.Open(path);
+    const int32_t status = OpenToRead(name, rules, &file);
     return status == ZAV_FILE_OK ? ProbeImageSource(file, format, info) : status;
 }
 
