@@ -37,18 +37,8 @@ FontLocation *LocateCaptionFont() noexcept {
         FcResult result = FcResultNoMatch;
         FcPattern *match = FcFontMatch(config, pattern, &result);
         if (match != nullptr) {
-            FcChar8 *file = nullptr;
-            int index = 0;
-            if (FcPatternGetString(match, FC_FILE, 0, &file) == FcResultMatch && file != nullptr &&
-                file[0] != 0) {
-                if (FcPatternGetInteger(match, FC_INDEX, 0, &index) != FcResultMatch) {
-                    index = 0;
-                }
-                try {
-                    found = new FontLocation{reinterpret_cast<const char *>(file), index};
-                } catch (const std::bad_alloc &) {
-                    found = nullptr;
-                }
+            if (std::optional<FontLocation> location = FontLocationOf(match)) {
+                found = new (std::nothrow) FontLocation(std::move(*location));
             }
             FcPatternDestroy(match);
         }
@@ -348,6 +338,23 @@ ThreadFonts *CurrentThreadFonts() noexcept {
 }
 
 }  // namespace
+
+std::optional<FontLocation> FontLocationOf(FcPattern *font) noexcept {
+    FcChar8 *file = nullptr;
+    int index = 0;
+    if (FcPatternGetString(font, FC_FILE, 0, &file) != FcResultMatch || file == nullptr ||
+        file[0] == 0) {
+        return std::nullopt;
+    }
+    if (FcPatternGetInteger(font, FC_INDEX, 0, &index) != FcResultMatch) {
+        index = 0;
+    }
+    try {
+        return FontLocation{reinterpret_cast<const char *>(file), index};
+    } catch (const std::bad_alloc &) {
+        return std::nullopt;
+    }
+}
 
 const FontLocation *SystemCaptionFont() noexcept {
     // A match is kept for the life of the process (never destroyed, so threads still drawing at

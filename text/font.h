@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include <fontconfig/fontconfig.h>
 #include <ft2build.h>
 #include FT_FREETYPE_H
 #include FT_STROKER_H
@@ -29,6 +30,10 @@ struct FontLocation {
 // Safe from any thread. A match, once found, is kept for the life of the process; when fontconfig
 // names no font file (or memory runs out) the result is null and the next call looks again.
 const FontLocation *SystemCaptionFont() noexcept;
+
+// The file and face index a fontconfig pattern names; nothing when it names no file (or memory
+// runs out).
+std::optional<FontLocation> FontLocationOf(FcPattern *font) noexcept;
 
 // Identifies the contents of a font file and the face in it: a file replaced under the same name
 // gets a new identity, so nothing rendered from the old contents is reused.

@@ -35,7 +35,7 @@ class FontCatalog {
         FcPattern *match = FcFontMatch(config, pattern, &result);
         std::optional<FontLocation> found;
         if (match != nullptr) {
-            found = LocationOf(match);
+            found = FontLocationOf(match);
             FcPatternDestroy(match);
         }
         FcPatternDestroy(pattern);
@@ -72,7 +72,7 @@ class FontCatalog {
                         (FcPatternGetBool(fonts->fonts[i], FC_SCALABLE, 0, &scalable) !=
                              FcResultMatch ||
                          scalable)) {
-                        found = LocationOf(fonts->fonts[i]);
+                        found = FontLocationOf(fonts->fonts[i]);
                         *failed = !found;
                     }
                 }
@@ -106,23 +106,6 @@ class FontCatalog {
             m_config = FcInitLoadConfigAndFonts();  // null: tried again next time
         }
         return m_config;
-    }
-
-    static std::optional<FontLocation> LocationOf(FcPattern *font) noexcept {
-        FcChar8 *file = nullptr;
-        int index = 0;
-        if (FcPatternGetString(font, FC_FILE, 0, &file) != FcResultMatch || file == nullptr ||
-            file[0] == 0) {
-            return std::nullopt;
-        }
-        if (FcPatternGetInteger(font, FC_INDEX, 0, &index) != FcResultMatch) {
-            index = 0;
-        }
-        try {
-            return FontLocation{reinterpret_cast<const char *>(file), index};
-        } catch (const std::bad_alloc &) {
-            return std::nullopt;
-        }
     }
 
     std::mutex m_mutex;
