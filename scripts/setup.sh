@@ -14,7 +14,7 @@ fonts-wqy-zenhei fonts-dejavu-core
 fonts-noto-core
 netpbm libtiff-tools libjpeg-turbo-progs imagemagick
 locales
-libspng-dev
+libspng-dev libdeflate-dev zlib1g-dev
 wine wine64 wine64-tools g++-mingw-w64-x86-64
 python3 python3-numpy python3-pytest python3-dask python3-distributed
 python3-pip python3-setuptools python3-wheel python3-venv
@@ -33,7 +33,7 @@ PACKAGES_I386="
 gcc-multilib g++-multilib
 libopencv-core-dev:i386 libopencv-imgproc-dev:i386
 libfreetype-dev:i386 libfontconfig-dev:i386 libjpeg62-turbo-dev:i386 libtiff-dev:i386
-libspng-dev:i386 libharfbuzz-dev:i386 libfribidi-dev:i386
+libspng-dev:i386 libdeflate-dev:i386 zlib1g-dev:i386 libharfbuzz-dev:i386 libfribidi-dev:i386
 libgtest-dev:i386 libgmock-dev:i386
 wine32:i386 libwine-dev:i386 g++-mingw-w64-i686
 "

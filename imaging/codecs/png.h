@@ -5,6 +5,9 @@
 // corrupt data; a file that ends before its end chunk is truncated. The writer writes 8-bit gray
 // (1 channel) or 8-bit RGB (3 channels, from blue, green, red), not interlaced, compressed as
 // described below.
+// The image data of the commonest files (8-bit gray, RGB and their alpha forms, not interlaced) is
+// inflated by libdeflate and unfiltered by the reader itself; libspng still reads the chunks before
+// it, and decodes and judges any file that strays from the ordinary: both ways take the same files.
 #pragma once
 
 #include <cstddef>

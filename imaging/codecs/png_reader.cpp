@@ -1,4 +1,6 @@
-// The PNG reader: libspng over the file in memory, row by row into the buffer.
+// The PNG reader: libspng over the file in memory, row by row into the buffer; the commonest
+// files (8 bits, not interlaced) take a faster way for their image data.
+#include <libdeflate.h>
 #include <spng.h>
 
 #include <algorithm>
@@ -8,6 +10,7 @@
 
 #include "imaging/codecs/byte_order.h"
 #include "imaging/codecs/png.h"
+#include "imaging/codecs/png_unfilter.h"
 
 namespace zav {
 
@@ -45,6 +48,35 @@ CodecStatus StatusFromSpng(int error) {
     }
 }
 
+// A chunk whose length, type, data and CRC all lie within the file.
+struct Chunk {
+    const uint8_t *type;  // the data follows the 4 bytes of the type
+    uint32_t length;
+    std::size_t next;  // where the next chunk starts
+};
+
+bool ChunkAt(std::span<const uint8_t> file, std::size_t at, Chunk *chunk) {
+    if (at > file.size() || file.size() - at < 12) {
+        return false;
+    }
+    chunk->type = file.data() + at + 4;
+    chunk->length = LoadBigEndian32(file.data() + at);
+    if (chunk->length > file.size() - at - 12) {
+        return false;
+    }
+    chunk->next = at + 12 + std::size_t{chunk->length};
+    return true;
+}
+
+bool Is(const Chunk &chunk, const char *type) {
+    return std::memcmp(chunk.type, type, 4) == 0;
+}
+
+bool CrcMatches(const Chunk &chunk) {
+    return libdeflate_crc32(0, chunk.type, 4 + std::size_t{chunk.length}) ==
+           LoadBigEndian32(chunk.type + 4 + chunk.length);
+}
+
 // Whether the chunks from the signature on lead to a whole end chunk within the file. libspng
 // accepts a file that ends right after its image data; such a file is short.
 bool ReachesEndChunk(std::span<const uint8_t> file) {
@@ -60,6 +92,70 @@ bool ReachesEndChunk(std::span<const uint8_t> file) {
         at += 12 + std::size_t{length};
     }
     return false;
+}
+
+// Where the image data lies: one run of IDAT chunks, `bytes` in all, and after it nothing but
+// ancillary chunks up to the end chunk, every CRC matching. False for any other file, which
+// libspng then judges.
+struct ImageData {
+    std::size_t first = 0;  // the first IDAT chunk
+    std::size_t chunks = 0;
+    std::size_t bytes = 0;
+};
+
+bool FindImageData(std::span<const uint8_t> file, ImageData *data) {
+    Chunk chunk;
+    std::size_t at = sizeof kPngSignature;
+    for (;; at = chunk.next) {
+        if (!ChunkAt(file, at, &chunk)) {
+            return false;
+        }
+        if (Is(chunk, "IDAT")) {
+            break;
+        }
+    }
+    data->first = at;
+    for (; ChunkAt(file, at, &chunk) && Is(chunk, "IDAT"); at = chunk.next) {
+        if (!CrcMatches(chunk)) {
+            return false;
+        }
+        ++data->chunks;
+        data->bytes += chunk.length;  // within the file's size
+    }
+    for (; ChunkAt(file, at, &chunk) && CrcMatches(chunk); at = chunk.next) {
+        if (Is(chunk, "IEND")) {
+            return true;
+        }
+        if ((chunk.type[0] & 0x20) == 0) {  // a critical chunk
+            return false;
+        }
+    }
+    return false;
+}
+
+struct DecompressorFree {
+    void operator()(libdeflate_decompressor *d) const { libdeflate_free_decompressor(d); }
+};
+
+// A row of 8-bit samples, `pixelBytes` to the pixel (gray, gray and alpha, RGB or RGBA), to BGR.
+void Row8ToBgr(const uint8_t *src, unsigned pixelBytes, std::size_t width, uint8_t *bgr) {
+    switch (pixelBytes) {
+        case 3:
+            SwapRedBlue(src, bgr, width);
+            return;
+        case 4:
+            for (std::size_t x = 0; x < width; ++x, src += 4, bgr += 3) {
+                bgr[0] = src[2];
+                bgr[1] = src[1];
+                bgr[2] = src[0];
+            }
+            return;
+        default:
+            for (std::size_t x = 0; x < width; ++x, src += pixelBytes, bgr += 3) {
+                bgr[0] = bgr[1] = bgr[2] = src[0];
+            }
+            return;
+    }
 }
 
 struct ContextFree {
@@ -130,6 +226,14 @@ class PngReader final : public ImageReader {
             return CodecStatus::kCorrupt;
         }
         m_headerRead = false;  // libspng decodes once per context
+        // The chunks before the image data first: libspng checks them on either way.
+        const CodecStatus before = StatusFromSpng(spng_decode_chunks(m_ctx.get()));
+        if (before != CodecStatus::kOk) {
+            return before;
+        }
+        if (DecodeDirect8(bgr, step)) {
+            return CodecStatus::kOk;
+        }
         const CodecStatus status =
             m_ihdr.bit_depth == 16 ? Decode16(bgr, step) : Decode8(bgr, step);
         if (status != CodecStatus::kOk) {
@@ -145,6 +249,89 @@ class PngReader final : public ImageReader {
     }
 
   private:
+    // 8-bit gray, gray and alpha, RGB or RGBA, not interlaced: the image data inflated by
+    // libdeflate in one call (about half again as fast as zlib's inflate, where a PNG's time
+    // goes), then unfiltered row by row into the buffer. False, with the buffer unspecified and
+    // libspng's state untouched, for any other file and for anything out of the ordinary (a CRC,
+    // the stream's length, a filter, memory): libspng's way then decodes and judges the file.
+    bool DecodeDirect8(uint8_t *bgr, std::size_t step) {
+        unsigned pixelBytes = 0;
+        switch (m_ihdr.color_type) {
+            case SPNG_COLOR_TYPE_GRAYSCALE:
+                pixelBytes = 1;
+                break;
+            case SPNG_COLOR_TYPE_GRAYSCALE_ALPHA:
+                pixelBytes = 2;
+                break;
+            case SPNG_COLOR_TYPE_TRUECOLOR:
+                pixelBytes = 3;
+                break;
+            case SPNG_COLOR_TYPE_TRUECOLOR_ALPHA:
+                pixelBytes = 4;
+                break;
+            default:
+                return false;
+        }
+        ImageData data;
+        if (m_ihdr.bit_depth != 8 || m_ihdr.interlace_method != SPNG_INTERLACE_NONE ||
+            !FindImageData(m_file, &data)) {
+            return false;
+        }
+        // Within the decode limit a row of 4 bytes a pixel and its filter byte fit size_t; the
+        // whole stream may not (32-bit).
+        const std::size_t width = m_ihdr.width;
+        const std::size_t rowBytes = width * pixelBytes;
+        const std::size_t height = m_ihdr.height;
+        if (rowBytes + 1 > SIZE_MAX / height) {
+            return false;
+        }
+        const std::size_t inflatedBytes = (rowBytes + 1) * height;
+        std::unique_ptr<uint8_t[]> inflated(new (std::nothrow) uint8_t[inflatedBytes]);
+        std::unique_ptr<uint8_t[]> zeros(new (std::nothrow) uint8_t[rowBytes]());
+        std::unique_ptr<libdeflate_decompressor, DecompressorFree> inflater(
+            libdeflate_alloc_decompressor());
+        if (!inflated || !zeros || !inflater) {
+            return false;
+        }
+        // The stream is whole in one chunk or gathered from its chunks.
+        const uint8_t *stream = m_file.data() + data.first + 8;
+        std::unique_ptr<uint8_t[]> gathered;
+        if (data.chunks > 1) {
+            gathered.reset(new (std::nothrow) uint8_t[data.bytes]);
+            if (!gathered) {
+                return false;
+            }
+            Chunk chunk;
+            std::size_t filled = 0;
+            for (std::size_t at = data.first, n = 0; n < data.chunks; ++n, at = chunk.next) {
+                if (!ChunkAt(m_file, at, &chunk)) {
+                    return false;
+                }
+                std::memcpy(gathered.get() + filled, chunk.type + 4, chunk.length);
+                filled += chunk.length;
+            }
+            stream = gathered.get();
+        }
+        std::size_t streamUsed = 0;
+        std::size_t produced = 0;
+        if (libdeflate_zlib_decompress_ex(inflater.get(), stream, data.bytes, inflated.get(),
+                                          inflatedBytes, &streamUsed,
+                                          &produced) != LIBDEFLATE_SUCCESS ||
+            streamUsed != data.bytes || produced != inflatedBytes) {
+            return false;
+        }
+        const uint8_t *prior = zeros.get();
+        for (std::size_t y = 0; y < height; ++y) {
+            uint8_t *row = inflated.get() + y * (rowBytes + 1);
+            if (!UnfilterPngRow(row[0], row + 1, prior, rowBytes, pixelBytes)) {
+                return false;
+            }
+            Row8ToBgr(row + 1, pixelBytes, width, bgr + y * step);
+            prior = row + 1;
+        }
+        return true;
+    }
+
     // Up to 8 bits: 8-bit gray and RGB rows as stored, every other kind as 8-bit RGB from
     // libspng; then gray spreads to three samples, or red and blue change places. Rows come
     // through one row that stays in the cache (in place, each step of the swap would wait for the

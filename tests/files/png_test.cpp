@@ -6,6 +6,7 @@
 #include <vector>
 
 #include <gtest/gtest.h>
+#include <zlib.h>
 
 #include "tests/support/files.h"
 #include "tests/support/netpbm.h"
@@ -56,6 +57,64 @@ void FixCrc(std::vector<uint8_t> *png, std::size_t at) {
     for (int i = 0; i < 4; ++i) {
         (*png)[at + 8 + length + i] = static_cast<uint8_t>(crc >> (24 - 8 * i));
     }
+}
+
+// A PNG put together chunk by chunk, for files no tool writes.
+struct PngBuilder {
+    std::vector<uint8_t> bytes{0x89, 'P', 'N', 'G', 0x0D, 0x0A, 0x1A, 0x0A};
+
+    void Add(const char *type, const std::vector<uint8_t> &data) {
+        const std::size_t at = bytes.size();
+        for (int i = 0; i < 4; ++i) {
+            bytes.push_back(static_cast<uint8_t>(data.size() >> (24 - 8 * i)));
+        }
+        bytes.insert(bytes.end(), type, type + 4);
+        bytes.insert(bytes.end(), data.begin(), data.end());
+        bytes.resize(bytes.size() + 4);
+        FixCrc(&bytes, at);
+    }
+    // The header of an 8-bit picture of `colorType` (0 gray, 2 RGB, 4 gray and alpha, 6 RGBA).
+    void Header(uint32_t width, uint32_t height, uint8_t colorType) {
+        std::vector<uint8_t> ihdr(13, 0);
+        for (int i = 0; i < 4; ++i) {
+            ihdr[i] = static_cast<uint8_t>(width >> (24 - 8 * i));
+            ihdr[4 + i] = static_cast<uint8_t>(height >> (24 - 8 * i));
+        }
+        ihdr[8] = 8;
+        ihdr[9] = colorType;
+        Add("IHDR", ihdr);
+    }
+    // `stream` in IDAT chunks of at most `piece` bytes.
+    void ImageData(const std::vector<uint8_t> &stream, std::size_t piece) {
+        for (std::size_t at = 0; at < stream.size(); at += piece) {
+            const std::size_t n = std::min(piece, stream.size() - at);
+            Add("IDAT", std::vector<uint8_t>(stream.begin() + at, stream.begin() + at + n));
+        }
+    }
+};
+
+std::vector<uint8_t> Deflate(const std::vector<uint8_t> &raw) {
+    uLongf size = compressBound(raw.size());
+    std::vector<uint8_t> out(size);
+    EXPECT_EQ(compress2(out.data(), &size, raw.data(), raw.size(), 6), Z_OK);
+    out.resize(size);
+    return out;
+}
+
+// Rows of noise, each after its filter byte: row y has filter (first + y) % 5.
+std::vector<uint8_t> FilteredRows(std::size_t rowBytes, int height, int first) {
+    std::vector<uint8_t> raw;
+    uint32_t seed = 2463534242u + static_cast<uint32_t>(rowBytes * 31 + first);
+    for (int y = 0; y < height; ++y) {
+        raw.push_back(static_cast<uint8_t>((first + y) % 5));
+        for (std::size_t i = 0; i < rowBytes; ++i) {
+            seed ^= seed << 13;
+            seed ^= seed >> 17;
+            seed ^= seed << 5;
+            raw.push_back(static_cast<uint8_t>(seed >> 24));
+        }
+    }
+    return raw;
 }
 
 class Png : public ::testing::Test {
@@ -185,6 +244,36 @@ TEST_F(Png, WeLoadEveryColourTypeAndDepthImageMagickWrites) {
     }
 }
 
+// Every row filter after every other, on the first row too, for every pixel size of 8-bit
+// samples, with the image data spread over chunks (one of them empty) and text after it.
+TEST_F(Png, EveryRowFilterOnEveryPixelSizeLoadsAsNetpbmDecodes) {
+    const struct {
+        uint8_t colorType;
+        std::size_t pixelBytes;
+    } kinds[] = {{0, 1}, {4, 2}, {2, 3}, {6, 4}};
+    constexpr int kRows = 11;
+    for (const auto &kind : kinds) {
+        for (uint32_t width : {1u, 2u, 61u}) {
+            for (int first = 0; first < 5; ++first) {
+                PngBuilder png;
+                png.Header(width, kRows, kind.colorType);
+                const std::vector<uint8_t> stream =
+                    Deflate(FilteredRows(width * kind.pixelBytes, kRows, first));
+                png.ImageData(std::vector<uint8_t>(stream.begin(), stream.begin() + 5), 5);
+                png.Add("IDAT", {});
+                png.ImageData(std::vector<uint8_t>(stream.begin() + 5, stream.end()), 97);
+                png.Add("tEXt", {'C', 'o', 'm', 'm', 'e', 'n', 't', 0, 'h', 'i'});
+                png.Add("IEND", {});
+                ASSERT_TRUE(WriteFile(Path("crafted.png"), png.bytes));
+                ExpectLoadsAsNetpbmDecodes(
+                    "cat crafted.png", "colour type " + std::to_string(kind.colorType) +
+                                           ", width " + std::to_string(width) + ", first filter " +
+                                           std::to_string(first));
+            }
+        }
+    }
+}
+
 TEST_F(Png, ToolsReadOurFilesBackExactly) {
     for (int channels : {1, 3}) {
         const Picture p = zavtest::RampPattern(kWidth, kHeight, channels);
@@ -230,6 +319,35 @@ TEST_F(Png, DamagedShortAndOversizedFilesFail) {
                   ZAV_FILE_TRUNCATED)
             << "kept " << keep;
     }
+
+    // Image data that is not what the header promises.
+    constexpr int kRows = 9;
+    const std::vector<uint8_t> rows = FilteredRows(kWidth * 3, kRows, 0);
+    const auto made = [](const std::vector<uint8_t> &raw,
+                         std::initializer_list<const char *> after = {}) {
+        PngBuilder png;
+        png.Header(kWidth, kRows, 2);
+        png.ImageData(Deflate(raw), 1000);
+        for (const char *type : after) {
+            png.Add(type, {'a', 0, 'b'});
+        }
+        png.Add("IEND", {});
+        return png.bytes;
+    };
+    EXPECT_EQ(LoadStatus(made(rows)), ZAV_FILE_OK);
+    std::vector<uint8_t> raw = rows;
+    raw[(kWidth * 3 + 1) * 4] = 5;  // a filter that does not exist
+    EXPECT_EQ(LoadStatus(made(raw)), ZAV_FILE_CORRUPT) << "filter 5";
+    raw.assign(rows.begin(), rows.end() - 1);
+    EXPECT_EQ(LoadStatus(made(raw)), ZAV_FILE_CORRUPT) << "a byte short";
+    EXPECT_EQ(LoadStatus(made(rows, {"whAt"})), ZAV_FILE_OK) << "unknown ancillary chunk";
+    EXPECT_EQ(LoadStatus(made(rows, {"WHAT"})), ZAV_FILE_CORRUPT) << "unknown critical chunk";
+    EXPECT_EQ(LoadStatus(made(rows, {"tEXt", "IDAT"})), ZAV_FILE_CORRUPT) << "IDAT after text";
+    // Bytes past the last row, inflated or not, are ignored, as libpng ignores them.
+    raw = rows;
+    raw.push_back(0);
+    EXPECT_EQ(LoadStatus(made(raw)), ZAV_FILE_OK) << "a byte over";
+    EXPECT_EQ(LoadStatus(made(rows, {"IDAT"})), ZAV_FILE_OK) << "bytes after the stream";
 
     // Sizes whose buffer would pass 2^30 bytes fail before anything is allocated.
     const uint32_t sizes[][2] = {{20000, 20000}, {0x7FFFFFFF, 1}, {1, 0x7FFFFFFF}, {18919, 18919}};
