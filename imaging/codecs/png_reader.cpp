@@ -158,6 +158,20 @@ void Row8ToBgr(const uint8_t *src, unsigned pixelBytes, std::size_t width, uint8
     }
 }
 
+// Samples per pixel of a colour type: gray or palette index, gray and alpha, RGB, RGBA.
+unsigned SamplesPerPixel(uint8_t colorType) {
+    switch (colorType) {
+        case SPNG_COLOR_TYPE_GRAYSCALE_ALPHA:
+            return 2;
+        case SPNG_COLOR_TYPE_TRUECOLOR:
+            return 3;
+        case SPNG_COLOR_TYPE_TRUECOLOR_ALPHA:
+            return 4;
+        default:
+            return 1;
+    }
+}
+
 struct ContextFree {
     void operator()(spng_ctx *ctx) const { spng_ctx_free(ctx); }
 };
@@ -255,23 +269,10 @@ class PngReader final : public ImageReader {
     // libspng's state untouched, for any other file and for anything out of the ordinary (a CRC,
     // the stream's length, a filter, memory): libspng's way then decodes and judges the file.
     bool DecodeDirect8(uint8_t *bgr, std::size_t step) {
-        unsigned pixelBytes = 0;
-        switch (m_ihdr.color_type) {
-            case SPNG_COLOR_TYPE_GRAYSCALE:
-                pixelBytes = 1;
-                break;
-            case SPNG_COLOR_TYPE_GRAYSCALE_ALPHA:
-                pixelBytes = 2;
-                break;
-            case SPNG_COLOR_TYPE_TRUECOLOR:
-                pixelBytes = 3;
-                break;
-            case SPNG_COLOR_TYPE_TRUECOLOR_ALPHA:
-                pixelBytes = 4;
-                break;
-            default:
-                return false;
+        if (m_ihdr.color_type == SPNG_COLOR_TYPE_INDEXED) {
+            return false;
         }
+        const unsigned pixelBytes = SamplesPerPixel(m_ihdr.color_type);
         ImageData data;
         if (m_ihdr.bit_depth != 8 || m_ihdr.interlace_method != SPNG_INTERLACE_NONE ||
             !FindImageData(m_file, &data)) {
@@ -389,20 +390,7 @@ class PngReader final : public ImageReader {
     // interlaced passes must fill rows before they are complete; then scaled into the buffer.
     CodecStatus Decode16(uint8_t *bgr, std::size_t step) {
         spng_ctx *ctx = m_ctx.get();
-        int channels = 1;
-        switch (m_ihdr.color_type) {
-            case SPNG_COLOR_TYPE_GRAYSCALE_ALPHA:
-                channels = 2;
-                break;
-            case SPNG_COLOR_TYPE_TRUECOLOR:
-                channels = 3;
-                break;
-            case SPNG_COLOR_TYPE_TRUECOLOR_ALPHA:
-                channels = 4;
-                break;
-            default:
-                break;
-        }
+        const int channels = static_cast<int>(SamplesPerPixel(m_ihdr.color_type));
         const std::size_t width = m_ihdr.width;
         const std::size_t rowBytes = width * static_cast<std::size_t>(channels) * 2;
         const bool interlaced = m_ihdr.interlace_method != SPNG_INTERLACE_NONE;
