@@ -49,6 +49,18 @@ finish() {
 }
 trap finish EXIT
 
+# await VAR LOG WHAT: waits for the background phase whose process is in $VAR (then clears VAR, so
+# that finish does not wait again); if it failed, prints LOG and WHAT and stops.
+await() {
+    eval "pid=\$$1"
+    eval "$1=''"
+    if ! wait "$pid"; then
+        cat "$2"
+        echo "$3"
+        exit 1
+    fi
+}
+
 
 echo "== release build"
 # Line tables only (-g1): backtraces keep their lines, and the tests build a quarter faster than
@@ -115,35 +127,17 @@ ctest --test-dir build/sanitize --output-on-failure -j"$jobs"
 lap "sanitizer ctest"
 
 echo "== thread sanitizer (captions on several threads)"
-pid=$tsan_pid
-tsan_pid=""
-if ! wait "$pid"; then
-    cat build/tsan/build.log
-    echo "thread sanitizer build failed"
-    exit 1
-fi
+await tsan_pid build/tsan/build.log "thread sanitizer build failed"
 caption_threads=$(find build/tsan/tests -name caption_thread_test -type f)
 TSAN_OPTIONS="halt_on_error=1" "$caption_threads"
 lap "tsan" "(its build: $(cat build/tsan/build-seconds)s in the background since the release build)"
 
 echo "== member names (clang-tidy)"
-pid=$names_pid
-names_pid=""
-if ! wait "$pid"; then
-    cat build/release/check-names.log
-    echo "member names do not follow .clang-tidy"
-    exit 1
-fi
+await names_pid build/release/check-names.log "member names do not follow .clang-tidy"
 lap "names" "(checked in the background since the release build)"
 
 echo "== i386: unit tests, the 32-bit COM server, both servers in one prefix"
-pid=$i386_pid
-i386_pid=""
-if ! wait "$pid"; then
-    cat build/i386/test.log
-    echo "i386 tests failed"
-    exit 1
-fi
+await i386_pid build/i386/test.log "i386 tests failed"
 grep '^i386 ' build/i386/test.log
 lap "i386" "(in the background since the release build)"
 
