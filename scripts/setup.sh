@@ -1,30 +1,56 @@
 #!/bin/sh
-# Installs every Debian package the build, the tests and the benchmarks need.
+# Installs the Debian packages the project needs: `setup.sh main` only what building the library and
+# the tool and running the demonstration take; `setup.sh` (or `setup.sh all`) also everything the
+# tests, the Wine COM server, the i386 tree and the benchmarks need.
 # Quiet, installs only what is missing, safe to run any number of times.
 set -eu
 
-PACKAGES="
-build-essential g++ cmake make pkg-config ca-certificates file
-clang libclang-rt-14-dev clang-format clang-tidy
-libopencv-dev libopencv-core-dev libopencv-imgproc-dev libopencv-imgcodecs-dev libopencv-contrib-dev
+case "${1:-all}" in
+main | all) scope=${1:-all} ;;
+*)
+    echo "usage: $0 [main|all]" >&2
+    exit 2
+    ;;
+esac
+
+# The library and the tool: the compilers and build tools, the libraries they build against
+# (libopencv-dev carries OpenCV's CMake package, through which the core and imgproc modules are
+# found), the caption fonts (WenQuanYi Zen Hei for the Chinese letters, DejaVu for the rest) and the
+# locale definitions, from which the user's locale (multibyte captions are decoded in it) is made.
+PACKAGES_MAIN="
+build-essential g++ cmake make pkg-config
+libopencv-dev libopencv-core-dev libopencv-imgproc-dev
 libfreetype-dev libfontconfig-dev libjpeg62-turbo-dev libtiff-dev
 libharfbuzz-dev libfribidi-dev
-libgtest-dev libgmock-dev libbenchmark-dev
+libspng-dev libdeflate-dev zlib1g-dev
+nlohmann-json3-dev
 fonts-wqy-zenhei fonts-dejavu-core
+locales
+"
+
+# The tests and the checks: GoogleTest, clang (fuzzing, clang-tidy), the fonts of the scripts the
+# captions are tested in, the other programs that read and write the test images, and Python with
+# the packages the Python tests use. The tool's test formats its manual page (man-db); the
+# benchmarks (Google Benchmark, OpenCV's own codecs) time and measure with time and bc.
+PACKAGES_TESTS="
+ca-certificates file
+clang libclang-rt-14-dev clang-format clang-tidy
+libgtest-dev libgmock-dev libbenchmark-dev
+libopencv-imgcodecs-dev libopencv-contrib-dev
 fonts-noto-core
 netpbm libtiff-tools libjpeg-turbo-progs imagemagick
-locales
-libspng-dev libdeflate-dev zlib1g-dev
-wine wine64 wine64-tools g++-mingw-w64-x86-64
 python3 python3-numpy python3-pytest python3-dask python3-distributed
 python3-pip python3-setuptools python3-wheel python3-venv
+man-db time bc
 "
-# Wine's 64-bit development files, named with their architecture: wine64-tools is content with
-# the i386 ones, with which the 64-bit server does not link.
-PACKAGES="$PACKAGES libwine-dev:$(dpkg --print-architecture)"
-# The tool's test formats its manual page; its benchmark times and measures with time and bc.
-PACKAGES="$PACKAGES man-db"
-PACKAGES="$PACKAGES time bc"
+
+# The COM server for 64-bit Windows programs under Wine, and mingw-w64 for its test host. Wine's
+# 64-bit development files are named with their architecture: wine64-tools is content with the
+# i386 ones, with which the 64-bit server does not link.
+PACKAGES_WINE="
+wine wine64 wine64-tools g++-mingw-w64-x86-64
+libwine-dev:$(dpkg --print-architecture)
+"
 
 # The i386 tree (cmake/toolchain-i386.cmake) and the COM server for 32-bit Windows programs: the
 # core's development packages for i386 beside the native ones, -m32, Wine's 32-bit side and the
@@ -37,7 +63,11 @@ libspng-dev:i386 libdeflate-dev:i386 zlib1g-dev:i386 libharfbuzz-dev:i386 libfri
 libgtest-dev:i386 libgmock-dev:i386
 wine32:i386 libwine-dev:i386 g++-mingw-w64-i686
 "
-PACKAGES="$PACKAGES $PACKAGES_I386"
+
+PACKAGES=$PACKAGES_MAIN
+if [ "$scope" = all ]; then
+    PACKAGES="$PACKAGES $PACKAGES_TESTS $PACKAGES_WINE $PACKAGES_I386"
+fi
 
 if [ "$(id -u)" -ne 0 ]; then
     if command -v sudo >/dev/null 2>&1; then
@@ -52,7 +82,7 @@ fi
 
 # The i386 packages need Debian's i386 architecture enabled (apt-get update below then reads it).
 add_i386=""
-if ! dpkg --print-foreign-architectures | grep -qx i386; then
+if [ "$scope" = all ] && ! dpkg --print-foreign-architectures | grep -qx i386; then
     add_i386=yes
 fi
 
@@ -90,7 +120,9 @@ ensure_locale() {
     fi
 }
 
-# Under LANG=zh_CN.UTF-8 Wine's ANSI code page is 936: the Wine tests use it.
-ensure_locale zh_CN.utf8 UTF-8 zh_CN.UTF-8
-# Text in a double-byte code page for the caption tests (they skip without it).
-ensure_locale zh_CN.gbk GBK zh_CN.GBK
+if [ "$scope" = all ]; then
+    # Under LANG=zh_CN.UTF-8 Wine's ANSI code page is 936: the Wine tests use it.
+    ensure_locale zh_CN.utf8 UTF-8 zh_CN.UTF-8
+    # Text in a double-byte code page for the caption tests (they skip without it).
+    ensure_locale zh_CN.gbk GBK zh_CN.GBK
+fi
