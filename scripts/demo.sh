@@ -1,11 +1,16 @@
 #!/bin/sh
-# Installs what is missing, builds, and runs the demonstration.
+# Installs what the library and the tool need (only that: no test, Wine or i386 packages), builds
+# the tool, and runs the demonstration. Its tree, build/demo, holds the library and the tool alone:
+# without the tests (whose packages may be absent) and the COM server, so that
+# `cmake --install build/demo` finds everything it installs built. build/release stays the test
+# command's.
 set -eu
 cd "$(dirname "$0")/.."
-./scripts/setup.sh
-cmake -S . -B build/release -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
-cmake --build build/release -j"$(nproc)" --target zavimage_cli >/dev/null
+./scripts/setup.sh main
+cmake -S . -B build/demo -DCMAKE_BUILD_TYPE=RelWithDebInfo -DZAV_BUILD_TESTS=OFF \
+    -DZAV_BUILD_SERVER=OFF >/dev/null
+cmake --build build/demo -j"$(nproc)" --target zavimage_cli >/dev/null
 if [ $# -eq 0 ]; then
     set -- out/demo
 fi
-exec build/release/tools/zavimage demo "$@"
+exec build/demo/tools/zavimage demo "$@"
