@@ -2,7 +2,8 @@
 # Installs the Debian packages the project needs: `setup.sh main` only what building the library and
 # the tool and running the demonstration take; `setup.sh` (or `setup.sh all`) also everything the
 # tests, the Wine COM server, the i386 tree and the benchmarks need.
-# Quiet, installs only what is missing, safe to run any number of times.
+# Quiet, installs only what is missing, safe to run any number of times. Waits (up to ten minutes)
+# for another apt or dpkg to finish instead of failing.
 set -eu
 
 case "${1:-all}" in
@@ -80,6 +81,39 @@ else
     SUDO=
 fi
 
+# Seconds to wait for another apt or dpkg (an unattended upgrade, a second setup) to let go of its
+# lock.
+lock_wait=600
+
+# apt_get ARGS...: apt-get without questions, in English (apt_update reads its messages), waiting
+# for dpkg's locks. The environment is passed through env: sudo would drop it.
+apt_get() {
+    $SUDO env DEBIAN_FRONTEND=noninteractive LC_ALL=C \
+        apt-get -o DPkg::Lock::Timeout="$lock_wait" "$@"
+}
+
+# apt_update: apt-get update, retried while another process holds the lock of the package lists
+# (DPkg::Lock::Timeout covers dpkg's locks only; apt-get update gives up on its own lock at once).
+apt_update() {
+    waited=0
+    while ! output=$(apt_get update -qq 2>&1); do
+        case $output in
+        *"Could not get lock"*) ;;
+        *)
+            printf '%s\n' "$output"
+            return 1
+            ;;
+        esac
+        if [ "$waited" -ge "$lock_wait" ]; then
+            printf '%s\n' "$output"
+            return 1
+        fi
+        sleep 5
+        waited=$((waited + 5))
+    done
+    printf '%s' "$output"
+}
+
 # The i386 packages need Debian's i386 architecture enabled (apt-get update below then reads it).
 add_i386=""
 if [ "$scope" = all ] && ! dpkg --print-foreign-architectures | grep -qx i386; then
@@ -95,12 +129,11 @@ done
 
 if [ -n "$missing" ]; then
     echo "setup: installing$missing"
-    export DEBIAN_FRONTEND=noninteractive
     log=$(mktemp)
     # shellcheck disable=SC2086
     if ! { { [ -z "$add_i386" ] || $SUDO dpkg --add-architecture i386; } && \
-           $SUDO apt-get update -qq && \
-           $SUDO apt-get install -y -qq --no-install-recommends $missing; } >"$log" 2>&1; then
+           apt_update && \
+           apt_get install -y -qq --no-install-recommends $missing; } >"$log" 2>&1; then
         cat "$log" >&2
         rm -f "$log"
         echo "setup: package installation failed" >&2
