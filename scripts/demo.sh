@@ -13,4 +13,9 @@ cmake --build build/demo -j"$(nproc)" --target zavimage_cli >/dev/null
 if [ $# -eq 0 ]; then
     set -- out/demo
 fi
-exec build/demo/tools/zavimage demo "$@"
+build/demo/tools/zavimage demo "$@"
+sudo="sudo "
+if [ "$(id -u)" -eq 0 ]; then
+    sudo=""
+fi
+echo "zavimage is build/demo/tools/zavimage; to put it on PATH: ${sudo}cmake --install build/demo"
