@@ -65,37 +65,62 @@ bool IsPng(const uint8_t *head, std::size_t size) {
            std::equal(std::begin(kPngSignature), std::end(kPngSignature), head);
 }
 
+// P1/P4 bitmap, P2/P5 graymap, P3/P6 pixmap.
+std::string_view PnmKind(const uint8_t *head, std::size_t size) {
+    if (size >= 2) {
+        switch (head[1]) {
+            case '1':
+            case '4':
+                return "PBM";
+            case '2':
+            case '5':
+                return "PGM";
+            default:
+                return "PPM";
+        }
+    }
+    return "PNM";
+}
+
 // The entries, in the order in which they are asked: the five, then PNG.
-const ImageFormat kBmp{.description = "Windows bitmap (*.bmp;*.dib)",
+const ImageFormat kBmp{.name = "BMP",
+                       .description = "Windows bitmap (*.bmp;*.dib)",
                        .signatureLength = 2,
                        .matches = IsBmp,
                        .newReader = NewBmpReader,
                        .newHeadReader = NewBmpHeadReader,
                        .newWriter = NewBmpWriter};
-const ImageFormat kJpeg{.description = "JPEG files (*.jpeg;*.jpg;*.jpe)",
+const ImageFormat kJpeg{.name = "JPEG",
+                        .description = "JPEG files (*.jpeg;*.jpg;*.jpe)",
                         .signatureLength = 3,
                         .matches = IsJpeg,
                         .newReader = NewJpegReader,
                         .newWriter = NewJpegWriter,
                         .probeFromHead = true};
-const ImageFormat kSunRaster{.description = "Sun raster files (*.sr;*.ras)",
+const ImageFormat kSunRaster{.name = "Sun raster",
+                             .description = "Sun raster files (*.sr;*.ras)",
                              .signatureLength = 4,
                              .matches = IsSunRaster,
                              .newReader = NewSunRasterReader,
                              .newHeadReader = NewSunRasterHeadReader,
                              .newWriter = NewSunRasterWriter};
-const ImageFormat kPnm{.description = "Portable image format (*.pbm;*.pgm;*.ppm)",
+const ImageFormat kPnm{.name = "PNM",
+                       .description = "Portable image format (*.pbm;*.pgm;*.ppm)",
+                       .colourExtensions = "ppm",
+                       .kindOf = PnmKind,
                        .signatureLength = 3,
                        .matches = IsPnm,
                        .newReader = NewPnmReader,
                        .newWriter = NewPnmWriter};
-const ImageFormat kTiff{.description = "TIFF Files (*.tiff;*.tif)",
+const ImageFormat kTiff{.name = "TIFF",
+                        .description = "TIFF Files (*.tiff;*.tif)",
                         .signatureLength = 4,
                         .matches = IsTiff,
                         .newReader = NewTiffReader,
                         .newSourceReader = NewTiffSourceReader,
                         .newWriter = NewTiffWriter};
-const ImageFormat kPng{.description = "Portable Network Graphics (*.png)",
+const ImageFormat kPng{.name = "PNG",
+                       .description = "Portable Network Graphics (*.png)",
                        .signatureLength = sizeof kPngSignature,
                        .matches = IsPng,
                        .newReader = NewPngReader,

@@ -16,7 +16,14 @@ namespace zav {
 // One file format: its description (whose part after the first "(" lists its extensions, each
 // after a "."), its signature, and the makers of its reader and writer.
 struct ImageFormat {
-    std::string_view description;
+    std::string_view name = {};  // short: "JPEG"
+    std::string_view description = {};
+    // Extensions (of those the description lists) whose names promise colour: a 1-channel picture
+    // is written in colour under them. Space-separated.
+    std::string_view colourExtensions = {};
+    // The short name of a file of this format within its family, told by its first bytes (`size`
+    // at least signatureLength); null: the format's name.
+    std::string_view (*kindOf)(const uint8_t *head, std::size_t size) = nullptr;
     std::size_t signatureLength = 0;
     // Whether the first bytes of a file are this format's; `size` is at least signatureLength.
     bool (*matches)(const uint8_t *head, std::size_t size) = nullptr;

@@ -321,6 +321,32 @@ ZAV_API int32_t ZAVProbeImageMemory(ZAVImageObject *obj, const void *bytes, size
                                     const char **format, int32_t *width, int32_t *height,
                                     int32_t *channels);
 
+/* ---- The formats ---- */
+
+/* One file format as the format table has it. The strings are static. */
+typedef struct ZAVFormatInfo {
+    const char *name;           /* "BMP", "JPEG", "Sun raster", "PNM", "TIFF", "PNG" */
+    const char *description;    /* as a probe names the format: "JPEG files (*.jpeg;*.jpg;*.jpe)" */
+    const char *extensions;     /* the extensions its writer is chosen by: "jpeg jpg jpe" */
+    const char *grayExtensions; /* of those, the ones under which a 1-channel picture is written
+                                   gray ("pbm pgm" for PNM: .ppm promises colour) */
+    int32_t reads;              /* 1: files of this format are read (told by their first bytes) */
+    int32_t writes;             /* 1: names with its extensions are written */
+} ZAVFormatInfo;
+
+/* How many formats the table has, in the order in which a file's first bytes are tried. */
+ZAV_API int32_t ZAVFormatCount(void);
+/* Fills *info for format `index` (0 to ZAVFormatCount() - 1): returns 0, or 1 (info untouched) for
+ * an index out of range or a NULL info. */
+ZAV_API int32_t ZAVGetFormat(int32_t index, ZAVFormatInfo *info);
+/* The short name of what a file starting with these bytes holds ("JPEG", "PGM" for a P2 or P5
+ * graymap, ...): the format that reads it, told apart within its family where the first bytes
+ * tell. NULL when no format reads it. */
+ZAV_API const char *ZAVFormatNameOfBytes(const void *head, size_t size);
+/* The index of the format whose writer an extension ("jpg", ".JPG"; a whole name is not taken)
+ * chooses, or -1. */
+ZAV_API int32_t ZAVFindWriterFormat(const char *extension);
+
 #ifdef __cplusplus
 }
 #endif
