@@ -1,0 +1,21 @@
+// Why a file could not be read or written, made precise where the file system tells more than the
+// library's status: "folder not found", "file not found", "is a folder", "empty file".
+#pragma once
+
+#include <optional>
+#include <string>
+
+#include "zavimage/zavimage.h"
+
+namespace zav::job {
+
+// What the file system says about a path that cannot be read; none when it is a non-empty file
+// (or cannot be told).
+std::optional<std::string> PathProblem(const std::string &path);
+
+// Why the object's last load or probe of `path` failed.
+std::string ReadFailure(ZAVImageObject *obj, const std::string &path);
+// Why the object's last save to `path` failed.
+std::string WriteFailure(ZAVImageObject *obj, const std::string &path);
+
+}  // namespace zav::job

@@ -1,0 +1,106 @@
+#include "job/job.h"
+
+#include <nlohmann/json.hpp>
+
+#include "job/usage_error.h"
+
+namespace {
+
+using zav::job::Json;
+
+// Takes back the plan a job's export holds.
+zav::job::Plan ReadPlan(const Json &value) {
+    zav::job::Plan plan;
+    plan.subfolders = value.at("subfolders").get<std::size_t>();
+    plan.otherFiles = value.at("other_files").get<std::size_t>();
+    for (const Json &folder : value.at("folders")) {
+        plan.folders.push_back(zav::job::ToName("plan", folder));
+    }
+    for (const Json &i : value.at("items")) {
+        zav::job::Item item;
+        item.input = zav::job::ToName("plan", i.at("input"));
+        if (!i.at("output").is_string() || !i.at("output").get<std::string>().empty()) {
+            item.output = zav::job::ToName("plan", i.at("output"));
+        }
+        item.source = i.at("source").get<std::size_t>();
+        item.memory = i.at("memory").get<bool>();
+        item.planned = i.at("planned").get<bool>();
+        item.state = i.at("state").get<int32_t>();
+        item.status = i.at("status").get<int32_t>();
+        item.aboutOutput = i.at("about_output").get<bool>();
+        item.reason = i.at("reason").get<std::string>();
+        if (item.state == ZAV_ITEM_FAILED) {
+            item.message = zav::job::ItemMessage(item);
+        }
+        plan.items.push_back(std::move(item));
+    }
+    return plan;
+}
+
+}  // namespace
+
+ZAVJob::ZAVJob(const char *json) {
+    try {
+        document = Json::parse(json == nullptr ? "" : json);
+    } catch (const Json::parse_error &e) {
+        status = ZAV_JOB_REFUSED;
+        message = std::string("the job is not JSON: ") + e.what();
+        return;
+    }
+    try {
+        description = zav::job::ReadDescription(document);
+        memoryInputs.resize(description.inputs.size());
+        if (document.contains("plan")) {
+            plan = ReadPlan(document["plan"]);
+            document.erase("plan");
+        }
+    } catch (const zav::job::UsageError &e) {
+        status = ZAV_JOB_REFUSED;
+        message = e.what();
+    } catch (const Json::exception &e) {
+        status = ZAV_JOB_REFUSED;
+        message = std::string("plan: not a plan this library wrote: ") + e.what();
+    }
+}
+
+int32_t ZAVJob::Plan(const zav::job::Streams &streams) {
+    if (status != ZAV_JOB_OK) {
+        return status;
+    }
+    if (plan) {
+        return ZAV_JOB_OK;
+    }
+    try {
+        plan = zav::job::MakePlan(description, streams);
+    } catch (const zav::job::UsageError &e) {
+        status = ZAV_JOB_REFUSED;
+        message = e.what();
+    }
+    return status;
+}
+
+std::string ZAVJob::Export() const {
+    Json out = document;
+    Json items = Json::array();
+    Json folders = Json::array();
+    for (const std::string &folder : plan->folders) {
+        folders.push_back(zav::job::NameJson(folder));
+    }
+    for (const zav::job::Item &item : plan->items) {
+        items.push_back(
+            {{"input", zav::job::NameJson(item.input)},
+             {"output", item.output.empty() ? Json("") : zav::job::NameJson(item.output)},
+             {"source", item.source},
+             {"memory", item.memory},
+             {"planned", item.planned},
+             {"state", item.planned ? item.state : ZAV_ITEM_PENDING},
+             {"status", item.planned ? item.status : 0},
+             {"about_output", item.planned && item.aboutOutput},
+             {"reason", item.planned ? item.reason : std::string()}});
+    }
+    out["plan"] = {{"items", std::move(items)},
+                   {"folders", folders},
+                   {"subfolders", plan->subfolders},
+                   {"other_files", plan->otherFiles}};
+    return out.dump(-1, ' ', false, Json::error_handler_t::replace);
+}

@@ -1,0 +1,281 @@
+// The C interface of jobs: nothing thrown across it, nothing printed.
+#include <unistd.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <new>
+
+#include "job/job.h"
+#include "job/printable.h"
+#include "job/summary.h"
+#include "job/work.h"
+#include "zavimage/job.h"
+
+namespace {
+
+// Runs `work`, turning an exception into `failed`.
+template <typename Work>
+int32_t Guard(int32_t failed, Work &&work) {
+    try {
+        return work();
+    } catch (const std::bad_alloc &) {
+        return ZAV_JOB_NO_MEMORY;
+    } catch (...) {
+        return failed;
+    }
+}
+
+bool Planned(const ZAVJob *job) {
+    return job != nullptr && job->status == ZAV_JOB_OK && job->plan.has_value();
+}
+
+// Copies text into a caller's buffer of `capacity` bytes, cut to fit, NUL-terminated.
+void CopyOut(const std::string &text, char *out, std::size_t capacity) {
+    if (out == nullptr || capacity == 0) {
+        return;
+    }
+    const std::size_t n = std::min(text.size(), capacity - 1);
+    std::memcpy(out, text.data(), n);
+    out[n] = '\0';
+}
+
+}  // namespace
+
+extern "C" {
+
+ZAV_API ZAVJob *ZAVJobCreate(const char *json) {
+    try {
+        return new ZAVJob(json);
+    } catch (...) {
+        return nullptr;
+    }
+}
+
+ZAV_API void ZAVJobDestroy(ZAVJob *job) {
+    delete job;
+}
+
+ZAV_API int32_t ZAVJobStatus(const ZAVJob *job) {
+    return job == nullptr ? ZAV_JOB_BAD_CALL : job->status;
+}
+
+ZAV_API const char *ZAVJobMessage(const ZAVJob *job) {
+    return job == nullptr ? "" : job->message.c_str();
+}
+
+ZAV_API int32_t ZAVJobPlan(ZAVJob *job) {
+    if (job == nullptr) {
+        return ZAV_JOB_BAD_CALL;
+    }
+    return Guard(ZAV_JOB_BAD_CALL, [&] {
+        const zav::job::Streams streams{::isatty(STDIN_FILENO) == 1, ::isatty(STDOUT_FILENO) == 1};
+        return job->Plan(streams);
+    });
+}
+
+ZAV_API int32_t ZAVJobNeedsStandardInput(const ZAVJob *job) {
+    if (!Planned(job)) {
+        return 0;
+    }
+    const zav::job::Description &d = job->description;
+    if (d.steps.copy && zav::job::IsStandardStream(d.steps.copy->source)) {
+        return 1;
+    }
+    for (const zav::job::Item &item : job->plan->items) {
+        if (!item.planned && !item.memory && zav::job::IsStandardStream(item.input)) {
+            return 1;
+        }
+    }
+    return 0;
+}
+
+ZAV_API int32_t ZAVJobSetStandardInput(ZAVJob *job, const void *bytes, size_t size) {
+    if (job == nullptr || (bytes == nullptr && size != 0)) {
+        return ZAV_JOB_BAD_CALL;
+    }
+    return Guard(ZAV_JOB_BAD_CALL, [&] {
+        const auto *b = static_cast<const uint8_t *>(bytes);
+        job->standardInput.assign(b, b + size);
+        job->standardInputGiven = true;
+        return ZAV_JOB_OK;
+    });
+}
+
+ZAV_API int32_t ZAVJobSetInputBytes(ZAVJob *job, size_t input, const void *bytes, size_t size) {
+    if (job == nullptr || input >= job->memoryInputs.size() ||
+        !job->description.inputs[input].memory || (bytes == nullptr && size != 0)) {
+        return ZAV_JOB_BAD_CALL;
+    }
+    job->memoryInputs[input] = std::span<const uint8_t>(static_cast<const uint8_t *>(bytes), size);
+    return ZAV_JOB_OK;
+}
+
+ZAV_API int32_t ZAVJobMakeFolders(ZAVJob *job) {
+    if (!Planned(job)) {
+        return ZAV_JOB_BAD_CALL;
+    }
+    return Guard(ZAV_JOB_BAD_CALL, [&] {
+        for (const std::string &folder : job->plan->folders) {
+            std::error_code ec;
+            std::filesystem::create_directories(folder, ec);
+            if (ec && !std::filesystem::is_directory(folder)) {
+                job->message =
+                    zav::job::Printable(folder) + ": cannot make the folder: " + ec.message();
+                return ZAV_JOB_FAILED;
+            }
+        }
+        return ZAV_JOB_OK;
+    });
+}
+
+ZAV_API size_t ZAVJobItemCount(const ZAVJob *job) {
+    return Planned(job) ? job->plan->items.size() : 0;
+}
+
+ZAV_API int32_t ZAVJobGetItem(const ZAVJob *job, size_t index, ZAVJobItem *out) {
+    if (!Planned(job) || out == nullptr || index >= job->plan->items.size()) {
+        return ZAV_JOB_BAD_CALL;
+    }
+    const zav::job::Item &item = job->plan->items[index];
+    out->state = item.state;
+    out->status = item.status;
+    out->aboutOutput = item.aboutOutput ? 1 : 0;
+    out->planned = item.planned ? 1 : 0;
+    out->input = item.input.c_str();
+    out->output = item.output.c_str();
+    out->reason = item.reason.c_str();
+    out->message = item.message.c_str();
+    out->bytes = item.bytes.empty() ? nullptr : item.bytes.data();
+    out->size = item.bytes.size();
+    return ZAV_JOB_OK;
+}
+
+ZAV_API int32_t ZAVJobRunItem(ZAVJob *job, ZAVImageObject *obj, size_t index, const int32_t *stop) {
+    if (!Planned(job) || obj == nullptr || index >= job->plan->items.size() ||
+        job->plan->items[index].planned) {
+        return ZAV_JOB_BAD_CALL;
+    }
+    zav::job::Item &item = job->plan->items[index];
+    try {
+        zav::job::MemoryInputs memory;
+        memory.standardInput = job->standardInput;
+        memory.standardInputGiven = job->standardInputGiven;
+        if (item.memory) {
+            const auto &given = job->memoryInputs[item.source];
+            memory.itemGiven = given.has_value();
+            if (given) {
+                memory.item = *given;
+            }
+        } else if (zav::job::IsStandardStream(item.input)) {
+            memory.item = memory.standardInput;
+            memory.itemGiven = memory.standardInputGiven;
+        }
+        zav::job::WorkOnItem(obj, job->description, item, memory, stop);
+    } catch (...) {
+        item.state = ZAV_ITEM_FAILED;
+        item.status = ZAV_FILE_NO_MEMORY;
+        item.aboutOutput = false;
+        item.reason = "out of memory";
+        item.message = zav::job::ItemMessage(item);
+    }
+    return ZAV_JOB_OK;
+}
+
+ZAV_API int32_t ZAVJobRecordItem(ZAVJob *job, size_t index, int32_t state, int32_t status,
+                                 int32_t aboutOutput, const char *reason) {
+    if (!Planned(job) || index >= job->plan->items.size() || state < ZAV_ITEM_PENDING ||
+        state > ZAV_ITEM_DISCARDED) {
+        return ZAV_JOB_BAD_CALL;
+    }
+    return Guard(ZAV_JOB_BAD_CALL, [&] {
+        zav::job::Item &item = job->plan->items[index];
+        item.state = state;
+        item.status = status;
+        item.aboutOutput = aboutOutput != 0;
+        item.reason = state == ZAV_ITEM_FAILED && reason != nullptr ? reason : "";
+        item.message = state == ZAV_ITEM_FAILED ? zav::job::ItemMessage(item) : std::string();
+        return ZAV_JOB_OK;
+    });
+}
+
+ZAV_API char *ZAVJobExport(const ZAVJob *job) {
+    if (!Planned(job)) {
+        return nullptr;
+    }
+    try {
+        const std::string text = job->Export();
+        char *block = static_cast<char *>(std::malloc(text.size() + 1));
+        if (block != nullptr) {
+            std::memcpy(block, text.c_str(), text.size() + 1);
+        }
+        return block;
+    } catch (...) {
+        return nullptr;
+    }
+}
+
+ZAV_API int32_t ZAVJobGetCounts(const ZAVJob *job, ZAVJobCounts *counts) {
+    if (!Planned(job) || counts == nullptr) {
+        return ZAV_JOB_BAD_CALL;
+    }
+    *counts = zav::job::CountItems(*job->plan);
+    return ZAV_JOB_OK;
+}
+
+ZAV_API const char *ZAVJobSummary(ZAVJob *job, const char *command, const char *stoppedBy) {
+    if (!Planned(job)) {
+        return "";
+    }
+    try {
+        job->summary = zav::job::SummaryText(*job->plan, command == nullptr ? "" : command,
+                                             stoppedBy == nullptr ? "" : stoppedBy);
+        return job->summary.c_str();
+    } catch (...) {
+        return "";
+    }
+}
+
+ZAV_API int32_t ZAVJobApplySteps(const ZAVJob *job, ZAVImageObject *obj, ZAVImageStruct *image,
+                                 char *message, size_t capacity) {
+    CopyOut("", message, capacity);
+    if (job == nullptr || job->status != ZAV_JOB_OK || obj == nullptr || image == nullptr ||
+        image->data == nullptr || image->width < 1 || image->height < 1 ||
+        image->depth != ZAV_DEPTH_8U || job->description.steps.copy) {
+        return ZAV_JOB_BAD_CALL;
+    }
+    return Guard(ZAV_JOB_BAD_CALL, [&] {
+        zav::job::Size final;
+        std::optional<std::string> failure =
+            zav::job::StepsMiss(job->description.steps, {image->width, image->height}, final);
+        if (!failure) {
+            failure = zav::job::ApplySteps(obj, *image, job->description.steps, final, nullptr);
+        }
+        if (failure) {
+            CopyOut(*failure, message, capacity);
+            return ZAV_JOB_FAILED;
+        }
+        return ZAV_JOB_OK;
+    });
+}
+
+ZAV_API int32_t ZAVJobQuality(const ZAVJob *job, float *quality) {
+    if (job == nullptr || job->status != ZAV_JOB_OK || quality == nullptr) {
+        return ZAV_JOB_BAD_CALL;
+    }
+    *quality = job->description.quality;
+    return ZAV_JOB_OK;
+}
+
+ZAV_API size_t ZAVPrintableName(const char *name, char *out, size_t capacity) {
+    try {
+        const std::string text = zav::job::Printable(name == nullptr ? "" : name);
+        CopyOut(text, out, capacity);
+        return text.size();
+    } catch (...) {
+        CopyOut("", out, capacity);
+        return 0;
+    }
+}
+
+}  // extern "C"
