@@ -8,15 +8,21 @@
 namespace zav::job {
 
 std::optional<std::string> PathProblem(const std::string &path) {
+    const char *problem = PathProblemText(path.c_str());
+    return problem == nullptr ? std::nullopt : std::optional<std::string>(problem);
+}
+
+const char *PathProblemText(const char *path) {
     struct stat st {};
-    if (stat(path.c_str(), &st) != 0) {
+    if (stat(path, &st) != 0) {
         if (errno == ENOTDIR) {
             return "folder not found";
         }
         if (errno != ENOENT) {
-            return std::nullopt;
+            return nullptr;
         }
-        if (!path.empty() && path.back() == '/') {
+        const std::string_view name(path);
+        if (!name.empty() && name.back() == '/') {
             return "folder not found";
         }
         const std::filesystem::path parent = std::filesystem::path(path).parent_path();
@@ -35,21 +41,21 @@ std::optional<std::string> PathProblem(const std::string &path) {
     if (S_ISREG(st.st_mode) && st.st_size == 0) {
         return "empty file";
     }
-    return std::nullopt;
+    return nullptr;
 }
 
-std::string ReadFailure(ZAVImageObject *obj, const std::string &path) {
+const char *ReadFailure(ZAVImageObject *obj, const char *path) {
     const int32_t status = ZAVGetFileStatus(obj);
     if (status == ZAV_FILE_NOT_FOUND || status == ZAV_FILE_READ_FAILED ||
         status == ZAV_FILE_UNKNOWN_FORMAT || status == ZAV_FILE_TRUNCATED) {
-        if (auto problem = PathProblem(path)) {
-            return *problem;
+        if (const char *problem = PathProblemText(path)) {
+            return problem;
         }
     }
     return ZAVFileStatusText(status);
 }
 
-std::string WriteFailure(ZAVImageObject *obj, const std::string &path) {
+const char *WriteFailure(ZAVImageObject *obj, const char *path) {
     const int32_t status = ZAVGetFileStatus(obj);
     std::error_code ec;
     if (status == ZAV_FILE_NOT_FOUND) {

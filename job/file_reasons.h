@@ -12,10 +12,11 @@ namespace zav::job {
 // What the file system says about a path that cannot be read; none when it is a non-empty file
 // (or cannot be told).
 std::optional<std::string> PathProblem(const std::string &path);
+const char *PathProblemText(const char *path);  // the same, static text or null
 
-// Why the object's last load or probe of `path` failed.
-std::string ReadFailure(ZAVImageObject *obj, const std::string &path);
-// Why the object's last save to `path` failed.
-std::string WriteFailure(ZAVImageObject *obj, const std::string &path);
+// Why the object's last load or probe of `path` failed (static text).
+const char *ReadFailure(ZAVImageObject *obj, const char *path);
+// Why the object's last save to `path` failed (static text).
+const char *WriteFailure(ZAVImageObject *obj, const char *path);
 
 }  // namespace zav::job

@@ -6,9 +6,11 @@
 #include <filesystem>
 #include <new>
 
+#include "job/file_reasons.h"
 #include "job/job.h"
 #include "job/printable.h"
 #include "job/summary.h"
+#include "job/values.h"
 #include "job/work.h"
 #include "zavimage/job.h"
 
@@ -265,6 +267,33 @@ ZAV_API int32_t ZAVJobQuality(const ZAVJob *job, float *quality) {
     }
     *quality = job->description.quality;
     return ZAV_JOB_OK;
+}
+
+ZAV_API int32_t ZAVJobColor(const char *text, uint32_t *rgb) {
+    if (text == nullptr || rgb == nullptr) {
+        return ZAV_JOB_BAD_CALL;
+    }
+    return Guard(ZAV_JOB_BAD_CALL, [&] {
+        if (!zav::job::IsColorName(text)) {
+            return ZAV_JOB_REFUSED;
+        }
+        *rgb = zav::job::ToRgb("colour", zav::job::Json(text));
+        return ZAV_JOB_OK;
+    });
+}
+
+ZAV_API const char *ZAVFileFailureText(ZAVImageObject *obj, const char *path, int32_t writing) {
+    if (obj == nullptr) {
+        return ZAVFileStatusText(ZAV_FILE_OK);
+    }
+    if (path == nullptr) {
+        return ZAVFileStatusText(ZAVGetFileStatus(obj));
+    }
+    try {
+        return writing != 0 ? zav::job::WriteFailure(obj, path) : zav::job::ReadFailure(obj, path);
+    } catch (...) {
+        return ZAVFileStatusText(ZAVGetFileStatus(obj));
+    }
 }
 
 ZAV_API size_t ZAVPrintableName(const char *name, char *out, size_t capacity) {

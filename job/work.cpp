@@ -59,7 +59,7 @@ std::optional<std::pair<std::string, int32_t>> Probe(ZAVImageObject *obj, const 
     }
     const int32_t status = ZAVGetFileStatus(obj);
     return std::make_pair(
-        origin.inMemory ? std::string(ZAVFileStatusText(status)) : ReadFailure(obj, origin.path),
+        origin.inMemory ? std::string(ZAVFileStatusText(status)) : std::string(ReadFailure(obj, origin.path.c_str())),
         status);
 }
 
@@ -73,7 +73,7 @@ std::optional<std::pair<std::string, int32_t>> Load(ZAVImageObject *obj, const O
     }
     const int32_t status = ZAVGetFileStatus(obj);
     return std::make_pair(
-        origin.inMemory ? std::string(ZAVFileStatusText(status)) : ReadFailure(obj, origin.path),
+        origin.inMemory ? std::string(ZAVFileStatusText(status)) : std::string(ReadFailure(obj, origin.path.c_str())),
         status);
 }
 
@@ -218,7 +218,7 @@ void WorkOnItem(ZAVImageObject *obj, const Description &d, Item &item, const Mem
         ZAVFreeMemory(bytes);
     } else if (ZAVSaveImagePath(obj, item.output.c_str(), r.data, r.width, r.height, r.depth,
                                 r.channels) != 0) {
-        Fail(item, WriteFailure(obj, item.output), ZAVGetFileStatus(obj), true);
+        Fail(item, WriteFailure(obj, item.output.c_str()), ZAVGetFileStatus(obj), true);
         return;
     }
     item.state = ZAV_ITEM_WRITTEN;

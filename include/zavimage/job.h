@@ -159,6 +159,15 @@ ZAV_API int32_t ZAVJobApplySteps(const ZAVJob *job, ZAVImageObject *obj, ZAVImag
  * or ZAV_JOB_BAD_CALL for a refused job. */
 ZAV_API int32_t ZAVJobQuality(const ZAVJob *job, float *quality);
 
+/* The 0xRRGGBB value of a colour as captions take it: a name (black, white, red, green, blue,
+ * yellow, cyan, magenta, gray, orange) or "#RRGGBB". ZAV_JOB_OK, or ZAV_JOB_REFUSED (rgb untouched). */
+ZAV_API int32_t ZAVJobColor(const char *text, uint32_t *rgb);
+
+/* Why the object's last load or probe (writing 0) or save (writing 1) of the file at `path` failed,
+ * made precise where the file system tells more than the status: "folder not found", "file not
+ * found", "is a folder", "empty file", else ZAVFileStatusText of the object's status. Static text. */
+ZAV_API const char *ZAVFileFailureText(ZAVImageObject *obj, const char *path, int32_t writing);
+
 /* A name as messages show it: control characters, C1 controls, DEL and bytes that are not UTF-8
  * escaped (\n, \t, \r, \\, \xNN). Writes at most capacity bytes with the NUL; returns the length of
  * the whole escaped text (as snprintf does). */

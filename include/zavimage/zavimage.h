@@ -325,7 +325,7 @@ ZAV_API int32_t ZAVProbeImageMemory(ZAVImageObject *obj, const void *bytes, size
 
 /* One file format as the format table has it. The strings are static. */
 typedef struct ZAVFormatInfo {
-    const char *name;           /* "BMP", "JPEG", "Sun raster", "PNM", "TIFF", "PNG" */
+    const char *name;           /* "BMP", "JPEG", "Sun raster", "PBM/PGM/PPM", "TIFF", "PNG" */
     const char *description;    /* as a probe names the format: "JPEG files (*.jpeg;*.jpg;*.jpe)" */
     const char *extensions;     /* the extensions its writer is chosen by: "jpeg jpg jpe" */
     const char *grayExtensions; /* of those, the ones under which a 1-channel picture is written

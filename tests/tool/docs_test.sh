@@ -28,6 +28,46 @@ done
 for opt in $(grep -o -- '\\-\\-[a-z][a-z\\-]*' "$man" | sed 's/\\-/-/g' | sort -u); do
     grep -qF -- "$opt" "$work/help" || fail "the manual page has $opt, which no --help knows"
 done
+# The format lists of the manual page, the completion and the README are the library's table.
+"$zav" formats --json >"$work/formats.json" || fail "formats --json"
+table() {  # table FIELD: the table's words of that field, one a line, sorted
+    /usr/bin/python3 -c 'import json, sys
+for f in json.load(open(sys.argv[1])):
+    v = f[sys.argv[2]]
+    print("\n".join(v.split()) if isinstance(v, str) else "")' "$work/formats.json" "$1" |
+        grep . | sort -u
+}
+table extensions >"$work/written"
+[ "$(wc -l <"$work/written")" -ge 6 ] || fail "the table lists few extensions: $(cat "$work/written")"
+# the manual page: the .BR lines after "chosen by its extension"
+sed -n '/chosen by its extension/,/^Names are/p' "$man" | grep '^\.BR' | tr -d '",.' |
+    sed 's/^BR//' | tr ' ' '\n' | grep . | sort -u >"$work/man-ext"
+cmp -s "$work/written" "$work/man-ext" ||
+    fail "the manual page's extensions differ from the table: $(diff "$work/written" "$work/man-ext" | tr '\n' ' ')"
+# the completion's --format words
+sed -n '/--format)/,/return/p' "$completion" | tr -c 'a-z0-9\n' ' ' | tr ' ' '\n' |
+    grep -vx 'format\|compgen\|w\|cur\|return' | grep . | sort -u >"$work/completion-ext"
+cmp -s "$work/written" "$work/completion-ext" ||
+    fail "the completion's formats differ from the table: $(diff "$work/written" "$work/completion-ext" | tr '\n' ' ')"
+# the README's table: the extensions in the first column
+grep '^| .*(\.' "$src/README.md" | cut -d'|' -f2 | grep -o '\.[a-z0-9]*' | tr -d . | sort -u \
+    >"$work/readme-ext"
+cmp -s "$work/written" "$work/readme-ext" ||
+    fail "the README's formats differ from the table: $(diff "$work/written" "$work/readme-ext" | tr '\n' ' ')"
+# the formats read, as --help names them, in the manual page and the README
+names=$("$zav" --help | sed -n 's/^Loads \(.*\) pictures.*/\1/p')
+[ -n "$names" ] || fail "--help names no formats"
+tr '\n' ' ' <"$man" | grep -qF "$names" ||
+    fail "the manual page does not name the formats as the table does ($names)"
+tr '\n' ' ' <"$src/README.md" | grep -qF "$names" ||
+    fail "the README does not name the formats as the table does ($names)"
+# the extensions that do not keep a gray picture gray are the ones the manual page names
+table extensions >"$work/all-ext"
+table gray >"$work/gray-ext"
+for ext in $(comm -23 "$work/all-ext" "$work/gray-ext"); do
+    grep -q "^\.B \.$ext\$" "$man" || fail "the manual page does not say .$ext saves colour"
+done
+
 man -l "$man" >/dev/null 2>&1 || fail "the manual page does not format"
 bash -n "$completion" || fail "the completion is not valid bash"
 

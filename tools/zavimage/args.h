@@ -1,5 +1,5 @@
-// The command line: walking the arguments, and the parsers of option values. Every malformed or
-// out-of-range value is a usage error naming the option.
+// The command line: walking the arguments. The values that describe a job are the library's to
+// check; a malformed command line is a usage error.
 #pragma once
 
 #include <cstdint>
@@ -22,16 +22,6 @@ inline constexpr int kExitUsage = 2;   // the command line was wrong
 class UsageError : public std::runtime_error {
   public:
     using std::runtime_error::runtime_error;
-};
-
-struct Point {
-    int32_t x = 0;
-    int32_t y = 0;
-};
-
-struct Size {
-    int32_t width = 0;
-    int32_t height = 0;
 };
 
 // Walks argv: options (with their values) and positional arguments. "--" ends the options: every
@@ -64,14 +54,8 @@ class ArgReader {
 // "unknown option X", with X printable.
 UsageError UnknownOption(std::string_view option);
 
-// Parsers; each throws UsageError naming the option.
-int32_t ParseInt(std::string_view option, std::string_view text);
+// A whole number from low to high (the tool's own options, such as --jobs); throws UsageError
+// naming the option.
 int32_t ParseIntIn(std::string_view option, std::string_view text, int32_t low, int32_t high);
-float ParseFloatIn(std::string_view option, std::string_view text, float low, float high);
-Point ParsePoint(std::string_view option, std::string_view text);  // X,Y
-// X,Y,W,H with W and H at least 1.
-ZAVImageRect ParseRegion(std::string_view option, std::string_view text);
-int32_t ParseTextColor(std::string_view option, std::string_view text);  // blue|green|red|0|1|2
-int32_t ParseBoxColor(std::string_view option, std::string_view text);   // a name or 0..6
 
 }  // namespace zavtool

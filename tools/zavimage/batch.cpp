@@ -4,138 +4,150 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cctype>
 #include <cstdio>
-#include <map>
-#include <optional>
+#include <memory>
 #include <thread>
 #include <vector>
 
 #include "tools/zavimage/display.h"
 #include "tools/zavimage/image.h"
 #include "tools/zavimage/interrupt.h"
+#include "tools/zavimage/streams.h"
+#include "zavimage/job.h"
 
 namespace zavtool {
 namespace {
+
+using JobPtr = std::unique_ptr<ZAVJob, void (*)(ZAVJob *)>;
 
 std::string Plural(std::size_t n, const char *one, const char *many) {
     return std::to_string(n) + " " + (n == 1 ? one : many);
 }
 
-struct Tally {
-    std::size_t written = 0;
-    std::size_t failed = 0;
-    std::size_t discarded = 0;
-    std::size_t notStarted = 0;
-};
+// The library names the job's fields ("text_color: ..."); the tool shows them as its options
+// ("--text-color: ..."): the field a message starts with, and every field with an underscore.
+std::string AsOptions(const std::string &message) {
+    const auto isWord = [](char c) {
+        return std::islower(static_cast<unsigned char>(c)) != 0 || c == '_';
+    };
+    const auto option = [](std::string field) {
+        std::replace(field.begin(), field.end(), '_', '-');
+        return "--" + field;
+    };
+    std::string out;
+    std::size_t i = 0;
+    while (i < message.size()) {
+        if (!isWord(message[i]) || (i > 0 && (isWord(message[i - 1]) || message[i - 1] == '-'))) {
+            out += message[i++];
+            continue;
+        }
+        std::size_t end = i;
+        while (end < message.size() && isWord(message[end])) {
+            ++end;
+        }
+        const std::string word = message.substr(i, end - i);
+        const bool leading = i == 0 && end < message.size() &&
+                             (message[end] == ':' || message.compare(end, 8, " is for ") == 0);
+        const bool field = word.find('_') != std::string::npos && word.front() != '_' &&
+                           word.back() != '_' && (end == message.size() || message[end] != '(');
+        out += leading || field ? option(word) : word;
+        i = end;
+    }
+    return out;
+}
 
-void PrintSummary(const Plan &plan, const std::vector<std::optional<Outcome>> &outcomes,
-                  const Tally &tally, const BatchSettings &settings) {
-    const bool stopped = StopRequested();
-    std::string line = std::string(settings.command) + ": ";
-    if (stopped) {
-        line += std::string("stopped by ") + SignalName(StopSignal()) + ": ";
-    }
-    line += std::to_string(tally.written) + " succeeded, " +
-            std::to_string(tally.failed + plan.failures.size()) + " failed";
-    if (!plan.skipped.empty()) {
-        line += ", " + std::to_string(plan.skipped.size()) + " skipped (output exists)";
-    }
-    if (stopped) {
-        line += ", " + std::to_string(tally.discarded + tally.notStarted) + " not done";
-    }
-    std::printf("%s\n", line.c_str());
-    if (plan.subfolders != 0 || plan.otherFiles != 0) {
-        std::string passed = "  passed over in the folders:";
-        if (plan.subfolders != 0) {
-            passed += " " + Plural(plan.subfolders, "subfolder", "subfolders") +
-                      " (--recursive walks them)";
-        }
-        if (plan.otherFiles != 0) {
-            passed += std::string(plan.subfolders != 0 ? "," : "") + " " +
-                      Plural(plan.otherFiles, "file that is not a picture by its name",
-                             "files that are not pictures by their names");
-        }
-        std::printf("%s\n", passed.c_str());
-    }
-    std::map<std::string, std::size_t> reasons;
-    for (const PlanFailure &f : plan.failures) {
-        ++reasons[f.reason];
-    }
-    for (const auto &o : outcomes) {
-        if (o && o->kind == Outcome::Kind::kFailed) {
-            ++reasons[o->reason];
-        }
-    }
-    for (const auto &[reason, count] : reasons) {
-        std::printf("  %zu x %s\n", count, reason.c_str());
-    }
-    for (const PlanFailure &f : plan.failures) {
-        std::printf("  failed: %s: %s\n", f.name.c_str(), f.reason.c_str());
-    }
-    for (std::size_t i = 0; i < outcomes.size(); ++i) {
-        if (outcomes[i] && outcomes[i]->kind == Outcome::Kind::kFailed) {
-            std::printf("  failed: %s\n", outcomes[i]->Describe(plan.jobs[i]).c_str());
-        }
-    }
+ZAVJobItem Item(const ZAVJob *job, std::size_t index) {
+    ZAVJobItem item{};
+    ZAVJobGetItem(job, index, &item);
+    return item;
 }
 
 }  // namespace
 
-int RunBatch(const Plan &plan, const Steps &steps, const BatchSettings &settings) {
-    for (const PlanFailure &f : plan.failures) {
-        PrintError(f.name + ": " + f.reason);
+int RunJobText(const std::string &text, const BatchSettings &settings) {
+    JobPtr job(ZAVJobCreate(text.c_str()), ZAVJobDestroy);
+    if (!job) {
+        throw std::bad_alloc();
     }
-    if (!settings.summary) {
-        for (const Job &job : plan.skipped) {
-            if (settings.verbosity != Verbosity::kQuiet) {
-                std::printf("skipped: %s exists (--no-clobber)\n", Printable(job.output).c_str());
-            }
+    if (ZAVJobStatus(job.get()) != ZAV_JOB_OK) {
+        throw UsageError(AsOptions(ZAVJobMessage(job.get())));
+    }
+    if (settings.run.printJob) {
+        std::printf("%s\n",
+                    Json::parse(text).dump(2, ' ', false, Json::error_handler_t::replace).c_str());
+        return kExitOk;
+    }
+    if (ZAVJobPlan(job.get()) != ZAV_JOB_OK) {
+        throw UsageError(AsOptions(ZAVJobMessage(job.get())));
+    }
+    const Verbosity verbosity = settings.run.verbosity;
+    const std::size_t count = ZAVJobItemCount(job.get());
+    std::vector<std::size_t> work;
+    for (std::size_t i = 0; i < count; ++i) {
+        const ZAVJobItem item = Item(job.get(), i);
+        if (item.planned == 0) {
+            work.push_back(i);
+        } else if (item.state == ZAV_ITEM_FAILED) {
+            PrintError(item.message);
+        } else if (!settings.summary && verbosity != Verbosity::kQuiet) {
+            std::printf("skipped: %s exists (--no-clobber)\n", Printable(item.output).c_str());
         }
     }
-    std::vector<std::optional<Outcome>> outcomes(plan.jobs.size());
-    Tally tally;
-    if (!plan.jobs.empty() && !StopRequested()) {
-        if (auto error = MakeOutputFolders(plan)) {
-            PrintError(*error);
+    if (!work.empty() && !StopRequested()) {
+        if (ZAVJobNeedsStandardInput(job.get()) != 0) {
+            std::vector<uint8_t> bytes;
+            (void)ReadStandardInput(bytes);  // empty when it cannot be read: the item says so
+            ZAVJobSetStandardInput(job.get(), bytes.data(), bytes.size());
+        }
+        if (ZAVJobMakeFolders(job.get()) != ZAV_JOB_OK) {
+            PrintError(ZAVJobMessage(job.get()));
             return kExitFailed;
         }
-        Progress progress(plan.jobs.size(),
-                          settings.summary ? settings.verbosity : Verbosity::kQuiet, stderr);
+        Progress progress(work.size(), settings.summary ? verbosity : Verbosity::kQuiet, stderr);
         std::atomic<std::size_t> next{0};
         std::atomic<std::size_t> busy{0};
+        int32_t stop = StopRequested() ? 1 : 0;
         SetSignalListener([&](int signal) {
             if (signal == SIGWINCH) {
                 progress.Resized();
-            } else if (settings.verbosity != Verbosity::kQuiet) {
+                return;
+            }
+            __atomic_store_n(&stop, 1, __ATOMIC_RELAXED);
+            if (verbosity != Verbosity::kQuiet) {
                 progress.Note(std::string("zavimage: ") + SignalName(signal) +
                               ": no new files are started; finishing " +
                               Plural(busy.load(), "file", "files") + " in progress");
             }
         });
-        const std::function<bool()> stop = [] { return StopRequested(); };
         auto worker = [&] {
             Object obj;
-            SetQuality(obj.get(), steps);
             while (!StopRequested()) {
                 ++busy;
-                const std::size_t i = next++;
-                if (i >= plan.jobs.size()) {
+                const std::size_t k = next++;
+                if (k >= work.size()) {
                     --busy;
                     break;
                 }
-                const Job &job = plan.jobs[i];
-                Outcome outcome = ProcessFile(obj.get(), job, steps, stop);
-                --busy;
-                if (outcome.kind == Outcome::Kind::kFailed) {
-                    const std::string line = outcome.Describe(job);
-                    progress.Finished(job.input, job.output, &line);
-                } else if (outcome.kind == Outcome::Kind::kWritten) {
-                    progress.Finished(job.input, job.output, nullptr);
+                const std::size_t index = work[k];
+                ZAVJobRunItem(job.get(), obj.get(), index, &stop);
+                ZAVJobItem item = Item(job.get(), index);
+                if (item.state == ZAV_ITEM_WRITTEN && IsStandardStream(item.output)) {
+                    if (auto error = WriteStandardOutput(item.bytes, item.size)) {
+                        ZAVJobRecordItem(job.get(), index, ZAV_ITEM_FAILED, -1, 1, error->c_str());
+                        item = Item(job.get(), index);
+                    }
                 }
-                outcomes[i] = std::move(outcome);
+                --busy;
+                if (item.state == ZAV_ITEM_FAILED) {
+                    const std::string line = item.message;
+                    progress.Finished(item.input, item.output, &line);
+                } else if (item.state == ZAV_ITEM_WRITTEN) {
+                    progress.Finished(item.input, item.output, nullptr);
+                }
             }
         };
-        const std::size_t workers = std::clamp<std::size_t>(settings.jobs, 1, plan.jobs.size());
+        const std::size_t workers = std::clamp<std::size_t>(settings.run.jobs, 1, work.size());
         std::vector<std::thread> threads;
         for (std::size_t t = 1; t < workers; ++t) {
             threads.emplace_back(worker);
@@ -147,28 +159,26 @@ int RunBatch(const Plan &plan, const Steps &steps, const BatchSettings &settings
         SetSignalListener({});
         progress.End();
     }
-    for (const auto &o : outcomes) {
-        if (!o) {
-            ++tally.notStarted;
-        } else if (o->kind == Outcome::Kind::kWritten) {
-            ++tally.written;
-        } else if (o->kind == Outcome::Kind::kFailed) {
-            ++tally.failed;
-        } else {
-            ++tally.discarded;
-        }
-    }
-    const bool anyFailed = tally.failed + plan.failures.size() != 0;
-    if (settings.summary && (settings.verbosity != Verbosity::kQuiet || anyFailed)) {
-        PrintSummary(plan, outcomes, tally, settings);
-    } else if (!settings.summary && StopRequested()) {
+    ZAVJobCounts counts{};
+    ZAVJobGetCounts(job.get(), &counts);
+    const bool stopped = StopRequested();
+    if (settings.summary && (verbosity != Verbosity::kQuiet || counts.failed != 0)) {
+        const std::string command(settings.command);
+        std::fputs(
+            ZAVJobSummary(job.get(), command.c_str(), stopped ? SignalName(StopSignal()) : nullptr),
+            stdout);
+    } else if (!settings.summary && stopped) {
         PrintError(std::string("stopped by ") + SignalName(StopSignal()) +
-                   (tally.written != 0 ? "" : "; nothing was written"));
+                   (counts.written != 0 ? "" : "; nothing was written"));
     }
-    if (StopRequested()) {
+    if (stopped) {
         return StopExitStatus();
     }
-    return anyFailed ? kExitFailed : kExitOk;
+    return counts.failed != 0 ? kExitFailed : kExitOk;
+}
+
+int RunJob(const Json &job, const BatchSettings &settings) {
+    return RunJobText(job.dump(-1, ' ', false, Json::error_handler_t::replace), settings);
 }
 
 }  // namespace zavtool

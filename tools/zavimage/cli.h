@@ -14,6 +14,7 @@ int RunFlip(int argc, char **argv);
 int RunCopy(int argc, char **argv);
 int RunText(int argc, char **argv);
 int RunBox(int argc, char **argv);
+int RunJobFile(int argc, char **argv);
 int RunDemo(int argc, char **argv);
 
 }  // namespace zavtool

@@ -2,11 +2,10 @@
 #include <cstdio>
 
 #include "tools/zavimage/batch.h"
-#include "tools/zavimage/caption.h"
 #include "tools/zavimage/cli.h"
-#include "tools/zavimage/common_options.h"
 #include "tools/zavimage/display.h"
-#include "tools/zavimage/formats.h"
+#include "tools/zavimage/image.h"
+#include "tools/zavimage/streams.h"
 
 namespace zavtool {
 namespace {
@@ -47,6 +46,8 @@ constexpr const char *kHelp =
     "  -j, --jobs N           pictures worked on at once, 1 to 256 (default: one per core)\n"
     "  -q, --quiet            print only failures\n"
     "  -v, --verbose          one line per file written\n"
+    "  --print-job            print the job as a JSON document (for zavimage run) instead of\n"
+    "                         running it\n"
     "  --                     end of options: every later argument is an input\n"
     "\n"
     "Boxes and the caption start are checked against each picture's size after resizing: one\n"
@@ -61,50 +62,89 @@ constexpr const char *kHelp =
 
 int RunAnnotate(int argc, char **argv) {
     ArgReader args(argc, argv, 1);
-    PlanRequest request;
+    Json job = {{"version", 1}, {"inputs", Json::array()}};
     RunOptions run;
-    Steps steps;
-    std::optional<Caption> caption;
+    bool toStandardOutput = false;
     while (!args.Done()) {
         const std::string_view arg = args.Next();
         if (!args.IsOption()) {
-            request.inputs.emplace_back(arg);
+            job["inputs"].push_back(NameValue(arg));
         } else if (arg == "--help" || arg == "-h") {
             std::fputs(kHelp, stdout);
             return kExitOk;
         } else if (arg == "-o" || arg == "--output") {
-            request.output = std::string(args.Value(arg));
+            const std::string_view output = args.Value(arg);
+            job["output"] = NameValue(output);
+            toStandardOutput = output == "-";
         } else if (arg == "--out-dir") {
-            request.outDir = std::string(args.Value(arg));
-        } else if (arg == "--format") {
-            request.format = ParseOutputFormat(arg, args.Value(arg));
+            job["out_dir"] = NameValue(args.Value(arg));
         } else if (arg == "--recursive" || arg == "-r") {
             args.Flag(arg);
-            request.recursive = true;
-        } else if (!ReadRunOption(arg, args, request, run) &&
-                   !ReadStepOption(arg, args, steps, caption)) {
+            job["recursive"] = true;
+        } else if (!ReadJobOption(arg, args, job, run)) {
             throw UnknownOption(arg);
         }
     }
-    FinishStepOptions(steps, caption);
-    if (request.inputs.empty()) {
-        throw UsageError("no input picture given");
-    }
-    if (request.output.empty() == request.outDir.empty()) {
-        throw UsageError("give either -o OUT (one input) or --out-dir DIR");
-    }
-    if (!request.format.empty() && request.outDir.empty() && request.output != "-") {
-        throw UsageError(
-            "--format names the extension of files in --out-dir or on standard output (-o -); "
-            "-o OUT takes the format from OUT's extension");
-    }
-    const Plan plan = MakePlan(request);
     BatchSettings settings;
     settings.command = "annotate";
-    settings.summary = request.output != "-";  // standard output holds the picture
-    settings.jobs = run.jobs;
-    settings.verbosity = run.verbosity;
-    return RunBatch(plan, steps, settings);
+    settings.summary = !toStandardOutput;  // standard output holds the picture
+    settings.run = run;
+    return RunJob(job, settings);
+}
+
+int RunJobFile(int argc, char **argv) {
+    static constexpr const char *kRunHelp =
+        "usage: zavimage run JOB.json [-j N] [-q | -v] [--print-job]\n"
+        "\n"
+        "Runs a job kept in a file: the JSON document that `zavimage annotate ... --print-job`\n"
+        "prints (inputs, steps and output; see the C interface's zavimage/job.h). - reads it from\n"
+        "standard input. Its summary and exit status are annotate's.\n"
+        "\n"
+        "example:\n"
+        "  zavimage annotate cam1/ --out-dir marked --text \"cam 1\" --print-job > cam1.json\n"
+        "  zavimage run cam1.json\n";
+    ArgReader args(argc, argv, 1);
+    RunOptions run;
+    std::optional<std::string> file;
+    while (!args.Done()) {
+        const std::string_view arg = args.Next();
+        if (!args.IsOption()) {
+            if (file) {
+                throw UsageError("give one job file");
+            }
+            file = std::string(arg);
+        } else if (arg == "--help" || arg == "-h") {
+            std::fputs(kRunHelp, stdout);
+            return kExitOk;
+        } else if (arg == "--quiet" || arg == "-q" || arg == "--verbose" || arg == "-v" ||
+                   arg == "--jobs" || arg == "-j" || arg == "--print-job") {
+            Json ignored;
+            ReadJobOption(arg, args, ignored, run);
+        } else {
+            throw UnknownOption(arg);
+        }
+    }
+    if (!file) {
+        throw UsageError("give the job file (JOB.json, or - for standard input)");
+    }
+    std::string text;
+    std::FILE *in = IsStandardStream(*file) ? stdin : std::fopen(file->c_str(), "rb");
+    if (in == nullptr) {
+        PrintError(Printable(*file) + ": cannot be read");
+        return kExitFailed;
+    }
+    char chunk[65536];
+    std::size_t got = 0;
+    while ((got = std::fread(chunk, 1, sizeof chunk, in)) > 0) {
+        text.append(chunk, got);
+    }
+    if (in != stdin) {
+        std::fclose(in);
+    }
+    BatchSettings settings;
+    settings.command = "run";
+    settings.run = run;
+    return RunJobText(text, settings);
 }
 
 }  // namespace zavtool

@@ -146,8 +146,8 @@ int RunDemo(int argc, char **argv) {
     std::printf("  marked the car at (%d, %d, %d x %d) with a red box\n", car.x, car.y, car.width,
                 car.height);
 
-    const char *const outputs[] = {"output.jpg", "output.bmp", "output.ras", "output.ppm",
-                                   "output.tif"};
+    const char *const outputs[] = {"output.jpg", "output.png", "output.bmp",
+                                   "output.ras", "output.ppm", "output.tif"};
     for (const char *name : outputs) {
         report("saved " + base + name, image.Save(base + name));
     }

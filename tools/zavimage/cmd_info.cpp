@@ -56,9 +56,9 @@ Info ExamineStandardInput(ZAVImageObject *obj, bool verify) {
     }
     info.headerRead = true;
     info.gray = channels == 1;
-    info.format = FormatNameOfBytes(
-        description != nullptr ? description : "",
-        std::string_view(reinterpret_cast<const char *>(bytes.data()), bytes.size()));
+    info.format =
+        FormatName(description != nullptr ? description : "",
+                   std::string_view(reinterpret_cast<const char *>(bytes.data()), bytes.size()));
     if (verify) {
         Image image(obj);
         if (auto error = image.LoadMemory(bytes)) {
@@ -73,10 +73,6 @@ Info Examine(ZAVImageObject *obj, const std::string &file, bool verify) {
         return ExamineStandardInput(obj, verify);
     }
     Info info;
-    if (auto problem = PathProblem(file); problem && *problem != "empty file") {
-        info.error = *problem;
-        return info;
-    }
     const char *description = nullptr;
     int32_t channels = 0;
     if (ZAVProbeImagePath(obj, file.c_str(), &description, &info.width, &info.height, &channels) !=
@@ -85,7 +81,7 @@ Info Examine(ZAVImageObject *obj, const std::string &file, bool verify) {
         return info;
     }
     info.headerRead = true;
-    info.format = FormatName(description != nullptr ? description : "", file);
+    info.format = FormatNameOfFile(description != nullptr ? description : "", file);
     info.gray = channels == 1;
     if (verify) {
         Image image(obj);

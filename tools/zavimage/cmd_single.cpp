@@ -2,13 +2,39 @@
 #include <cstdio>
 
 #include "tools/zavimage/batch.h"
-#include "tools/zavimage/caption.h"
 #include "tools/zavimage/cli.h"
-#include "tools/zavimage/common_options.h"
 #include "tools/zavimage/formats.h"
 
 namespace zavtool {
 namespace {
+
+// The extensions written, ".bmp .dib ...", wrapped to the help's width.
+std::string WrappedExtensions() {
+    const std::string list = WrittenExtensions(" ", ".");
+    std::string wrapped;
+    std::size_t column = 11;  // after "extension: "
+    std::size_t start = 0;
+    while (start < list.size()) {
+        std::size_t end = list.find(' ', start);
+        if (end == std::string::npos) {
+            end = list.size();
+        }
+        const std::size_t length = end - start;
+        if (start != 0) {
+            if (column + 1 + length > 88) {
+                wrapped += "\n";
+                column = 0;
+            } else {
+                wrapped += " ";
+                ++column;
+            }
+        }
+        wrapped += list.substr(start, length);
+        column += length;
+        start = end + 1;
+    }
+    return wrapped;
+}
 
 // What a one-picture command must be given, beyond IN and OUT.
 enum class Needs { kNothing, kResize, kCaption, kBox };
@@ -16,12 +42,11 @@ enum class Needs { kNothing, kResize, kCaption, kBox };
 int RunSingle(const char *help, Needs needs, bool flip, int argc, char **argv) {
     ArgReader args(argc, argv, 1);
     std::vector<std::string> positional;
-    PlanRequest request;
-    request.folders = false;
+    Json job = {{"version", 1}, {"folders", false}};
     RunOptions run;
-    Steps steps;
-    steps.flip = flip;
-    std::optional<Caption> caption;
+    if (flip) {
+        job["flip"] = true;
+    }
     while (!args.Done()) {
         const std::string_view arg = args.Next();
         if (!args.IsOption()) {
@@ -29,44 +54,34 @@ int RunSingle(const char *help, Needs needs, bool flip, int argc, char **argv) {
         } else if (arg == "--help" || arg == "-h") {
             std::fputs(help, stdout);
             return kExitOk;
-        } else if (arg == "--format") {
-            request.format = ParseOutputFormat(arg, args.Value(arg));
-        } else if (!ReadRunOption(arg, args, request, run) &&
-                   !ReadStepOption(arg, args, steps, caption)) {
+        } else if (!ReadJobOption(arg, args, job, run)) {
             throw UnknownOption(arg);
         }
     }
     // resize also takes its size as a third positional argument
-    if (needs == Needs::kResize && positional.size() == 3 && !steps.resize) {
-        steps.resize = ParseResize("size", positional[2]);
+    if (needs == Needs::kResize && positional.size() == 3 && !job.contains("resize")) {
+        job["resize"] = positional[2];
         positional.pop_back();
     }
     if (positional.size() != 2) {
         throw UsageError("expected an input and an output file");
     }
-    FinishStepOptions(steps, caption);
-    if (needs == Needs::kResize && !steps.resize) {
+    if (needs == Needs::kResize && !job.contains("resize")) {
         throw UsageError("give the new size: WxH, Wx, xH or P%");
     }
-    if (needs == Needs::kCaption && !steps.caption) {
+    if (needs == Needs::kCaption && !HasCaption(job)) {
         throw UsageError("give the caption with --text");
     }
-    if (needs == Needs::kBox && steps.boxes.empty()) {
+    if (needs == Needs::kBox && !job.contains("boxes")) {
         throw UsageError("give the region with --box X,Y,W,H");
     }
-    request.inputs = {positional[0]};
-    request.output = positional[1];
-    if (!request.format.empty() && request.output != "-") {
-        throw UsageError(
-            "--format names the format written to standard output (OUT -); a file "
-            "takes it from its extension");
-    }
-    const Plan plan = MakePlan(request);
+    job["inputs"] = Json::array({NameValue(positional[0])});
+    job["output"] = NameValue(positional[1]);
     BatchSettings settings;
     settings.command = "zavimage";
-    settings.verbosity = run.verbosity;
+    settings.run = run;
     settings.summary = false;
-    return RunBatch(plan, steps, settings);
+    return RunJob(job, settings);
 }
 
 }  // namespace
@@ -83,23 +98,26 @@ int RunSingle(const char *help, Needs needs, bool flip, int argc, char **argv) {
     "  --in-place          let OUT be IN (replaced only when the work succeeded)\n"              \
     "  -n, --no-clobber    do nothing when OUT exists\n"                                         \
     "  -q, --quiet         print nothing but errors\n"                                           \
+    "  --print-job         print the job as a JSON document (for zavimage run) instead\n"        \
+    "                      of running it\n"                                                      \
     "  --                  end of options (for names that begin with a dash)\n"                  \
     "The steps of annotate (--flip, --resize, --text, --box, ...) are taken by every one of\n"   \
     "these commands as well.\n"
 
 int RunConvert(int argc, char **argv) {
-    static constexpr const char *kHelp =
+    static const std::string help =
         "usage: zavimage convert IN OUT [options]\n"
         "\n"
         "Loads IN (its format is told by its first bytes) and saves OUT in the format of OUT's\n"
-        "extension: .bmp .dib .jpg .jpeg .jpe .sr .ras .pbm .pgm .ppm .tif .tiff .png. IN - reads\n"
-        "standard input, OUT - writes standard output (then --format names the format); every\n"
-        "command that takes IN OUT takes - as well.\n" ZAV_SINGLE_COMMON
+        "extension: " +
+        WrappedExtensions() +
+        ". IN - reads standard input, OUT - writes standard output (then --format names the\n"
+        "format); every command that takes IN OUT takes - as well.\n" ZAV_SINGLE_COMMON
         "\n"
         "examples:\n"
         "  zavimage convert frame.bmp frame.jpg --jpeg-quality 90\n"
         "  cat frame.jpg | zavimage convert - - --format png > frame.png\n";
-    return RunSingle(kHelp, Needs::kNothing, false, argc, argv);
+    return RunSingle(help.c_str(), Needs::kNothing, false, argc, argv);
 }
 
 int RunResize(int argc, char **argv) {

@@ -1,131 +1,124 @@
 #include "tools/zavimage/formats.h"
 
 #include <cstdio>
+#include <vector>
 
 #include "tools/zavimage/args.h"
 #include "tools/zavimage/display.h"
+#include "zavimage/zavimage.h"
 
 namespace zavtool {
 namespace {
 
-// The extensions the library's writers are chosen by. The portable pixmap keeps colour: its name
-// promises three samples.
-constexpr OutputFormat kOutputFormats[] = {
-    {"bmp", "BMP", true},        {"dib", "BMP", true},   {"jpeg", "JPEG", true},
-    {"jpg", "JPEG", true},       {"jpe", "JPEG", true},  {"sr", "Sun raster", true},
-    {"ras", "Sun raster", true}, {"pbm", "PBM", true},   {"pgm", "PGM", true},
-    {"ppm", "PPM", false},       {"tiff", "TIFF", true}, {"tif", "TIFF", true},
-    {"png", "PNG", true},
-};
-
-// The start of each description the library gives, and the tool's name for it.
-struct DescribedFormat {
-    std::string_view prefix;
-    std::string_view name;
-};
-constexpr DescribedFormat kDescribedFormats[] = {
-    {"Windows bitmap", "BMP"}, {"JPEG", "JPEG"}, {"Sun raster", "Sun raster"},
-    {"Portable image", ""},    {"TIFF", "TIFF"}, {"Portable Network Graphics", "PNG"},
-};
-
-bool IsAsciiAlnum(char c) {
-    return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
-}
-
-// P1/P4 bitmap, P2/P5 graymap, P3/P6 pixmap, from a file's first two bytes.
-std::string PortableKind(std::string_view head) {
-    if (head.size() >= 2 && head[0] == 'P') {
-        switch (head[1]) {
-            case '1':
-            case '4':
-                return "PBM";
-            case '2':
-            case '5':
-                return "PGM";
-            case '3':
-            case '6':
-                return "PPM";
-            default:
-                break;
-        }
+std::vector<ZAVFormatInfo> Formats() {
+    std::vector<ZAVFormatInfo> formats;
+    ZAVFormatInfo info{};
+    for (int32_t i = 0; ZAVGetFormat(i, &info) == 0; ++i) {
+        formats.push_back(info);
     }
-    return "PNM";
-}
-
-std::string FirstTwoBytes(const std::string &path) {
-    char head[2] = {0, 0};
-    std::size_t got = 0;
-    if (std::FILE *f = std::fopen(path.c_str(), "rb")) {
-        got = std::fread(head, 1, 2, f);
-        std::fclose(f);
-    }
-    return std::string(head, got);
+    return formats;
 }
 
 }  // namespace
 
-std::string NameExtension(std::string_view name) {
-    const std::size_t dot = name.rfind('.');
-    std::string ext;
-    if (dot == std::string_view::npos) {
-        return ext;
-    }
-    for (std::size_t i = dot + 1; i < name.size() && IsAsciiAlnum(name[i]); ++i) {
-        const char c = name[i];
-        ext.push_back(c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c);
-    }
-    return ext;
-}
-
-const OutputFormat *FindOutputFormat(std::string_view extension) {
-    for (const OutputFormat &f : kOutputFormats) {
-        if (f.extension == extension) {
-            return &f;
-        }
-    }
-    return nullptr;
-}
-
-std::string ParseOutputFormat(std::string_view option, std::string_view text) {
-    std::string format(text);
-    if (!format.empty() && format[0] == '.') {
-        format.erase(0, 1);
-    }
-    const std::string ext = NameExtension("." + format);
-    if (FindOutputFormat(ext) == nullptr || ext.size() != format.size()) {
-        throw UsageError(std::string(option) + ": '" + Printable(format) +
-                         "' is not a format written (" + KnownExtensions() + ")");
-    }
-    return ext;
-}
-
-std::string KnownExtensions() {
+std::string WrittenExtensions(std::string_view separator, std::string_view prefix) {
     std::string list;
-    for (const OutputFormat &f : kOutputFormats) {
-        if (!list.empty()) {
-            list += ' ';
+    for (const ZAVFormatInfo &f : Formats()) {
+        if (f.writes == 0) {
+            continue;
         }
-        list += f.extension;
+        const std::string_view extensions = f.extensions;
+        std::size_t start = 0;
+        while (start < extensions.size()) {
+            std::size_t end = extensions.find(' ', start);
+            if (end == std::string_view::npos) {
+                end = extensions.size();
+            }
+            if (!list.empty()) {
+                list += separator;
+            }
+            list += prefix;
+            list += extensions.substr(start, end - start);
+            start = end + 1;
+        }
     }
     return list;
 }
 
-std::string FormatName(std::string_view description, const std::string &path) {
-    for (const DescribedFormat &f : kDescribedFormats) {
-        if (description.substr(0, f.prefix.size()) == f.prefix) {
-            return f.name.empty() ? PortableKind(FirstTwoBytes(path)) : std::string(f.name);
+std::string ReadFormatNames() {
+    std::vector<std::string> names;
+    for (const ZAVFormatInfo &f : Formats()) {
+        if (f.reads != 0) {
+            names.emplace_back(f.name);
         }
+    }
+    std::string text;
+    for (std::size_t i = 0; i < names.size(); ++i) {
+        text += (i == 0 ? "" : i + 1 == names.size() ? " and " : ", ") + names[i];
+    }
+    return text;
+}
+
+std::string FormatName(std::string_view description, std::string_view head) {
+    if (const char *name = ZAVFormatNameOfBytes(head.data(), head.size())) {
+        return name;
     }
     return std::string(description.substr(0, description.find(" (")));
 }
 
-std::string FormatNameOfBytes(std::string_view description, std::string_view bytes) {
-    for (const DescribedFormat &f : kDescribedFormats) {
-        if (description.substr(0, f.prefix.size()) == f.prefix) {
-            return f.name.empty() ? PortableKind(bytes) : std::string(f.name);
-        }
+std::string FormatNameOfFile(std::string_view description, const std::string &path) {
+    char head[16] = {};
+    std::size_t got = 0;
+    if (std::FILE *f = std::fopen(path.c_str(), "rb")) {
+        got = std::fread(head, 1, sizeof head, f);
+        std::fclose(f);
     }
-    return std::string(description.substr(0, description.find(" (")));
+    return FormatName(description, std::string_view(head, got));
+}
+
+int RunFormats(int argc, char **argv) {
+    static constexpr const char *kHelp =
+        "usage: zavimage formats [--json]\n"
+        "\n"
+        "Lists the formats: which are read (told by a file's first bytes), which extensions are\n"
+        "written, and under which of them a gray picture stays gray.\n"
+        "\n"
+        "example:\n"
+        "  zavimage formats\n";
+    ArgReader args(argc, argv, 1);
+    bool json = false;
+    while (!args.Done()) {
+        const std::string_view arg = args.Next();
+        if (arg == "--help" || arg == "-h") {
+            std::fputs(kHelp, stdout);
+            return kExitOk;
+        }
+        if (arg != "--json") {
+            throw UsageError("unexpected argument " + Printable(arg));
+        }
+        args.Flag(arg);
+        json = true;
+    }
+    bool first = true;
+    for (const ZAVFormatInfo &f : Formats()) {
+        if (json) {
+            std::printf(
+                "%s\n  {\"name\": %s, \"reads\": %s, \"writes\": %s, \"extensions\": %s, "
+                "\"gray\": %s}",
+                first ? "[" : ",", JsonString(f.name).c_str(), f.reads != 0 ? "true" : "false",
+                f.writes != 0 ? "true" : "false", JsonString(f.extensions).c_str(),
+                JsonString(f.grayExtensions).c_str());
+        } else {
+            std::printf("%-12s %-6s %-6s %-16s gray: %s\n", f.name, f.reads != 0 ? "reads" : "",
+                        f.writes != 0 ? "writes" : "", f.extensions,
+                        *f.grayExtensions != '\0' ? f.grayExtensions : "-");
+        }
+        first = false;
+    }
+    if (json) {
+        std::printf("%s\n", first ? "[]" : "\n]");
+    }
+    return kExitOk;
 }
 
 }  // namespace zavtool

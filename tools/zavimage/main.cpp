@@ -6,6 +6,7 @@
 
 #include "tools/zavimage/cli.h"
 #include "tools/zavimage/display.h"
+#include "tools/zavimage/formats.h"
 #include "tools/zavimage/image.h"
 #include "tools/zavimage/interrupt.h"
 
@@ -27,6 +28,8 @@ constexpr Command kCommands[] = {
     {"copy", "copy (and scale) a region of one picture into a region of another", RunCopy},
     {"text", "write a caption into a picture", RunText},
     {"box", "draw a marker box around a region", RunBox},
+    {"run", "run a job kept in a JSON file (as annotate --print-job writes it)", RunJobFile},
+    {"formats", "list the formats read and written", RunFormats},
     {"demo", "run the typical job on a generated sample picture", RunDemo},
 };
 
@@ -34,11 +37,12 @@ void PrintHelp() {
     std::printf(
         "usage: zavimage <command> [options]\n"
         "\n"
-        "Loads BMP, JPEG, Sun raster, PBM/PGM/PPM, TIFF and PNG pictures, works on them and saves\n"
+        "Loads %s pictures, works on them and saves\n"
         "them in the format named by the output file's extension. - reads standard input or\n"
         "writes standard output (--format names its format).\n"
         "\n"
-        "commands:\n");
+        "commands:\n",
+        ReadFormatNames().c_str());
     for (const Command &c : kCommands) {
         std::printf("  %-9.*s %.*s\n", static_cast<int>(c.name.size()), c.name.data(),
                     static_cast<int>(c.summary.size()), c.summary.data());

@@ -11,7 +11,7 @@ _zavimage_files() {  # _zavimage_files [-d]: file or folder names
 
 _zavimage() {
     local cur=${COMP_WORDS[COMP_CWORD]} prev=${COMP_WORDS[COMP_CWORD - 1]}
-    local commands="annotate convert info resize flip copy text box demo help"
+    local commands="annotate convert info resize flip copy text box run formats demo help"
     if [[ $COMP_CWORD -eq 1 ]]; then
         COMPREPLY=($(compgen -W "$commands --help --version" -- "$cur"))
         return
@@ -51,13 +51,15 @@ _zavimage() {
     esac
     local steps="--flip --resize --text --at --anchor --size --space --text-color --opacity
         --outline --background --font --classic --box --box-color --color --quality --jpeg-quality"
-    local keep="--in-place --no-clobber --quiet --verbose --help"
+    local keep="--in-place --no-clobber --quiet --verbose --print-job --help"
     local options
     case $command in
         annotate) options="$steps $keep --output --out-dir --format --recursive --jobs" ;;
         convert | resize | flip | text | box) options="$steps $keep --format" ;;
         copy) options="--from --to --quality --jpeg-quality --color --format $keep" ;;
         info) options="--verify --json --help" ;;
+        run) options="--jobs --quiet --verbose --print-job --help" ;;
+        formats) options="--json --help" ;;
         help) COMPREPLY=($(compgen -W "$commands" -- "$cur")); return ;;
         *) options="--help" ;;
     esac
