@@ -1,10 +1,46 @@
 #include "imaging/files/file_status.h"
 
 #include <cerrno>
+#include <string>
+
+#include "imaging/files/format_table.h"
 
 #include "zavimage/zavimage.h"
 
 namespace zav {
+namespace {
+
+// "not BMP, JPEG, ... or PNG" and "none of bmp dib ...", from the format table, made once.
+struct FormatTexts {
+    std::string unknownFormat = "unsupported format: not ";
+    std::string unknownExtension = "unsupported format: the extension is none of";
+    FormatTexts() {
+        const auto formats = FormatTable::Default().Formats();
+        for (std::size_t i = 0; i < formats.size(); ++i) {
+            if (i != 0) {
+                unknownFormat += i + 1 == formats.size() ? " or " : ", ";
+            }
+            unknownFormat += formats[i]->name;
+            if (formats[i]->newWriter != nullptr) {
+                for (std::string_view ext : DescriptionExtensions(formats[i]->description)) {
+                    unknownExtension += " ";
+                    unknownExtension += ext;
+                }
+            }
+        }
+    }
+};
+
+const FormatTexts *Texts() noexcept {
+    try {
+        static const FormatTexts texts;
+        return &texts;
+    } catch (...) {
+        return nullptr;
+    }
+}
+
+}  // namespace
 
 const char *FileStatusText(int32_t status) noexcept {
     switch (status) {
@@ -21,10 +57,9 @@ const char *FileStatusText(int32_t status) noexcept {
         case ZAV_FILE_READ_FAILED:
             return "not a readable file";
         case ZAV_FILE_UNKNOWN_FORMAT:
-            return "unsupported format: not BMP, JPEG, Sun raster, PBM/PGM/PPM, TIFF or PNG";
+            return Texts() != nullptr ? Texts()->unknownFormat.c_str() : "unsupported format";
         case ZAV_FILE_UNKNOWN_EXTENSION:
-            return "unsupported format: the extension is none of bmp dib jpg jpeg jpe sr ras pbm "
-                   "pgm ppm tif tiff png";
+            return Texts() != nullptr ? Texts()->unknownExtension.c_str() : "unsupported format";
         case ZAV_FILE_UNSUPPORTED:
             return "unsupported format variant";
         case ZAV_FILE_CORRUPT:
