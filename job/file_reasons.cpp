@@ -44,6 +44,19 @@ const char *PathProblemText(const char *path) {
     return nullptr;
 }
 
+int32_t PathProblemStatus(std::string_view problem) {
+    if (problem.ends_with("not found") || problem == "no such file or folder") {
+        return ZAV_FILE_NOT_FOUND;
+    }
+    if (problem == "is a folder") {
+        return ZAV_FILE_READ_FAILED;
+    }
+    if (problem == "empty file") {
+        return ZAV_FILE_TRUNCATED;
+    }
+    return -1;
+}
+
 const char *ReadFailure(ZAVImageObject *obj, const char *path) {
     const int32_t status = ZAVGetFileStatus(obj);
     if (status == ZAV_FILE_NOT_FOUND || status == ZAV_FILE_READ_FAILED ||

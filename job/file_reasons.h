@@ -14,6 +14,9 @@ namespace zav::job {
 std::optional<std::string> PathProblem(const std::string &path);
 const char *PathProblemText(const char *path);  // the same, static text or null
 
+// The file status that a problem of PathProblem stands for (-1 for none).
+int32_t PathProblemStatus(std::string_view problem);
+
 // Why the object's last load or probe of `path` failed (static text).
 const char *ReadFailure(ZAVImageObject *obj, const char *path);
 // Why the object's last save to `path` failed (static text).

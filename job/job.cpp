@@ -44,6 +44,7 @@ ZAVJob::ZAVJob(const char *json) {
         document = Json::parse(json == nullptr ? "" : json);
     } catch (const Json::parse_error &e) {
         status = ZAV_JOB_REFUSED;
+        refusal = ZAV_REFUSED_VALUE;
         message = std::string("the job is not JSON: ") + e.what();
         return;
     }
@@ -56,9 +57,11 @@ ZAVJob::ZAVJob(const char *json) {
         }
     } catch (const zav::job::UsageError &e) {
         status = ZAV_JOB_REFUSED;
+        refusal = e.Kind();
         message = e.what();
     } catch (const Json::exception &e) {
         status = ZAV_JOB_REFUSED;
+        refusal = ZAV_REFUSED_VALUE;
         message = std::string("plan: not a plan this library wrote: ") + e.what();
     }
 }
@@ -74,6 +77,7 @@ int32_t ZAVJob::Plan(const zav::job::Streams &streams) {
         plan = zav::job::MakePlan(description, streams);
     } catch (const zav::job::UsageError &e) {
         status = ZAV_JOB_REFUSED;
+        refusal = e.Kind();
         message = e.what();
     }
     return status;

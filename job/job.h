@@ -23,7 +23,9 @@ struct ZAVJob {
     std::string Export() const;
 
     int32_t status = ZAV_JOB_OK;
+    int32_t refusal = ZAV_REFUSED_NONE;
     std::string message;
+    std::string optionMessage;
     zav::job::Json document;
     zav::job::Description description;
     std::optional<zav::job::Plan> plan;

@@ -8,6 +8,7 @@
 
 #include "job/file_reasons.h"
 #include "job/job.h"
+#include "job/option_names.h"
 #include "job/printable.h"
 #include "job/summary.h"
 #include "job/values.h"
@@ -64,6 +65,22 @@ ZAV_API int32_t ZAVJobStatus(const ZAVJob *job) {
 
 ZAV_API const char *ZAVJobMessage(const ZAVJob *job) {
     return job == nullptr ? "" : job->message.c_str();
+}
+
+ZAV_API const char *ZAVJobOptionMessage(ZAVJob *job) {
+    if (job == nullptr) {
+        return "";
+    }
+    try {
+        job->optionMessage = zav::job::AsOptions(job->message);
+        return job->optionMessage.c_str();
+    } catch (...) {
+        return job->message.c_str();
+    }
+}
+
+ZAV_API int32_t ZAVJobRefusal(const ZAVJob *job) {
+    return job == nullptr ? ZAV_REFUSED_NONE : job->refusal;
 }
 
 ZAV_API int32_t ZAVJobPlan(ZAVJob *job) {
@@ -243,17 +260,19 @@ ZAV_API int32_t ZAVJobApplySteps(const ZAVJob *job, ZAVImageObject *obj, ZAVImag
     CopyOut("", message, capacity);
     if (job == nullptr || job->status != ZAV_JOB_OK || obj == nullptr || image == nullptr ||
         image->data == nullptr || image->width < 1 || image->height < 1 ||
-        image->depth != ZAV_DEPTH_8U || job->description.steps.copy) {
+        image->depth != ZAV_DEPTH_8U || image->channels == 2 || image->channels < 1 ||
+        image->channels > 4 || job->description.steps.copy) {
         return ZAV_JOB_BAD_CALL;
     }
     return Guard(ZAV_JOB_BAD_CALL, [&] {
         zav::job::Size final;
-        std::optional<std::string> failure =
-            zav::job::StepsMiss(job->description.steps, {image->width, image->height}, final);
-        if (!failure) {
-            failure = zav::job::ApplySteps(obj, *image, job->description.steps, final, nullptr);
+        if (auto miss =
+                zav::job::StepsMiss(job->description.steps, {image->width, image->height}, final)) {
+            CopyOut(*miss, message, capacity);
+            return ZAV_JOB_MISSES;
         }
-        if (failure) {
+        if (auto failure =
+                zav::job::ApplySteps(obj, *image, job->description.steps, final, nullptr)) {
             CopyOut(*failure, message, capacity);
             return ZAV_JOB_FAILED;
         }

@@ -88,7 +88,8 @@ std::string OutputKey(const std::string &path) {
     return ec ? path : canonical.string();
 }
 
-[[noreturn]] void Refuse(const std::string &heading, const std::vector<std::string> &lines) {
+[[noreturn]] void Refuse(int32_t kind, const std::string &heading,
+                         const std::vector<std::string> &lines) {
     std::string message = heading;
     constexpr std::size_t kShown = 10;
     for (std::size_t i = 0; i < lines.size() && i < kShown; ++i) {
@@ -97,7 +98,7 @@ std::string OutputKey(const std::string &path) {
     if (lines.size() > kShown) {
         message += "\n  and " + std::to_string(lines.size() - kShown) + " more";
     }
-    throw UsageError(message);
+    throw UsageError(message, kind);
 }
 
 // "-" reads standard input once, into one output named by "output"; "-" writes standard output
@@ -110,23 +111,27 @@ void CheckStandardStreams(const Description &d, const Streams &streams) {
         ++fromInput;
     }
     if (fromInput > 1) {
-        throw UsageError("standard input (-) can be read once");
+        throw UsageError("standard input (-) can be read once", ZAV_REFUSED_STREAMS);
     }
     if (fromInput == 1) {
         if (d.output.empty()) {
-            throw UsageError("a picture from standard input (-) needs one output: -o OUT");
+            throw UsageError("a picture from standard input (-) needs one output: -o OUT",
+                             ZAV_REFUSED_STREAMS);
         }
         if (streams.inputIsTerminal) {
-            throw UsageError("standard input (-) is a terminal: pipe a picture in");
+            throw UsageError("standard input (-) is a terminal: pipe a picture in",
+                             ZAV_REFUSED_STREAMS);
         }
     }
     if (IsStandardStream(d.output)) {
         if (d.format.empty()) {
             throw UsageError("standard output (-) needs --format EXT to name the format (" +
-                             KnownExtensions() + ")");
+                                 KnownExtensions() + ")",
+                             ZAV_REFUSED_STREAMS);
         }
         if (streams.outputIsTerminal) {
-            throw UsageError("standard output (-) is a terminal: redirect it to a file or a pipe");
+            throw UsageError("standard output (-) is a terminal: redirect it to a file or a pipe",
+                             ZAV_REFUSED_STREAMS);
         }
     }
 }
@@ -141,7 +146,7 @@ Item Failed(const std::string &name, std::size_t source, std::string reason) {
     item.source = source;
     item.planned = true;
     item.state = ZAV_ITEM_FAILED;
-    item.status = -1;
+    item.status = PathProblemStatus(reason);
     item.reason = std::move(reason);
     item.message = ItemMessage(item);
     return item;
@@ -224,7 +229,8 @@ Plan MakePlan(const Description &d, const Streams &streams) {
         work.push_back(std::move(item));
     }
     if (!noFormat.empty()) {
-        Refuse("no format for these outputs (the extensions written: " + KnownExtensions() +
+        Refuse(ZAV_REFUSED_NO_FORMAT,
+               "no format for these outputs (the extensions written: " + KnownExtensions() +
                    (d.outDir.empty() ? ")" : "; --format picks one)"),
                noFormat);
     }
@@ -247,7 +253,8 @@ Plan MakePlan(const Description &d, const Streams &streams) {
         }
     }
     if (!collisions.empty()) {
-        Refuse("these inputs would write the same output (nothing was done):", collisions);
+        Refuse(ZAV_REFUSED_CLASH,
+               "these inputs would write the same output (nothing was done):", collisions);
     }
 
     // Outputs that exist: an input, a folder, or a file to keep (no_clobber).
@@ -305,10 +312,10 @@ Plan MakePlan(const Description &d, const Streams &streams) {
         kept.push_back(std::move(item));
     }
     if (!overwrites.empty()) {
-        Refuse(
-            "these outputs would replace an input (give --in-place to allow it, or another "
-            "output):",
-            overwrites);
+        Refuse(ZAV_REFUSED_OVERWRITE,
+               "these outputs would replace an input (give --in-place to allow it, or another "
+               "output):",
+               overwrites);
     }
     if (!d.outDir.empty()) {
         std::set<std::string> folders{d.outDir};

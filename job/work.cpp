@@ -58,9 +58,9 @@ std::optional<std::pair<std::string, int32_t>> Probe(ZAVImageObject *obj, const 
         return std::nullopt;
     }
     const int32_t status = ZAVGetFileStatus(obj);
-    return std::make_pair(
-        origin.inMemory ? std::string(ZAVFileStatusText(status)) : std::string(ReadFailure(obj, origin.path.c_str())),
-        status);
+    return std::make_pair(origin.inMemory ? std::string(ZAVFileStatusText(status))
+                                          : std::string(ReadFailure(obj, origin.path.c_str())),
+                          status);
 }
 
 std::optional<std::pair<std::string, int32_t>> Load(ZAVImageObject *obj, const Origin &origin,
@@ -72,9 +72,9 @@ std::optional<std::pair<std::string, int32_t>> Load(ZAVImageObject *obj, const O
         return std::nullopt;
     }
     const int32_t status = ZAVGetFileStatus(obj);
-    return std::make_pair(
-        origin.inMemory ? std::string(ZAVFileStatusText(status)) : std::string(ReadFailure(obj, origin.path.c_str())),
-        status);
+    return std::make_pair(origin.inMemory ? std::string(ZAVFileStatusText(status))
+                                          : std::string(ReadFailure(obj, origin.path.c_str())),
+                          status);
 }
 
 // The copy step's picture, probed against its region and loaded. A failure names it.

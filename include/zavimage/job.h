@@ -54,7 +54,16 @@ extern "C" {
 #define ZAV_JOB_REFUSED 2   /* the description or the plan was refused (ZAVJobMessage): nothing done */
 #define ZAV_JOB_BAD_CALL 3  /* no job, an item out of range, a job not planned or refused */
 #define ZAV_JOB_NO_MEMORY 4 /* memory ran out */
-#define ZAV_JOB_FAILED 5    /* ZAVJobMakeFolders: an output folder could not be made */
+#define ZAV_JOB_FAILED 5    /* an output folder could not be made; a step failed (no font) */
+#define ZAV_JOB_MISSES 6    /* ZAVJobApplySteps: a step misses the picture */
+
+/* Why a job was refused (ZAVJobRefusal). */
+#define ZAV_REFUSED_NONE 0
+#define ZAV_REFUSED_VALUE 1     /* a field: unknown, missing, or a value out of range */
+#define ZAV_REFUSED_CLASH 2     /* two inputs would write one output */
+#define ZAV_REFUSED_OVERWRITE 3 /* an output is one of the inputs (in_place allows it) */
+#define ZAV_REFUSED_NO_FORMAT 4 /* an output's name picks no format */
+#define ZAV_REFUSED_STREAMS 5   /* standard input or output used in a way it cannot be */
 
 /* What happened to one item (one input and its output). */
 #define ZAV_ITEM_PENDING 0   /* to be worked on */
@@ -98,8 +107,13 @@ ZAV_API ZAVJob *ZAVJobCreate(const char *json);
 ZAV_API void ZAVJobDestroy(ZAVJob *job);
 /* ZAV_JOB_OK, or ZAV_JOB_REFUSED when the description or the plan was refused. */
 ZAV_API int32_t ZAVJobStatus(const ZAVJob *job);
-/* Why the job was refused: one or more lines, no final line feed; "" when it was not. */
+/* Why the job was refused: one or more lines, no final line feed; "" when it was not. Messages
+ * name the fields of the document ("text_color: ..."); ZAVJobOptionMessage gives the same text
+ * with the fields named as the command line's options ("--text-color: ..."). */
 ZAV_API const char *ZAVJobMessage(const ZAVJob *job);
+ZAV_API const char *ZAVJobOptionMessage(ZAVJob *job);
+/* What kind of refusal it was: ZAV_REFUSED_*. */
+ZAV_API int32_t ZAVJobRefusal(const ZAVJob *job);
 
 /* Works out every output before any work: folders expanded (sorted by name), one output per
  * input, and refuses (ZAV_JOB_REFUSED) two inputs that would write one output, an output that is
@@ -147,11 +161,13 @@ ZAV_API char *ZAVJobExport(const ZAVJob *job);
 ZAV_API int32_t ZAVJobGetCounts(const ZAVJob *job, ZAVJobCounts *counts);
 ZAV_API const char *ZAVJobSummary(ZAVJob *job, const char *command, const char *stoppedBy);
 
-/* Applies the steps of a job (flip, resize, captions, boxes, copy) to a picture in memory, as
- * ZAVJobRunItem does between load and save: a step that misses the picture refuses the whole call
- * before anything is drawn. A resize replaces *image by a new buffer (the old one is released
- * through obj). Returns ZAV_JOB_OK, or ZAV_JOB_FAILED with the reason in message (capacity bytes,
- * NUL-terminated, cut when longer), or ZAV_JOB_BAD_CALL. */
+/* Applies the steps of a job (flip, resize, captions, boxes; not copy) to an 8-bit picture of 1, 3
+ * or 4 channels in memory, as ZAVJobRunItem does between load and save: a step that misses the
+ * picture refuses the whole call (ZAV_JOB_MISSES) before anything is drawn. A resize replaces
+ * *image by a new buffer (the old one is released through obj). Returns ZAV_JOB_OK,
+ * ZAV_JOB_MISSES, ZAV_JOB_FAILED (a caption could not be drawn whole: no font, no memory), with
+ * the reason in message (capacity bytes, NUL-terminated, cut when longer), or ZAV_JOB_BAD_CALL
+ * (a refused job, a copy step, a buffer of another depth or channel count). */
 ZAV_API int32_t ZAVJobApplySteps(const ZAVJob *job, ZAVImageObject *obj, ZAVImageStruct *image,
                                  char *message, size_t capacity);
 

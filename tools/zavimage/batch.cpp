@@ -4,7 +4,6 @@
 
 #include <algorithm>
 #include <atomic>
-#include <cctype>
 #include <cstdio>
 #include <memory>
 #include <thread>
@@ -25,38 +24,6 @@ std::string Plural(std::size_t n, const char *one, const char *many) {
     return std::to_string(n) + " " + (n == 1 ? one : many);
 }
 
-// The library names the job's fields ("text_color: ..."); the tool shows them as its options
-// ("--text-color: ..."): the field a message starts with, and every field with an underscore.
-std::string AsOptions(const std::string &message) {
-    const auto isWord = [](char c) {
-        return std::islower(static_cast<unsigned char>(c)) != 0 || c == '_';
-    };
-    const auto option = [](std::string field) {
-        std::replace(field.begin(), field.end(), '_', '-');
-        return "--" + field;
-    };
-    std::string out;
-    std::size_t i = 0;
-    while (i < message.size()) {
-        if (!isWord(message[i]) || (i > 0 && (isWord(message[i - 1]) || message[i - 1] == '-'))) {
-            out += message[i++];
-            continue;
-        }
-        std::size_t end = i;
-        while (end < message.size() && isWord(message[end])) {
-            ++end;
-        }
-        const std::string word = message.substr(i, end - i);
-        const bool leading = i == 0 && end < message.size() &&
-                             (message[end] == ':' || message.compare(end, 8, " is for ") == 0);
-        const bool field = word.find('_') != std::string::npos && word.front() != '_' &&
-                           word.back() != '_' && (end == message.size() || message[end] != '(');
-        out += leading || field ? option(word) : word;
-        i = end;
-    }
-    return out;
-}
-
 ZAVJobItem Item(const ZAVJob *job, std::size_t index) {
     ZAVJobItem item{};
     ZAVJobGetItem(job, index, &item);
@@ -71,7 +38,7 @@ int RunJobText(const std::string &text, const BatchSettings &settings) {
         throw std::bad_alloc();
     }
     if (ZAVJobStatus(job.get()) != ZAV_JOB_OK) {
-        throw UsageError(AsOptions(ZAVJobMessage(job.get())));
+        throw UsageError(ZAVJobOptionMessage(job.get()));
     }
     if (settings.run.printJob) {
         std::printf("%s\n",
@@ -79,7 +46,7 @@ int RunJobText(const std::string &text, const BatchSettings &settings) {
         return kExitOk;
     }
     if (ZAVJobPlan(job.get()) != ZAV_JOB_OK) {
-        throw UsageError(AsOptions(ZAVJobMessage(job.get())));
+        throw UsageError(ZAVJobOptionMessage(job.get()));
     }
     const Verbosity verbosity = settings.run.verbosity;
     const std::size_t count = ZAVJobItemCount(job.get());
