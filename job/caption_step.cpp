@@ -314,6 +314,17 @@ std::optional<std::string> CaptionMisses(const Caption &caption, Size size) {
            std::to_string(size.height) + " picture";
 }
 
+int32_t MeasureCaption(ZAVImageObject *obj, const Caption &caption, Size size,
+                       ZAVTextMetrics &metrics) {
+    if (caption.classic) {
+        return ZAV_TEXT_REFUSED;
+    }
+    const Point at = CaptionPoint(caption, size);
+    ZAVTextStyle style = caption.style;
+    style.font = caption.font ? caption.font->c_str() : nullptr;
+    return ZAVMeasureTextUtf8(obj, caption.text.c_str(), at.x, at.y, &style, &metrics);
+}
+
 std::optional<std::string> DrawCaption(ZAVImageObject *obj, const ZAVImageStruct &image,
                                        const Caption &caption) {
     const Point at = CaptionPoint(caption, Size{image.width, image.height});

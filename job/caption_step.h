@@ -38,6 +38,11 @@ Caption ReadCaption(const Json &object, const std::string &prefix);
 // it can be drawn.
 std::optional<std::string> CaptionMisses(const Caption &caption, Size size);
 
+// Measures the typographic caption as DrawCaption would draw it on a picture of `size`: a
+// ZAV_TEXT_* code (ZAV_TEXT_REFUSED for the classic caption, which has no measure).
+int32_t MeasureCaption(ZAVImageObject *obj, const Caption &caption, Size size,
+                       ZAVTextMetrics &metrics);
+
 // Draws the caption; returns why it failed.
 std::optional<std::string> DrawCaption(ZAVImageObject *obj, const ZAVImageStruct &image,
                                        const Caption &caption);

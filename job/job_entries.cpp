@@ -167,6 +167,7 @@ ZAV_API int32_t ZAVJobGetItem(const ZAVJob *job, size_t index, ZAVJobItem *out) 
     out->message = item.message.c_str();
     out->bytes = item.bytes.empty() ? nullptr : item.bytes.data();
     out->size = item.bytes.size();
+    out->source = item.source;
     return ZAV_JOB_OK;
 }
 
@@ -280,6 +281,20 @@ ZAV_API int32_t ZAVJobApplySteps(const ZAVJob *job, ZAVImageObject *obj, ZAVImag
     });
 }
 
+ZAV_API int32_t ZAVJobMeasureCaption(const ZAVJob *job, ZAVImageObject *obj, size_t caption,
+                                     int32_t width, int32_t height, ZAVTextMetrics *metrics) {
+    if (job == nullptr || job->status != ZAV_JOB_OK || obj == nullptr || metrics == nullptr ||
+        caption >= job->description.steps.captions.size()) {
+        return ZAV_TEXT_REFUSED;
+    }
+    try {
+        return zav::job::MeasureCaption(obj, job->description.steps.captions[caption],
+                                        {width, height}, *metrics);
+    } catch (...) {
+        return ZAV_TEXT_INCOMPLETE;
+    }
+}
+
 ZAV_API int32_t ZAVJobQuality(const ZAVJob *job, float *quality) {
     if (job == nullptr || job->status != ZAV_JOB_OK || quality == nullptr) {
         return ZAV_JOB_BAD_CALL;
@@ -320,6 +335,19 @@ ZAV_API size_t ZAVPrintableName(const char *name, char *out, size_t capacity) {
         const std::string text = zav::job::Printable(name == nullptr ? "" : name);
         CopyOut(text, out, capacity);
         return text.size();
+    } catch (...) {
+        CopyOut("", out, capacity);
+        return 0;
+    }
+}
+
+ZAV_API size_t ZAVJobProgressLine(size_t done, size_t total, size_t failed, const char *current,
+                                  size_t columns, char *out, size_t capacity) {
+    try {
+        const std::string line = zav::job::ProgressLine(
+            done, total, failed, zav::job::Printable(current == nullptr ? "" : current), columns);
+        CopyOut(line, out, capacity);
+        return line.size();
     } catch (...) {
         CopyOut("", out, capacity);
         return 0;

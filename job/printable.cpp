@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <vector>
 
 namespace zav::job {
 namespace {
@@ -44,6 +45,14 @@ Decoded DecodeAt(std::string_view text, std::size_t i) {
         return {};
     }
     return {code, length};
+}
+
+bool IsWide(char32_t c) {
+    return (c >= 0x1100 && c <= 0x115F) || (c >= 0x2E80 && c <= 0xA4CF && c != 0x303F) ||
+           (c >= 0xAC00 && c <= 0xD7A3) || (c >= 0xF900 && c <= 0xFAFF) ||
+           (c >= 0xFE30 && c <= 0xFE4F) || (c >= 0xFF00 && c <= 0xFF60) ||
+           (c >= 0xFFE0 && c <= 0xFFE6) || (c >= 0x1F300 && c <= 0x1F64F) ||
+           (c >= 0x20000 && c <= 0x3FFFD);
 }
 
 void AppendHex(std::string &out, uint8_t b) {
@@ -94,6 +103,68 @@ bool IsUtf8(std::string_view text) {
         i += d.length;
     }
     return true;
+}
+
+std::size_t DisplayWidth(std::string_view text) {
+    std::size_t columns = 0;
+    for (std::size_t i = 0; i < text.size();) {
+        const Decoded d = DecodeAt(text, i);
+        columns += d.length != 0 && IsWide(d.code) ? 2 : 1;
+        i += d.length != 0 ? d.length : 1;
+    }
+    return columns;
+}
+
+std::string FitColumns(std::string_view text, std::size_t columns) {
+    if (DisplayWidth(text) <= columns) {
+        return std::string(text);
+    }
+    if (columns < 4) {
+        return std::string(columns, '.');
+    }
+    // Character starts from the end until the kept part fills columns - 3.
+    std::vector<std::size_t> starts;
+    for (std::size_t i = 0; i < text.size();) {
+        starts.push_back(i);
+        const Decoded d = DecodeAt(text, i);
+        i += d.length != 0 ? d.length : 1;
+    }
+    std::size_t keep = text.size();
+    for (std::size_t k = starts.size(); k-- > 0;) {
+        if (DisplayWidth(text.substr(starts[k])) > columns - 3) {
+            break;
+        }
+        keep = starts[k];
+    }
+    return "..." + std::string(text.substr(keep));
+}
+
+std::string ProgressLine(std::size_t done, std::size_t total, std::size_t failed,
+                         std::string_view current, std::size_t columns) {
+    // "[#####.....] 120/300, 2 failed  name", one column short of the width so that the cursor
+    // never wraps to a new line.
+    const std::size_t width = columns > 1 ? columns - 1 : 1;
+    std::string counts = " " + std::to_string(done) + "/" + std::to_string(total);
+    if (failed != 0) {
+        counts += ", " + std::to_string(failed) + " failed";
+    }
+    std::size_t barWidth = width >= counts.size() + 12 ? (width - counts.size()) / 3 : 0;
+    if (barWidth > 30) {
+        barWidth = 30;
+    }
+    std::string line;
+    if (barWidth >= 3) {
+        const std::size_t inner = barWidth - 2;
+        const std::size_t filled = total == 0 ? inner : done * inner / total;
+        line = "[" + std::string(filled, '#') + std::string(inner - filled, '.') + "]";
+    }
+    line += counts;
+    if (line.size() > width) {
+        line = FitColumns(line, width);
+    } else if (line.size() + 2 < width && !current.empty()) {
+        line += "  " + FitColumns(current, width - line.size() - 2);
+    }
+    return line;
 }
 
 std::string ShownName(std::string_view name, bool output) {

@@ -2,6 +2,7 @@
 // escaped.
 #pragma once
 
+#include <cstddef>
 #include <string>
 #include <string_view>
 
@@ -13,6 +14,19 @@ std::string Printable(std::string_view name);
 
 // Whether the text is well-formed UTF-8 (no overlong forms, no surrogates).
 bool IsUtf8(std::string_view text);
+
+// Columns that printable UTF-8 text takes: two for East Asian wide characters, one otherwise.
+std::size_t DisplayWidth(std::string_view text);
+
+// The text cut to at most `columns` columns, keeping its end and marking the cut with "...";
+// cuts fall between characters.
+std::string FitColumns(std::string_view text, std::size_t columns);
+
+// A progress bar's line: "[#####.....] 120/300, 2 failed  name", at most `columns` - 1 columns
+// (so that the cursor never wraps), the bar at most 30 wide and left out on narrow terminals,
+// the name (printable) cut from the front to what is left.
+std::string ProgressLine(std::size_t done, std::size_t total, std::size_t failed,
+                         std::string_view current, std::size_t columns);
 
 // How an input or output name is shown: "standard input" / "standard output" for "-".
 std::string ShownName(std::string_view name, bool output);

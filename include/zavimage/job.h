@@ -88,6 +88,7 @@ typedef struct ZAVJobItem {
     const char *message; /* "NAME: reason" with the name concerned, escaped for printing */
     const uint8_t *bytes; /* output "-" once written: the picture's file, size bytes */
     size_t size;
+    size_t source; /* the input it comes from: its place in "inputs" */
 } ZAVJobItem;
 
 /* Counts of a job's items for the summary. */
@@ -171,6 +172,12 @@ ZAV_API const char *ZAVJobSummary(ZAVJob *job, const char *command, const char *
 ZAV_API int32_t ZAVJobApplySteps(const ZAVJob *job, ZAVImageObject *obj, ZAVImageStruct *image,
                                  char *message, size_t capacity);
 
+/* Measures caption number `caption` of a job as ZAVJobApplySteps would draw it on a picture of
+ * width x height (anchors included), without drawing: a ZAV_TEXT_* code, metrics filled for
+ * ZAV_TEXT_OK and ZAV_TEXT_INCOMPLETE. The classic caption has no measure (ZAV_TEXT_REFUSED). */
+ZAV_API int32_t ZAVJobMeasureCaption(const ZAVJob *job, ZAVImageObject *obj, size_t caption,
+                                     int32_t width, int32_t height, ZAVTextMetrics *metrics);
+
 /* The save quality a job's "quality" or "jpeg_quality" gives (2 when it has neither): ZAV_JOB_OK,
  * or ZAV_JOB_BAD_CALL for a refused job. */
 ZAV_API int32_t ZAVJobQuality(const ZAVJob *job, float *quality);
@@ -188,6 +195,12 @@ ZAV_API const char *ZAVFileFailureText(ZAVImageObject *obj, const char *path, in
  * escaped (\n, \t, \r, \\, \xNN). Writes at most capacity bytes with the NUL; returns the length of
  * the whole escaped text (as snprintf does). */
 ZAV_API size_t ZAVPrintableName(const char *name, char *out, size_t capacity);
+
+/* A progress bar's line for a terminal of `columns` columns: "[#####.....] 120/300, 2 failed  NAME",
+ * at most columns - 1 wide (the cursor never wraps), the bar left out when the terminal is narrow,
+ * NAME (escaped) cut from its front to what is left. Written as ZAVPrintableName writes. */
+ZAV_API size_t ZAVJobProgressLine(size_t done, size_t total, size_t failed, const char *current,
+                                  size_t columns, char *out, size_t capacity);
 
 #ifdef __cplusplus
 }

@@ -4,6 +4,8 @@
 #include <cstdio>
 #include <vector>
 
+#include "zavimage/job.h"
+
 namespace zavtool {
 namespace {
 
@@ -47,85 +49,14 @@ Decoded DecodeAt(std::string_view text, std::size_t i) {
     return {code, length};
 }
 
-bool IsWide(char32_t c) {
-    return (c >= 0x1100 && c <= 0x115F) || (c >= 0x2E80 && c <= 0xA4CF && c != 0x303F) ||
-           (c >= 0xAC00 && c <= 0xD7A3) || (c >= 0xF900 && c <= 0xFAFF) ||
-           (c >= 0xFE30 && c <= 0xFE4F) || (c >= 0xFF00 && c <= 0xFF60) ||
-           (c >= 0xFFE0 && c <= 0xFFE6) || (c >= 0x1F300 && c <= 0x1F64F) ||
-           (c >= 0x20000 && c <= 0x3FFFD);
-}
-
-void AppendHex(std::string &out, uint8_t b) {
-    char hex[8];
-    std::snprintf(hex, sizeof hex, "\\x%02X", b);
-    out += hex;
-}
 
 }  // namespace
 
 std::string Printable(std::string_view name) {
-    std::string out;
-    out.reserve(name.size());
-    for (std::size_t i = 0; i < name.size();) {
-        const Decoded d = DecodeAt(name, i);
-        if (d.length == 0) {
-            AppendHex(out, static_cast<uint8_t>(name[i]));
-            ++i;
-            continue;
-        }
-        const char32_t c = d.code;
-        if (c == '\n') {
-            out += "\\n";
-        } else if (c == '\t') {
-            out += "\\t";
-        } else if (c == '\r') {
-            out += "\\r";
-        } else if (c == '\\') {
-            out += "\\\\";
-        } else if (c < 0x20 || c == 0x7F || (c >= 0x80 && c <= 0x9F)) {
-            for (std::size_t k = 0; k < d.length; ++k) {
-                AppendHex(out, static_cast<uint8_t>(name[i + k]));
-            }
-        } else {
-            out.append(name.substr(i, d.length));
-        }
-        i += d.length;
-    }
+    const std::string text(name.substr(0, name.find('\0')));
+    std::string out(ZAVPrintableName(text.c_str(), nullptr, 0) + 1, '\0');
+    out.resize(ZAVPrintableName(text.c_str(), out.data(), out.size()));
     return out;
-}
-
-std::size_t DisplayWidth(std::string_view text) {
-    std::size_t columns = 0;
-    for (std::size_t i = 0; i < text.size();) {
-        const Decoded d = DecodeAt(text, i);
-        columns += d.length != 0 && IsWide(d.code) ? 2 : 1;
-        i += d.length != 0 ? d.length : 1;
-    }
-    return columns;
-}
-
-std::string FitColumns(std::string_view text, std::size_t columns) {
-    if (DisplayWidth(text) <= columns) {
-        return std::string(text);
-    }
-    if (columns < 4) {
-        return std::string(columns, '.');
-    }
-    // Character starts from the end until the kept part fills columns - 3.
-    std::vector<std::size_t> starts;
-    for (std::size_t i = 0; i < text.size();) {
-        starts.push_back(i);
-        const Decoded d = DecodeAt(text, i);
-        i += d.length != 0 ? d.length : 1;
-    }
-    std::size_t keep = text.size();
-    for (std::size_t k = starts.size(); k-- > 0;) {
-        if (DisplayWidth(text.substr(starts[k])) > columns - 3) {
-            break;
-        }
-        keep = starts[k];
-    }
-    return "..." + std::string(text.substr(keep));
 }
 
 std::string JsonString(std::string_view text) {

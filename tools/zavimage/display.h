@@ -13,13 +13,6 @@ namespace zavtool {
 // stays as it is.
 std::string Printable(std::string_view name);
 
-// Columns that printable UTF-8 text takes: two for East Asian wide characters, one otherwise.
-std::size_t DisplayWidth(std::string_view text);
-
-// The text cut to at most `columns` columns, keeping its end and marking the cut with "...";
-// cuts fall between characters.
-std::string FitColumns(std::string_view text, std::size_t columns);
-
 // A JSON string literal; bytes that are not UTF-8 become U+FFFD.
 std::string JsonString(std::string_view text);
 

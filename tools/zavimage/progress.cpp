@@ -6,6 +6,7 @@
 #include <cstdlib>
 
 #include "tools/zavimage/display.h"
+#include "zavimage/job.h"
 
 namespace zavtool {
 
@@ -52,7 +53,7 @@ void Progress::Finished(const std::string &input, const std::string &output,
         std::fprintf(m_out, "%s\n", line.c_str());
     }
     if (m_bar) {
-        m_current = name;
+        m_current = input;  // the line escapes it
         DrawBar();
     }
     std::fflush(m_out);
@@ -81,29 +82,10 @@ void Progress::Resized() {
 }
 
 void Progress::DrawBar() {
-    // "[#####.....] 120/300, 2 failed  name", one column short of the width so that the cursor
-    // never wraps to a new line.
-    const std::size_t width = m_columns > 1 ? m_columns - 1 : 1;
-    std::string counts = " " + std::to_string(m_done) + "/" + std::to_string(m_total);
-    if (m_failed != 0) {
-        counts += ", " + std::to_string(m_failed) + " failed";
-    }
-    std::size_t barWidth = width >= counts.size() + 12 ? (width - counts.size()) / 3 : 0;
-    if (barWidth > 30) {
-        barWidth = 30;
-    }
-    std::string line;
-    if (barWidth >= 3) {
-        const std::size_t inner = barWidth - 2;
-        const std::size_t filled = m_total == 0 ? inner : m_done * inner / m_total;
-        line = "[" + std::string(filled, '#') + std::string(inner - filled, '.') + "]";
-    }
-    line += counts;
-    if (line.size() > width) {
-        line = FitColumns(line, width);
-    } else if (line.size() + 2 < width && !m_current.empty()) {
-        line += "  " + FitColumns(m_current, width - line.size() - 2);
-    }
+    std::string line(m_columns + 64, '\0');
+    const std::size_t length = ZAVJobProgressLine(m_done, m_total, m_failed, m_current.c_str(),
+                                                  m_columns, line.data(), line.size());
+    line.resize(std::min(length, line.size() - 1));
     std::fputs(line.c_str(), m_out);
 }
 
