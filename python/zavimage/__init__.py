@@ -4,7 +4,7 @@
 >>> im = zavimage.load("frame.jpg")           # 8-bit blue-green-red, in a block of the library
 >>> im.array[:10] = 0                          # a numpy view: writes go to the picture
 >>> im.caption("cam 1", at=(10, 40)).draw_box((200, 120, 64, 48))
->>> im.text("cam 1", (10, 10), size=28, color="#FFD000", anchor="top-left", outline=(2, "black"))
+>>> im.text("cam 1", (10, 10), size=28, color="#FFD000", anchor="bottom-right")  # 10 px in
 >>> im.resize((640, 360)).save("small.jpg", quality=2.0)
 
 Batches, locally or on a Dask cluster: :func:`zavimage.batch.annotate`.
@@ -21,17 +21,20 @@ from .errors import (
     MissingFeatureError,
     NameRefusedError,
     NotFoundError,
+    OutputClashError,
+    OutsideError,
+    OverwriteError,
     ReadWriteError,
     TooLargeError,
+    UsageError,
 )
-from .image import BOX_COLORS, TEXT_COLORS, Image, ImageInfo, load, probe
+from .image import Image, ImageInfo, formats, load, probe
 from .text import TextMetrics, measure_text
 
 __version__ = "1.0.0"
 
 __all__ = [
     "AccessError",
-    "BOX_COLORS",
     "BufferFormatError",
     "CorruptFileError",
     "Error",
@@ -45,10 +48,14 @@ __all__ = [
     "MissingFeatureError",
     "NameRefusedError",
     "NotFoundError",
+    "OutputClashError",
+    "OutsideError",
+    "OverwriteError",
     "ReadWriteError",
-    "TEXT_COLORS",
     "TextMetrics",
     "TooLargeError",
+    "UsageError",
+    "formats",
     "load",
     "measure_text",
     "probe",

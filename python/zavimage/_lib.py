@@ -166,6 +166,70 @@ _TEXT_PROTOTYPES = {
 }
 
 
+class JobItem(ctypes.Structure):
+    """ZAVJobItem: one input of a planned job and how its work went."""
+
+    _fields_ = [
+        ("state", c_int32),
+        ("status", c_int32),
+        ("aboutOutput", c_int32),
+        ("planned", c_int32),
+        ("input", ctypes.c_void_p),  # bytes of names that need not be UTF-8: read with string_at
+        ("output", ctypes.c_void_p),
+        ("reason", c_char_p),
+        ("message", c_char_p),
+        ("bytes", c_void_p),
+        ("size", c_size_t),
+        ("source", c_size_t),
+    ]
+
+
+class JobCounts(ctypes.Structure):
+    """ZAVJobCounts."""
+
+    _fields_ = [(name, c_size_t) for name in ("written", "failed", "skipped", "notDone",
+                                               "subfolders", "otherFiles")]
+
+
+_job = c_void_p
+# Jobs (include/zavimage/job.h): present in libraries that have them; bound when found.
+_JOB_PROTOTYPES = {
+    "ZAVJobCreate": (_job, [c_char_p]),
+    "ZAVJobDestroy": (None, [_job]),
+    "ZAVJobStatus": (c_int32, [_job]),
+    "ZAVJobMessage": (c_char_p, [_job]),
+    "ZAVJobOptionMessage": (c_char_p, [_job]),
+    "ZAVJobRefusal": (c_int32, [_job]),
+    "ZAVJobPlan": (c_int32, [_job]),
+    "ZAVJobNeedsStandardInput": (c_int32, [_job]),
+    "ZAVJobSetStandardInput": (c_int32, [_job, c_void_p, c_size_t]),
+    "ZAVJobSetInputBytes": (c_int32, [_job, c_size_t, c_void_p, c_size_t]),
+    "ZAVJobMakeFolders": (c_int32, [_job]),
+    "ZAVJobItemCount": (c_size_t, [_job]),
+    "ZAVJobGetItem": (c_int32, [_job, c_size_t, POINTER(JobItem)]),
+    "ZAVJobRunItem": (c_int32, [_job, _obj, c_size_t, POINTER(c_int32)]),
+    "ZAVJobRecordItem": (c_int32, [_job, c_size_t, c_int32, c_int32, c_int32, c_char_p]),
+    "ZAVJobExport": (c_void_p, [_job]),
+    "ZAVJobGetCounts": (c_int32, [_job, POINTER(JobCounts)]),
+    "ZAVJobSummary": (c_char_p, [_job, c_char_p, c_char_p]),
+    "ZAVJobApplySteps": (c_int32, [_job, _obj, _rec, c_char_p, c_size_t]),
+    "ZAVJobQuality": (c_int32, [_job, POINTER(c_float)]),
+    "ZAVJobMeasureCaption": (c_int32, [_job, _obj, c_size_t, c_int32, c_int32,
+                                       POINTER(TextMetrics)]),
+    "ZAVJobColor": (c_int32, [c_char_p, POINTER(c_uint32)]),
+    "ZAVFileFailureText": (c_char_p, [_obj, c_char_p, c_int32]),
+    "ZAVPrintableName": (c_size_t, [c_char_p, c_char_p, c_size_t]),
+    "ZAVFormatCount": (c_int32, []),
+}
+
+
+class FormatInfo(ctypes.Structure):
+    """ZAVFormatInfo: one format of the library's table."""
+
+    _fields_ = [("name", c_char_p), ("description", c_char_p), ("extensions", c_char_p),
+                ("grayExtensions", c_char_p), ("reads", c_int32), ("writes", c_int32)]
+
+
 def _candidates() -> list:
     found = []
     env = os.environ.get(ENV_LIBRARY)
@@ -217,6 +281,11 @@ _bind(lib, _PROTOTYPES, required=True)
 HAS_MEMORY = _bind(lib, _MEMORY_PROTOTYPES, required=False)
 #: True when the library draws typographic captions (ZAVDrawTextUtf8).
 HAS_TEXT = _bind(lib, _TEXT_PROTOTYPES, required=False)
+# Jobs: batches, captions and boxes placed by the job's rules, the format table. The package
+# needs them (a library of this version has them).
+_bind(lib, _JOB_PROTOTYPES, required=True)
+lib.ZAVGetFormat.restype = c_int32
+lib.ZAVGetFormat.argtypes = [c_int32, POINTER(FormatInfo)]
 #: The path of the library in use.
 LIBRARY_PATH: str = lib._name
 
@@ -285,9 +354,38 @@ def status_text(status: int) -> str:
     return text.decode("utf-8", "replace") if text else "failed"
 
 
-def last_error(obj: c_void_p, path: Optional[str] = None) -> Error:
-    """The exception for the object's last load or save."""
+def last_error(obj: c_void_p, path: Optional[str] = None, raw: Optional[bytes] = None,
+               writing: bool = False) -> Error:
+    """The exception for the object's last load or save of the file named `raw` (shown as
+    `path`), with the reason as the library words it ("folder not found", ...)."""
     from .errors import error_for_status
 
     status = lib.ZAVGetFileStatus(obj)
-    return error_for_status(status, status_text(status), path)
+    if raw is not None:
+        text = lib.ZAVFileFailureText(obj, raw, 1 if writing else 0)
+        reason = text.decode("utf-8", "replace") if text else status_text(status)
+    else:
+        reason = status_text(status)
+    return error_for_status(status, reason, path)
+
+
+def printable(name) -> str:
+    """A name as the library's messages show it: control characters and bytes that are not
+    UTF-8 escaped."""
+    raw = name if isinstance(name, bytes) else os.fsencode(name)
+    if b"\0" in raw:
+        raw = raw.replace(b"\0", b"\\x00")  # cannot reach the library: shown escaped
+    size = lib.ZAVPrintableName(raw, None, 0)
+    out = ctypes.create_string_buffer(size + 1)
+    lib.ZAVPrintableName(raw, out, size + 1)
+    return out.value.decode("utf-8", "replace")
+
+
+def formats() -> list:
+    """The library's format table: FormatInfo records, in the order files are tried."""
+    found = []
+    for i in range(lib.ZAVFormatCount()):
+        info = FormatInfo()
+        if lib.ZAVGetFormat(i, ctypes.byref(info)) == 0:
+            found.append(info)
+    return found

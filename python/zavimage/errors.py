@@ -116,6 +116,23 @@ class MissingFeatureError(Error):
     """The loaded library lacks the functions an operation needs."""
 
 
+class UsageError(Error, ValueError):
+    """A job, a caption or a box that cannot be done as described (a value out of range, a field
+    unknown): nothing was done. ``str()`` names the field and the value."""
+
+
+class OutputClashError(UsageError):
+    """Two inputs would write the same output: nothing was done."""
+
+
+class OverwriteError(UsageError):
+    """An output is one of the inputs (give ``in_place=True`` to allow it): nothing was done."""
+
+
+class OutsideError(Error, ValueError):
+    """A caption start or a box lies wholly outside the picture: nothing was drawn."""
+
+
 _BY_STATUS = {
     FILE_NO_NAME: NameRefusedError,
     FILE_NAME_TOO_LONG: NameRefusedError,

@@ -5,29 +5,26 @@ from __future__ import annotations
 import ctypes
 import os
 from ctypes import byref, c_char_p, c_int32, c_size_t, c_uint8
-from typing import NamedTuple, Optional, Sequence, Tuple, Union
+from typing import Any, NamedTuple, Optional, Sequence, Tuple, Union
 
 import numpy as np
 
-from . import _lib
+from . import _job, _lib
 from . import text as _text
 from ._lib import ImageRect, ImageStruct, component, last_error, lib
 from .errors import (
     FILE_TOO_LARGE,
     BufferFormatError,
     FontError,
+    OutsideError,
     PathName,
     TooLargeError,
+    UsageError,
 )
 
 DEPTH_8U = 8
 INT32_MIN = -(2**31)
 INT32_MAX = 2**31 - 1
-
-#: Caption colours: channel 0 first, so "blue" fills channel 0 of a BGR buffer.
-TEXT_COLORS = {"blue": 0, "green": 1, "red": 2}
-#: Box colours (any other int is passed to the library as a code; unknown codes draw red).
-BOX_COLORS = {"red": 1, "green": 2, "blue": 3, "yellow": 4, "white": 5, "black": 6}
 
 BytesLike = Union[bytes, bytearray, memoryview]
 Source = Union[PathName, BytesLike]
@@ -56,13 +53,14 @@ def _rect(rect: Sequence[int], what: str) -> Rect:
     return x, y, w, h
 
 
-def _color(color: Union[str, int], table: dict, what: str) -> int:
-    if isinstance(color, str):
-        try:
-            return table[color]
-        except KeyError:
-            raise ValueError(f"{what} {color!r} is not one of {', '.join(table)}") from None
-    return _int32(color, what)
+def _save_quality(quality: Optional[float], jpeg_quality: Optional[int]) -> float:
+    """The save quality the job's rules give for these arguments (2 for neither)."""
+    document = {}
+    if quality is not None:
+        document["quality"] = quality
+    if jpeg_quality is not None:
+        document["jpeg_quality"] = jpeg_quality
+    return _job.steps_job(_job.dumps(document)).quality()
 
 
 def _path(path: PathName) -> Tuple[bytes, str]:
@@ -140,12 +138,29 @@ class _Bytes:
         self.size = self.array.size
 
 
+class Format(NamedTuple):
+    """One format of the library's table."""
+
+    name: str
+    extensions: Tuple[str, ...]  # the extensions written
+    gray: Tuple[str, ...]  # of those, the ones a gray picture is written gray under
+    reads: bool
+    writes: bool
+
+
+def formats() -> Tuple[Format, ...]:
+    """The formats the library reads and writes, in the order files are tried."""
+    return tuple(Format(f.name.decode(), tuple(f.extensions.decode().split()),
+                        tuple(f.grayExtensions.decode().split()), bool(f.reads), bool(f.writes))
+                 for f in _lib.formats())
+
+
 def load(source: Source) -> "Image":
     """Loads a picture from a file name (str or path object) or from the bytes of a file
     (bytes, bytearray, memoryview: always the picture's content, never a name).
 
-    The format is told by the first bytes (BMP, JPEG, Sun raster, PBM/PGM/PPM, TIFF, and PNG
-    where the library has it). The result is always 8-bit blue-green-red.
+    The format is told by the first bytes (see :func:`formats`). The result is always 8-bit
+    blue-green-red.
 
     Raises FileNotFoundError (:class:`NotFoundError`) for a missing file, another
     :class:`Error` subclass for everything else that stops the load.
@@ -160,7 +175,7 @@ def load(source: Source) -> "Image":
     else:
         raw, shown = _path(source)
         if lib.ZAVLoadImageUtf8(obj, raw, byref(record)) != 0:
-            raise last_error(obj, shown)
+            raise last_error(obj, shown, raw)
     return _own(record)
 
 
@@ -181,7 +196,8 @@ def probe(source: Source) -> ImageInfo:
         raw, shown = _path(source)
         status = lib.ZAVProbeImageFileUtf8(obj, raw, byref(fmt), byref(width), byref(height))
     if status != 0:
-        raise last_error(obj, shown)
+        raise last_error(obj, shown, None if isinstance(source, (bytes, bytearray, memoryview))
+                         else raw)
     return ImageInfo((fmt.value or b"").decode("utf-8", "replace"), width.value, height.value)
 
 
@@ -321,26 +337,30 @@ class Image:
 
     # ---- files ----
 
-    def save(self, path: PathName, quality: float = 2.0) -> None:
-        """Saves in the format of the name's extension (bmp dib jpg jpeg jpe sr ras pbm pgm ppm
-        tif tiff, and png where the library has it).
+    def save(self, path: PathName, quality: Optional[float] = None,
+             jpeg_quality: Optional[int] = None) -> None:
+        """Saves in the format of the name's extension (see :func:`zavimage.formats`).
 
-        quality is used by JPEG: 1 gives the standard tables, 2 (default) half their steps. The
-        file appears complete or not at all. Needs 1 or 3 channels.
+        JPEG quality: ``quality`` on the library's scale, 0 to 10 (the standard tables divided
+        by it: 1 the standard tables, 2, the default, half their steps), or ``jpeg_quality`` as
+        a percentage, 1 to 95 or 100 (the tables libjpeg gives: 75 is quality 2). Values out of
+        range raise :class:`UsageError`. The file appears complete or not at all. Needs 1 or 3
+        channels.
         """
         r = self._buf().record
         raw, shown = _path(path)
         obj = component()
-        lib.ZAVSetImageQuality(obj, quality)
+        lib.ZAVSetImageQuality(obj, _save_quality(quality, jpeg_quality))
         if lib.ZAVSaveImageUtf8(obj, raw, r.data, r.width, r.height, r.depth, r.channels) != 0:
-            raise last_error(obj, shown)
+            raise last_error(obj, shown, raw, writing=True)
 
-    def encode(self, format: str = "jpg", quality: float = 2.0) -> bytes:
+    def encode(self, format: str = "jpg", quality: Optional[float] = None,
+               jpeg_quality: Optional[int] = None) -> bytes:
         """The bytes of the file that :meth:`save` would write for a name ending in .format."""
         _lib.need_memory()
         r = self._buf().record
         obj = component()
-        lib.ZAVSetImageQuality(obj, quality)
+        lib.ZAVSetImageQuality(obj, _save_quality(quality, jpeg_quality))
         out = ctypes.POINTER(c_uint8)()
         size = c_size_t()
         ext = format[1:] if format.startswith(".") else format
@@ -382,16 +402,32 @@ class Image:
         lib.ZAVCopyImage(component(), source._rec(), sx, sy, sw, sh, self._rec(), dx, dy, dw, dh)
         return self
 
+    def _steps(self, document: dict) -> "Image":
+        """Applies a job of steps (captions, boxes) as the batch job does; raises when a step
+        misses the picture or cannot be drawn."""
+        job = _job.steps_job(_job.dumps(document))
+        message = ctypes.create_string_buffer(512)
+        result = lib.ZAVJobApplySteps(job.handle, component(), self._rec(), message,
+                                      len(message))
+        reason = message.value.decode("utf-8", "replace")
+        if result == _job.JOB_MISSES:
+            raise OutsideError(reason)
+        if result == _job.JOB_FAILED:
+            raise FontError(reason)
+        if result == _job.JOB_BAD_CALL:
+            raise BufferFormatError(f"captions and boxes need an 8-bit image of 1, 3 or 4 "
+                                    f"channels, not {self.channels}")
+        return self
+
     def draw_box(self, rect: Sequence[int], color: Union[str, int] = "red") -> "Image":
         """Marks a found region (x, y, width, height): a 3-pixel outline around the region grown
         by a fifth of its width left and right and a third of its height above and below.
 
-        color: red, green, blue, yellow, white, black, or a colour code of the library.
+        color: red, green, blue, yellow, white, black, or a colour code 0 to 6 of the library.
+        A region wholly outside the picture raises :class:`OutsideError`; bad values
+        :class:`UsageError`.
         """
-        x, y, w, h = _rect(rect, "rect")
-        code = _color(color, BOX_COLORS, "box colour")
-        lib.ZAVDrawRect(component(), self._rec(), ImageRect(x, y, w, h), code)
-        return self
+        return self._steps({"boxes": [list(rect)], "box_color": color})
 
     def caption(
         self,
@@ -407,66 +443,40 @@ class Image:
         characters as a fraction of the size, colour blue, green or red.
 
         font names a TrueType file to use first (default: SimHei, else fontconfig's match for
-        it). Raises :class:`FontError` when no font can be opened.
+        it). Raises :class:`FontError` when no font can be opened, :class:`OutsideError` when
+        the start lies outside the picture.
         """
-        x, y = (_int32(v, "at") for v in at)
-        code = _color(color, TEXT_COLORS, "text colour")
-        raw = text.encode("utf-8")
-        if b"\0" in raw:
-            raise ValueError("caption text holds a NUL character")
         obj = component()
         if font is not None:
             lib.ZAVSetFontPath(obj, os.fsencode(font))
         try:
-            result = lib.ZAVPutTextToImageUtf8(obj, self._rec(), raw, x, y, code, size, space, 0.0)
+            return self._steps({"captions": [{"text": text, "classic": True, "at": list(at),
+                                              "size": size, "space": space,
+                                              "text_color": color}]})
         finally:
             if font is not None:
                 lib.ZAVSetFontPath(obj, None)
-        if result != 0:
-            raise FontError("no font could be opened for the caption")
-        return self
 
-    def text(
-        self,
-        text: str,
-        xy: Sequence[int],
-        *,
-        size: Optional[float] = None,
-        color: Optional["_text.Color"] = None,
-        opacity: Optional[float] = None,
-        outline: Optional["_text.Outline"] = None,
-        background: Optional["_text.Background"] = None,
-        font: Optional[PathName] = None,
-        face_index: Optional[int] = None,
-        anchor: Optional[str] = None,
-        letter_spacing: Optional[float] = None,
-        line_spacing: Optional[float] = None,
-        mono: bool = False,
-    ) -> "Image":
-        """Writes text with the typographic caption: glyphs on a common baseline, kerned and
-        shaped (ligatures, Arabic, Devanagari, Thai), right-to-left runs in order, characters
-        the font lacks taken from another installed font, lines split at line feeds.
+    def text(self, text: str, xy: Sequence[int] = (10, 40), **style: Any) -> "Image":
+        """Writes text with the typographic caption, as ``zavimage text`` does: glyphs on a
+        common baseline, kerned and shaped (ligatures, Arabic, Devanagari, Thai), right-to-left
+        runs in order, characters the font lacks taken from another installed font, lines split
+        at line feeds.
 
-        xy: the point of the text block given by ``anchor`` (default "baseline-left": the
-        first line's baseline at y, the block's left edge at x; see ``zavimage.text.ANCHORS``).
-        size: em size in pixels, 1 to 1024 (default 24).
-        color: a name (black white red green blue yellow cyan magenta gray orange), "#RRGGBB",
-        a (blue, green, red) tuple or an int 0xRRGGBB (default black); on a gray image its
-        luma. opacity: 0 to 1 (default 1).
-        outline: width in pixels (0 to 64), or (width, colour) or (width, colour, opacity).
-        background: a box behind the block: colour, or (colour, opacity) or (colour, opacity,
-        padding in pixels; default 4).
-        font: a font file, or a fontconfig pattern such as "DejaVu Sans:bold" (default: the
-        caption font of :meth:`caption`); face_index picks a face in a file.
-        letter_spacing: pixels added after each character; line_spacing: the baseline distance
-        as a multiple of the font's line height. mono: one bit per pixel, no anti-aliasing.
+        Without ``anchor``, xy is the left edge and the first line's baseline. With an anchor
+        (top-left, top, top-right, left, center, right, bottom-left, bottom, bottom-right) that
+        point of the text is put on the same point of the picture, xy being the distance inward
+        from those edges (0 from a middle).
 
-        Pixels outside the image are never touched. Raises :class:`FontError` when no font can
-        be opened, :class:`BufferFormatError` for an image of 2 channels, ValueError for values
-        out of range.
+        Style: size (pixels, 1 to 1024, default 24), color (a name, "#RRGGBB", a (blue, green,
+        red) tuple or a code 0 to 2; default red), opacity (0 to 1 or "50%"), outline (width or
+        (width, colour[, opacity])), background (colour or (colour, opacity[, padding])), font
+        (a file or a fontconfig pattern such as "DejaVu Sans:bold"), face_index, space (a
+        fraction of the size) or letter_spacing (pixels), line_spacing (a multiple of the line
+        height), mono (one bit per pixel).
+
+        Raises :class:`UsageError` for values out of range, :class:`OutsideError` when the text's
+        start lies outside the picture, :class:`FontError` when no font can be opened,
+        :class:`BufferFormatError` for an image of 2 channels.
         """
-        _text.draw(self._rec(), self.channels, self.depth, text, xy, size=size, color=color,
-                   opacity=opacity, outline=outline, background=background, font=font,
-                   face_index=face_index, anchor=anchor, letter_spacing=letter_spacing,
-                   line_spacing=line_spacing, mono=mono)
-        return self
+        return self._steps({"captions": [_text.caption_of(text, xy, style)]})

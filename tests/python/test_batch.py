@@ -174,20 +174,20 @@ def test_typographic_caption_matches_the_tool(frames, tool, typographic_tool, tm
         batch.annotate(pictures, tmp_path / "x", text="a", classic=False, font="/no/such.ttf")
 
 
-def test_a_stop_starts_no_further_file(frames, tmp_path):
-    class StopAfterFirstFile(threading.Event):
-        asked = 0
-
-        def is_set(self):  # asked before the run, before a file is started and before its save
-            self.asked += 1
-            return self.asked > 3
-
-    plan = batch.make_plan([frames[1]], tmp_path)
-    summary = batch.run(plan, batch.Steps.checked(), workers=1, stop=StopAfterFirstFile(),
-                        stop_name="SIGTERM")
-    assert summary.report().startswith("annotate: stopped by SIGTERM: 1 succeeded, 0 failed, "
-                                       "13 not done\n")
-    assert len(list(tmp_path.iterdir())) == 1
+def test_a_stop_counts_exactly_the_files_written(frames, tmp_path):
+    """A stop set after the first file starts no further one; the summary counts the files
+    that exist."""
+    stop = threading.Event()
+    summary = batch.annotate([frames[1]], tmp_path, workers=1, stop=stop,
+                             progress=lambda result: stop.set())
+    written = sorted(p.name for p in tmp_path.iterdir())
+    assert summary.stopped_by == "request" and summary.succeeded == len(written) >= 1
+    assert summary.report().startswith(f"annotate: stopped by a stop: {len(written)} "
+                                       f"succeeded, 0 failed, {14 - len(written)} not done\n")
+    set_before = threading.Event()
+    set_before.set()
+    idle = batch.annotate([frames[1]], tmp_path / "none", stop=set_before)
+    assert idle.succeeded == 0 and idle.not_done == 14 and not (tmp_path / "none").exists()
 
 
 def test_standard_streams_as_the_tool(frames, tool, tmp_path):

@@ -41,14 +41,19 @@ def test_drawing_lands_where_measured_in_the_colour_asked():
     dash = zavimage.measure_text("-", (0, 100), size=40)
     assert dash.ink[1] + dash.ink[3] <= dash.baseline  # a dash lies wholly above its baseline
 
-    # anchors move the block; colour as (blue, green, red) and a second line
-    top = zavimage.measure_text("x\ny", (5, 7), size=20, anchor="top-left")
-    bottom = zavimage.measure_text("x\ny", (150, 70), size=20, anchor="bottom-right")
+    # anchors put the block on the picture's corners, xy inward from them; colour as (blue,
+    # green, red) and a second line
+    top = zavimage.measure_text("x\ny", (5, 7), size=20, anchor="top-left", picture=(160, 80))
+    bottom = zavimage.measure_text("x\ny", (10, 10), size=20, anchor="bottom-right",
+                                   picture=(160, 80))
     assert top.lines == 2 and top.box[:2] == (5, 7)
     assert (bottom.box[0] + bottom.box[2], bottom.box[1] + bottom.box[3]) == (150, 70)
     im.array[...] = 0
     im.text("x\ny", (5, 7), size=20, anchor="top-left", color=(255, 0, 0), mono=True)
     assert set(np.unique(a)) == {0, 255} and a[..., 1:].max() == 0  # blue, one bit per pixel
+    assert ink_box(a[..., 0] > 0)[:2] >= (5, 7)
+    with pytest.raises(zavimage.UsageError):  # an anchor needs the picture to be measured on
+        zavimage.measure_text("x", (5, 7), anchor="top-left")
 
     # an outline widens the ink; a background box fills the block grown by its padding
     wide = zavimage.measure_text("Ag-", (20, 50), size=30, outline=(3, "black"))
@@ -73,5 +78,7 @@ def test_gray_and_four_channel_buffers_and_refusals():
     assert two.array.max() == 0
     for bad in (dict(size=0), dict(opacity=2), dict(color="#12345"), dict(color="teal"),
                 dict(anchor="middle"), dict(outline=(100, "red"))):
-        with pytest.raises(ValueError):
+        with pytest.raises(zavimage.UsageError):
             gray.text("Hi", (5, 30), **bad)
+    with pytest.raises(zavimage.OutsideError):  # a start outside the picture draws nothing
+        gray.text("Hi", (60, 30), color="white")
