@@ -182,7 +182,7 @@ def test_a_stop_counts_exactly_the_files_written(frames, tmp_path):
                              progress=lambda result: stop.set())
     written = sorted(p.name for p in tmp_path.iterdir())
     assert summary.stopped_by == "request" and summary.succeeded == len(written) >= 1
-    assert summary.report().startswith(f"annotate: stopped by a stop: {len(written)} "
+    assert summary.report().startswith(f"annotate: stopped by request: {len(written)} "
                                        f"succeeded, 0 failed, {14 - len(written)} not done\n")
     set_before = threading.Event()
     set_before.set()
