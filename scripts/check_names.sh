@@ -16,7 +16,7 @@ mkdir -p "$db"
 sed -e 's# -Winvalid-pch##g' -e 's# -include [^ ]*cmake_pch\.hxx##g' \
     "$build/compile_commands.json" >"$db/compile_commands.json"
 
-files=$(git ls-files 'imaging/*.cpp' 'text/*.cpp' 'tools/*.cpp' 'tests/*.cpp' 'fuzz/*.cpp' |
+files=$(git ls-files 'imaging/*.cpp' 'text/*.cpp' 'job/*.cpp' 'tools/*.cpp' 'tests/*.cpp' 'fuzz/*.cpp' |
         grep -v '^tests/wine/host' |
         xargs grep -lE '^[[:space:]]*(class|struct) [A-Za-z_][A-Za-z0-9_]*( final)?( :[^;{]*)? *\{' || true)
 # shellcheck disable=SC2086
