@@ -235,7 +235,7 @@ Caption ReadCaption(const Json &o, const std::string &prefix) {
     }
     Caption c;
     if (!o.contains("text")) {
-        throw UsageError("caption options need text");
+        throw UsageError(prefix + "text: the caption options need the caption's text");
     }
     c.text = ToText(prefix + "text", o["text"]);
     if (c.text.empty()) {

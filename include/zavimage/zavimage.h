@@ -328,8 +328,10 @@ typedef struct ZAVFormatInfo {
     const char *name;           /* "BMP", "JPEG", "Sun raster", "PBM/PGM/PPM", "TIFF", "PNG" */
     const char *description;    /* as a probe names the format: "JPEG files (*.jpeg;*.jpg;*.jpe)" */
     const char *extensions;     /* the extensions its writer is chosen by: "jpeg jpg jpe" */
-    const char *grayExtensions; /* of those, the ones under which a 1-channel picture is written
-                                   gray ("pbm pgm" for PNM: .ppm promises colour) */
+    const char *grayExtensions; /* of those, the ones whose names let a gray picture stay gray:
+                                   jobs save gray input gray under them ("pbm pgm" for the
+                                   portable family, whose .ppm promises colour); the writers
+                                   themselves write whatever channels they are given */
     int32_t reads;              /* 1: files of this format are read (told by their first bytes) */
     int32_t writes;             /* 1: names with its extensions are written */
 } ZAVFormatInfo;

@@ -32,7 +32,7 @@ TEST(JobDescription, EveryRefusalNamesItsFieldAndValue) {
         {R"("boxes": ["1,1,0,5"])", "box: '1,1,0,5' is not a region X,Y,W,H with W and H at least"},
         {R"("captions": [{"text": "a", "classic": true, "outline": 2}])",
          "outline is for the typographic caption"},
-        {R"("captions": [{"at": "1,1"}])", "caption options need text"},
+        {R"("captions": [{"at": "1,1"}])", "text: the caption options need the caption's text"},
         {R"("captions": [{"text": "a", "font": "/no/such/f.ttf"}])",
          "font: '/no/such/f.ttf': folder not found"},
     };
