@@ -111,6 +111,11 @@ def test_image_functions_refuse_what_the_tool_refuses(mixed, tool, tmp_path):
          "bottom-right", "--at", "3,2", "--size", "12", "--text-color", "white")
     assert (tmp_path / "p-br.bmp").read_bytes() == (tmp_path / "t-br.bmp").read_bytes()
 
+    with pytest.raises(FileNotFoundError, match="folder not found"):  # as the tool words it
+        zavimage.load(tmp_path / "nope" / "a.jpg")
+    with pytest.raises(FileNotFoundError, match="folder not found"):
+        im.save(tmp_path / "nope" / "a.jpg")
+
     before = im.array.copy()
     with pytest.raises(zavimage.OutsideError, match="lies outside the 41 x 30 picture"):
         im.caption("x", at=(5000, 10))
