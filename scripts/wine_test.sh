@@ -79,7 +79,12 @@ cp "$drive_c/zavtest/in/a.bmp" "$drive_c/zavtest/中文/图片.bmp"
 echo "== wine: before registration"
 check "exports, class object, lock count, GetClassInfo unregistered" host exports "$dll"
 
+# The registry's classes, to compare with after unregistration.
+snapshot() { zav_classes_export "$loader" "$work/$1.reg"; }
+registry_is() { zav_classes_are "$loader" "$work/$1.reg"; }
+
 echo "== wine: registration"
+check "the registry before registration" snapshot before
 check "regsvr32 registers" wine_run regsvr32 /s "$dll"
 check "registry tree, registering again" host registry "$dll" "$tlb"
 check "creation through COM, aggregation, GetClassInfo" host creation "$dll"
@@ -111,6 +116,7 @@ echo "== wine: unregistration"
 check "regsvr32 /u unregisters" wine_run regsvr32 /s /u "$dll"
 check "keys removed, CLSID kept, type library unregistered" host unregistered "$dll"
 check "regsvr32 /u with nothing registered" wine_run regsvr32 /s /u "$dll"
+check "the registry as before registration" registry_is before
 check "unregistering a partial tree" host partial-unregister "$dll"
 
 # Without ZAVImage.tlb beside it (only the native library, found through the run path), the DLL
