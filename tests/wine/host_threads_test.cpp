@@ -111,10 +111,11 @@ void RunRound(int count, const char *caption) {
         w.caption = caption;
         w.leave = leave;
         w.uninitialized = CreateEventW(nullptr, TRUE, FALSE, nullptr);
-        CHECK(w.uninitialized != nullptr);
-        HANDLE thread = CreateThread(nullptr, 0, WorkerMain, &w, 0, nullptr);
+        HANDLE thread = w.uninitialized != nullptr && leave != nullptr
+                            ? CreateThread(nullptr, 0, WorkerMain, &w, 0, nullptr)
+                            : nullptr;
         CHECK(thread != nullptr);
-        if (thread == nullptr || w.uninitialized == nullptr) {
+        if (thread == nullptr) {
             break;
         }
         uninitialized.push_back(w.uninitialized);
