@@ -18,6 +18,22 @@ zav_wine_loader() {
     if [ "$1" = 32 ]; then echo "$ZAV_WINE32"; else echo "$ZAV_WINE64"; fi
 }
 
+# zav_classes_export LOADER FILE: the registry's classes (HKLM\Software\Classes) as `reg export`
+# writes them, through that loader's reg; the 64-bit loader's export in a 64-bit prefix holds both
+# registry views, the 32-bit one under Wow6432Node.
+zav_classes_export() {
+    timeout 60 "$1" reg export 'HKLM\Software\Classes' "$2" /y >/dev/null 2>&1
+}
+
+# zav_classes_are LOADER FILE: the classes are exactly those exported into FILE (the differences
+# are shown).
+zav_classes_are() {
+    zav_classes_export "$1" "$2.now" &&
+        iconv -f UTF-16 -t UTF-8 "$2" >"$2.expected.txt" &&
+        iconv -f UTF-16 -t UTF-8 "$2.now" >"$2.actual.txt" &&
+        diff "$2.expected.txt" "$2.actual.txt"
+}
+
 # zav_dll_bits DLL: 32 or 64, the architecture of a Winelib DLL (an ELF file).
 zav_dll_bits() {
     if file -L "$1" | grep -q 'ELF 32-bit'; then echo 32; else echo 64; fi

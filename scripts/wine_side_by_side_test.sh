@@ -7,8 +7,9 @@
 # 64-bit prefix the 64-bit server is registered by the 64-bit regsvr32 and the 32-bit one by the
 # 32-bit regsvr32 (syswow64); each host finds the server of its own bitness in its own registry
 # view under the same program identifiers, and the typical job gives the same bytes through either
-# server and through either native library. Then the 32-bit server alone in a WINEARCH=win32
-# prefix.
+# server and through either native library. Unregistering either server beside the other, twice,
+# in every order, answers 0 and leaves the registry exactly as it was with the other server alone.
+# Then the 32-bit server alone in a WINEARCH=win32 prefix.
 set -eu
 
 . "$(dirname "$0")/wine_env.sh"
@@ -98,8 +99,30 @@ dll32=$(winpath "$s32/ZAVImage.dll")
 tlb32=$(winpath "$s32/ZAVImage.tlb")
 host64=$b64/tests/wine/zav_com_host.exe
 host32=$b32/tests/wine/zav_com_host.exe
-check "64-bit regsvr32 registers the 64-bit server" run 64 regsvr32 /s "$dll64"
-check "32-bit regsvr32 (syswow64) registers the 32-bit server" run 32 regsvr32 /s "$dll32"
+
+# The registry's classes of both views (the program identifiers and the type library's key are
+# one for both), to compare with after unregistration.
+snapshot() { zav_classes_export "$ZAV_WINE64" "$work/$1.reg"; }
+registry_is() { zav_classes_are "$ZAV_WINE64" "$work/$1.reg"; }
+# register BITS, unregister_twice BITS: regsvr32 of that bitness with its server; /u twice, each
+# answering 0.
+register() {
+    eval "dll=\$dll$1"
+    run "$1" regsvr32 /s "$dll"
+}
+unregister_twice() {
+    eval "dll=\$dll$1"
+    run "$1" regsvr32 /s /u "$dll" && run "$1" regsvr32 /s /u "$dll"
+}
+
+check "the registry before registration" snapshot none
+check "64-bit regsvr32 registers the 64-bit server" register 64
+check "the registry with the 64-bit server alone" snapshot only64
+check "the 64-bit server alone: /u twice" unregister_twice 64
+check "the 64-bit server alone: the registry as before" registry_is none
+check "32-bit regsvr32 (syswow64) registers the 32-bit server" register 32
+check "the registry with the 32-bit server alone" snapshot only32
+check "64-bit regsvr32 registers the 64-bit server beside it" register 64
 # Each registry view names its own server and type library. (The type library's HELPDIR key is one
 # for both views, as on Windows, so the full registry group runs in single-server prefixes only.)
 class_key='HKCR\CLSID\{2E1CAF41-7450-4FBF-9A62-F3D8EDAB91B6}\InprocServer32'
@@ -122,6 +145,25 @@ check "32-bit view: the 32-bit type library, the 20-byte record" \
     run 32 "$host32" typelib "$dll32" "$tlb32"
 job 64 both
 job 32 both
+
+echo "== wine: unregistering one server beside the other"
+# Each server is unregistered twice beside the other, registered after it and before it; the
+# other's keys (the shared program identifiers and type library entries among them) stay.
+check "64-bit /u twice, registered after the 32-bit server" unregister_twice 64
+check "the registry as with the 32-bit server alone" registry_is only32
+check "32-bit view: creation by both program identifiers still" run 32 "$host32" creation "$dll32"
+check "64-bit server registered again, after the 32-bit one" register 64
+check "32-bit /u twice, registered before the 64-bit server" unregister_twice 32
+check "the registry as with the 64-bit server alone" registry_is only64
+check "64-bit view: creation by both program identifiers still" run 64 "$host64" creation "$dll64"
+check "32-bit server registered again, after the 64-bit one" register 32
+check "32-bit /u twice, registered after the 64-bit server" unregister_twice 32
+check "the registry as with the 64-bit server alone" registry_is only64
+check "32-bit server registered again, after the 64-bit one" register 32
+check "64-bit /u twice, registered before the 32-bit server" unregister_twice 64
+check "the registry as with the 32-bit server alone" registry_is only32
+check "32-bit /u twice, the last one" unregister_twice 32
+check "the registry as before registration" registry_is none
 WINEPREFIX=$work/win64 timeout 30 wineserver -k >/dev/null 2>&1 || true
 
 echo "== wine: a 32-bit prefix"
@@ -134,7 +176,7 @@ check "registry tree" run 32 "$host32" registry "$dll32" "$tlb32"
 check "creation by both program identifiers" run 32 "$host32" creation "$dll32"
 check "the type library, the 20-byte record" run 32 "$host32" typelib "$dll32" "$tlb32"
 job 32 win32
-check "regsvr32 /u unregisters" run 32 regsvr32 /s /u "$dll32"
+check "regsvr32 /u unregisters, twice" unregister_twice 32
 check "nothing left registered" run 32 "$host32" unregistered "$dll32"
 
 if [ "$failures" -ne 0 ]; then

@@ -3,9 +3,10 @@
 # server/ZAVImage.dll, tests/wine/zav_com_host.exe and tests/wine/zav_com_reference:
 #   scripts/wine_test.sh BUILD_DIR
 # A fresh prefix under BUILD_DIR/wine-test, the ANSI code page 936 (LANG=zh_CN.UTF-8),
-# registration with regsvr32, every group of the Windows test host, the typical job compared
-# byte for byte with the native library's files, and unregistration. The prefix and its
-# wineserver are this test's own, so it may run beside other tests.
+# registration with regsvr32, every group of the Windows test host (the host's worker threads
+# among them), the typical job compared byte for byte with the native library's files, and
+# unregistration, after which the registry is as before. The prefix and its wineserver are this
+# test's own, so it may run beside other tests.
 #
 # The build's architecture decides the server's: a 64-bit server is registered and tested by the
 # 64-bit programs, a 32-bit one (an i386 build) by the 32-bit programs, in a 64-bit prefix (the
@@ -79,13 +80,29 @@ cp "$drive_c/zavtest/in/a.bmp" "$drive_c/zavtest/中文/图片.bmp"
 echo "== wine: before registration"
 check "exports, class object, lock count, GetClassInfo unregistered" host exports "$dll"
 
+# The registry's classes, to compare with after unregistration.
+snapshot() { zav_classes_export "$loader" "$work/$1.reg"; }
+registry_is() { zav_classes_are "$loader" "$work/$1.reg"; }
+
 echo "== wine: registration"
+check "the registry before registration" snapshot before
 check "regsvr32 registers" wine_run regsvr32 /s "$dll"
 check "registry tree, registering again" host registry "$dll" "$tlb"
 check "creation through COM, aggregation, GetClassInfo" host creation "$dll"
 check "type library read back, resources" host typelib "$dll" "$tlb"
 check "the eleven operations through COM" host operations
 check "file names under code page 936" host names 'c:\zavtest'
+
+echo "== wine: the host's threads"
+# A worker thread draws a caption and ends after its apartment, the last to have loaded the
+# server, unloaded it; COM stays uninitialised on the main thread. Several processes, each twice
+# over, then many workers ending at once.
+for run in 1 2 3; do
+    check "a worker's caption, the thread ending after the server is unloaded ($run)" \
+        host threads 1 2
+done
+check "32 workers' captions, all ending at once after the server is unloaded" host threads 32 2
+check "creation from a multithreaded apartment: E_NOINTERFACE" host multithreaded
 
 echo "== wine: the typical job, compared with the native library"
 # Without SimHei in the prefix the core picks its own stand-in.
@@ -111,6 +128,7 @@ echo "== wine: unregistration"
 check "regsvr32 /u unregisters" wine_run regsvr32 /s /u "$dll"
 check "keys removed, CLSID kept, type library unregistered" host unregistered "$dll"
 check "regsvr32 /u with nothing registered" wine_run regsvr32 /s /u "$dll"
+check "the registry as before registration" registry_is before
 check "unregistering a partial tree" host partial-unregister "$dll"
 
 # Without ZAVImage.tlb beside it (only the native library, found through the run path), the DLL

@@ -16,6 +16,12 @@ namespace {
 // Builds an object, plain when outer is null and aggregated otherwise, and asks it for riid.
 using CreateInstanceProc = HRESULT (*)(IUnknown *outer, REFIID riid, void **ppv);
 
+// The server locks of IClassFactory::LockServer, counted apart from the objects and references
+// that also lock the module: an unlock without a lock of its own is ignored, so that it can never
+// undo what a live object or a held class object counts.
+void AddServerLock();
+void RemoveServerLock();
+
 // The class object of a creatable class.
 class ClassFactory final : public IClassFactory {
   public:
@@ -114,9 +120,9 @@ HRESULT STDMETHODCALLTYPE ClassFactory::CreateInstance(IUnknown *outer, REFIID r
 
 HRESULT STDMETHODCALLTYPE ClassFactory::LockServer(BOOL lock) {
     if (lock) {
-        LockModule();
+        AddServerLock();
     } else {
-        UnlockModule();
+        RemoveServerLock();
     }
     return S_OK;
 }
@@ -139,6 +145,7 @@ struct ModuleState {
     bool moduleLockReady = false;
     bool tornDown = false;
     LONG lockCount = 0;
+    LONG serverLocks = 0;  // the part of lockCount that LockServer added
     ClassEntry classes[1] = {
         {&CLSID_CZAVImageOCX, &UpdateZAVImageOCXRegistry, &ZAVImageOCX::CreateInstance, nullptr}};
     ITypeInfo *classTypeInfo = nullptr;  // guarded by moduleLock
@@ -163,6 +170,7 @@ void DeleteLock(CRITICAL_SECTION *lock, bool *ready) {
 bool BuildModuleState(HINSTANCE instance) {
     g_module.instance = instance;
     g_module.lockCount = 0;
+    g_module.serverLocks = 0;
     return InitLock(&g_module.resourceLock, &g_module.resourceLockReady) &&
            InitLock(&g_module.classTableLock, &g_module.classTableLockReady) &&
            InitLock(&g_module.moduleLock, &g_module.moduleLockReady);
@@ -195,6 +203,24 @@ void TearDownModuleState(bool processExit) {
 
 IClassFactory *CachedClassObject(const ClassEntry &entry) {
     return __atomic_load_n(&entry.classObject, __ATOMIC_ACQUIRE);
+}
+
+// The module is locked before the lock is counted, so that a concurrent unlock that sees the
+// count never takes the module's count below zero.
+void AddServerLock() {
+    LockModule();
+    InterlockedIncrement(&g_module.serverLocks);
+}
+
+void RemoveServerLock() {
+    LONG locks = __atomic_load_n(&g_module.serverLocks, __ATOMIC_ACQUIRE);
+    while (locks > 0) {
+        if (InterlockedCompareExchange(&g_module.serverLocks, locks - 1, locks) == locks) {
+            UnlockModule();
+            return;
+        }
+        locks = __atomic_load_n(&g_module.serverLocks, __ATOMIC_ACQUIRE);
+    }
 }
 
 }  // namespace

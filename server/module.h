@@ -8,7 +8,8 @@
 namespace zavsrv {
 
 // Counts live component objects, server locks and references to the class object held outside
-// the module. Changed atomically; never clamped.
+// the module. Changed atomically; every unlock undoes a lock taken before it, so the count never
+// goes below zero (an unlock of the server without a server lock is ignored by the class object).
 void LockModule();
 void UnlockModule();
 LONG ModuleLockCount();

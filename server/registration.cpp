@@ -6,6 +6,11 @@
 // read the type-library resource of a Winelib module from a process that has not loaded it, so
 // what is registered must be the file. Otherwise the module's own resource 1 is used, and when that
 // cannot be loaded, the ".tlb" file after all.
+//
+// In a 64-bit prefix the 64-bit and the 32-bit server can be registered side by side: each class
+// key lies in its own registry view, but the program identifiers and the type library's key are
+// one for both views. Unregistration answers for its own platform only: it leaves the shared keys
+// to the other server while that one is registered.
 #include "server/registration.h"
 
 #include <oleauto.h>
@@ -131,6 +136,12 @@ enum class KeyRule {
     kNeverRemove,   // never deleted
 };
 
+// Where a key lies in a 64-bit prefix.
+enum class KeyView {
+    kOwn,     // in the registry view of the module's platform
+    kShared,  // one key for both views: another platform's server may be using it
+};
+
 // A key, or a named value of the key above it.
 struct RegistryNode {
     bool isValue;
@@ -139,18 +150,19 @@ struct RegistryNode {
     KeyRule rule;
     const RegistryNode *children;
     size_t childCount;
+    KeyView view;
 };
 
 template <size_t N>
 constexpr RegistryNode Key(const WCHAR *name, const WCHAR *value, KeyRule rule,
-                           const RegistryNode (&children)[N]) {
-    return {false, name, value, rule, children, N};
+                           const RegistryNode (&children)[N], KeyView view = KeyView::kOwn) {
+    return {false, name, value, rule, children, N, view};
 }
 constexpr RegistryNode Key(const WCHAR *name, const WCHAR *value, KeyRule rule) {
-    return {false, name, value, rule, nullptr, 0};
+    return {false, name, value, rule, nullptr, 0, KeyView::kOwn};
 }
 constexpr RegistryNode Value(const WCHAR *name, const WCHAR *value) {
-    return {true, name, value, KeyRule::kOpenOrCreate, nullptr, 0};
+    return {true, name, value, KeyRule::kOpenOrCreate, nullptr, 0, KeyView::kOwn};
 }
 
 #define ZAV_CLSID_STRING L"{2E1CAF41-7450-4FBF-9A62-F3D8EDAB91B6}"
@@ -178,10 +190,15 @@ constexpr RegistryNode kClsidEntries[] = {
 };
 constexpr RegistryNode kRoots[] = {
     Key(L"ZAVImage.ZAVImageOCX.1", L"%FriendlyName%", KeyRule::kOpenOrCreate,
-        kVersionedProgIdEntries),
-    Key(L"ZAVImage.ZAVImageOCX", L"%FriendlyName%", KeyRule::kOpenOrCreate, kProgIdEntries),
+        kVersionedProgIdEntries, KeyView::kShared),
+    Key(L"ZAVImage.ZAVImageOCX", L"%FriendlyName%", KeyRule::kOpenOrCreate, kProgIdEntries,
+        KeyView::kShared),
     Key(L"CLSID", nullptr, KeyRule::kNeverRemove, kClsidEntries),
 };
+
+// The server key of the class, whose existence in the other registry view means that the other
+// platform's server is registered.
+constexpr WCHAR kServerKeyPath[] = L"CLSID\\" ZAV_CLSID_STRING L"\\InprocServer32";
 
 #undef ZAV_CLSID_STRING
 
@@ -280,9 +297,36 @@ HRESULT RegisterKey(HKEY parent, const RegistryNode &node, const PlaceholderValu
     return hr;
 }
 
+// The registry view of the other platform where there is one: the 32-bit view for the 64-bit
+// server, the 64-bit view for the 32-bit server in a 64-bit prefix; none (0) in a 32-bit prefix.
+REGSAM OtherPlatformView() {
+#ifdef _WIN64
+    return KEY_WOW64_32KEY;
+#else
+    BOOL wow64 = FALSE;
+    return IsWow64Process(GetCurrentProcess(), &wow64) && wow64 ? KEY_WOW64_64KEY : 0;
+#endif
+}
+
+// Whether the other platform's server of this class is registered in its registry view.
+bool OtherPlatformRegistered() {
+    const REGSAM view = OtherPlatformView();
+    if (view == 0) {
+        return false;
+    }
+    HKEY key = nullptr;
+    const LONG error = RegOpenKeyExW(HKEY_CLASSES_ROOT, kServerKeyPath, 0, KEY_READ | view, &key);
+    if (error == ERROR_SUCCESS) {
+        RegCloseKey(key);
+    }
+    return error == ERROR_SUCCESS;
+}
+
 // A key with nothing listed below it goes with its parent; values are never deleted one by one.
-HRESULT UnregisterKey(HKEY parent, const RegistryNode &node, const PlaceholderValues &values) {
-    if (node.childCount == 0) {
+// A shared key stays while the other platform's server is registered (keepShared).
+HRESULT UnregisterKey(HKEY parent, const RegistryNode &node, const PlaceholderValues &values,
+                      bool keepShared) {
+    if (node.childCount == 0 || (keepShared && node.view == KeyView::kShared)) {
         return S_OK;
     }
     WCHAR name[kMaxString];
@@ -300,7 +344,7 @@ HRESULT UnregisterKey(HKEY parent, const RegistryNode &node, const PlaceholderVa
     }
     for (size_t i = 0; SUCCEEDED(hr) && i < node.childCount; ++i) {
         if (!node.children[i].isValue) {
-            hr = UnregisterKey(key, node.children[i], values);
+            hr = UnregisterKey(key, node.children[i], values, keepShared);
         }
     }
     RegCloseKey(key);
@@ -371,23 +415,107 @@ HRESULT LoadServerTypeLib(HINSTANCE module, ITypeLib **typeLib, WCHAR (&loadedFr
     return hr;
 }
 
-// Whether TypeLib\{identifier}\major.minor exists: a version that is not registered has nothing
-// to remove, and unregistering it succeeds.
-bool IsVersionRegistered(const TLIBATTR &attributes) {
-    WCHAR key[96] = L"TypeLib\\";
-    const int length = lstrlenW(key);
-    if (StringFromGUID2(attributes.guid, key + length, 40) == 0) {
-        return true;
+const WCHAR *PlatformName(SYSKIND kind) {
+    switch (kind) {
+        case SYS_WIN16:
+            return L"win16";
+        case SYS_WIN32:
+            return L"win32";
+        case SYS_WIN64:
+            return L"win64";
+        default:
+            return nullptr;
+    }
+}
+
+// TypeLib\{identifier}\major.minor of the library: one key for every platform and locale it is
+// registered for. False when the identifier cannot be formatted.
+bool VersionKeyPath(const TLIBATTR &attributes, WCHAR (&path)[96]) {
+    lstrcpyW(path, L"TypeLib\\");
+    const int length = lstrlenW(path);
+    if (StringFromGUID2(attributes.guid, path + length, 40) == 0) {
+        return false;
     }
     WCHAR version[24];
     wsprintfW(version, L"\\%x.%x", attributes.wMajorVerNum, attributes.wMinorVerNum);
-    lstrcatW(key, version);
+    lstrcatW(path, version);
+    return true;
+}
+
+// Whether the library's version is registered for its own locale and platform
+// (TypeLib\{identifier}\major.minor\locale\platform): one that is not has nothing to remove, and
+// unregistering it succeeds, whatever another platform has registered under the same version.
+bool IsPlatformRegistered(const TLIBATTR &attributes) {
+    WCHAR key[96];
+    const WCHAR *platform = PlatformName(attributes.syskind);
+    if (!VersionKeyPath(attributes, key) || platform == nullptr) {
+        return true;  // the platform's own unregistration gives the answer
+    }
+    WCHAR entry[40];
+    wsprintfW(entry, L"\\%x\\%s", static_cast<unsigned>(attributes.lcid), platform);
+    lstrcatW(key, entry);
     HKEY opened = nullptr;
     const LONG error = RegOpenKeyExW(HKEY_CLASSES_ROOT, key, 0, KEY_READ, &opened);
     if (error == ERROR_SUCCESS) {
         RegCloseKey(opened);
     }
-    return error != ERROR_FILE_NOT_FOUND && error != ERROR_PATH_NOT_FOUND;
+    return !IsMissing(error);
+}
+
+// The folder of a registered type library's path, its last separator kept, as registration makes
+// the help directory.
+void HelpDirOf(const WCHAR *path, WCHAR (&helpDir)[MAX_PATH]) {
+    lstrcpynW(helpDir, path, MAX_PATH);
+    size_t cut = 0;
+    for (size_t i = 0; helpDir[i] != 0; ++i) {
+        if (IsSeparator(helpDir[i])) {
+            cut = i + 1;
+        }
+    }
+    helpDir[cut] = 0;
+}
+
+// The version's help directory is one value for all platforms, and the last registration wrote
+// its own. Once this platform is unregistered, an entry of another platform that remains under the
+// same locale gets its help directory back: the folder of its registered file. Nothing is written
+// when no other platform remains (the version key is gone then).
+void RestoreSharedHelpDir(const TLIBATTR &attributes) {
+    WCHAR version[96];
+    if (!VersionKeyPath(attributes, version)) {
+        return;
+    }
+    WCHAR locale[128];
+    wsprintfW(locale, L"%s\\%x", version, static_cast<unsigned>(attributes.lcid));
+    HKEY key = nullptr;
+    if (RegOpenKeyExW(HKEY_CLASSES_ROOT, locale, 0, KEY_READ, &key) != ERROR_SUCCESS) {
+        return;
+    }
+    WCHAR remaining[MAX_PATH] = L"";
+    for (DWORD i = 0; remaining[0] == 0; ++i) {
+        WCHAR platform[32];
+        DWORD length = 32;
+        if (RegEnumKeyExW(key, i, platform, &length, nullptr, nullptr, nullptr, nullptr) !=
+            ERROR_SUCCESS) {
+            break;
+        }
+        LONG size = sizeof remaining - sizeof(WCHAR);
+        if (RegQueryValueW(key, platform, remaining, &size) != ERROR_SUCCESS) {
+            remaining[0] = 0;
+        }
+        remaining[MAX_PATH - 1] = 0;
+    }
+    RegCloseKey(key);
+    if (remaining[0] == 0) {
+        return;
+    }
+    WCHAR helpDir[MAX_PATH];
+    HelpDirOf(remaining, helpDir);
+    WCHAR helpKey[128];
+    wsprintfW(helpKey, L"%s\\HELPDIR", version);
+    if (RegOpenKeyExW(HKEY_CLASSES_ROOT, helpKey, 0, KEY_SET_VALUE, &key) == ERROR_SUCCESS) {
+        SetString(key, nullptr, helpDir);
+        RegCloseKey(key);
+    }
 }
 
 // Registers the type library under the full path of the file it was loaded from, with that file's
@@ -399,22 +527,15 @@ HRESULT RegisterServerTypeLib(HINSTANCE module) {
     if (FAILED(hr)) {
         return hr;
     }
-    // The help directory: the path cut after its last separator, the separator kept.
     WCHAR helpDir[MAX_PATH];
-    lstrcpynW(helpDir, path, MAX_PATH);
-    size_t cut = 0;
-    for (size_t i = 0; helpDir[i] != 0; ++i) {
-        if (IsSeparator(helpDir[i])) {
-            cut = i + 1;
-        }
-    }
-    helpDir[cut] = 0;
+    HelpDirOf(path, helpDir);
     hr = RegisterTypeLib(typeLib, path, helpDir);
     typeLib->Release();
     return hr;
 }
 
-// Unregisters exactly the identifier, version, locale and system kind of the loaded library.
+// Unregisters exactly the identifier, version, locale and system kind of the loaded library; the
+// other platforms' entries stay as they were.
 HRESULT UnregisterServerTypeLib(HINSTANCE module) {
     ITypeLib *typeLib = nullptr;
     WCHAR path[MAX_PATH];
@@ -425,9 +546,12 @@ HRESULT UnregisterServerTypeLib(HINSTANCE module) {
     TLIBATTR *attributes = nullptr;
     hr = typeLib->GetLibAttr(&attributes);
     if (SUCCEEDED(hr)) {
-        if (IsVersionRegistered(*attributes)) {
+        if (IsPlatformRegistered(*attributes)) {
             hr = UnRegisterTypeLib(attributes->guid, attributes->wMajorVerNum,
                                    attributes->wMinorVerNum, attributes->lcid, attributes->syskind);
+            if (SUCCEEDED(hr)) {
+                RestoreSharedHelpDir(*attributes);
+            }
         }
         typeLib->ReleaseTLibAttr(attributes);
     }
@@ -448,9 +572,10 @@ HRESULT UpdateZAVImageOCXRegistry(BOOL reg) {
         return E_FAIL;
     }
     const PlaceholderValues values{module, libraryId};
+    const bool keepShared = !reg && OtherPlatformRegistered();
     for (const RegistryNode &root : kRoots) {
         const HRESULT hr = reg ? RegisterKey(HKEY_CLASSES_ROOT, root, values)
-                               : UnregisterKey(HKEY_CLASSES_ROOT, root, values);
+                               : UnregisterKey(HKEY_CLASSES_ROOT, root, values, keepShared);
         if (FAILED(hr)) {
             return hr;
         }

@@ -104,8 +104,16 @@ int Usage() {
     std::printf(
         "usage: zav_com_host exports DLL | registry DLL TLB | creation DLL | typelib DLL TLB |\n"
         "       operations | names FOLDER | sequence IN.BMP OUT.JPG OUT.BMP |\n"
-        "       unregistered DLL | partial-unregister DLL\n");
+        "       unregistered DLL | partial-unregister DLL | threads COUNT ROUNDS | "
+        "multithreaded\n");
     return 100;
+}
+
+// Prints the group's outcome; the exit code is the number of failed checks.
+int Finish(const wchar_t *group) {
+    const int failures = zavtest::Failures();
+    std::printf("%ls: %s (%d failed)\n", group, failures == 0 ? "passed" : "FAILED", failures);
+    return failures;
 }
 
 }  // namespace
@@ -118,6 +126,16 @@ int wmain(int argc, wchar_t **argv) {
     auto is = [&](const wchar_t *name, int args) {
         return lstrcmpW(group, name) == 0 && argc == args + 2;
     };
+    // These groups leave COM uninitialised on the main thread: the server is loaded only by the
+    // apartments of their own threads.
+    if (is(L"threads", 2)) {
+        zavtest::RunThreadsGroup(_wtoi(argv[2]), _wtoi(argv[3]));
+        return Finish(group);
+    }
+    if (is(L"multithreaded", 0)) {
+        zavtest::RunMultithreadedGroup();
+        return Finish(group);
+    }
     CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
     if (is(L"exports", 1)) {
         zavtest::RunExportsGroup(argv[2]);
@@ -142,7 +160,5 @@ int wmain(int argc, wchar_t **argv) {
         return Usage();
     }
     CoUninitialize();
-    const int failures = zavtest::Failures();
-    std::printf("%ls: %s (%d failed)\n", group, failures == 0 ? "passed" : "FAILED", failures);
-    return failures;
+    return Finish(group);
 }

@@ -132,5 +132,9 @@ void RunNamesGroup(const wchar_t *folder);                              // regis
 void RunSequenceGroup(const wchar_t *input, const wchar_t *jpegOut, const wchar_t *bmpOut);
 void RunUnregisteredGroup(const wchar_t *dllPath);  // after unregistration
 void RunPartialUnregisterGroup(const wchar_t *dllPath);
+// Without COM on the main thread: count workers, each in an apartment of its own, draw captions
+// and end after the server is unloaded, rounds times over.
+void RunThreadsGroup(int count, int rounds);
+void RunMultithreadedGroup();  // registered: creation from a multithreaded apartment
 
 }  // namespace zavtest

@@ -1,6 +1,7 @@
 // The exports and the class object, reached through LoadLibrary and GetProcAddress before the
 // component is registered: lock count, class object identity and counts, CreateInstance results,
-// LockServer, GetClassInfo without a registered type library, unregistering what is not there.
+// LockServer (balanced or not), GetClassInfo without a registered type library, unregistering
+// what is not there.
 #include "host.h"
 
 namespace zavtest {
@@ -95,10 +96,35 @@ void CheckLockServer(const ServerExports &s) {
     CHECK_HR(S_FALSE, s.canUnloadNow());  // the host's reference
     factory->Release();
     CHECK_HR(S_OK, s.canUnloadNow());
-    // An unlock without a lock is not clamped: the count goes below zero.
+    // An unlock without a lock is ignored: the count never goes below zero, and the next lock
+    // holds the module again.
+    LockServerOnce(s, FALSE);
+    LockServerOnce(s, FALSE);
+    CHECK_HR(S_OK, s.canUnloadNow());
+    LockServerOnce(s, TRUE);
+    CHECK_HR(S_FALSE, s.canUnloadNow());
+    LockServerOnce(s, FALSE);
+    CHECK_HR(S_OK, s.canUnloadNow());
+}
+
+// Unlocks without locks never undo what a held class object or a live object counts.
+void CheckUnbalancedUnlock(const ServerExports &s) {
+    IClassFactory *factory = ClassObject(s);
+    if (factory == nullptr) {
+        return;
+    }
+    CHECK_HR(S_OK, factory->LockServer(FALSE));
+    CHECK_HR(S_FALSE, s.canUnloadNow());  // the host's reference to the class object
+    IZAVImageOCX *object = nullptr;
+    CHECK_HR(S_OK, factory->CreateInstance(nullptr, IID_IZAVImageOCX,
+                                           reinterpret_cast<void **>(&object)));
+    CHECK_EQ(1, factory->Release());
+    CHECK_HR(S_FALSE, s.canUnloadNow());  // the object
     LockServerOnce(s, FALSE);
     CHECK_HR(S_FALSE, s.canUnloadNow());
-    LockServerOnce(s, TRUE);
+    if (object != nullptr) {
+        CHECK_EQ(0, object->Release());
+    }
     CHECK_HR(S_OK, s.canUnloadNow());
 }
 
@@ -151,6 +177,7 @@ void RunExportsGroup(const wchar_t *dllPath) {
     CheckOrdinals(s.module);
     CheckClassObject(s);
     CheckLockServer(s);
+    CheckUnbalancedUnlock(s);
     CheckClassInfoUnregistered(s);
     // Unregistering with nothing registered succeeds and writes nothing.
     CHECK_HR(S_OK, s.unregisterServer());
