@@ -2,10 +2,12 @@
 // whole before any work.
 #pragma once
 
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "job/steps.h"
+#include "job/template.h"
 #include "job/values.h"
 
 namespace zav::job {
@@ -27,6 +29,9 @@ struct Description {
     bool color = false;      // save colour even when the input is gray
     bool noClobber = false;  // outputs that exist are skipped
     bool inPlace = false;    // an output may replace its input
+    std::optional<Template> name;  // the output's name, from the picture's fields
+    std::string detections;        // a file of boxes per picture (CSV or JSON Lines)
+    std::optional<double> minScore;
     Steps steps;
 };
 
