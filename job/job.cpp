@@ -105,8 +105,20 @@ std::string ZAVJob::Export() const {
         folders.push_back(zav::job::NameJson(folder));
     }
     for (const zav::job::Item &item : plan->items) {
+        Json detections = Json::array();
+        for (const zav::job::Detection &d : item.detections) {
+            Json b = {{"x", d.box.x},      {"y", d.box.y},     {"w", d.box.width},
+                      {"h", d.box.height}, {"label", d.label}, {"color", d.color}};
+            if (d.score) {
+                b["score"] = *d.score;
+            }
+            detections.push_back(std::move(b));
+        }
         items.push_back(
-            {{"input", zav::job::NameJson(item.input)},
+            {{"index", item.index},
+             {"count", item.count},
+             {"detections", std::move(detections)},
+             {"input", zav::job::NameJson(item.input)},
              {"output", item.output.empty() ? Json("") : zav::job::NameJson(item.output)},
              {"source", item.source},
              {"memory", item.memory},
