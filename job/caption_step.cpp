@@ -244,6 +244,7 @@ Caption ReadCaption(const Json &o, const std::string &prefix) {
     if (c.text.find('\0') != std::string::npos) {
         throw UsageError(prefix + "text: the caption holds a NUL character");
     }
+    c.fields = Template::Read(prefix + "text", c.text);
     if (o.contains("at")) {
         c.at = ToPoint(prefix + "at", o["at"]);
     }
@@ -326,19 +327,18 @@ int32_t MeasureCaption(ZAVImageObject *obj, const Caption &caption, Size size,
 }
 
 std::optional<std::string> DrawCaption(ZAVImageObject *obj, const ZAVImageStruct &image,
-                                       const Caption &caption) {
+                                       const Caption &caption, const std::string &text) {
     const Point at = CaptionPoint(caption, Size{image.width, image.height});
     if (caption.classic) {
-        if (ZAVPutTextToImageUtf8(obj, &image, caption.text.c_str(), at.x, at.y,
-                                  caption.classicColor, caption.size, caption.space.value_or(0.1f),
-                                  0.0f) != 0) {
+        if (ZAVPutTextToImageUtf8(obj, &image, text.c_str(), at.x, at.y, caption.classicColor,
+                                  caption.size, caption.space.value_or(0.1f), 0.0f) != 0) {
             return "no font could be opened for the caption";
         }
         return std::nullopt;
     }
     ZAVTextStyle style = caption.style;  // the font name lives in the caption, not the style
     style.font = caption.font ? caption.font->c_str() : nullptr;
-    switch (ZAVDrawTextUtf8(obj, &image, caption.text.c_str(), at.x, at.y, &style)) {
+    switch (ZAVDrawTextUtf8(obj, &image, text.c_str(), at.x, at.y, &style)) {
         case ZAV_TEXT_OK:
             return std::nullopt;
         case ZAV_TEXT_INCOMPLETE:

@@ -7,6 +7,7 @@
 #include <optional>
 #include <string>
 
+#include "job/template.h"
 #include "job/values.h"
 
 namespace zav::job {
@@ -18,7 +19,8 @@ struct CaptionAnchor {
 };
 
 struct Caption {
-    std::string text;  // UTF-8
+    std::string text;  // UTF-8, as given
+    Template fields;   // the text's fields, filled in for each picture
     std::optional<Point> at;
     float size = 24.0f;
     std::optional<float> space;  // fraction of the size
@@ -43,8 +45,8 @@ std::optional<std::string> CaptionMisses(const Caption &caption, Size size);
 int32_t MeasureCaption(ZAVImageObject *obj, const Caption &caption, Size size,
                        ZAVTextMetrics &metrics);
 
-// Draws the caption; returns why it failed.
+// Draws the caption with `text` (its own, or its fields filled in); returns why it failed.
 std::optional<std::string> DrawCaption(ZAVImageObject *obj, const ZAVImageStruct &image,
-                                       const Caption &caption);
+                                       const Caption &caption, const std::string &text);
 
 }  // namespace zav::job

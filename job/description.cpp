@@ -1,5 +1,6 @@
 #include "job/description.h"
 
+#include <algorithm>
 #include <nlohmann/json.hpp>
 #include <set>
 
@@ -11,9 +12,11 @@ namespace zav::job {
 namespace {
 
 const std::set<std::string, std::less<>> kFields = {
-    "version",  "inputs",       "recursive", "folders",    "output",   "out_dir", "format",
-    "quality",  "jpeg_quality", "color",     "no_clobber", "in_place", "flip",    "resize",
-    "captions", "boxes",        "box_color", "copy",       "plan"};
+    "version", "inputs",        "recursive",    "folders",   "output",     "out_dir",
+    "format",  "quality",       "jpeg_quality", "color",     "no_clobber", "in_place",
+    "flip",    "resize",        "captions",     "boxes",     "box_color",  "copy",
+    "plan",    "name",          "detections",   "min_score", "box_style",  "box_width",
+    "label",   "resize_filter", "auto_orient"};
 
 void ReadInputs(const Json &value, Description &d) {
     if (!value.is_array()) {
@@ -142,6 +145,50 @@ Description ReadDescription(const Json &doc) {
     }
     if (doc.contains("copy") && !doc["copy"].is_null()) {
         ReadCopy(doc["copy"], d.steps);
+    }
+    flag("auto_orient", d.steps.autoOrient);
+    flag("label", d.steps.label);
+    if (doc.contains("resize_filter") && !doc["resize_filter"].is_null()) {
+        static constexpr std::string_view kFilters[] = {"nearest", "area", "linear", "cubic",
+                                                        "lanczos"};
+        const Json &value = doc["resize_filter"];
+        const auto found = std::find(std::begin(kFilters), std::end(kFilters),
+                                     value.is_string() ? value.get<std::string>() : "");
+        if (found == std::end(kFilters)) {
+            Refuse("resize_filter", value, "one of nearest, area, linear, cubic, lanczos");
+        }
+        d.steps.resizeFilter = static_cast<int32_t>(found - std::begin(kFilters));
+    }
+    if (doc.contains("box_style") && !doc["box_style"].is_null()) {
+        const Json &value = doc["box_style"];
+        const std::string style = value.is_string() ? value.get<std::string>() : "";
+        if (style != "marker" && style != "rect") {
+            Refuse("box_style", value, "marker or rect");
+        }
+        d.steps.boxStyle = style == "marker" ? BoxStyle::kMarker : BoxStyle::kRect;
+    }
+    if (doc.contains("box_width")) {
+        d.steps.boxWidth = IntIn("box_width", doc["box_width"], 1, 64);
+    }
+    if (doc.contains("name") && !doc["name"].is_null()) {
+        const std::string name = ToText("name", doc["name"]);
+        d.name = Template::Read("name", name, true);
+        if (name.empty() || name.find('/') != std::string::npos || name == "." || name == "..") {
+            Refuse("name", doc["name"], "a file name (the folder is out_dir's)");
+        }
+        if (d.outDir.empty()) {
+            throw UsageError(
+                "name names the files written to out_dir; an output file is named by output");
+        }
+    }
+    if (doc.contains("detections") && !doc["detections"].is_null()) {
+        d.detections = ToName("detections", doc["detections"]);
+    }
+    if (doc.contains("min_score") && !doc["min_score"].is_null()) {
+        d.minScore = FloatIn("min_score", doc["min_score"], -1e9f, 1e9f);
+        if (d.detections.empty()) {
+            throw UsageError("min_score is for the boxes of a detections file");
+        }
     }
     return d;
 }

@@ -13,6 +13,7 @@ zav::job::Plan ReadPlan(const Json &value) {
     zav::job::Plan plan;
     plan.subfolders = value.at("subfolders").get<std::size_t>();
     plan.otherFiles = value.at("other_files").get<std::size_t>();
+    plan.unusedDetections = value.value("unused_detections", std::size_t{0});
     for (const Json &folder : value.at("folders")) {
         plan.folders.push_back(zav::job::ToName("plan", folder));
     }
@@ -29,6 +30,19 @@ zav::job::Plan ReadPlan(const Json &value) {
         item.status = i.at("status").get<int32_t>();
         item.aboutOutput = i.at("about_output").get<bool>();
         item.reason = i.at("reason").get<std::string>();
+        item.index = i.value("index", std::size_t{0});
+        item.count = i.value("count", std::size_t{0});
+        for (const Json &b : i.value("detections", Json::array())) {
+            zav::job::Detection det;
+            det.box = ZAVImageRect{b.at("x").get<int32_t>(), b.at("y").get<int32_t>(),
+                                   b.at("w").get<int32_t>(), b.at("h").get<int32_t>()};
+            det.label = b.value("label", std::string());
+            det.color = b.value("color", std::string());
+            if (b.contains("score")) {
+                det.score = b.at("score").get<double>();
+            }
+            item.detections.push_back(std::move(det));
+        }
         if (item.state == ZAV_ITEM_FAILED) {
             item.message = zav::job::ItemMessage(item);
         }
@@ -91,8 +105,20 @@ std::string ZAVJob::Export() const {
         folders.push_back(zav::job::NameJson(folder));
     }
     for (const zav::job::Item &item : plan->items) {
+        Json detections = Json::array();
+        for (const zav::job::Detection &d : item.detections) {
+            Json b = {{"x", d.box.x},      {"y", d.box.y},     {"w", d.box.width},
+                      {"h", d.box.height}, {"label", d.label}, {"color", d.color}};
+            if (d.score) {
+                b["score"] = *d.score;
+            }
+            detections.push_back(std::move(b));
+        }
         items.push_back(
-            {{"input", zav::job::NameJson(item.input)},
+            {{"index", item.index},
+             {"count", item.count},
+             {"detections", std::move(detections)},
+             {"input", zav::job::NameJson(item.input)},
              {"output", item.output.empty() ? Json("") : zav::job::NameJson(item.output)},
              {"source", item.source},
              {"memory", item.memory},
@@ -105,6 +131,7 @@ std::string ZAVJob::Export() const {
     out["plan"] = {{"items", std::move(items)},
                    {"folders", folders},
                    {"subfolders", plan->subfolders},
-                   {"other_files", plan->otherFiles}};
+                   {"other_files", plan->otherFiles},
+                   {"unused_detections", plan->unusedDetections}};
     return out.dump(-1, ' ', false, Json::error_handler_t::replace);
 }

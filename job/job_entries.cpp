@@ -266,14 +266,18 @@ ZAV_API int32_t ZAVJobApplySteps(const ZAVJob *job, ZAVImageObject *obj, ZAVImag
         return ZAV_JOB_BAD_CALL;
     }
     return Guard(ZAV_JOB_BAD_CALL, [&] {
-        zav::job::Size final;
-        if (auto miss =
-                zav::job::StepsMiss(job->description.steps, {image->width, image->height}, final)) {
+        zav::job::FrameSizes sizes;
+        if (auto miss = zav::job::StepsMiss(job->description.steps, {image->width, image->height},
+                                            1, sizes)) {
             CopyOut(*miss, message, capacity);
             return ZAV_JOB_MISSES;
         }
+        zav::job::Frame frame;
+        frame.facts.width = image->width;
+        frame.facts.height = image->height;
+        frame.facts.index = frame.facts.count = 1;
         if (auto failure =
-                zav::job::ApplySteps(obj, *image, job->description.steps, final, nullptr)) {
+                zav::job::ApplySteps(obj, *image, job->description.steps, sizes, frame, nullptr)) {
             CopyOut(*failure, message, capacity);
             return ZAV_JOB_FAILED;
         }

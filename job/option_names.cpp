@@ -14,7 +14,9 @@ constexpr std::string_view kFields[] = {
     "resize",         "captions",     "boxes",      "box",        "box_color",  "copy",
     "text",           "at",           "size",       "space",      "text_color", "classic",
     "opacity",        "outline",      "background", "font",       "anchor",     "face_index",
-    "letter_spacing", "line_spacing", "mono",       "from",       "to"};
+    "letter_spacing", "line_spacing", "mono",       "from",       "to",         "name",
+    "detections",     "min_score",    "box_style",  "box_width",  "label",      "resize_filter",
+    "auto_orient"};
 
 bool IsField(std::string_view word) {
     return std::find(std::begin(kFields), std::end(kFields), word) != std::end(kFields);
@@ -32,6 +34,9 @@ bool StandsAlone(const std::string &message, std::size_t begin, std::size_t end)
 }
 
 std::string Option(std::string field) {
+    if (field == "detections") {
+        return "--boxes";  // the option that names the detections file
+    }
     std::replace(field.begin(), field.end(), '_', '-');
     return "--" + field;
 }

@@ -10,6 +10,7 @@
 
 #include "job/file_reasons.h"
 #include "job/printable.h"
+#include "job/template.h"
 #include "job/usage_error.h"
 
 namespace zav::job {
@@ -69,8 +70,33 @@ void WalkFolder(const fs::path &root, std::size_t source, bool recursive, std::v
     }
 }
 
-std::string OutputName(const Input &in, const Description &d) {
+std::optional<std::time_t> ModificationTime(const std::string &path) {
+    struct stat st {};
+    if (stat(path.c_str(), &st) != 0) {
+        return std::nullopt;
+    }
+    return st.st_mtime;
+}
+
+std::string OutputName(const Input &in, const Description &d, std::size_t index,
+                       std::size_t count) {
     fs::path name = fs::path(in.path).filename();
+    if (d.name) {
+        FrameFacts facts;
+        facts.path = in.path;
+        facts.index = index;
+        facts.count = count;
+        if (d.name->Uses(TemplatePart::Kind::kMtime) && !in.memory && !IsStandardStream(in.path)) {
+            facts.mtime = ModificationTime(in.path);
+        }
+        const std::string expanded = Expand(*d.name, facts);
+        if (expanded.empty() || expanded.find('/') != std::string::npos || expanded == "." ||
+            expanded == "..") {
+            throw UsageError("name: '" + Printable(expanded) + "' (for " + Printable(in.path) +
+                             ") is not a file name");
+        }
+        name = expanded;
+    }
     if (!d.format.empty()) {
         name.replace_extension("." + d.format);
     }
@@ -209,15 +235,31 @@ Plan MakePlan(const Description &d, const Streams &streams) {
         throw UsageError("one output takes one input picture; give --out-dir for many");
     }
 
+    // The detector's boxes, read before any work: a row that does not parse stops the job.
+    std::optional<Detections> detections;
+    if (!d.detections.empty()) {
+        detections = Detections::Read("detections", d.detections, d.minScore);
+    }
+
     // The output names and their formats.
     std::vector<Item> work;
     std::vector<std::string> noFormat;
-    for (const Input &in : inputs) {
+    for (std::size_t k = 0; k < inputs.size(); ++k) {
+        const Input &in = inputs[k];
         Item item;
         item.input = in.path;
         item.source = in.source;
         item.memory = in.memory;
-        item.output = d.output.empty() ? OutputName(in, d) : d.output;
+        item.index = k + 1;
+        item.count = inputs.size();
+        item.output = d.output.empty() ? OutputName(in, d, item.index, item.count) : d.output;
+        if (detections) {
+            const std::string name = fs::path(in.path).filename().string();
+            if (const std::vector<Detection> *boxes =
+                    detections->Find(in.path, (in.below / name).string(), name)) {
+                item.detections = *boxes;
+            }
+        }
         const std::string ext =
             IsStandardStream(item.output) ? d.format : NameExtension(item.output);
         if (!WritesExtension(ext)) {
@@ -323,6 +365,9 @@ Plan MakePlan(const Description &d, const Streams &streams) {
             folders.insert(fs::path(item.output).parent_path().string());
         }
         plan.folders.assign(folders.begin(), folders.end());
+    }
+    if (detections) {
+        plan.unusedDetections = detections->UnusedRows();
     }
     plan.items = std::move(failures);
     std::move(skipped.begin(), skipped.end(), std::back_inserter(plan.items));

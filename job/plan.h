@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "job/description.h"
+#include "job/detections.h"
 #include "zavimage/job.h"
 
 namespace zav::job {
@@ -25,7 +26,10 @@ struct Item {
     bool aboutOutput = false;
     std::string reason;
     std::string message;
-    std::vector<uint8_t> bytes;  // output "-": the picture's file
+    std::vector<uint8_t> bytes;         // output "-": the picture's file
+    std::size_t index = 0;              // its place among the batch's pictures, from 1
+    std::size_t count = 0;              // the batch's pictures
+    std::vector<Detection> detections;  // the detector's boxes for it
 };
 
 struct Plan {
@@ -33,6 +37,7 @@ struct Plan {
     std::size_t subfolders = 0;        // subfolders passed over (not recursive)
     std::size_t otherFiles = 0;        // files in the folders that are not pictures by name
     std::vector<std::string> folders;  // output folders to make before the work
+    std::size_t unusedDetections = 0;  // rows of the detections file for no picture of the batch
 };
 
 // What the caller's standard streams are, for the checks of "-".

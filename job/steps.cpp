@@ -1,7 +1,10 @@
 #include "job/steps.h"
 
+#include <algorithm>
 #include <cmath>
 #include <limits>
+
+#include "job/box_step.h"
 
 namespace zav::job {
 namespace {
@@ -63,39 +66,115 @@ std::optional<std::string> RegionMisses(const ZAVImageRect &region, Size size,
            " lies outside the " + SizeText(size) + " picture";
 }
 
-std::optional<std::string> StepsMiss(const Steps &steps, Size source, Size &final) {
-    final = source;
-    if (steps.resize) {
-        const std::optional<Size> resized = ResizedSize(*steps.resize, source);
-        if (!resized) {
-            return "the resized picture would exceed 1 GiB";
-        }
-        final = *resized;
-    }
-    for (const Caption &caption : steps.captions) {
-        if (auto miss = CaptionMisses(caption, final)) {
+std::optional<std::string> StepsMiss(const Steps &steps, Size stored, int32_t orientation,
+                                     FrameSizes &sizes) {
+    sizes.stored = stored;
+    sizes.orientation = steps.autoOrient ? orientation : 1;
+    const bool transposes = sizes.orientation >= 5 && sizes.orientation <= 8;
+    sizes.oriented = transposes ? Size{stored.height, stored.width} : stored;
+    sizes.final = sizes.oriented;
+    for (const ZAVImageRect &box : steps.boxes) {
+        if (auto miss = RegionMisses(box, stored, "the box")) {
             return miss;
         }
     }
-    for (const ZAVImageRect &box : steps.boxes) {
-        if (auto miss = RegionMisses(box, final, "the box")) {
+    if (steps.resize) {
+        const std::optional<Size> resized = ResizedSize(*steps.resize, sizes.oriented);
+        if (!resized) {
+            return "the resized picture would exceed 1 GiB";
+        }
+        sizes.final = *resized;
+    }
+    for (const Caption &caption : steps.captions) {
+        if (auto miss = CaptionMisses(caption, sizes.final)) {
             return miss;
         }
     }
     if (steps.copy && steps.copy->to) {
-        if (auto miss = RegionMisses(*steps.copy->to, final, "the region")) {
+        if (auto miss = RegionMisses(*steps.copy->to, sizes.final, "the region")) {
             return miss;
         }
     }
     return std::nullopt;
 }
 
+ZAVImageRect MapBox(const ZAVImageRect &box, const Steps &steps, const FrameSizes &sizes) {
+    int64_t x = box.x;
+    int64_t y = box.y;
+    int64_t w = box.width;
+    int64_t h = box.height;
+    const int64_t sw = sizes.stored.width;
+    const int64_t sh = sizes.stored.height;
+    switch (sizes.orientation) {
+        case 2:
+            x = sw - x - w;
+            break;
+        case 3:
+            x = sw - x - w;
+            y = sh - y - h;
+            break;
+        case 4:
+            y = sh - y - h;
+            break;
+        case 5:
+            std::swap(x, y);
+            std::swap(w, h);
+            break;
+        case 6: {  // a quarter clockwise: column x becomes row x, row y column sh - 1 - y
+            const int64_t nx = sh - y - h;
+            y = x;
+            x = nx;
+            std::swap(w, h);
+            break;
+        }
+        case 7: {
+            const int64_t nx = sh - y - h;
+            y = sw - x - w;
+            x = nx;
+            std::swap(w, h);
+            break;
+        }
+        case 8: {
+            const int64_t ny = sw - x - w;
+            x = y;
+            y = ny;
+            std::swap(w, h);
+            break;
+        }
+        default:
+            break;
+    }
+    if (steps.flip) {
+        y = sizes.oriented.height - y - h;
+    }
+    if (sizes.final.width != sizes.oriented.width || sizes.final.height != sizes.oriented.height) {
+        // the edges scale with the picture, each to the nearest pixel
+        const auto scale = [](int64_t v, int64_t to, int64_t from) {
+            return static_cast<int64_t>(std::llround(static_cast<double>(v) * to / from));
+        };
+        const int64_t x1 = scale(x + w, sizes.final.width, sizes.oriented.width);
+        const int64_t y1 = scale(y + h, sizes.final.height, sizes.oriented.height);
+        x = scale(x, sizes.final.width, sizes.oriented.width);
+        y = scale(y, sizes.final.height, sizes.oriented.height);
+        w = std::max<int64_t>(x1 - x, 1);
+        h = std::max<int64_t>(y1 - y, 1);
+    }
+    const auto clamp = [](int64_t v) {
+        return static_cast<int32_t>(std::clamp<int64_t>(v, INT32_MIN / 2, INT32_MAX / 2));
+    };
+    return ZAVImageRect{clamp(x), clamp(y), clamp(w), clamp(h)};
+}
+
 std::optional<std::string> ApplySteps(ZAVImageObject *obj, ZAVImageStruct &image,
-                                      const Steps &steps, Size final,
-                                      const ZAVImageStruct *copySource) {
+                                      const Steps &steps, const FrameSizes &sizes,
+                                      const Frame &frame, const ZAVImageStruct *copySource) {
+    if (sizes.orientation != 1 && ZAVOrientImage(obj, &image, sizes.orientation) != 0) {
+        return "out of memory";
+    }
     if (steps.flip) {
         ZAVFlipImage(obj, image.data, image.width, image.height, image.depth, image.channels);
     }
+    const Size final = sizes.final;
     if (final.width != image.width || final.height != image.height) {
         ZAVImageStruct scaled{};
         ZAVCreateImage(obj, final.width, final.height, ZAV_DEPTH_8U, image.channels, &scaled);
@@ -103,17 +182,33 @@ std::optional<std::string> ApplySteps(ZAVImageObject *obj, ZAVImageStruct &image
             Release(obj, scaled);
             return "out of memory";
         }
-        ZAVReSizeImage(obj, &image, &scaled);
+        int32_t filter = steps.resizeFilter;
+        if (filter < 0) {
+            filter = final.width <= image.width && final.height <= image.height ? ZAV_FILTER_AREA
+                                                                                : ZAV_FILTER_LINEAR;
+        }
+        ZAVResizeImageFiltered(obj, &image, &scaled, filter);
         Release(obj, image);
         image = scaled;
     }
     for (const Caption &caption : steps.captions) {
-        if (auto error = DrawCaption(obj, image, caption)) {
+        const std::string text =
+            caption.fields.HasFields() ? Expand(caption.fields, frame.facts) : caption.text;
+        if (auto error = DrawCaption(obj, image, caption, text)) {
             return error;
         }
     }
+    std::vector<BoxToDraw> boxes;
     for (const ZAVImageRect &box : steps.boxes) {
-        ZAVDrawRect(obj, &image, box, steps.boxColor);
+        boxes.push_back({MapBox(box, steps, sizes), {}, {}, std::nullopt, false});
+    }
+    if (frame.detections != nullptr) {
+        for (const Detection &d : *frame.detections) {
+            boxes.push_back({MapBox(d.box, steps, sizes), d.label, d.color, d.score, true});
+        }
+    }
+    if (auto error = DrawBoxes(obj, image, boxes, steps)) {
+        return error;
     }
     if (steps.copy && copySource != nullptr) {
         const ZAVImageRect from =

@@ -63,6 +63,12 @@ std::string SummaryText(const Plan &plan, std::string_view command, std::string_
         }
         text += "\n";
     }
+    if (plan.unusedDetections != 0) {
+        text += "  detections: " +
+                Plural(plan.unusedDetections, "row for a file not in the batch",
+                       "rows for files not in the batch") +
+                "\n";
+    }
     std::map<std::string, std::size_t> reasons;
     for (const Item &item : plan.items) {
         if (item.state == ZAV_ITEM_FAILED) {

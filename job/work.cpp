@@ -1,7 +1,11 @@
 #include "job/work.h"
 
+#include <sys/stat.h>
+
+#include <algorithm>
 #include <utility>
 
+#include "job/exif.h"
 #include "job/file_reasons.h"
 #include "job/printable.h"
 
@@ -162,8 +166,33 @@ void WorkOnItem(ZAVImageObject *obj, const Description &d, Item &item, const Mem
         Fail(item, failure->first, failure->second);
         return;
     }
-    Size final;
-    if (auto miss = StepsMiss(d.steps, source, final)) {
+    // What the picture brings to the steps: its facts, its detections, its orientation.
+    Frame frame;
+    frame.facts.path = item.input;
+    frame.facts.index = item.index;
+    frame.facts.count = item.count;
+    frame.facts.width = source.width;
+    frame.facts.height = source.height;
+    frame.detections = &item.detections;
+    const auto uses = [&](TemplatePart::Kind kind) {
+        return std::any_of(d.steps.captions.begin(), d.steps.captions.end(),
+                           [&](const Caption &c) { return c.fields.Uses(kind); });
+    };
+    if (uses(TemplatePart::Kind::kMtime) && !inMemory) {
+        struct stat st {};
+        if (::stat(item.input.c_str(), &st) == 0) {
+            frame.facts.mtime = st.st_mtime;
+        }
+    }
+    if (uses(TemplatePart::Kind::kExif) || d.steps.autoOrient) {
+        ExifTags tags = inMemory ? ReadExifBytes(memory.item) : ReadExifFile(item.input);
+        frame.facts.exif = std::move(tags.text);
+        if (tags.orientation && !tags.fromTiff) {  // the TIFF reader turns its pictures itself
+            frame.orientation = *tags.orientation;
+        }
+    }
+    FrameSizes sizes;
+    if (auto miss = StepsMiss(d.steps, source, frame.orientation, sizes)) {
         Fail(item, *miss);
         return;
     }
@@ -183,7 +212,7 @@ void WorkOnItem(ZAVImageObject *obj, const Description &d, Item &item, const Mem
         Fail(item, failure->first, failure->second);
         return;
     }
-    if (auto error = ApplySteps(obj, image.record, d.steps, final,
+    if (auto error = ApplySteps(obj, image.record, d.steps, sizes, frame,
                                 d.steps.copy ? &copySource.record : nullptr)) {
         Fail(item, *error);
         return;

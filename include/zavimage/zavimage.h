@@ -321,6 +321,26 @@ ZAV_API int32_t ZAVProbeImageMemory(ZAVImageObject *obj, const void *bytes, size
                                     const char **format, int32_t *width, int32_t *height,
                                     int32_t *channels);
 
+/* ---- Filtered scaling and orientation ---- */
+
+/* Filters of ZAVResizeImageFiltered. */
+#define ZAV_FILTER_NEAREST 0 /* ZAVReSizeImage's exact nearest-neighbour rule */
+#define ZAV_FILTER_AREA 1    /* the average of the source pixels each covers: for shrinking */
+#define ZAV_FILTER_LINEAR 2  /* bilinear */
+#define ZAV_FILTER_CUBIC 3   /* bicubic */
+#define ZAV_FILTER_LANCZOS 4 /* Lanczos over 8 x 8 pixels */
+
+/* Scales the source picture into the destination (both 8-bit, with the same 1, 3 or 4 channels)
+ * with a filter; ZAV_FILTER_NEAREST is ZAVReSizeImage itself. Writes only the destination's pixel
+ * bytes. Returns 0; records outside that are left untouched. */
+ZAV_API int32_t ZAVResizeImageFiltered(ZAVImageObject *obj, const ZAVImageStruct *source,
+                                       const ZAVImageStruct *dest, int32_t filter);
+/* Turns a picture upright by the orientation its camera recorded (EXIF's 1 to 8: 2 mirrored, 3
+ * turned by a half, 6 a quarter clockwise, ...): *image then holds a new block of the library
+ * (transposed for 5 to 8) and the old one is released. Returns 0 (1 changes nothing), or 1 when
+ * nothing was done (no memory, a record the operations cannot work on, another orientation). */
+ZAV_API int32_t ZAVOrientImage(ZAVImageObject *obj, ZAVImageStruct *image, int32_t orientation);
+
 /* ---- The formats ---- */
 
 /* One file format as the format table has it. The strings are static. */

@@ -26,8 +26,9 @@ Loads each picture, then flips, resizes, captions, marks and saves it, in that o
 `zavimage annotate` does with the same options (see `zavimage annotate --help` and
 `man zavimage`): -o/--output, --out-dir, --format, -r/--recursive, --in-place, -n/--no-clobber,
 --text (again for a further caption), --at, --anchor, --size, --space, --text-color, --opacity,
---outline, --background, --font, --classic, --box, --box-color, --resize, --flip, --color,
---quality, --jpeg-quality, -j/--jobs, -q/--quiet, -v/--verbose, --print-job.
+--outline, --background, --font, --classic, --box, --boxes, --min-score, --box-color,
+--box-style, --box-width, --label, --no-label, --resize, --resize-filter, --auto-orient, --name,
+--flip, --color, --quality, --jpeg-quality, -j/--jobs, -q/--quiet, -v/--verbose, --print-job.
 
 cluster options:
   --scheduler ADDRESS    run on a Dask cluster, e.g. tcp://HOST:8786 (files on shared storage)
@@ -42,13 +43,15 @@ example:
 
 # Options whose value is a field of the job, of the current caption; flags of the job.
 _JOB_VALUES = {"--resize": "resize", "--box-color": "box_color", "--quality": "quality",
-               "--jpeg-quality": "jpeg_quality", "--format": "format"}
+               "--jpeg-quality": "jpeg_quality", "--format": "format",
+               "--min-score": "min_score", "--box-style": "box_style",
+               "--box-width": "box_width", "--resize-filter": "resize_filter", "--name": "name"}
 _CAPTION_VALUES = {"--at": "at", "--size": "size", "--space": "space",
                    "--text-color": "text_color", "--opacity": "opacity", "--outline": "outline",
                    "--background": "background", "--font": "font", "--anchor": "anchor"}
 _FLAGS = {"--flip": "flip", "--color": "color", "--in-place": "in_place",
           "--no-clobber": "no_clobber", "-n": "no_clobber", "--recursive": "recursive",
-          "-r": "recursive"}
+          "-r": "recursive", "--auto-orient": "auto_orient", "--label": "label"}
 
 
 class _Usage(Exception):
@@ -132,6 +135,12 @@ def _parse(argv: Sequence[str]) -> _Options:
             o.caption()["text"] = value(arg, inline)
         elif arg == "--box":
             o.job.setdefault("boxes", []).append(value(arg, inline))
+        elif arg == "--boxes":
+            o.job["detections"] = _job.name_value(value(arg, inline))
+        elif arg == "--no-label":
+            if inline is not None:
+                raise _Usage(f"{arg} takes no value")
+            o.job["label"] = False
         elif arg in ("-j", "--jobs", "--chunk"):
             text = value(arg, inline)
             if not text.isdigit() or not 1 <= int(text) <= (256 if arg != "--chunk" else 10**9):

@@ -118,8 +118,12 @@ def _boxes(box: Any) -> List[Any]:
 def document(inputs: Union[Input, Iterable[Input]] = (), out_dir: Optional[PathName] = None, *,
              output: Optional[PathName] = None, format: Optional[str] = None,
              recursive: bool = False, in_place: bool = False, no_clobber: bool = False,
-             color: bool = False, resize: Any = None, text: Optional[str] = None,
-             box: Any = None, box_color: Any = None, flip: bool = False,
+             color: bool = False, resize: Any = None, resize_filter: Optional[str] = None,
+             auto_orient: bool = False, name: Optional[str] = None, text: Optional[str] = None,
+             captions: Optional[Sequence[Dict[str, Any]]] = None, box: Any = None,
+             box_color: Any = None, boxes: Optional[PathName] = None,
+             min_score: Optional[float] = None, box_style: Optional[str] = None,
+             box_width: Optional[int] = None, label: Optional[bool] = None, flip: bool = False,
              quality: Optional[float] = None, jpeg_quality: Optional[int] = None,
              **caption_options: Any) -> Tuple[Dict[str, Any], Dict[int, Any]]:
     """The job document for annotate()'s arguments, and the bytes of inputs given as bytes."""
@@ -129,7 +133,8 @@ def document(inputs: Union[Input, Iterable[Input]] = (), out_dir: Optional[PathN
     named, memory = _inputs(inputs)
     doc: Dict[str, Any] = {"version": 1, "inputs": named}
     for key, value in (("recursive", recursive), ("in_place", in_place),
-                       ("no_clobber", no_clobber), ("color", color), ("flip", flip)):
+                       ("no_clobber", no_clobber), ("color", color), ("flip", flip),
+                       ("auto_orient", auto_orient)):
         if value:
             doc[key] = bool(value)
     if out_dir is not None:
@@ -137,14 +142,20 @@ def document(inputs: Union[Input, Iterable[Input]] = (), out_dir: Optional[PathN
     if output is not None:
         doc["output"] = _job.name_value(output)
     for key, value in (("format", format), ("quality", quality),
-                       ("jpeg_quality", jpeg_quality), ("box_color", box_color)):
+                       ("jpeg_quality", jpeg_quality), ("box_color", box_color),
+                       ("resize_filter", resize_filter), ("name", name),
+                       ("min_score", min_score), ("box_style", box_style),
+                       ("box_width", box_width), ("label", label)):
         if value is not None:
             doc[key] = value
     if resize is not None:
         doc["resize"] = list(resize) if isinstance(resize, tuple) else resize
     c = caption(text, **caption_options)
-    if c is not None:
-        doc["captions"] = [c]
+    listed = [caption(**dict(given)) for given in captions or ()]
+    if c is not None or listed:
+        doc["captions"] = ([c] if c is not None else []) + listed
+    if boxes is not None:
+        doc["detections"] = _job.name_value(boxes)
     boxes = _boxes(box)
     if boxes:
         doc["boxes"] = boxes
@@ -460,8 +471,12 @@ def annotate(
 ) -> Summary:
     """Loads each input, flips, resizes, captions, marks and saves it into out_dir (or the one
     ``output`` file), as ``zavimage annotate`` does with the same options: output, format,
-    recursive, in_place, no_clobber, color, resize, text, at, size, space, text_color, classic,
-    opacity, outline, background, font, anchor, box, box_color, flip, quality, jpeg_quality.
+    recursive, in_place, no_clobber, color, resize, resize_filter, auto_orient, name, text, at,
+    size, space, text_color, classic, opacity, outline, background, font, anchor, box, box_color,
+    boxes (a detector's CSV or JSON Lines file, as --boxes), min_score, box_style, box_width,
+    label, flip, quality, jpeg_quality; ``captions``: further captions, each a dict of text and
+    the caption's options. Captions and ``name`` may hold fields ({stem}, {index},
+    {mtime:%F %T}, {exif:Model}, ...).
 
     inputs: a file name (a folder stands for its pictures, sorted by name; ``recursive`` walks
     its subfolders, whose places are kept under out_dir; on a cluster the names must reach the

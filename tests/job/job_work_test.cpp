@@ -65,6 +65,7 @@ class JobWork : public ::testing::Test {
 TEST_F(JobWork, WritesTheFileTheStepsDoneByHandWrite) {
     WritePicture(m_dir / "logo.ppm", 16, 12, 3, 7);
     const JobPtr job = Job("out.jpg", R"("flip": true, "resize": "40x30", "quality": 5,
+        "resize_filter": "nearest",
         "captions": [{"text": "cam 1", "at": "2,20", "size": 12, "classic": true}],
         "boxes": [[5, 5, 10, 8]], "box_color": "green",
         "copy": {"source": )" + Js(m_dir / "logo.ppm") +
@@ -76,7 +77,8 @@ TEST_F(JobWork, WritesTheFileTheStepsDoneByHandWrite) {
     ZAVFlipImage(m_obj, in.r.data, 64, 48, ZAV_DEPTH_8U, 3);
     ZAVReSizeImage(m_obj, &in.r, &small.r);
     ASSERT_EQ(ZAVPutTextToImageUtf8(m_obj, &small.r, "cam 1", 2, 20, 2, 12.0f, 0.1f, 0.0f), 0);
-    ZAVDrawRect(m_obj, &small.r, ZAVImageRect{5, 5, 10, 8}, 2);
+    // the box of the source, flipped (y 48 - 5 - 8 = 35) and scaled by 5/8, edges rounded
+    ZAVDrawRect(m_obj, &small.r, ZAVImageRect{3, 22, 6, 5}, 2);
     ZAVCopyImage(m_obj, &logo.r, 0, 0, 16, 12, &small.r, 30, 20, 8, 6);
     ZAVSetImageQuality(m_obj, 5.0f);
     ASSERT_TRUE(small.Save(m_dir / "byhand.jpg"));
@@ -141,8 +143,8 @@ TEST_F(JobWork, StepsThatMissThePictureAndStopsWriteNothing) {
     } cases[] = {
         {R"("boxes": ["10,10,5,5", "100,100,5,5"])",
          "the box 100,100,5,5 lies outside the 64 x 48 picture"},
-        {R"("resize": "50%", "boxes": ["40,2,4,4"])",
-         "the box 40,2,4,4 lies outside the 32 x 24 picture"},
+        {R"("resize": "50%", "boxes": ["70,2,4,4"])",  // boxes are the source picture's
+         "the box 70,2,4,4 lies outside the 64 x 48 picture"},
         {R"("captions": [{"text": "x", "at": "70,10"}])",
          "the caption start 70,10 lies outside the 64 x 48 picture"},
         {R"("copy": {"source": )" + Js(m_dir / "in.ppm") + R"(, "to": "64,0,4,4"})",

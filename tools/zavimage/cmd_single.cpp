@@ -124,8 +124,10 @@ int RunResize(int argc, char **argv) {
     static constexpr const char *kHelp =
         "usage: zavimage resize IN OUT SIZE [options]\n"
         "\n"
-        "Scales IN, nearest neighbour, and saves OUT. SIZE is WxH, Wx or xH (the other side keeps\n"
-        "the aspect) or P% (both sides); it may also be given as --resize SIZE.\n" ZAV_SINGLE_COMMON
+        "Scales IN and saves OUT: area averaging when shrinking, linear when enlarging\n"
+        "(--resize-filter nearest, area, linear, cubic or lanczos chooses; nearest is the\n"
+        "component's exact nearest neighbour). SIZE is WxH, Wx or xH (the other side keeps the\n"
+        "aspect) or P% (both sides); it may also be given as --resize SIZE.\n" ZAV_SINGLE_COMMON
         "\n"
         "example:\n"
         "  zavimage resize frame.jpg small.jpg 640x\n";

@@ -49,7 +49,6 @@ Decoded DecodeAt(std::string_view text, std::size_t i) {
     return {code, length};
 }
 
-
 }  // namespace
 
 std::string Printable(std::string_view name) {

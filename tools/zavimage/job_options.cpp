@@ -16,9 +16,16 @@ struct ValueOption {
 };
 // Options whose value is a field of the job.
 constexpr ValueOption kJobValues[] = {
-    {"--resize", "resize"},   {"--box-color", "box_color"},
-    {"--quality", "quality"}, {"--jpeg-quality", "jpeg_quality"},
+    {"--resize", "resize"},
+    {"--box-color", "box_color"},
+    {"--quality", "quality"},
+    {"--jpeg-quality", "jpeg_quality"},
     {"--format", "format"},
+    {"--min-score", "min_score"},
+    {"--box-style", "box_style"},
+    {"--box-width", "box_width"},
+    {"--resize-filter", "resize_filter"},
+    {"--name", "name"},
 };
 // Options whose value is a field of the current caption.
 constexpr ValueOption kCaptionValues[] = {
@@ -36,7 +43,8 @@ constexpr ValueOption kCaptionValues[] = {
 constexpr ValueOption kJobFlags[] = {
     {"--flip", "flip"},         {"--color", "color"},
     {"--in-place", "in_place"}, {"--no-clobber", "no_clobber"},
-    {"-n", "no_clobber"},
+    {"-n", "no_clobber"},       {"--auto-orient", "auto_orient"},
+    {"--label", "label"},
 };
 
 // The caption the caption options go to: the last one, or a new one when there is none.
@@ -138,6 +146,11 @@ bool ReadJobOption(std::string_view option, ArgReader &args, Json &job, RunOptio
         CurrentCaption(job)["classic"] = true;
     } else if (option == "--box") {
         job["boxes"].push_back(Utf8(args.Value(option)));
+    } else if (option == "--boxes") {
+        job["detections"] = NameValue(args.Value(option));
+    } else if (option == "--no-label") {
+        args.Flag(option);
+        job["label"] = false;
     } else if (option == "--quiet" || option == "-q") {
         args.Flag(option);
         run.verbosity = Verbosity::kQuiet;

@@ -23,7 +23,7 @@ constexpr Command kCommands[] = {
     {"annotate", "load, resize, caption, mark and save one picture or many", RunAnnotate},
     {"convert", "load a picture and save it in the format of the output name", RunConvert},
     {"info", "show the format and size of pictures, or why they do not load", RunInfo},
-    {"resize", "scale a picture to a new size (nearest neighbour)", RunResize},
+    {"resize", "scale a picture to a new size", RunResize},
     {"flip", "turn a picture upside down", RunFlip},
     {"copy", "copy (and scale) a region of one picture into a region of another", RunCopy},
     {"text", "write a caption into a picture", RunText},

@@ -39,22 +39,29 @@ _zavimage() {
                 bottom-right" -- "$cur"))
             return
             ;;
-        --font) _zavimage_files; return ;;
+        --font | --boxes) _zavimage_files; return ;;
+        --resize-filter)
+            COMPREPLY=($(compgen -W "nearest area linear cubic lanczos" -- "$cur"))
+            return
+            ;;
+        --box-style) COMPREPLY=($(compgen -W "marker rect" -- "$cur")); return ;;
         --box-color)
             COMPREPLY=($(compgen -W "red green blue yellow white black" -- "$cur"))
             return
             ;;
         --text | --at | --size | --space | --box | --resize | --quality | --jpeg-quality | \
-            --jobs | -j | --from | --to | --opacity | --outline)
+            --jobs | -j | --from | --to | --opacity | --outline | --min-score | --box-width | \
+            --name)
             return
             ;;
     esac
-    local steps="--flip --resize --text --at --anchor --size --space --text-color --opacity
-        --outline --background --font --classic --box --box-color --color --quality --jpeg-quality"
+    local steps="--flip --resize --resize-filter --auto-orient --text --at --anchor --size --space
+        --text-color --opacity --outline --background --font --classic --box --boxes --min-score
+        --box-color --box-style --box-width --label --no-label --color --quality --jpeg-quality"
     local keep="--in-place --no-clobber --quiet --verbose --print-job --help"
     local options
     case $command in
-        annotate) options="$steps $keep --output --out-dir --format --recursive --jobs" ;;
+        annotate) options="$steps $keep --output --out-dir --format --recursive --jobs --name" ;;
         convert | resize | flip | text | box) options="$steps $keep --format" ;;
         copy) options="--from --to --quality --jpeg-quality --color --format $keep" ;;
         info) options="--verify --json --help" ;;
