@@ -1,4 +1,5 @@
-// Flip, resize and region copy side by side with the OpenCV calls that do the same job.
+// Flip, resize (nearest, and the job's area shrink) and region copy side by side with the OpenCV
+// calls that do the same job.
 // OpenCV runs on one thread, as the component does, so the CPU time of the calling thread is the
 // whole cost of either side (and less disturbed than wall time by other work on the machine).
 // After the run a summary gives our CPU time divided by OpenCV's for every pair.
@@ -17,6 +18,7 @@
 #include "imaging/buffer/aligned_alloc.h"
 #include "imaging/buffer/image_mat.h"
 #include "imaging/buffer/image_record.h"
+#include "imaging/ops/filtered_resize.h"
 
 namespace {
 
@@ -69,6 +71,32 @@ void RegisterResize(int32_t channels, int32_t dw, int32_t dh) {
         cv::Mat to = dst.Mat();
         for (auto _ : state) {
             cv::resize(from, to, to.size(), 0, 0, cv::INTER_NEAREST);
+            benchmark::ClobberMemory();
+        }
+    });
+}
+
+// The filtered shrink the job uses by default (area averaging) against the OpenCV call itself.
+void RegisterAreaResize(int32_t channels, int32_t dw, int32_t dh) {
+    const std::string base = std::string("AreaResize/") + Kind(channels) + "/" +
+                             std::to_string(dw) + "x" + std::to_string(dh);
+    benchmark::RegisterBenchmark((base + "/Ours").c_str(), [=](benchmark::State &state) {
+        Buffer src(kWidth, kHeight, channels);
+        Buffer dst(dw, dh, channels);
+        const zav::ImageHeader from = zav::WrapImageRecord(*src.Record());
+        const zav::ImageHeader to = zav::WrapImageRecord(*dst.Record());
+        for (auto _ : state) {
+            zav::FilteredResize(from, to, zav::ResizeFilter::kArea);
+            benchmark::ClobberMemory();
+        }
+    });
+    benchmark::RegisterBenchmark((base + "/OpenCV").c_str(), [=](benchmark::State &state) {
+        Buffer src(kWidth, kHeight, channels);
+        Buffer dst(dw, dh, channels);
+        cv::Mat from = src.Mat();
+        cv::Mat to = dst.Mat();
+        for (auto _ : state) {
+            cv::resize(from, to, to.size(), 0, 0, cv::INTER_AREA);
             benchmark::ClobberMemory();
         }
     });
@@ -168,6 +196,8 @@ int main(int argc, char **argv) {
     for (const int32_t channels : {3, 1}) {
         RegisterResize(channels, 1280, 720);
         RegisterResize(channels, 3840, 2160);
+        RegisterAreaResize(channels, 1280, 720);
+        RegisterAreaResize(channels, 960, 540);
         RegisterFlip(channels);
     }
     RegisterCopy(0, 0, kWidth, kHeight);
