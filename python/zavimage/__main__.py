@@ -9,6 +9,7 @@ failed, 2 for a usage error (nothing was done), 128 + the signal when SIGINT or 
 from __future__ import annotations
 
 import ctypes
+import os
 import shutil
 import signal
 import sys
@@ -287,6 +288,9 @@ def main(argv: Optional[Sequence[str]] = None) -> int:
     except Error as e:
         sys.stderr.write(f"zavimage: {e}\n")
         return 1
+    except BrokenPipeError:  # the reader of standard output went away (| head)
+        os.dup2(os.open(os.devnull, os.O_WRONLY), sys.stdout.fileno())
+        return 128 + signal.SIGPIPE
 
 
 if __name__ == "__main__":
