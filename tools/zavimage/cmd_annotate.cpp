@@ -17,7 +17,7 @@ constexpr const char *kHelp =
     "IN may be a folder: its pictures (by extension) are taken, sorted by name; - is standard\n"
     "input (with -o). Every output name is worked out first: two inputs that would write one\n"
     "output, or an output that is an input, stop the command before any work (exit 2). A gray\n"
-    "or bilevel picture is saved gray where the format has gray (all but .ppm) unless --color\n"
+    "or bilevel picture is saved gray where the format has gray (zavimage formats) unless --color\n"
     "is given; a caption or box drawn on it then comes out as its gray level. Ctrl-C or SIGTERM\n"
     "stops taking files, finishes the ones in progress, prints the summary and exits 130 or\n"
     "143.\n"

@@ -94,7 +94,7 @@ int RunSingle(const char *help, Needs needs, bool flip, int argc, char **argv) {
     "  --quality Q         JPEG quality 0 to 10: the standard tables divided by Q (default 2)\n" \
     "  --jpeg-quality P    JPEG quality as a percentage, 1 to 95 or 100 (75 = --quality 2)\n"    \
     "  --color             save a gray picture in colour (it stays gray where the format\n"      \
-    "                      has gray: all but .ppm)\n"                                            \
+    "                      has gray: see zavimage formats)\n"                                    \
     "  --in-place          let OUT be IN (replaced only when the work succeeded)\n"              \
     "  -n, --no-clobber    do nothing when OUT exists\n"                                         \
     "  -q, --quiet         print nothing but errors\n"                                           \
