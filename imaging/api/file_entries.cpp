@@ -50,6 +50,14 @@ ZAV_API int32_t ZAVSaveImagePath(ZAVImageObject *obj, const char *path, const ui
     });
 }
 
+ZAV_API int32_t ZAVSaveImagePathFlags(ZAVImageObject *obj, const char *path,
+                                      const uint8_t *imageData, int32_t width, int32_t height,
+                                      int32_t depth, int32_t channels, uint32_t flags) {
+    return zav::Guarded(obj, 1, zav::FileWork::kSave, [&](zav::ImageComponent &c) {
+        return c.ZAVSaveImagePath(path, imageData, width, height, depth, channels, flags);
+    });
+}
+
 ZAV_API int32_t ZAVGetFileStatus(ZAVImageObject *obj) {
     return zav::Guarded(obj, ZAV_FILE_OK, [](zav::ImageComponent &c) { return c.FileStatus(); });
 }

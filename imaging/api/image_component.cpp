@@ -86,9 +86,12 @@ int32_t ImageComponent::ZAVSaveImageUtf8(const char *imageFileName, const uint8_
 }
 
 int32_t ImageComponent::ZAVSaveImagePath(const char *path, const uint8_t *imageData, int32_t width,
-                                         int32_t height, int32_t depth, int32_t channels) {
+                                         int32_t height, int32_t depth, int32_t channels,
+                                         uint32_t flags) {
+    const SaveExisting existing =
+        (flags & ZAV_SAVE_NO_REPLACE) != 0 ? SaveExisting::kKeep : SaveExisting::kReplace;
     return FileResult(SaveImageFile(path, NameRules::kSkip, imageData, width, height, depth,
-                                    channels, m_fQuality));
+                                    channels, m_fQuality, existing));
 }
 
 namespace {

@@ -29,6 +29,7 @@ enum class CodecStatus : int32_t {
     kNoMemory = ZAV_FILE_NO_MEMORY,      // an allocation failed
     kReadFailed = ZAV_FILE_READ_FAILED,  // the source could not be read
     kIoError = ZAV_FILE_WRITE_FAILED,    // the sink refused bytes
+    kMetadataLimit = ZAV_FILE_METADATA_LIMIT,  // more ancillary data than the reader keeps
 };
 
 // What a reader's header step tells.

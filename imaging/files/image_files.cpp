@@ -206,7 +206,8 @@ int32_t Encode(const ImageFormat &format, const WriteRequest &request, ByteSink 
 }  // namespace
 
 int32_t SaveImageFile(const char *name, NameRules rules, const uint8_t *imageData, int32_t width,
-                      int32_t height, int32_t depth, int32_t channels, float quality) {
+                      int32_t height, int32_t depth, int32_t channels, float quality,
+                      SaveExisting existing) {
     if (name == nullptr || name[0] == '\0') {
         return ZAV_FILE_NO_NAME;
     }
@@ -226,7 +227,9 @@ int32_t SaveImageFile(const char *name, NameRules rules, const uint8_t *imageDat
         return ZAV_FILE_UNKNOWN_EXTENSION;
     }
     ReplacingFileSink sink;
-    status = sink.Open(path);
+    status = sink.Open(path, ReplacingFileSink::Staging::kUnnamedFile,
+                       existing == SaveExisting::kKeep ? ReplacingFileSink::Existing::kKeep
+                                                       : ReplacingFileSink::Existing::kReplace);
     if (status != ZAV_FILE_OK) {
         return status;
     }

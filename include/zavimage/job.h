@@ -69,7 +69,8 @@ extern "C" {
 #define ZAV_ITEM_PENDING 0   /* to be worked on */
 #define ZAV_ITEM_WRITTEN 1   /* the output was written */
 #define ZAV_ITEM_FAILED 2    /* reason says why; nothing was written */
-#define ZAV_ITEM_SKIPPED 3   /* no_clobber: the output exists */
+#define ZAV_ITEM_SKIPPED 3   /* no_clobber: the output exists (found by the plan, or made by
+                                another writer before the save, which creates exclusively) */
 #define ZAV_ITEM_DISCARDED 4 /* a stop came before the save began: nothing was written */
 
 typedef struct ZAVJob ZAVJob;

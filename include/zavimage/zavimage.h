@@ -122,6 +122,12 @@ ZAV_API int32_t ZAVCloneImage(ZAVImageObject *obj, const ZAVImageStruct *psource
 #define ZAV_FILE_DISK_FULL 16
 #define ZAV_FILE_QUOTA_EXCEEDED 17
 #define ZAV_FILE_PATH_TOO_LONG 18
+#define ZAV_FILE_IS_LINK 19 /* save: the name is a symbolic link, which is never written through */
+#define ZAV_FILE_EXISTS 20  /* save with ZAV_SAVE_NO_REPLACE: a file of that name exists */
+/* the process's file size limit (ulimit -f, EFBIG) stopped the write */
+#define ZAV_FILE_SIZE_LIMIT 21
+/* the file holds more metadata than the reader keeps (PNG: text and other ancillary chunks) */
+#define ZAV_FILE_METADATA_LIMIT 22
 #define ZAV_FILE_NAME_REFUSED 0x100 /* plus the refused character: * ? " < > ; | */
 
 /* Loads an image file (BMP, JPEG, Sun raster, PBM/PGM/PPM, TIFF, PNG; chosen by the first bytes,
@@ -141,8 +147,11 @@ ZAV_API int32_t ZAVLoadImageUtf8(ZAVImageObject *obj, const char *imageFileName,
  * tiff tif, png; the extension is the run of letters and digits after the name's last dot), with
  * the object's save quality (used by JPEG only). Same name rules as ZAVLoadImage. The file appears
  * complete or not at all: an earlier file of that name stays as it was when the save fails, an
- * existing file the caller may not write is not replaced, and a name that is a symbolic link saves
- * to the file it points at. Returns 0 when the file was written, 1 when it was not. */
+ * existing file the caller may not write is not replaced, and a name that is a symbolic link is
+ * refused (ZAV_FILE_IS_LINK): nothing is written through a link, so nothing lands outside the
+ * named folder. A save killed at any instant leaves no name but the final one, except, for an
+ * existing file being replaced, a hidden ".NAME.zav<16 hex digits>.tmp" beside it, which the next
+ * save of NAME removes. Returns 0 when the file was written, 1 when it was not. */
 ZAV_API int32_t ZAVSaveImage(ZAVImageObject *obj, const char16_t *imageFileName,
                              const uint8_t *imageData, int32_t width, int32_t height, int32_t depth,
                              int32_t channels);
@@ -157,6 +166,16 @@ ZAV_API int32_t ZAVLoadImagePath(ZAVImageObject *obj, const char *path,
                                  ZAVImageStruct *imageStruct);
 ZAV_API int32_t ZAVSaveImagePath(ZAVImageObject *obj, const char *path, const uint8_t *imageData,
                                  int32_t width, int32_t height, int32_t depth, int32_t channels);
+
+/* Flags of ZAVSaveImagePathFlags. */
+#define ZAV_SAVE_NO_REPLACE 1u /* create the file exclusively: an existing name is kept */
+
+/* ZAVSaveImagePath with flags: with ZAV_SAVE_NO_REPLACE the file is created only when its name
+ * does not exist at the moment it is put in place, against any other writer; when it exists the
+ * result is 1 with the status ZAV_FILE_EXISTS and the existing file is untouched. */
+ZAV_API int32_t ZAVSaveImagePathFlags(ZAVImageObject *obj, const char *path,
+                                      const uint8_t *imageData, int32_t width, int32_t height,
+                                      int32_t depth, int32_t channels, uint32_t flags);
 
 /* Why the object's last load or save ended as it did (ZAV_FILE_* codes) and a short English text.
  */
