@@ -192,8 +192,9 @@ ZAV_API int32_t ZAVJobColor(const char *text, uint32_t *rgb);
  * found", "is a folder", "empty file", else ZAVFileStatusText of the object's status. Static text. */
 ZAV_API const char *ZAVFileFailureText(ZAVImageObject *obj, const char *path, int32_t writing);
 
-/* A name as messages show it: control characters, C1 controls, DEL and bytes that are not UTF-8
- * escaped (\n, \t, \r, \\, \xNN). Writes at most capacity bytes with the NUL; returns the length of
+/* A name as messages show it: control characters, C1 controls, DEL, the bidirectional controls
+ * (U+061C, U+200E, U+200F, U+202A to U+202E, U+2066 to U+2069), the line and paragraph separators
+ * (U+2028, U+2029) and bytes that are not UTF-8 escaped (\n, \t, \r, \\, \xNN for each byte). Writes at most capacity bytes with the NUL; returns the length of
  * the whole escaped text (as snprintf does). */
 ZAV_API size_t ZAVPrintableName(const char *name, char *out, size_t capacity);
 
