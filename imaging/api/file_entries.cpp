@@ -2,6 +2,7 @@
 #include <cstdlib>
 
 #include "imaging/api/object_handle.h"
+#include "imaging/buffer/block_registry.h"
 #include "imaging/files/file_status.h"
 
 extern "C" {
@@ -100,7 +101,11 @@ ZAV_API int32_t ZAVSaveImageMemory(ZAVImageObject *obj, const char *format,
 }
 
 ZAV_API void ZAVFreeMemory(void *block) {
-    std::free(block);
+    // Only a live memory block of the library: a second free, a pixel block (ZAVReleaseImage's)
+    // and any other address are left alone.
+    if (zav::TakeBackBlock(block, zav::BlockKind::kMemory) == zav::BlockReturn::kTaken) {
+        std::free(block);
+    }
 }
 
 ZAV_API int32_t ZAVProbeImageMemory(ZAVImageObject *obj, const void *bytes, size_t size,

@@ -87,7 +87,12 @@ ZAV_API int32_t ZAVSetImageQuality(ZAVImageObject *obj, float fQuality);
 ZAV_API int32_t ZAVCreateImage(ZAVImageObject *obj, int32_t width, int32_t height, int32_t depth,
                                int32_t channels, ZAVImageStruct *imageStruct);
 
-/* Frees the block at (*ppImage)->data. Neither the pointer nor the record changes. Returns 0. */
+/* Frees the block at (*ppImage)->data and sets data to NULL (the pointer and the geometry stay), so
+ * that a second release of the record frees nothing. Returns 0 (also for NULL arguments and a NULL
+ * data). Returns 1 and frees nothing when data is not a live block handed out by load, create or
+ * clone: a block released already (through a copy of the record), a block of ZAVSaveImageMemory
+ * or ZAVJobExport (ZAVFreeMemory's), memory of the caller's own. Blocks are told by their address:
+ * one released and then handed out anew at the same address is the new block. */
 ZAV_API int32_t ZAVReleaseImage(ZAVImageObject *obj, ZAVImageStruct **ppImage);
 
 /* Copies the source buffer, row padding included, into a new block and fills pdestImage with the
@@ -332,7 +337,8 @@ ZAV_API int32_t ZAVLoadImageMemory(ZAVImageObject *obj, const void *bytes, size_
 ZAV_API int32_t ZAVSaveImageMemory(ZAVImageObject *obj, const char *format,
                                    const uint8_t *imageData, int32_t width, int32_t height,
                                    int32_t depth, int32_t channels, uint8_t **bytes, size_t *size);
-/* Frees a block from ZAVSaveImageMemory; NULL is ignored. */
+/* Frees a block from ZAVSaveImageMemory or ZAVJobExport. NULL, a block freed already, a pixel block
+ * (ZAVReleaseImage's) and any other address are left alone. */
 ZAV_API void ZAVFreeMemory(void *block);
 /* As ZAVProbeImagePath, for an image held in memory: its format, its size and the channels it
  * keeps when saved (1 for gray or bilevel, 3 for colour). */
