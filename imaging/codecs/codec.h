@@ -112,6 +112,10 @@ class ImageReader {
     // lies wholly within the file, so that a loader may copy the rows from the file instead of
     // calling ReadData (the result is the same).
     virtual bool FindPlainRows(PlainRows *) const { return false; }
+    // After a successful header step, before the picture's buffer is allocated: whether the data
+    // can fill a picture of the header's size at all, as far as the reader can tell without
+    // decoding (kTruncated when they cannot: a compressed stream too short to give every row).
+    virtual CodecStatus CanFill() { return CodecStatus::kOk; }
 };
 
 // Where a writer puts its bytes.

@@ -89,7 +89,7 @@ const char *FileStatusText(int32_t status) noexcept {
         case ZAV_FILE_SIZE_LIMIT:
             return "file too large";
         case ZAV_FILE_METADATA_LIMIT:
-            return "too many ancillary chunks";
+            return "too many ancillary chunks (text and other metadata)";
         case ZAV_FILE_NAME_REFUSED + '*':
             return "name refused: contains '*'";
         case ZAV_FILE_NAME_REFUSED + '?':

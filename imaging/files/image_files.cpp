@@ -72,7 +72,10 @@ int32_t DecodeNewImage(const ImageInfo &info, ImageHeader *image, Decode &&decod
 // Runs a reader's header step, then decodes into a new buffer.
 int32_t Decode(ImageReader &reader, ImageHeader *image) {
     ImageInfo info;
-    const int32_t status = FileStatusFromCodec(reader.ReadHeader(&info));
+    int32_t status = FileStatusFromCodec(reader.ReadHeader(&info));
+    if (status == ZAV_FILE_OK && PictureSizeStatus(info) == ZAV_FILE_OK) {
+        status = FileStatusFromCodec(reader.CanFill());  // before the buffer is allocated
+    }
     if (status != ZAV_FILE_OK) {
         return status;
     }
