@@ -14,8 +14,8 @@
 namespace zav {
 
 // Pictures whose buffer would be larger are only parsed, not decoded, so that each run stays fast
-// and small. The bound is the declared allocation, not the pixels: a picture of any shape whose data
-// can fill it is decoded up to here.
+// and small. The bound is the declared allocation, not the pixels: a picture of any shape whose
+// data can fill it is decoded up to here.
 inline constexpr uint64_t kFuzzMaxBytes = uint64_t{1} << 27;
 
 // A reader over the head of the file agrees with one over the whole file whenever its header step

@@ -311,7 +311,7 @@ class PngReader final : public ImageReader {
         }
         const uint64_t most = ImageDataBytes(m_file) * kMaxInflateRatio;
         return InflatedBytes(m_ihdr, m_bitsPerPixel) > most ? CodecStatus::kTruncated
-                                                             : CodecStatus::kOk;
+                                                            : CodecStatus::kOk;
     }
 
     CodecStatus ReadData(uint8_t *bgr, std::size_t step) override {

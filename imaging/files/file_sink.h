@@ -84,10 +84,10 @@ class ReplacingFileSink final : public ByteSink {
 
     int m_folderFd = -1;  // the target's folder (O_PATH)
     int m_fd = -1;
-    std::string m_target;  // as given, for TargetPath()
-    std::string m_name;    // the target's name within its folder
-    std::string m_staging; // its staging name
-    std::string m_temp;    // the staging file holding the bytes (no unnamed files), while it exists
+    std::string m_target;   // as given, for TargetPath()
+    std::string m_name;     // the target's name within its folder
+    std::string m_staging;  // its staging name
+    std::string m_temp;  // the staging file holding the bytes (no unnamed files), while it exists
     bool m_exists = false;
     bool m_keep = false;  // Existing::kKeep
     uint32_t m_mode = 0;  // an existing target's mode, owner and group

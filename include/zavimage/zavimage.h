@@ -127,8 +127,10 @@ ZAV_API int32_t ZAVCloneImage(ZAVImageObject *obj, const ZAVImageStruct *psource
 #define ZAV_FILE_DISK_FULL 16
 #define ZAV_FILE_QUOTA_EXCEEDED 17
 #define ZAV_FILE_PATH_TOO_LONG 18
-#define ZAV_FILE_IS_LINK 19 /* save: the name is a symbolic link, which is never written through */
-#define ZAV_FILE_EXISTS 20  /* save with ZAV_SAVE_NO_REPLACE: a file of that name exists */
+#define ZAV_FILE_IS_LINK                                                                        \
+    19                     /* save: the name is a symbolic link, which is never written through \
+                            */
+#define ZAV_FILE_EXISTS 20 /* save with ZAV_SAVE_NO_REPLACE: a file of that name exists */
 /* the process's file size limit (ulimit -f, EFBIG) stopped the write */
 #define ZAV_FILE_SIZE_LIMIT 21
 /* the file holds more metadata than the reader keeps (PNG: text and other ancillary chunks) */
@@ -266,6 +268,16 @@ ZAV_API int32_t ZAVSetFontPath(ZAVImageObject *obj, const char *path);
 /* a NULL argument, a style of unknown size or out-of-range values, a buffer not 8-bit of 1, 3 or 4
  * channels: nothing touched */
 #define ZAV_TEXT_REFUSED 2
+/* the call passes one of the caption's limits, checked before any work: nothing touched. The limits
+ * (ZAV_TEXT_MAX_*): characters (code points, line feeds included) and lines per call, the pixel
+ * size and the outline's width, and the coverage the glyphs would need: distinct glyphs x (pixel
+ * size + 2 x outline + 2)^2 bytes x 2 with an outline, x the buffer's channels when drawing */
+#define ZAV_TEXT_TOO_LARGE 3
+#define ZAV_TEXT_MAX_CHARACTERS 4096
+#define ZAV_TEXT_MAX_LINES 256
+#define ZAV_TEXT_MAX_PIXEL_SIZE 1024
+#define ZAV_TEXT_MAX_OUTLINE 64
+#define ZAV_TEXT_MAX_COVERAGE_BYTES ((int64_t)64 << 20)
 
 typedef struct ZAVTextStyle {
     uint32_t structSize; /* sizeof(ZAVTextStyle), as ZAVInitTextStyle sets it */
@@ -273,7 +285,7 @@ typedef struct ZAVTextStyle {
                             containing '/' or naming a file: that file; else a fontconfig pattern
                             such as "DejaVu Sans:bold" or "Noto Sans:lang=ar" */
     int32_t faceIndex;   /* the face in a font file named by path */
-    float pixelSize;     /* em size in pixels, 1 to 1024 */
+    float pixelSize;     /* em size in pixels, 1 to 1024 (above: ZAV_TEXT_TOO_LARGE) */
     uint32_t color;      /* 0xRRGGBB */
     float opacity;       /* 0 to 1 */
     float letterSpacing; /* pixels added after each character (may be negative) */
@@ -281,7 +293,7 @@ typedef struct ZAVTextStyle {
     int32_t hAnchor;     /* ZAV_ANCHOR_LEFT, _CENTER or _RIGHT */
     int32_t vAnchor;     /* ZAV_ANCHOR_TOP, _BASELINE or _BOTTOM */
     uint32_t flags;      /* ZAV_TEXT_MONO */
-    float outlineWidth;  /* pixels around each glyph, 0 to 64; 0: no outline */
+    float outlineWidth; /* pixels around each glyph, 0 to 64 (above: ZAV_TEXT_TOO_LARGE); 0: none */
     uint32_t outlineColor;
     float outlineOpacity;
     uint32_t backgroundColor;

@@ -298,16 +298,15 @@ TEST_F(Files, ASaveNeverWritesThroughASymbolicLinkAtItsName) {
     struct Case {
         const char *name, *target;
     };
-    for (const Case &c : {Case{"f001.bmp", "../victim/notes.txt"},
-                          Case{"dangling.ppm", "../victim/made.ppm"},
-                          Case{"loop1.bmp", "loop1.bmp"}}) {
+    for (const Case &c :
+         {Case{"f001.bmp", "../victim/notes.txt"}, Case{"dangling.ppm", "../victim/made.ppm"},
+          Case{"loop1.bmp", "loop1.bmp"}}) {
         const std::string link = m_dir / (std::string("out/") + c.name);
         ASSERT_EQ(symlink(c.target, link.c_str()), 0);
         for (const bool utf8 : {false, true}) {
-            const int32_t result =
-                utf8 ? ZAVSaveImageUtf8(m_obj, link.c_str(), p.bytes.data(), p.width, p.height, 8,
-                                        3)
-                     : Save(link, p);
+            const int32_t result = utf8 ? ZAVSaveImageUtf8(m_obj, link.c_str(), p.bytes.data(),
+                                                           p.width, p.height, 8, 3)
+                                        : Save(link, p);
             EXPECT_EQ(result, 1) << c.name;
             EXPECT_EQ(ZAVGetFileStatus(m_obj), ZAV_FILE_IS_LINK) << c.name;
             EXPECT_EQ(ZAVSaveImagePathFlags(m_obj, link.c_str(), p.bytes.data(), p.width, p.height,
@@ -331,9 +330,9 @@ TEST_F(Files, ASaveThatMustNotReplaceKeepsAnExistingFile) {
     const Picture p = RampPattern(3, 2, 3);
     const std::string name = m_dir / "kept.bmp";
     ASSERT_TRUE(WriteFile(name, {'o', 'l', 'd'}));
-    EXPECT_EQ(ZAVSaveImagePathFlags(m_obj, name.c_str(), p.bytes.data(), 3, 2, 8, 3,
-                                    ZAV_SAVE_NO_REPLACE),
-              1);
+    EXPECT_EQ(
+        ZAVSaveImagePathFlags(m_obj, name.c_str(), p.bytes.data(), 3, 2, 8, 3, ZAV_SAVE_NO_REPLACE),
+        1);
     EXPECT_EQ(ZAVGetFileStatus(m_obj), ZAV_FILE_EXISTS);
     EXPECT_EQ(ReadFile(name), (std::vector<uint8_t>{'o', 'l', 'd'}));
     const std::string fresh = m_dir / "fresh.bmp";

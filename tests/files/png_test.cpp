@@ -475,8 +475,8 @@ TEST_F(Png, NoBlockComesBeforeTheDataShowTheyCanFillIt) {
         ZAVImageStruct r{};
         int result = 1;
         if (ZAVLoadImageMemory(obj, deep.bytes.data(), deep.bytes.size(), &r) == 0) {
-            const uint8_t *last = r.data + (static_cast<std::size_t>(kSide) - 1) *
-                                               ((kSide * 3 + 3) & ~3u);
+            const uint8_t *last =
+                r.data + (static_cast<std::size_t>(kSide) - 1) * ((kSide * 3 + 3) & ~3u);
             result = last[0] == 0x80 && last[1] == 0 && last[2] == 0xFF ? 0 : 2;
             ZAVImageStruct *p = &r;
             ZAVReleaseImage(obj, &p);

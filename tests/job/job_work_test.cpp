@@ -239,8 +239,9 @@ TEST_F(JobWork, ThreadsWorkOnDistinctItemsOfOneJob) {
 // find the first run's files and keep them (created exclusively), whatever the plans said.
 TEST_F(JobWork, NoClobberHoldsAgainstAnotherRunPlannedAtTheSameTime) {
     ASSERT_EQ(mkdir((m_dir / "out").c_str(), 0755), 0);
-    const std::string doc = R"({"inputs": [)" + Js(m_dir / "in.ppm") + "], \"out_dir\": " +
-                            Js(m_dir / "out") + R"(, "format": "pgm", "no_clobber": true)";
+    const std::string doc = R"({"inputs": [)" + Js(m_dir / "in.ppm") +
+                            "], \"out_dir\": " + Js(m_dir / "out") +
+                            R"(, "format": "pgm", "no_clobber": true)";
     const JobPtr first = Planned(doc + R"(, "flip": true})");
     const JobPtr second = Planned(doc + "}");
     ASSERT_NE(first, nullptr);
@@ -263,9 +264,9 @@ TEST_F(JobWork, NoClobberHoldsAgainstAnotherRunPlannedAtTheSameTime) {
               std::string::npos);
 
     // Without no_clobber the second run replaces, as before.
-    const JobPtr replacing = Planned(R"({"inputs": [)" + Js(m_dir / "in.ppm") +
-                                     "], \"out_dir\": " + Js(m_dir / "out") +
-                                     R"(, "format": "pgm"})");
+    const JobPtr replacing =
+        Planned(R"({"inputs": [)" + Js(m_dir / "in.ppm") + "], \"out_dir\": " + Js(m_dir / "out") +
+                R"(, "format": "pgm"})");
     EXPECT_EQ(Run(replacing.get()).state, ZAV_ITEM_WRITTEN);
     EXPECT_NE(ReadFile(m_dir / "out/in.pgm"), written);
 }
