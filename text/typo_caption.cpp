@@ -193,13 +193,17 @@ struct Layout {
 bool LayOut(const std::vector<std::u32string> &lines, const FontSource &primary, const Style &st,
             int32_t x, int32_t y, Layout *out) {
     ThreadFace *face = AcquireThreadFace(primary.id, primary.path.c_str());
-    if (face == nullptr || SetThreadFaceSize(*face, st.pixelSize) == SizeResult::kNoMemory) {
+    if (face == nullptr ||
+        SetThreadFaceSizeOrStrike(*face, st.pixelSize) == SizeResult::kNoMemory) {
         return false;
     }
+    // A font of bitmap strikes has the metrics of its strike: scaled to the size asked for.
     const FT_Size_Metrics &m = face->face->size->metrics;
-    const int64_t ascent = RoundDiv64(m.ascender);
-    const int64_t descent = RoundDiv64(-m.descender);
-    const int64_t lineHeight = std::llround(static_cast<double>(m.height) * st.lineSpacing / 64.0);
+    const double scale = face->strike ? face->strikeScale : 1.0;
+    const int64_t ascent = std::llround(static_cast<double>(m.ascender) * scale / 64.0);
+    const int64_t descent = std::llround(static_cast<double>(-m.descender) * scale / 64.0);
+    const int64_t lineHeight =
+        std::llround(static_cast<double>(m.height) * scale * st.lineSpacing / 64.0);
 
     LineShaper shaper(primary, st.pixelSize, st.letterSpacing);
     std::vector<ShapedLine> shaped(lines.size());
