@@ -401,6 +401,8 @@ int WithLittleMemory(std::size_t spare, Body body) {
         if (kb == 0 || setrlimit(RLIMIT_AS, &rl) != 0) {
             _exit(77);
         }
+#else
+        (void)spare;
 #endif
         _exit(body());
     }
