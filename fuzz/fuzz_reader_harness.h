@@ -1,5 +1,6 @@
-// The body of every reader fuzzer: header step, then, when the picture is within the decode limit
-// (and small enough for a quick run), the data step into a buffer of exactly the needed size.
+// The body of every reader fuzzer: header step, then, when the picture is within the decode limit,
+// its data can fill it (the reader's CanFill, as a load asks before allocating) and its buffer is
+// small enough for a quick run, the data step into a buffer of exactly the needed size.
 #pragma once
 
 #include <algorithm>
@@ -12,8 +13,10 @@
 
 namespace zav {
 
-// Larger pictures are only parsed, not decoded, so that each run stays fast and small.
-inline constexpr int64_t kFuzzMaxPixels = int64_t{1} << 22;
+// Pictures whose buffer would be larger are only parsed, not decoded, so that each run stays fast
+// and small. The bound is the declared allocation, not the pixels: a picture of any shape whose
+// data can fill it is decoded up to here.
+inline constexpr uint64_t kFuzzMaxBytes = uint64_t{1} << 27;
 
 // A reader over the head of the file agrees with one over the whole file whenever its header step
 // succeeds, and rows it calls plain lie within the file and are what the data step decodes.
@@ -54,7 +57,7 @@ inline void FuzzHeadReader(const ImageFormat &filter, const uint8_t *data, std::
             rows.fileStep * (height - 1) + row_bytes > size - rows.offset) {
             std::abort();
         }
-        if (int64_t{info.width} * info.height > kFuzzMaxPixels) {
+        if (row_bytes * height > kFuzzMaxBytes || full->CanFill() != CodecStatus::kOk) {
             continue;
         }
         auto *buffer = static_cast<uint8_t *>(std::malloc(row_bytes * height));
@@ -83,7 +86,9 @@ inline void DecodeAll(ImageReader &reader) {
     if (info.width < 1 || info.height < 1 || !FitsDecodeLimit(info.width, info.height)) {
         std::abort();  // a header step may only succeed within the limit
     }
-    if (int64_t{info.width} * info.height > kFuzzMaxPixels) {
+    if (uint64_t{static_cast<uint32_t>(info.width)} * 3 * static_cast<uint32_t>(info.height) >
+            kFuzzMaxBytes ||
+        reader.CanFill() != CodecStatus::kOk) {
         return;
     }
     const std::size_t step = (static_cast<std::size_t>(info.width) * 3 + 3) & ~std::size_t{3};
@@ -118,7 +123,9 @@ inline int FuzzReader(const ImageFormat &filter, const uint8_t *data, std::size_
     if (info.width < 1 || info.height < 1 || !FitsDecodeLimit(info.width, info.height)) {
         std::abort();  // a header step may only succeed within the limit
     }
-    if (int64_t{info.width} * info.height > kFuzzMaxPixels) {
+    if (uint64_t{static_cast<uint32_t>(info.width)} * 3 * static_cast<uint32_t>(info.height) >
+            kFuzzMaxBytes ||
+        reader->CanFill() != CodecStatus::kOk) {
         return 0;
     }
     const std::size_t step = (static_cast<std::size_t>(info.width) * 3 + 3) & ~std::size_t{3};

@@ -178,6 +178,13 @@ void ReadTypographic(Caption &c, const Json &o, const std::string &prefix) {
     if (measured == ZAV_TEXT_REFUSED) {
         throw UsageError(prefix + "caption: the style was refused");
     }
+    if (measured == ZAV_TEXT_TOO_LARGE) {
+        throw UsageError(field("text") + ": beyond the caption's limits (" +
+                         std::to_string(ZAV_TEXT_MAX_CHARACTERS) + " characters, " +
+                         std::to_string(ZAV_TEXT_MAX_LINES) + " lines, " +
+                         std::to_string(ZAV_TEXT_MAX_COVERAGE_BYTES >> 20) +
+                         " MiB of glyphs at this size)");
+    }
     if (measured != ZAV_TEXT_OK && c.font) {
         throw UsageError(field("font") + ": '" + Printable(*c.font) +
                          "' cannot be opened as a font");
@@ -343,6 +350,8 @@ std::optional<std::string> DrawCaption(ZAVImageObject *obj, const ZAVImageStruct
             return std::nullopt;
         case ZAV_TEXT_INCOMPLETE:
             return "the caption is incomplete: no font could be opened, or memory ran out";
+        case ZAV_TEXT_TOO_LARGE:
+            return "the caption is beyond its limits (characters, lines, size or glyphs)";
         default:
             return "the caption was refused";
     }

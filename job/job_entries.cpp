@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <new>
 
+#include "imaging/buffer/block_registry.h"
 #include "job/file_reasons.h"
 #include "job/job.h"
 #include "job/option_names.h"
@@ -226,8 +227,14 @@ ZAV_API char *ZAVJobExport(const ZAVJob *job) {
     try {
         const std::string text = job->Export();
         char *block = static_cast<char *>(std::malloc(text.size() + 1));
-        if (block != nullptr) {
-            std::memcpy(block, text.c_str(), text.size() + 1);
+        if (block == nullptr) {
+            return nullptr;
+        }
+        std::memcpy(block, text.c_str(), text.size() + 1);
+        // Recorded as the core records its own memory blocks, for ZAVFreeMemory.
+        if (!zav::RecordBlock(block, zav::BlockKind::kMemory)) {
+            std::free(block);
+            return nullptr;
         }
         return block;
     } catch (...) {

@@ -55,6 +55,14 @@ bool IsWide(char32_t c) {
            (c >= 0x20000 && c <= 0x3FFFD);
 }
 
+// Characters that reorder or break what a terminal shows after them: the bidirectional controls
+// (embeddings, overrides, isolates, marks) and the line and paragraph separators. A name holding
+// U+202E shows its end reversed ("gpj.exe" for "exe.jpg").
+bool IsFormatControl(char32_t c) {
+    return c == 0x061C || c == 0x200E || c == 0x200F || (c >= 0x2028 && c <= 0x202E) ||
+           (c >= 0x2066 && c <= 0x2069);
+}
+
 void AppendHex(std::string &out, uint8_t b) {
     char hex[8];
     std::snprintf(hex, sizeof hex, "\\x%02X", b);
@@ -82,7 +90,7 @@ std::string Printable(std::string_view name) {
             out += "\\r";
         } else if (c == '\\') {
             out += "\\\\";
-        } else if (c < 0x20 || c == 0x7F || (c >= 0x80 && c <= 0x9F)) {
+        } else if (c < 0x20 || c == 0x7F || (c >= 0x80 && c <= 0x9F) || IsFormatControl(c)) {
             for (std::size_t k = 0; k < d.length; ++k) {
                 AppendHex(out, static_cast<uint8_t>(name[i + k]));
             }

@@ -245,9 +245,15 @@ void WorkOnItem(ZAVImageObject *obj, const Description &d, Item &item, const Mem
             throw;
         }
         ZAVFreeMemory(bytes);
-    } else if (ZAVSaveImagePath(obj, item.output.c_str(), r.data, r.width, r.height, r.depth,
-                                r.channels) != 0) {
-        Fail(item, WriteFailure(obj, item.output.c_str()), ZAVGetFileStatus(obj), true);
+    } else if (ZAVSaveImagePathFlags(obj, item.output.c_str(), r.data, r.width, r.height, r.depth,
+                                     r.channels, d.noClobber ? ZAV_SAVE_NO_REPLACE : 0u) != 0) {
+        const int32_t status = ZAVGetFileStatus(obj);
+        if (d.noClobber && status == ZAV_FILE_EXISTS) {
+            // Another writer made the output after the plan looked: kept, as the plan would have.
+            item.state = ZAV_ITEM_SKIPPED;
+            return;
+        }
+        Fail(item, WriteFailure(obj, item.output.c_str()), status, true);
         return;
     }
     item.state = ZAV_ITEM_WRITTEN;

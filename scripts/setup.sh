@@ -38,7 +38,7 @@ ca-certificates file
 clang libclang-rt-14-dev clang-format clang-tidy
 libgtest-dev libgmock-dev libbenchmark-dev
 libopencv-imgcodecs-dev libopencv-contrib-dev
-fonts-noto-core
+fonts-noto-core fonts-noto-color-emoji
 netpbm libtiff-tools libjpeg-turbo-progs imagemagick
 python3 python3-numpy python3-pytest python3-dask python3-distributed
 python3-pip python3-setuptools python3-wheel python3-venv

@@ -1,7 +1,9 @@
 #include "text/coverage_glyph.h"
 
 #include <algorithm>
+#include <cmath>
 #include <new>
+#include <utility>
 
 #include FT_BITMAP_H
 #include FT_GLYPH_H
@@ -161,6 +163,49 @@ RenderResult Compose(FT_Library library, const Layer &fill, const Layer *stroke,
     return RenderResult::kEmpty;
 }
 
+// A strike's bitmap (colour as BGRA, or gray) as coverage scaled by `scale`: each pixel of the
+// result the mean of the strike's pixels it covers (their alpha, or gray level). False for other
+// pixel modes.
+bool ScaleStrike(const FT_Bitmap &source, double scale, std::vector<uint8_t> &out, int32_t &width,
+                 int32_t &rows) {
+    const bool bgra = source.pixel_mode == FT_PIXEL_MODE_BGRA;
+    if ((!bgra && !(source.pixel_mode == FT_PIXEL_MODE_GRAY && source.num_grays == 256)) ||
+        source.buffer == nullptr || source.width == 0 || source.rows == 0) {
+        return false;
+    }
+    const int64_t sw = source.width, sh = source.rows;
+    const int64_t pitch = source.pitch < 0 ? -int64_t{source.pitch} : source.pitch;
+    width =
+        static_cast<int32_t>(std::max<int64_t>(1, std::llround(static_cast<double>(sw) * scale)));
+    rows =
+        static_cast<int32_t>(std::max<int64_t>(1, std::llround(static_cast<double>(sh) * scale)));
+    out.assign(static_cast<std::size_t>(width) * static_cast<std::size_t>(rows), 0);
+    const auto span = [scale](int64_t i, int64_t limit) {
+        const int64_t from = std::min<int64_t>(limit - 1, static_cast<int64_t>(i / scale));
+        const int64_t to =
+            std::clamp<int64_t>(static_cast<int64_t>(std::ceil((i + 1) / scale)), from + 1, limit);
+        return std::pair<int64_t, int64_t>(from, to);
+    };
+    for (int32_t y = 0; y < rows; ++y) {
+        const auto [y0, y1] = span(y, sh);
+        for (int32_t x = 0; x < width; ++x) {
+            const auto [x0, x1] = span(x, sw);
+            uint64_t sum = 0;
+            for (int64_t sy = y0; sy < y1; ++sy) {
+                const int64_t stored = source.pitch < 0 ? sh - 1 - sy : sy;
+                const uint8_t *row = source.buffer + stored * pitch;
+                for (int64_t sx = x0; sx < x1; ++sx) {
+                    sum += bgra ? row[4 * sx + 3] : row[sx];
+                }
+            }
+            const uint64_t n = static_cast<uint64_t>((y1 - y0) * (x1 - x0));
+            out[static_cast<std::size_t>(y) * static_cast<std::size_t>(width) +
+                static_cast<std::size_t>(x)] = static_cast<uint8_t>((sum + n / 2) / n);
+        }
+    }
+    return true;
+}
+
 // The outlined glyph: the slot's outline stroked (outer border) and both rendered.
 RenderResult RenderOutlined(ThreadFace &face, const GlyphKey &key, FT_Render_Mode mode,
                             GlyphBitmap *out) {
@@ -207,7 +252,7 @@ RenderResult RenderOutlined(ThreadFace &face, const GlyphKey &key, FT_Render_Mod
 RenderResult RenderCoverageGlyph(ThreadFace &face, const GlyphKey &key, GlyphBitmap *out) noexcept {
     *out = GlyphBitmap{};
     out->format = GlyphFormat::kCoverage;
-    switch (SetThreadFaceSize(face, key.pixelSize)) {
+    switch (SetThreadFaceSizeOrStrike(face, key.pixelSize)) {
         case SizeResult::kNoMemory:
             return RenderResult::kNoMemory;
         case SizeResult::kRefused:
@@ -216,7 +261,9 @@ RenderResult RenderCoverageGlyph(ThreadFace &face, const GlyphKey &key, GlyphBit
             break;
     }
     const bool mono = key.kind == GlyphKind::kCoverageMono;
-    const FT_Int32 flags = FT_LOAD_DEFAULT | (mono ? FT_LOAD_TARGET_MONO : FT_LOAD_TARGET_LIGHT);
+    // A colour font's strikes load only as colour: their alpha is the coverage.
+    const FT_Int32 flags = FT_LOAD_DEFAULT | (mono ? FT_LOAD_TARGET_MONO : FT_LOAD_TARGET_LIGHT) |
+                           (face.strike ? FT_LOAD_COLOR : 0);
     const FT_Render_Mode mode = mono ? FT_RENDER_MODE_MONO : FT_RENDER_MODE_LIGHT;
     FT_Error error = FT_Load_Glyph(face.face, key.code, flags);
     if (error != 0) {
@@ -232,8 +279,29 @@ RenderResult RenderCoverageGlyph(ThreadFace &face, const GlyphKey &key, GlyphBit
             return FromError(error);
         }
     }
-    const Layer fill{&slot->bitmap, slot->bitmap_left, slot->bitmap_top};
     try {
+        if (face.strike && face.strikeScale != 1.0) {
+            // A strike of another size: scaled to the size asked for, its place and advance too.
+            std::vector<uint8_t> scaled;
+            FT_Bitmap bitmap;
+            FT_Bitmap_Init(&bitmap);
+            int32_t width = 0, rows = 0;
+            if (ScaleStrike(slot->bitmap, face.strikeScale, scaled, width, rows)) {
+                bitmap.rows = static_cast<unsigned>(rows);
+                bitmap.width = static_cast<unsigned>(width);
+                bitmap.pitch = width;
+                bitmap.buffer = scaled.data();
+                bitmap.pixel_mode = FT_PIXEL_MODE_GRAY;
+                bitmap.num_grays = 256;
+                const double s = face.strikeScale;
+                const Layer fill{&bitmap, static_cast<int32_t>(std::lround(slot->bitmap_left * s)),
+                                 static_cast<int32_t>(std::lround(slot->bitmap_top * s))};
+                return Compose(slot->library, fill, nullptr,
+                               std::llround(static_cast<double>(slot->advance.x) * s), key.spread,
+                               out);
+            }
+        }
+        const Layer fill{&slot->bitmap, slot->bitmap_left, slot->bitmap_top};
         return Compose(slot->library, fill, nullptr, slot->advance.x, key.spread, out);
     } catch (const std::bad_alloc &) {
         *out = GlyphBitmap{};

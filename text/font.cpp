@@ -400,7 +400,9 @@ ThreadFace *AcquireThreadFace(const FontFileId &id, const char *path, bool *noMe
 }
 
 SizeResult SetThreadFaceSize(ThreadFace &face, int32_t pixelSize) noexcept {
-    if (face.pixelSize != pixelSize) {
+    if (face.pixelSize != pixelSize || face.strike) {
+        face.strike = false;
+        face.strikeScale = 1.0;
         const FT_Error error = FT_Set_Pixel_Sizes(face.face, static_cast<FT_UInt>(pixelSize), 0);
         if (error == FT_Err_Out_Of_Memory) {
             face.pixelSize = 0;
@@ -410,6 +412,46 @@ SizeResult SetThreadFaceSize(ThreadFace &face, int32_t pixelSize) noexcept {
         face.sizeAccepted = error == 0;
     }
     return face.sizeAccepted ? SizeResult::kAccepted : SizeResult::kRefused;
+}
+
+SizeResult SetThreadFaceSizeOrStrike(ThreadFace &face, int32_t pixelSize) noexcept {
+    if (face.strike && face.pixelSize == pixelSize) {
+        return SizeResult::kAccepted;
+    }
+    const SizeResult result = SetThreadFaceSize(face, pixelSize);
+    FT_Face f = face.face;
+    if (result != SizeResult::kRefused || FT_IS_SCALABLE(f) || !FT_HAS_FIXED_SIZES(f) ||
+        pixelSize < 1) {
+        return result;
+    }
+    int best = -1;
+    double bestPpem = 0;
+    for (int i = 0; i < f->num_fixed_sizes; ++i) {
+        const double ppem = static_cast<double>(f->available_sizes[i].y_ppem) / 64.0;
+        if (ppem < 1.0) {
+            continue;
+        }
+        const bool better =
+            best < 0 ||
+            (bestPpem < pixelSize ? ppem > bestPpem : ppem >= pixelSize && ppem < bestPpem);
+        if (better) {
+            best = i;
+            bestPpem = ppem;
+        }
+    }
+    if (best < 0) {
+        return SizeResult::kRefused;
+    }
+    const FT_Error error = FT_Select_Size(f, best);
+    if (error != 0) {
+        face.pixelSize = 0;  // the face's size is unknown now: set afresh next time
+        return error == FT_Err_Out_Of_Memory ? SizeResult::kNoMemory : SizeResult::kRefused;
+    }
+    face.pixelSize = pixelSize;
+    face.sizeAccepted = true;
+    face.strike = true;
+    face.strikeScale = pixelSize / bestPpem;
+    return SizeResult::kAccepted;
 }
 
 void DiscardThreadFace(const FontFileId &id) noexcept {

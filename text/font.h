@@ -68,6 +68,10 @@ struct ThreadFace {
     FT_Face face = nullptr;
     int32_t pixelSize = 0;  // 0: no size requested yet
     bool sizeAccepted = false;
+    // A face of bitmap strikes only (a colour emoji font) put at its nearest strike for a size it
+    // lacks (SetThreadFaceSizeOrStrike): the factor from that strike to the size asked for.
+    bool strike = false;
+    double strikeScale = 1.0;
     hb_font_t *shaper = nullptr;  // HarfBuzz's font over the same bytes, made on first shaping
     FontBytes bytes;              // what face and shaper read
 };
@@ -79,6 +83,12 @@ enum class SizeResult { kAccepted, kRefused, kNoMemory };
 // size the face refuses (a bitmap font without that strike) is remembered; a memory shortage is
 // not.
 SizeResult SetThreadFaceSize(ThreadFace &face, int32_t pixelSize) noexcept;
+
+// The same, and for a face of bitmap strikes only that lacks the size: its nearest strike (the
+// next larger where there is one) selected, with face.strike set and face.strikeScale the factor
+// to the size asked for, by which typographic captions scale its glyphs and metrics. (Classic
+// captions keep SetThreadFaceSize's answer: such a size draws blanks there, as designed.)
+SizeResult SetThreadFaceSizeOrStrike(ThreadFace &face, int32_t pixelSize) noexcept;
 
 // The calling thread's open face for the font, opened on first use (each thread has its own
 // FreeType instance, so faces are never shared between threads). Null when it cannot be opened:

@@ -49,41 +49,26 @@ class FontCatalog {
             return it->second;
         }
         *failed = true;
-        FcConfig *config = Config();
-        FcPattern *pattern = config != nullptr ? FcPatternCreate() : nullptr;
-        FcCharSet *chars = pattern != nullptr ? FcCharSetCreate() : nullptr;
+        const FcFontSet *fonts = Sorted();
+        if (fonts == nullptr) {
+            return std::nullopt;
+        }
+        // The first font of the sans-serif order that has the character: fontconfig ranks the
+        // character set before the family, so this is the font it sorts first for a pattern
+        // holding that character, without a query (and its sort of every font) per character.
+        // "No font has it" is an answer too, kept like any other.
+        *failed = false;
         std::optional<FontLocation> found;
-        if (chars != nullptr && FcCharSetAddChar(chars, code) &&
-            FcPatternAddCharSet(pattern, FC_CHARSET, chars) &&
-            FcPatternAddString(pattern, FC_FAMILY,
-                               reinterpret_cast<const FcChar8 *>("sans-serif"))) {
-            FcConfigSubstitute(config, pattern, FcMatchPattern);
-            FcDefaultSubstitute(pattern);
-            FcResult result = FcResultNoMatch;
-            FcFontSet *fonts = FcFontSort(config, pattern, FcFalse, nullptr, &result);
-            if (fonts != nullptr) {
-                *failed = false;
-                for (int i = 0; i < fonts->nfont && !found; ++i) {
-                    FcCharSet *has = nullptr;
-                    FcBool scalable = FcFalse;
-                    if (FcPatternGetCharSet(fonts->fonts[i], FC_CHARSET, 0, &has) ==
-                            FcResultMatch &&
-                        FcCharSetHasChar(has, code) &&
-                        (FcPatternGetBool(fonts->fonts[i], FC_SCALABLE, 0, &scalable) !=
-                             FcResultMatch ||
-                         scalable)) {
-                        found = FontLocationOf(fonts->fonts[i]);
-                        *failed = !found;
-                    }
-                }
-                FcFontSetDestroy(fonts);
+        for (int i = 0; i < fonts->nfont && !found && !*failed; ++i) {
+            FcCharSet *has = nullptr;
+            FcBool scalable = FcFalse;
+            if (FcPatternGetCharSet(fonts->fonts[i], FC_CHARSET, 0, &has) == FcResultMatch &&
+                FcCharSetHasChar(has, code) &&
+                (FcPatternGetBool(fonts->fonts[i], FC_SCALABLE, 0, &scalable) != FcResultMatch ||
+                 scalable)) {
+                found = FontLocationOf(fonts->fonts[i]);
+                *failed = !found;
             }
-        }
-        if (chars != nullptr) {
-            FcCharSetDestroy(chars);
-        }
-        if (pattern != nullptr) {
-            FcPatternDestroy(pattern);
         }
         if (!*failed) {
             try {
@@ -108,8 +93,31 @@ class FontCatalog {
         return m_config;
     }
 
+    // Every installed font in fontconfig's order for a sans-serif pattern, sorted once (null:
+    // tried again next time).
+    const FcFontSet *Sorted() noexcept {
+        if (m_sorted != nullptr) {
+            return m_sorted;
+        }
+        FcConfig *config = Config();
+        FcPattern *pattern = config != nullptr ? FcPatternCreate() : nullptr;
+        if (pattern != nullptr &&
+            FcPatternAddString(pattern, FC_FAMILY,
+                               reinterpret_cast<const FcChar8 *>("sans-serif"))) {
+            FcConfigSubstitute(config, pattern, FcMatchPattern);
+            FcDefaultSubstitute(pattern);
+            FcResult result = FcResultNoMatch;
+            m_sorted = FcFontSort(config, pattern, FcFalse, nullptr, &result);
+        }
+        if (pattern != nullptr) {
+            FcPatternDestroy(pattern);
+        }
+        return m_sorted;
+    }
+
     std::mutex m_mutex;
     FcConfig *m_config = nullptr;
+    FcFontSet *m_sorted = nullptr;
     std::unordered_map<uint32_t, std::optional<FontLocation>> m_fallbacks;
 };
 

@@ -6,6 +6,8 @@
 #include <memory>
 #include <new>
 #include <optional>
+#include <unordered_map>
+#include <unordered_set>
 #include <vector>
 
 #include "imaging/api/image_component.h"
@@ -19,9 +21,10 @@
 namespace zav {
 namespace {
 
-constexpr float kMaxPixelSize = 1024.0f;
-constexpr float kMaxOutline = 64.0f;
+constexpr float kMaxPixelSize = ZAV_TEXT_MAX_PIXEL_SIZE;
+constexpr float kMaxOutline = ZAV_TEXT_MAX_OUTLINE;
 constexpr int32_t kMaxPadding = 1024;
+constexpr uint64_t kMaxCoverageBytes = static_cast<uint64_t>(ZAV_TEXT_MAX_COVERAGE_BYTES);
 
 // The style's values, checked and in the units the layout uses.
 struct Style {
@@ -42,19 +45,23 @@ bool Finite(float v) noexcept {
     return std::isfinite(v);
 }
 
-std::optional<Style> CheckStyle(const ZAVTextStyle *s) noexcept {
+// The style checked: ZAV_TEXT_OK with *out filled, ZAV_TEXT_REFUSED for values that mean nothing,
+// ZAV_TEXT_TOO_LARGE for a pixel size or outline beyond the limits.
+int32_t CheckStyle(const ZAVTextStyle *s, Style *out) noexcept {
     if (s == nullptr || s->structSize < sizeof(ZAVTextStyle)) {
-        return std::nullopt;
+        return ZAV_TEXT_REFUSED;
     }
-    Style st;
-    if (!Finite(s->pixelSize) || s->pixelSize < 1.0f || s->pixelSize > kMaxPixelSize ||
-        !Finite(s->letterSpacing) || std::fabs(s->letterSpacing) > 4096.0f ||
-        !Finite(s->lineSpacing) || s->lineSpacing < 0.0f || s->lineSpacing > 100.0f ||
-        !Finite(s->outlineWidth) || s->outlineWidth < 0.0f || s->outlineWidth > kMaxOutline ||
+    Style &st = *out;
+    if (!Finite(s->pixelSize) || s->pixelSize < 1.0f || !Finite(s->letterSpacing) ||
+        std::fabs(s->letterSpacing) > 4096.0f || !Finite(s->lineSpacing) || s->lineSpacing < 0.0f ||
+        s->lineSpacing > 100.0f || !Finite(s->outlineWidth) || s->outlineWidth < 0.0f ||
         s->hAnchor < ZAV_ANCHOR_LEFT || s->hAnchor > ZAV_ANCHOR_RIGHT ||
         s->vAnchor < ZAV_ANCHOR_TOP || s->vAnchor > ZAV_ANCHOR_BOTTOM || s->backgroundPadding < 0 ||
         s->backgroundPadding > kMaxPadding || s->faceIndex < 0) {
-        return std::nullopt;
+        return ZAV_TEXT_REFUSED;
+    }
+    if (s->pixelSize > kMaxPixelSize || s->outlineWidth > kMaxOutline) {
+        return ZAV_TEXT_TOO_LARGE;
     }
     st.font = s->font;
     st.faceIndex = s->faceIndex;
@@ -72,7 +79,42 @@ std::optional<Style> CheckStyle(const ZAVTextStyle *s) noexcept {
     st.mono = (s->flags & ZAV_TEXT_MONO) != 0;
     st.outline = static_cast<int32_t>(std::lround(s->outlineWidth * 64.0f));
     st.padding = s->backgroundPadding;
-    return st;
+    return ZAV_TEXT_OK;
+}
+
+// Whether a text stays within the limits on characters, lines and coverage, told from its bytes
+// before any work: ZAV_TEXT_OK or ZAV_TEXT_TOO_LARGE. The coverage counts each distinct character
+// that may draw (a space or a line feed does not) as a square of the pixel size with the outline
+// on each side, `spread` bytes a pixel, twice with an outline.
+int32_t CheckTextLimits(const char *text, const Style &st, uint8_t spread) {
+    const auto *p = reinterpret_cast<const unsigned char *>(text);
+    std::size_t left = std::strlen(text);
+    uint64_t characters = 0, lines = 1;
+    std::unordered_set<uint32_t> distinct;
+    while (left > 0) {
+        uint32_t code = 0;
+        std::size_t length = DecodeUtf8(p, left, &code);
+        if (length == 0) {
+            code = 0xFFFD;
+            length = 1;
+        }
+        p += length;
+        left -= length;
+        if (++characters > ZAV_TEXT_MAX_CHARACTERS) {
+            return ZAV_TEXT_TOO_LARGE;
+        }
+        if (code == '\n') {
+            if (++lines > ZAV_TEXT_MAX_LINES) {
+                return ZAV_TEXT_TOO_LARGE;
+            }
+        } else if (code != ' ' && code != '\r' && code != '\t') {
+            distinct.insert(code);
+        }
+    }
+    const uint64_t side =
+        static_cast<uint64_t>(st.pixelSize) + 2 * static_cast<uint64_t>((st.outline + 63) / 64) + 2;
+    const uint64_t perGlyph = side * side * spread * (st.outline > 0 ? 2 : 1);
+    return distinct.size() * perGlyph > kMaxCoverageBytes ? ZAV_TEXT_TOO_LARGE : ZAV_TEXT_OK;
 }
 
 // The text's lines as code points: split at LF (a CR before it is dropped), invalid UTF-8 as
@@ -142,7 +184,8 @@ struct Layout {
     int64_t left = 0, top = 0, width = 0, height = 0, baseline = 0;
     int32_t lines = 0;
     bool incomplete = false;
-    uint8_t spread = 1;  // coverage bytes a pixel: the buffer's channels when drawing
+    bool tooLarge = false;  // the glyphs' coverage passed the limit after all (wide glyphs)
+    uint8_t spread = 1;     // coverage bytes a pixel: the buffer's channels when drawing
 };
 
 // Lays the lines out: line i's baseline lies i line heights below the first; each line is aligned
@@ -150,13 +193,17 @@ struct Layout {
 bool LayOut(const std::vector<std::u32string> &lines, const FontSource &primary, const Style &st,
             int32_t x, int32_t y, Layout *out) {
     ThreadFace *face = AcquireThreadFace(primary.id, primary.path.c_str());
-    if (face == nullptr || SetThreadFaceSize(*face, st.pixelSize) == SizeResult::kNoMemory) {
+    if (face == nullptr ||
+        SetThreadFaceSizeOrStrike(*face, st.pixelSize) == SizeResult::kNoMemory) {
         return false;
     }
+    // A font of bitmap strikes has the metrics of its strike: scaled to the size asked for.
     const FT_Size_Metrics &m = face->face->size->metrics;
-    const int64_t ascent = RoundDiv64(m.ascender);
-    const int64_t descent = RoundDiv64(-m.descender);
-    const int64_t lineHeight = std::llround(static_cast<double>(m.height) * st.lineSpacing / 64.0);
+    const double scale = face->strike ? face->strikeScale : 1.0;
+    const int64_t ascent = std::llround(static_cast<double>(m.ascender) * scale / 64.0);
+    const int64_t descent = std::llround(static_cast<double>(-m.descender) * scale / 64.0);
+    const int64_t lineHeight =
+        std::llround(static_cast<double>(m.height) * scale * st.lineSpacing / 64.0);
 
     LineShaper shaper(primary, st.pixelSize, st.letterSpacing);
     std::vector<ShapedLine> shaped(lines.size());
@@ -181,6 +228,10 @@ bool LayOut(const std::vector<std::u32string> &lines, const FontSource &primary,
 
     const GlyphKind kind = st.mono ? GlyphKind::kCoverageMono : GlyphKind::kCoverage;
     const std::vector<FontSource> &fonts = shaper.Fonts();
+    // Each distinct glyph is loaded once a call, also those too large for the shared cache, and
+    // the coverage kept for the call is counted.
+    std::unordered_map<uint64_t, GlyphLoad> loaded;
+    uint64_t coverageBytes = 0;
     for (std::size_t i = 0; i < lines.size(); ++i) {
         const int64_t slack = widest - shaped[i].advance;  // 26.6
         const int64_t lineLeft = out->left * 64 + (st.hAnchor == ZAV_ANCHOR_CENTER  ? slack / 2
@@ -195,7 +246,20 @@ bool LayOut(const std::vector<std::u32string> &lines, const FontSource &primary,
             key.kind = kind;
             key.outline = st.outline;
             key.spread = out->spread;
-            GlyphLoad load = LoadCoverageGlyph(fonts[g.font], key);
+            const uint64_t id = (uint64_t{g.font} << 32) | g.index;
+            auto found = loaded.find(id);
+            if (found == loaded.end()) {
+                GlyphLoad fresh = LoadCoverageGlyph(fonts[g.font], key);
+                if (fresh.glyph != nullptr) {
+                    coverageBytes += fresh.glyph->bits.size() + fresh.glyph->stroke.size();
+                    if (coverageBytes > kMaxCoverageBytes) {
+                        out->tooLarge = true;
+                        return true;
+                    }
+                }
+                found = loaded.emplace(id, std::move(fresh)).first;
+            }
+            GlyphLoad load = found->second;
             out->incomplete = out->incomplete || load.failed;
             if (load.glyph == nullptr || load.glyph->width <= 0) {
                 continue;
@@ -280,6 +344,9 @@ int32_t Run(const ZAVImageStruct *record, const char *text, int32_t x, int32_t y
     if (!LayOut(SplitLines(text), *primary, st, x, y, &layout)) {
         return ZAV_TEXT_INCOMPLETE;
     }
+    if (layout.tooLarge) {
+        return ZAV_TEXT_TOO_LARGE;  // nothing drawn, no metrics
+    }
     if (metrics != nullptr) {
         FillMetrics(layout, metrics);
     }
@@ -306,12 +373,28 @@ void DefaultTextStyle(ZAVTextStyle *style) noexcept {
 int32_t TypoCaption(const ZAVImageStruct *image, const char *text, int32_t x, int32_t y,
                     const ZAVTextStyle *style, const std::string *objectFontPath,
                     ZAVTextMetrics *metrics) noexcept {
-    const std::optional<Style> st = CheckStyle(style);
-    if (text == nullptr || !st || (image == nullptr && metrics == nullptr)) {
+    Style st;
+    const int32_t checked = CheckStyle(style, &st);
+    if (text == nullptr || checked == ZAV_TEXT_REFUSED ||
+        (image == nullptr && metrics == nullptr)) {
         return ZAV_TEXT_REFUSED;
     }
+    if (checked != ZAV_TEXT_OK) {
+        return checked;
+    }
     try {
-        return Run(image, text, x, y, *st, objectFontPath, metrics);
+        uint8_t spread = 1;
+        if (image != nullptr) {
+            const ImageHeader header = WrapImageRecord(*image);
+            if (!IsBlendable(header)) {
+                return ZAV_TEXT_REFUSED;
+            }
+            spread = static_cast<uint8_t>(header.nChannels);
+        }
+        if (const int32_t limits = CheckTextLimits(text, st, spread); limits != ZAV_TEXT_OK) {
+            return limits;
+        }
+        return Run(image, text, x, y, st, objectFontPath, metrics);
     } catch (const std::bad_alloc &) {
         return ZAV_TEXT_INCOMPLETE;
     }

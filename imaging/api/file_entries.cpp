@@ -2,6 +2,7 @@
 #include <cstdlib>
 
 #include "imaging/api/object_handle.h"
+#include "imaging/buffer/block_registry.h"
 #include "imaging/files/file_status.h"
 
 extern "C" {
@@ -50,6 +51,14 @@ ZAV_API int32_t ZAVSaveImagePath(ZAVImageObject *obj, const char *path, const ui
     });
 }
 
+ZAV_API int32_t ZAVSaveImagePathFlags(ZAVImageObject *obj, const char *path,
+                                      const uint8_t *imageData, int32_t width, int32_t height,
+                                      int32_t depth, int32_t channels, uint32_t flags) {
+    return zav::Guarded(obj, 1, zav::FileWork::kSave, [&](zav::ImageComponent &c) {
+        return c.ZAVSaveImagePath(path, imageData, width, height, depth, channels, flags);
+    });
+}
+
 ZAV_API int32_t ZAVGetFileStatus(ZAVImageObject *obj) {
     return zav::Guarded(obj, ZAV_FILE_OK, [](zav::ImageComponent &c) { return c.FileStatus(); });
 }
@@ -92,7 +101,11 @@ ZAV_API int32_t ZAVSaveImageMemory(ZAVImageObject *obj, const char *format,
 }
 
 ZAV_API void ZAVFreeMemory(void *block) {
-    std::free(block);
+    // Only a live memory block of the library: a second free, a pixel block (ZAVReleaseImage's)
+    // and any other address are left alone.
+    if (zav::TakeBackBlock(block, zav::BlockKind::kMemory) == zav::BlockReturn::kTaken) {
+        std::free(block);
+    }
 }
 
 ZAV_API int32_t ZAVProbeImageMemory(ZAVImageObject *obj, const void *bytes, size_t size,

@@ -1,10 +1,12 @@
 // The component's quality, and its loads, saves and probe: names and records around the file work.
 #include "imaging/api/image_component.h"
 
+#include <cstdlib>
 #include <optional>
 #include <span>
 #include <string>
 
+#include "imaging/buffer/block_registry.h"
 #include "imaging/buffer/image_record.h"
 #include "imaging/files/file_name.h"
 #include "imaging/files/image_files.h"
@@ -86,9 +88,12 @@ int32_t ImageComponent::ZAVSaveImageUtf8(const char *imageFileName, const uint8_
 }
 
 int32_t ImageComponent::ZAVSaveImagePath(const char *path, const uint8_t *imageData, int32_t width,
-                                         int32_t height, int32_t depth, int32_t channels) {
+                                         int32_t height, int32_t depth, int32_t channels,
+                                         uint32_t flags) {
+    const SaveExisting existing =
+        (flags & ZAV_SAVE_NO_REPLACE) != 0 ? SaveExisting::kKeep : SaveExisting::kReplace;
     return FileResult(SaveImageFile(path, NameRules::kSkip, imageData, width, height, depth,
-                                    channels, m_fQuality));
+                                    channels, m_fQuality, existing));
 }
 
 namespace {
@@ -172,8 +177,16 @@ int32_t ImageComponent::ZAVSaveImageMemory(const char *format, const uint8_t *im
     }
     *bytes = nullptr;
     *size = 0;
-    return FileResult(SaveImageMemory(format == nullptr ? std::string_view{} : format, imageData,
-                                      width, height, depth, channels, m_fQuality, bytes, size));
+    int32_t status = SaveImageMemory(format == nullptr ? std::string_view{} : format, imageData,
+                                     width, height, depth, channels, m_fQuality, bytes, size);
+    // The block is ZAVFreeMemory's from here on.
+    if (status == ZAV_FILE_OK && !RecordBlock(*bytes, BlockKind::kMemory)) {
+        std::free(*bytes);
+        *bytes = nullptr;
+        *size = 0;
+        status = ZAV_FILE_NO_MEMORY;
+    }
+    return FileResult(status);
 }
 
 }  // namespace zav

@@ -42,7 +42,7 @@ class ImageComponent {
     int32_t ZAVSaveImageUtf8(const char *imageFileName, const uint8_t *imageData, int32_t width,
                              int32_t height, int32_t depth, int32_t channels);
     int32_t ZAVSaveImagePath(const char *path, const uint8_t *imageData, int32_t width,
-                             int32_t height, int32_t depth, int32_t channels);
+                             int32_t height, int32_t depth, int32_t channels, uint32_t flags = 0);
     // What a file holds, from its header alone.
     int32_t ZAVProbeImageFileUtf8(const char *imageFileName, const char **format, int32_t *width,
                                   int32_t *height);

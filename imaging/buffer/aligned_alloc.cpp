@@ -2,6 +2,8 @@
 
 #include <cstdlib>
 
+#include "imaging/buffer/block_registry.h"
+
 namespace zav {
 
 void *AlignedAlloc(std::size_t bytes) noexcept {
@@ -14,14 +16,20 @@ void *AlignedAlloc(std::size_t bytes) noexcept {
     if (posix_memalign(&block, kBlockAlignment, bytes == 0 ? 1 : bytes) != 0) {
         return nullptr;
     }
+    if (!RecordBlock(block, BlockKind::kPixels)) {
+        std::free(block);
+        return nullptr;
+    }
     return block;
 }
 
-void AlignedFree(void *block) noexcept {
-    if (block == nullptr || reinterpret_cast<std::uintptr_t>(block) % kMinBlockAlignment != 0) {
-        return;
+bool AlignedFree(void *block) noexcept {
+    if (block == nullptr || reinterpret_cast<std::uintptr_t>(block) % kMinBlockAlignment != 0 ||
+        TakeBackBlock(block, BlockKind::kPixels) != BlockReturn::kTaken) {
+        return false;
     }
     std::free(block);
+    return true;
 }
 
 }  // namespace zav

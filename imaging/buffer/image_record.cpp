@@ -130,9 +130,10 @@ ImageHeader CloneImage(const ImageHeader &source) noexcept {
     return clone;
 }
 
-void ReleaseImageData(ImageHeader *header) noexcept {
-    AlignedFree(header->imageData);
+bool ReleaseImageData(ImageHeader *header) noexcept {
+    const bool freed = AlignedFree(header->imageData);
     header->imageData = nullptr;
+    return freed;
 }
 
 }  // namespace zav

@@ -70,7 +70,8 @@ ImageHeader CreateImage(int32_t width, int32_t height, int32_t depth, int32_t ch
 // padding included). A source without data gives a clone without data, as does a failed allocation.
 ImageHeader CloneImage(const ImageHeader &source) noexcept;
 
-// Frees the header's pixel block (by its pixel address) and clears the address.
-void ReleaseImageData(ImageHeader *header) noexcept;
+// Frees the header's pixel block (by its pixel address) and clears the address. False when the
+// address was no live pixel block (nothing freed).
+bool ReleaseImageData(ImageHeader *header) noexcept;
 
 }  // namespace zav

@@ -17,13 +17,17 @@ int32_t ImageComponent::ZAVCreateImage(int32_t width, int32_t height, int32_t de
 }
 
 int32_t ImageComponent::ZAVReleaseImage(ZAVImageStruct **ppImage) noexcept {
-    if (ppImage == nullptr || *ppImage == nullptr) {
+    if (ppImage == nullptr || *ppImage == nullptr || (*ppImage)->data == nullptr) {
         return 0;
     }
-    // Only data is freed; the geometry plays no part, and neither the caller's pointer nor the
-    // record changes.
+    // Only data is freed, and only a live pixel block the library handed out: a block released
+    // already, one of ZAVFreeMemory or the caller's own is refused (1). The geometry plays no
+    // part; data is cleared, so that a second release of the record frees nothing.
     ImageHeader header = WrapImageRecord(**ppImage);
-    ReleaseImageData(&header);
+    if (!ReleaseImageData(&header)) {
+        return 1;
+    }
+    (*ppImage)->data = nullptr;
     return 0;
 }
 

@@ -26,9 +26,10 @@ enum class CodecStatus : int32_t {
     kTruncated = ZAV_FILE_TRUNCATED,      // the data end before the picture is complete
     kTooLarge =
         ZAV_FILE_TOO_LARGE,  // the picture's 8-bit, 3-channel buffer would exceed 2^30 bytes
-    kNoMemory = ZAV_FILE_NO_MEMORY,      // an allocation failed
-    kReadFailed = ZAV_FILE_READ_FAILED,  // the source could not be read
-    kIoError = ZAV_FILE_WRITE_FAILED,    // the sink refused bytes
+    kNoMemory = ZAV_FILE_NO_MEMORY,            // an allocation failed
+    kReadFailed = ZAV_FILE_READ_FAILED,        // the source could not be read
+    kIoError = ZAV_FILE_WRITE_FAILED,          // the sink refused bytes
+    kMetadataLimit = ZAV_FILE_METADATA_LIMIT,  // more ancillary data than the reader keeps
 };
 
 // What a reader's header step tells.
@@ -111,6 +112,10 @@ class ImageReader {
     // lies wholly within the file, so that a loader may copy the rows from the file instead of
     // calling ReadData (the result is the same).
     virtual bool FindPlainRows(PlainRows *) const { return false; }
+    // After a successful header step, before the picture's buffer is allocated: whether the data
+    // can fill a picture of the header's size at all, as far as the reader can tell without
+    // decoding (kTruncated when they cannot: a compressed stream too short to give every row).
+    virtual CodecStatus CanFill() { return CodecStatus::kOk; }
 };
 
 // Where a writer puts its bytes.

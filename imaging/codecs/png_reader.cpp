@@ -25,6 +25,17 @@ constexpr uint32_t kMaxHeight = static_cast<uint32_t>(ZAV_MAX_BLOCK_BYTES / 4);
 // the second.
 constexpr std::size_t kMaxChunkBytes = std::size_t{1} << 26;
 constexpr std::size_t kMaxChunkCache = std::size_t{1} << 26;
+// The most bytes one byte of a deflate stream gives (a run of 258-byte matches, each coded in one
+// bit at best, gives 1032 to the byte; the zlib header and check value give none).
+constexpr uint64_t kMaxInflateRatio = 1032;
+// Image data inflated in one block by the faster way up to this size; larger streams are inflated
+// row by row by libspng, so that no block beyond it is made for them.
+constexpr std::size_t kMaxDirectInflate = std::size_t{64} << 20;
+// Adam7: each pass's first column and row and their steps.
+constexpr uint32_t kPassX0[7] = {0, 4, 0, 2, 0, 1, 0};
+constexpr uint32_t kPassDx[7] = {8, 8, 4, 4, 2, 2, 1};
+constexpr uint32_t kPassY0[7] = {0, 0, 4, 0, 2, 0, 1};
+constexpr uint32_t kPassDy[7] = {8, 8, 8, 4, 4, 2, 2};
 
 CodecStatus StatusFromSpng(int error) {
     switch (error) {
@@ -38,9 +49,10 @@ CodecStatus StatusFromSpng(int error) {
             return CodecStatus::kTruncated;
         case SPNG_EUSER_WIDTH:
         case SPNG_EUSER_HEIGHT:
-        case SPNG_ECHUNK_LIMITS:
         case SPNG_EOVERFLOW:
             return CodecStatus::kTooLarge;
+        case SPNG_ECHUNK_LIMITS:
+            return CodecStatus::kMetadataLimit;  // text and other ancillary chunks, not the picture
         case SPNG_IO_ERROR:
             return CodecStatus::kReadFailed;
         default:
@@ -172,6 +184,51 @@ unsigned SamplesPerPixel(uint8_t colorType) {
     }
 }
 
+// Bytes of one stored row of `width` pixels (its filter byte included) at `bitsPerPixel`.
+uint64_t StoredRowBytes(uint64_t width, unsigned bitsPerPixel) {
+    return width == 0 ? 0 : (width * bitsPerPixel + 7) / 8 + 1;
+}
+
+// The fewest bytes the inflated image data of a picture must hold: every pass's rows, each with
+// its filter byte.
+uint64_t InflatedBytes(const spng_ihdr &ihdr, unsigned bitsPerPixel) {
+    if (ihdr.interlace_method == SPNG_INTERLACE_NONE) {
+        return StoredRowBytes(ihdr.width, bitsPerPixel) * ihdr.height;
+    }
+    uint64_t total = 0;
+    for (int pass = 0; pass < 7; ++pass) {
+        const uint64_t w = ihdr.width > kPassX0[pass]
+                               ? (ihdr.width - kPassX0[pass] + kPassDx[pass] - 1) / kPassDx[pass]
+                               : 0;
+        const uint64_t h = ihdr.height > kPassY0[pass]
+                               ? (ihdr.height - kPassY0[pass] + kPassDy[pass] - 1) / kPassDy[pass]
+                               : 0;
+        total += StoredRowBytes(w, bitsPerPixel) * h;
+    }
+    return total;
+}
+
+// The bytes of image data the file holds at most: its IDAT chunks' lengths, each cut to what the
+// file still holds after it.
+uint64_t ImageDataBytes(std::span<const uint8_t> file) {
+    uint64_t bytes = 0;
+    if (file.size() < sizeof kPngSignature) {
+        return 0;
+    }
+    for (std::size_t at = sizeof kPngSignature; file.size() - at >= 12;) {
+        const std::size_t length = LoadBigEndian32(file.data() + at);
+        const std::size_t left = file.size() - at - 8;
+        if (std::memcmp(file.data() + at + 4, "IDAT", 4) == 0) {
+            bytes += std::min(length, left);
+        }
+        if (length > left - std::min<std::size_t>(left, 4)) {
+            break;  // the chunk runs past the end of the file
+        }
+        at += 12 + length;
+    }
+    return bytes;
+}
+
 struct ContextFree {
     void operator()(spng_ctx *ctx) const { spng_ctx_free(ctx); }
 };
@@ -181,18 +238,21 @@ inline uint8_t Scale16(uint16_t v) {
     return static_cast<uint8_t>((uint32_t{v} * 255u + 32767u) / 65535u);
 }
 
-// A row of 16-bit samples (`channels` per pixel: gray, gray and alpha, RGB or RGBA) to BGR.
-void Row16ToBgr(const uint16_t *src, int channels, std::size_t width, uint8_t *bgr) {
-    if (channels < 3) {
-        for (std::size_t x = 0; x < width; ++x, src += channels, bgr += 3) {
-            bgr[0] = bgr[1] = bgr[2] = Scale16(src[0]);
+// The pixels first, first + step, ... below `width` of a row of 16-bit samples (`channels` per
+// pixel: gray, gray and alpha, RGB or RGBA) to BGR at the same places.
+void Row16ToBgr(const uint16_t *row, int channels, std::size_t width, uint8_t *bgr,
+                std::size_t first = 0, std::size_t step = 1) {
+    const std::size_t c = static_cast<std::size_t>(channels);
+    for (std::size_t x = first; x < width; x += step) {
+        const uint16_t *src = row + x * c;
+        uint8_t *dst = bgr + x * 3;
+        if (channels < 3) {
+            dst[0] = dst[1] = dst[2] = Scale16(src[0]);
+        } else {
+            dst[0] = Scale16(src[2]);
+            dst[1] = Scale16(src[1]);
+            dst[2] = Scale16(src[0]);
         }
-        return;
-    }
-    for (std::size_t x = 0; x < width; ++x, src += channels, bgr += 3) {
-        bgr[0] = Scale16(src[2]);
-        bgr[1] = Scale16(src[1]);
-        bgr[2] = Scale16(src[0]);
     }
 }
 
@@ -227,12 +287,31 @@ class PngReader final : public ImageReader {
         if (!FitsDecodeLimit(m_ihdr.width, m_ihdr.height)) {
             return CodecStatus::kTooLarge;
         }
+        // A stored row is one block of libspng's (16-bit RGBA: 8 bytes a pixel): it too stays
+        // within the limit.
+        m_bitsPerPixel = SamplesPerPixel(m_ihdr.color_type) * m_ihdr.bit_depth;
+        if (StoredRowBytes(m_ihdr.width, m_bitsPerPixel) >
+            static_cast<uint64_t>(ZAV_MAX_BLOCK_BYTES)) {
+            return CodecStatus::kTooLarge;
+        }
         info->width = static_cast<int32_t>(m_ihdr.width);
         info->height = static_cast<int32_t>(m_ihdr.height);
         info->color = m_ihdr.color_type != SPNG_COLOR_TYPE_GRAYSCALE &&
                       m_ihdr.color_type != SPNG_COLOR_TYPE_GRAYSCALE_ALPHA;
         m_headerRead = true;
         return CodecStatus::kOk;
+    }
+
+    // The stream's bytes inflate 1032 times at most: fewer than every row needs cannot make the
+    // picture, which is then refused before anything is allocated for it (a 77-byte file saying
+    // 357913941 x 1 asked for 1 GiB at once).
+    CodecStatus CanFill() override {
+        if (!m_headerRead) {
+            return CodecStatus::kCorrupt;
+        }
+        const uint64_t most = ImageDataBytes(m_file) * kMaxInflateRatio;
+        return InflatedBytes(m_ihdr, m_bitsPerPixel) > most ? CodecStatus::kTruncated
+                                                            : CodecStatus::kOk;
     }
 
     CodecStatus ReadData(uint8_t *bgr, std::size_t step) override {
@@ -275,6 +354,7 @@ class PngReader final : public ImageReader {
         const unsigned pixelBytes = SamplesPerPixel(m_ihdr.color_type);
         ImageData data;
         if (m_ihdr.bit_depth != 8 || m_ihdr.interlace_method != SPNG_INTERLACE_NONE ||
+            InflatedBytes(m_ihdr, m_bitsPerPixel) > kMaxDirectInflate ||
             !FindImageData(m_file, &data)) {
             return false;
         }
@@ -386,21 +466,19 @@ class PngReader final : public ImageReader {
         return CodecStatus::kOk;
     }
 
-    // 16 bits: the samples as stored (host order), a row at a time, or the whole picture when
-    // interlaced passes must fill rows before they are complete; then scaled into the buffer.
+    // 16 bits: the samples as stored (host order), one row at a time, scaled into the buffer; an
+    // interlaced pass brings only its own pixels of a row, and only those are scaled.
     CodecStatus Decode16(uint8_t *bgr, std::size_t step) {
         spng_ctx *ctx = m_ctx.get();
         const int channels = static_cast<int>(SamplesPerPixel(m_ihdr.color_type));
         const std::size_t width = m_ihdr.width;
         const std::size_t rowBytes = width * static_cast<std::size_t>(channels) * 2;
         const bool interlaced = m_ihdr.interlace_method != SPNG_INTERLACE_NONE;
-        // The picture is within the decode limit, so width * 3 fits; 8 bytes a pixel may not.
-        if (rowBytes / 2 / static_cast<std::size_t>(channels) != width ||
-            (interlaced && rowBytes > SIZE_MAX / m_ihdr.height)) {
+        // Within the stored row's limit (ReadHeader), so within size_t.
+        if (rowBytes / 2 / static_cast<std::size_t>(channels) != width) {
             return CodecStatus::kTooLarge;
         }
-        const std::size_t rows = interlaced ? m_ihdr.height : 1;
-        std::unique_ptr<uint16_t[]> samples(new (std::nothrow) uint16_t[rowBytes / 2 * rows]);
+        std::unique_ptr<uint16_t[]> samples(new (std::nothrow) uint16_t[rowBytes / 2]);
         if (!samples) {
             return CodecStatus::kNoMemory;
         }
@@ -411,28 +489,21 @@ class PngReader final : public ImageReader {
             if (error != SPNG_OK) {
                 break;
             }
-            uint16_t *out = samples.get() + (interlaced ? rowBytes / 2 * row.row_num : 0);
-            error = spng_decode_row(ctx, out, rowBytes);
-            if (!interlaced && (error == SPNG_OK || error == SPNG_EOI)) {
-                Row16ToBgr(out, channels, width,
-                           bgr + static_cast<std::size_t>(row.row_num) * step);
+            error = spng_decode_row(ctx, samples.get(), rowBytes);
+            if (error == SPNG_OK || error == SPNG_EOI) {
+                const int pass = interlaced ? std::clamp(row.pass, 0, 6) : 6;
+                Row16ToBgr(samples.get(), channels, width,
+                           bgr + static_cast<std::size_t>(row.row_num) * step, kPassX0[pass],
+                           kPassDx[pass]);
             }
         }
-        if (error != SPNG_EOI) {
-            return StatusFromSpng(error);
-        }
-        if (interlaced) {
-            for (uint32_t y = 0; y < m_ihdr.height; ++y) {
-                Row16ToBgr(samples.get() + rowBytes / 2 * y, channels, width,
-                           bgr + static_cast<std::size_t>(y) * step);
-            }
-        }
-        return CodecStatus::kOk;
+        return error == SPNG_EOI ? CodecStatus::kOk : StatusFromSpng(error);
     }
 
     std::span<const uint8_t> m_file;
     std::unique_ptr<spng_ctx, ContextFree> m_ctx;
     spng_ihdr m_ihdr{};
+    unsigned m_bitsPerPixel = 0;
     bool m_headerRead = false;
 };
 

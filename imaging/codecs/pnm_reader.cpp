@@ -44,7 +44,9 @@ class TextCursor {
         return false;
     }
 
-    // An unsigned decimal number of at most `limit`; a larger one gives kOk with *overflow set.
+    // An unsigned decimal number of at most `limit`; a larger one gives kOk with *overflow set. The
+    // number must be followed by a separator (white space or a comment): kTruncated when the data
+    // end right after its digits.
     CodecStatus Number(uint64_t limit, uint64_t *value, bool *overflow) {
         if (!SkipSeparators()) {
             return CodecStatus::kTruncated;
@@ -61,6 +63,11 @@ class TextCursor {
                 v = limit + 1;  // keeps the arithmetic bounded while the digits are skipped
             }
             ++m_pos;
+        }
+        // A number runs to its separator: one that the end of the data cuts (825 bytes cut to
+        // 822 read "25" for "255") may have lost digits.
+        if (m_pos == m_bytes.size()) {
+            return CodecStatus::kTruncated;
         }
         *value = v;
         return CodecStatus::kOk;

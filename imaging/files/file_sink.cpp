@@ -1,9 +1,7 @@
 #include "imaging/files/file_sink.h"
 
 #include <fcntl.h>
-#include <sys/random.h>
 #include <sys/stat.h>
-#include <time.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -21,70 +19,19 @@ namespace zav {
 
 namespace {
 
-// How many links are followed before the name is given up as a loop (as the kernel does).
-constexpr int kMaxLinkHops = 40;
-// Longest part of the target's own name that goes into a temporary name.
-constexpr std::size_t kMaxTempStemBytes = 200;
-// Random temporary names tried before giving up.
-constexpr uint64_t kNameAttempts = 32;
+// Longest part of the target's own name that goes into its staging name.
+constexpr std::size_t kMaxStagingStemBytes = 200;
+// Times a staging name taken by another save of the same name is cleared and tried again.
+constexpr int kStagingAttempts = 32;
 
-// The folder part of a path, with its trailing slash ("" for a bare name).
-std::string FolderOf(const std::string &path) {
-    const std::size_t slash = path.rfind('/');
-    return slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
-}
-
-// Follows symbolic links from `path` to the file a plain open would reach (which need not exist).
-int32_t FollowLinks(const std::string &path, std::string *resolved) {
-    std::string current = path;
-    for (int hop = 0; hop <= kMaxLinkHops; ++hop) {
-        struct stat st;
-        if (lstat(current.c_str(), &st) != 0) {
-            if (errno == ENOENT) {
-                *resolved = std::move(current);  // a new file; a missing folder shows up later
-                return ZAV_FILE_OK;
-            }
-            return FileStatusFromErrno(errno, ZAV_FILE_WRITE_FAILED);
-        }
-        if (!S_ISLNK(st.st_mode)) {
-            *resolved = std::move(current);
-            return ZAV_FILE_OK;
-        }
-        std::string target(st.st_size > 0 ? static_cast<std::size_t>(st.st_size) + 1 : 4096, '\0');
-        for (;;) {
-            const ssize_t n = readlink(current.c_str(), target.data(), target.size());
-            if (n < 0) {
-                return FileStatusFromErrno(errno, ZAV_FILE_WRITE_FAILED);
-            }
-            if (static_cast<std::size_t>(n) < target.size()) {
-                target.resize(static_cast<std::size_t>(n));
-                break;
-            }
-            target.resize(target.size() * 2);  // the link changed meanwhile
-        }
-        current = (!target.empty() && target[0] == '/') ? target : FolderOf(current) + target;
+// FNV-1a of the whole name: long names that share their first bytes still get their own staging
+// name.
+uint64_t NameHash(const std::string &name) {
+    uint64_t h = 14695981039346656037ull;
+    for (const char c : name) {
+        h = (h ^ static_cast<uint8_t>(c)) * 1099511628211ull;
     }
-    return ZAV_FILE_WRITE_FAILED;
-}
-
-uint64_t RandomBits(const void *salt) {
-    uint64_t bits = 0;
-    if (getrandom(&bits, sizeof bits, GRND_NONBLOCK) == static_cast<ssize_t>(sizeof bits)) {
-        return bits;
-    }
-    timespec now{};
-    clock_gettime(CLOCK_MONOTONIC, &now);
-    return (static_cast<uint64_t>(now.tv_nsec) * 0x9E3779B97F4A7C15ull) ^
-           static_cast<uint64_t>(now.tv_sec) ^ (static_cast<uint64_t>(getpid()) << 32) ^
-           reinterpret_cast<uintptr_t>(salt);
-}
-
-// A hidden name beside the target: "." + the target's name (shortened) + "." + 16 hex digits +
-// ".tmp".
-std::string TempName(const std::string &name, uint64_t bits) {
-    char suffix[32];
-    std::snprintf(suffix, sizeof suffix, ".%016llx.tmp", static_cast<unsigned long long>(bits));
-    return "." + name.substr(0, std::min(name.size(), kMaxTempStemBytes)) + suffix;
+    return h;
 }
 
 // The name under /proc through which an open file can be linked into a folder.
@@ -113,6 +60,13 @@ bool WriteAll(int fd, const uint8_t *bytes, std::size_t size, int *error) {
 
 }  // namespace
 
+std::string ReplacingFileSink::StagingName(const std::string &name) {
+    char suffix[32];
+    std::snprintf(suffix, sizeof suffix, ".zav%016llx.tmp",
+                  static_cast<unsigned long long>(NameHash(name)));
+    return "." + name.substr(0, std::min(name.size(), kMaxStagingStemBytes)) + suffix;
+}
+
 ReplacingFileSink::~ReplacingFileSink() {
     Discard();
 }
@@ -132,11 +86,12 @@ void ReplacingFileSink::Discard() {
     }
 }
 
-int32_t ReplacingFileSink::Open(const char *path, Staging staging) {
+int32_t ReplacingFileSink::Open(const char *path, Staging staging, Existing existing) {
     Discard();
     m_failure = ZAV_FILE_OK;
     m_used = 0;
     m_exists = false;
+    m_keep = existing == Existing::kKeep;
     const int32_t status = Start(path, staging);
     if (status != ZAV_FILE_OK) {
         Discard();
@@ -145,23 +100,31 @@ int32_t ReplacingFileSink::Open(const char *path, Staging staging) {
 }
 
 int32_t ReplacingFileSink::Start(const char *path, Staging staging) {
-    int32_t status = FollowLinks(path, &m_target);
-    if (status != ZAV_FILE_OK) {
-        return status;
+    if (path == nullptr) {
+        return ZAV_FILE_NO_NAME;
     }
+    m_target = path;
     const std::size_t slash = m_target.rfind('/');
     m_name = slash == std::string::npos ? m_target : m_target.substr(slash + 1);
-    if (m_name.empty()) {
+    if (m_name.empty() || m_name == "." || m_name == "..") {
         return ZAV_FILE_WRITE_FAILED;  // a folder name
     }
+    m_staging = StagingName(m_name);
     const std::string folder = slash == std::string::npos ? "." : m_target.substr(0, slash + 1);
     m_folderFd = open(folder.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
     if (m_folderFd < 0) {
         return FileStatusFromErrno(errno, ZAV_FILE_WRITE_FAILED);
     }
 
+    // The name itself, never what a link there points at.
     struct stat existing;
-    if (fstatat(m_folderFd, m_name.c_str(), &existing, 0) == 0) {
+    if (fstatat(m_folderFd, m_name.c_str(), &existing, AT_SYMLINK_NOFOLLOW) == 0) {
+        if (S_ISLNK(existing.st_mode)) {
+            return ZAV_FILE_IS_LINK;
+        }
+        if (m_keep) {
+            return ZAV_FILE_EXISTS;
+        }
         if (!S_ISREG(existing.st_mode)) {
             return ZAV_FILE_WRITE_FAILED;
         }
@@ -184,7 +147,7 @@ int32_t ReplacingFileSink::Start(const char *path, Staging staging) {
     }
     if (staging == Staging::kUnnamedFile) {
         bool unsupported = false;
-        status = OpenUnnamed(&unsupported);
+        const int32_t status = OpenUnnamed(&unsupported);
         if (!unsupported) {
             return status;
         }
@@ -225,18 +188,21 @@ int32_t ReplacingFileSink::OpenUnnamed(bool *unsupported) {
 }
 
 int32_t ReplacingFileSink::OpenNamed() {
-    for (uint64_t attempt = 0; attempt < kNameAttempts; ++attempt) {
-        std::string name = TempName(m_name, RandomBits(this) + attempt);
-        const int fd =
-            openat(m_folderFd, name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOCTTY,
-                   m_exists ? 0600 : 0666);
+    // The staging name may be left by a save that was killed: it is cleared and taken.
+    for (int attempt = 0; attempt < kStagingAttempts; ++attempt) {
+        const int fd = openat(m_folderFd, m_staging.c_str(),
+                              O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOCTTY | O_NOFOLLOW,
+                              m_exists ? 0600 : 0666);
         if (fd >= 0) {
             m_fd = fd;
-            m_temp = std::move(name);
+            m_temp = m_staging;
             KeepOwnership(fd);
             return ZAV_FILE_OK;
         }
         if (errno != EEXIST) {
+            return FileStatusFromErrno(errno, ZAV_FILE_WRITE_FAILED);
+        }
+        if (unlinkat(m_folderFd, m_staging.c_str(), 0) != 0 && errno != ENOENT) {
             return FileStatusFromErrno(errno, ZAV_FILE_WRITE_FAILED);
         }
     }
@@ -304,6 +270,24 @@ int32_t ReplacingFileSink::RenameNamed() {
     if (close(fd) != 0) {
         return FileStatusFromErrno(errno, ZAV_FILE_WRITE_FAILED);
     }
+    if (m_keep) {
+        // Put in place only under a free name: renameat2 where the file system has it, else a
+        // link (which never replaces) and the staging name removed.
+        if (renameat2(m_folderFd, m_temp.c_str(), m_folderFd, m_name.c_str(), RENAME_NOREPLACE) ==
+            0) {
+            m_temp.clear();
+            return ZAV_FILE_OK;
+        }
+        if (errno != EINVAL && errno != ENOSYS && errno != EOPNOTSUPP) {
+            return errno == EEXIST ? ZAV_FILE_EXISTS
+                                   : FileStatusFromErrno(errno, ZAV_FILE_WRITE_FAILED);
+        }
+        if (linkat(m_folderFd, m_temp.c_str(), m_folderFd, m_name.c_str(), 0) != 0) {
+            return errno == EEXIST ? ZAV_FILE_EXISTS
+                                   : FileStatusFromErrno(errno, ZAV_FILE_WRITE_FAILED);
+        }
+        return ZAV_FILE_OK;  // Discard removes the staging name
+    }
     if (renameat(m_folderFd, m_temp.c_str(), m_folderFd, m_name.c_str()) != 0) {
         return FileStatusFromErrno(errno, ZAV_FILE_WRITE_FAILED);
     }
@@ -313,30 +297,48 @@ int32_t ReplacingFileSink::RenameNamed() {
 
 int32_t ReplacingFileSink::LinkUnnamed() {
     const ProcPath proc = ProcFdPath(m_fd);
-    if (!m_exists) {
-        // A new file takes its name in one step; linking never replaces what another process
-        // may have made meanwhile, which is then replaced as any existing file.
+    if (!m_exists || m_keep) {
+        // A staging name left by a killed save goes first. A new file takes its name in one step;
+        // linking never replaces what another process may have made meanwhile. Kept, that is the
+        // end; else it is replaced as any existing file.
+        unlinkat(m_folderFd, m_staging.c_str(), 0);
         if (linkat(AT_FDCWD, proc.data(), m_folderFd, m_name.c_str(), AT_SYMLINK_FOLLOW) == 0) {
             return ZAV_FILE_OK;
         }
         if (errno != EEXIST) {
             return FileStatusFromErrno(errno, ZAV_FILE_WRITE_FAILED);
         }
+        if (m_keep) {
+            return ZAV_FILE_EXISTS;
+        }
     }
-    for (uint64_t attempt = 0; attempt < kNameAttempts; ++attempt) {
-        const std::string temp = TempName(m_name, RandomBits(this) + attempt);
-        if (linkat(AT_FDCWD, proc.data(), m_folderFd, temp.c_str(), AT_SYMLINK_FOLLOW) == 0) {
-            // Only between these two calls does the finished file carry a temporary name.
-            if (renameat(m_folderFd, temp.c_str(), m_folderFd, m_name.c_str()) != 0) {
-                const int error = errno;
-                unlinkat(m_folderFd, temp.c_str(), 0);
-                return FileStatusFromErrno(error, ZAV_FILE_WRITE_FAILED);
+    return ReplaceWithUnnamed();
+}
+
+int32_t ReplacingFileSink::ReplaceWithUnnamed() {
+    const ProcPath proc = ProcFdPath(m_fd);
+    for (int attempt = 0; attempt < kStagingAttempts; ++attempt) {
+        if (linkat(AT_FDCWD, proc.data(), m_folderFd, m_staging.c_str(), AT_SYMLINK_FOLLOW) != 0) {
+            if (errno != EEXIST) {
+                return FileStatusFromErrno(errno, ZAV_FILE_WRITE_FAILED);
             }
+            // Left by a save of this name that was killed between its two steps, or another
+            // save's, between them right now: cleared either way (that save then links again).
+            if (unlinkat(m_folderFd, m_staging.c_str(), 0) != 0 && errno != ENOENT) {
+                return FileStatusFromErrno(errno, ZAV_FILE_WRITE_FAILED);
+            }
+            continue;
+        }
+        // Only between these two calls does the finished file carry its staging name.
+        if (renameat(m_folderFd, m_staging.c_str(), m_folderFd, m_name.c_str()) == 0) {
             return ZAV_FILE_OK;
         }
-        if (errno != EEXIST) {
-            return FileStatusFromErrno(errno, ZAV_FILE_WRITE_FAILED);
+        if (errno != ENOENT) {
+            const int error = errno;
+            unlinkat(m_folderFd, m_staging.c_str(), 0);
+            return FileStatusFromErrno(error, ZAV_FILE_WRITE_FAILED);
         }
+        // Another save of this name cleared the staging name in between: link again.
     }
     return ZAV_FILE_WRITE_FAILED;
 }

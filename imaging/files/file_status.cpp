@@ -82,6 +82,14 @@ const char *FileStatusText(int32_t status) noexcept {
             return "disk quota exceeded";
         case ZAV_FILE_PATH_TOO_LONG:
             return "name too long for the file system";
+        case ZAV_FILE_IS_LINK:
+            return "is a symbolic link";
+        case ZAV_FILE_EXISTS:
+            return "file exists";
+        case ZAV_FILE_SIZE_LIMIT:
+            return "file too large";
+        case ZAV_FILE_METADATA_LIMIT:
+            return "too many ancillary chunks (text and other metadata)";
         case ZAV_FILE_NAME_REFUSED + '*':
             return "name refused: contains '*'";
         case ZAV_FILE_NAME_REFUSED + '?':
@@ -119,6 +127,8 @@ int32_t FileStatusFromErrno(int error, int32_t otherwise) noexcept {
             return ZAV_FILE_QUOTA_EXCEEDED;
         case ENAMETOOLONG:
             return ZAV_FILE_PATH_TOO_LONG;
+        case EFBIG:
+            return ZAV_FILE_SIZE_LIMIT;
         default:
             return otherwise;
     }

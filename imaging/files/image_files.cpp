@@ -72,7 +72,10 @@ int32_t DecodeNewImage(const ImageInfo &info, ImageHeader *image, Decode &&decod
 // Runs a reader's header step, then decodes into a new buffer.
 int32_t Decode(ImageReader &reader, ImageHeader *image) {
     ImageInfo info;
-    const int32_t status = FileStatusFromCodec(reader.ReadHeader(&info));
+    int32_t status = FileStatusFromCodec(reader.ReadHeader(&info));
+    if (status == ZAV_FILE_OK && PictureSizeStatus(info) == ZAV_FILE_OK) {
+        status = FileStatusFromCodec(reader.CanFill());  // before the buffer is allocated
+    }
     if (status != ZAV_FILE_OK) {
         return status;
     }
@@ -206,7 +209,8 @@ int32_t Encode(const ImageFormat &format, const WriteRequest &request, ByteSink 
 }  // namespace
 
 int32_t SaveImageFile(const char *name, NameRules rules, const uint8_t *imageData, int32_t width,
-                      int32_t height, int32_t depth, int32_t channels, float quality) {
+                      int32_t height, int32_t depth, int32_t channels, float quality,
+                      SaveExisting existing) {
     if (name == nullptr || name[0] == '\0') {
         return ZAV_FILE_NO_NAME;
     }
@@ -226,7 +230,9 @@ int32_t SaveImageFile(const char *name, NameRules rules, const uint8_t *imageDat
         return ZAV_FILE_UNKNOWN_EXTENSION;
     }
     ReplacingFileSink sink;
-    status = sink.Open(path);
+    status = sink.Open(path, ReplacingFileSink::Staging::kUnnamedFile,
+                       existing == SaveExisting::kKeep ? ReplacingFileSink::Existing::kKeep
+                                                       : ReplacingFileSink::Existing::kReplace);
     if (status != ZAV_FILE_OK) {
         return status;
     }

@@ -29,13 +29,17 @@ int32_t LoadImageFile(const char *name, NameRules rules, ImageHeader *image);
 int32_t LoadImageBytes(std::span<const uint8_t> file, ImageHeader *image);
 int32_t LoadImageSource(ByteSource &source, ImageHeader *image);
 
+// Whether a save replaces a file of its name or keeps it (created exclusively, ZAV_FILE_EXISTS).
+enum class SaveExisting { kReplace, kKeep };
+
 // Saves the buffer `imageData` of the given geometry (rows padded to 4 bytes) to the file `name` in
 // the format of the name's extension, without changing it. Only 8-bit buffers of 1 or 3 channels,
 // with data and sizes of at least 1, are written (ZAV_FILE_BAD_BUFFER otherwise). Returns
 // ZAV_FILE_OK or why no file was written; a failed save leaves no file behind and an earlier file
-// of that name as it was.
+// of that name as it was. A name that is a symbolic link is refused (ZAV_FILE_IS_LINK).
 int32_t SaveImageFile(const char *name, NameRules rules, const uint8_t *imageData, int32_t width,
-                      int32_t height, int32_t depth, int32_t channels, float quality);
+                      int32_t height, int32_t depth, int32_t channels, float quality,
+                      SaveExisting existing = SaveExisting::kReplace);
 
 // Encodes the buffer as SaveImageFile would into a new block from malloc, in the format that lists
 // `extension` (the whole string: letters and digits, case ignored). On ZAV_FILE_OK *bytes and

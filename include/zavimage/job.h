@@ -51,7 +51,8 @@ extern "C" {
 
 /* Results of the job calls. */
 #define ZAV_JOB_OK 0
-#define ZAV_JOB_REFUSED 2   /* the description or the plan was refused (ZAVJobMessage): nothing done */
+#define ZAV_JOB_REFUSED \
+    2 /* the description or the plan was refused (ZAVJobMessage): nothing done */
 #define ZAV_JOB_BAD_CALL 3  /* no job, an item out of range, a job not planned or refused */
 #define ZAV_JOB_NO_MEMORY 4 /* memory ran out */
 #define ZAV_JOB_FAILED 5    /* an output folder could not be made; a step failed (no font) */
@@ -66,10 +67,12 @@ extern "C" {
 #define ZAV_REFUSED_STREAMS 5   /* standard input or output used in a way it cannot be */
 
 /* What happened to one item (one input and its output). */
-#define ZAV_ITEM_PENDING 0   /* to be worked on */
-#define ZAV_ITEM_WRITTEN 1   /* the output was written */
-#define ZAV_ITEM_FAILED 2    /* reason says why; nothing was written */
-#define ZAV_ITEM_SKIPPED 3   /* no_clobber: the output exists */
+#define ZAV_ITEM_PENDING 0 /* to be worked on */
+#define ZAV_ITEM_WRITTEN 1 /* the output was written */
+#define ZAV_ITEM_FAILED 2  /* reason says why; nothing was written */
+#define ZAV_ITEM_SKIPPED                                                                     \
+    3                        /* no_clobber: the output exists (found by the plan, or made by \
+                                another writer before the save, which creates exclusively) */
 #define ZAV_ITEM_DISCARDED 4 /* a stop came before the save began: nothing was written */
 
 typedef struct ZAVJob ZAVJob;
@@ -77,15 +80,15 @@ typedef struct ZAVJob ZAVJob;
 /* One item of a planned job. The strings belong to the job: valid until the item is worked on or
  * recorded again, or the job is destroyed. */
 typedef struct ZAVJobItem {
-    int32_t state;       /* ZAV_ITEM_* */
-    int32_t status;      /* a failure's ZAV_FILE_* code, or -1 when it is not a file's; else 0 */
-    int32_t aboutOutput; /* the failure concerns the output, not the input */
-    int32_t planned;     /* 1: the plan decided this item (an input that cannot be worked on, an
-                            output that exists): it is not to be worked on */
-    const char *input;   /* as given; "-" is standard input */
-    const char *output;  /* "-" is standard output; "" for an input refused by the plan */
-    const char *reason;  /* "file not found", ...; "" unless failed */
-    const char *message; /* "NAME: reason" with the name concerned, escaped for printing */
+    int32_t state;        /* ZAV_ITEM_* */
+    int32_t status;       /* a failure's ZAV_FILE_* code, or -1 when it is not a file's; else 0 */
+    int32_t aboutOutput;  /* the failure concerns the output, not the input */
+    int32_t planned;      /* 1: the plan decided this item (an input that cannot be worked on, an
+                             output that exists): it is not to be worked on */
+    const char *input;    /* as given; "-" is standard input */
+    const char *output;   /* "-" is standard output; "" for an input refused by the plan */
+    const char *reason;   /* "file not found", ...; "" unless failed */
+    const char *message;  /* "NAME: reason" with the name concerned, escaped for printing */
     const uint8_t *bytes; /* output "-" once written: the picture's file, size bytes */
     size_t size;
     size_t source; /* the input it comes from: its place in "inputs" */
@@ -144,8 +147,7 @@ ZAV_API int32_t ZAVJobGetItem(const ZAVJob *job, size_t index, ZAVJobItem *item)
  * none) is nonzero at the start or before the save begins, the item is discarded; a save once
  * begun runs to its end. The item's state tells how it went. Returns ZAV_JOB_OK, or
  * ZAV_JOB_BAD_CALL. */
-ZAV_API int32_t ZAVJobRunItem(ZAVJob *job, ZAVImageObject *obj, size_t index,
-                              const int32_t *stop);
+ZAV_API int32_t ZAVJobRunItem(ZAVJob *job, ZAVImageObject *obj, size_t index, const int32_t *stop);
 /* Records how an item went when it was worked on elsewhere (another process with the exported
  * job): state, status, aboutOutput and reason as that process's ZAVJobGetItem gave them. */
 ZAV_API int32_t ZAVJobRecordItem(ZAVJob *job, size_t index, int32_t state, int32_t status,
@@ -183,20 +185,24 @@ ZAV_API int32_t ZAVJobMeasureCaption(const ZAVJob *job, ZAVImageObject *obj, siz
 ZAV_API int32_t ZAVJobQuality(const ZAVJob *job, float *quality);
 
 /* The 0xRRGGBB value of a colour as captions take it: a name (black, white, red, green, blue,
- * yellow, cyan, magenta, gray, orange) or "#RRGGBB". ZAV_JOB_OK, or ZAV_JOB_REFUSED (rgb untouched). */
+ * yellow, cyan, magenta, gray, orange) or "#RRGGBB". ZAV_JOB_OK, or ZAV_JOB_REFUSED (rgb
+ * untouched). */
 ZAV_API int32_t ZAVJobColor(const char *text, uint32_t *rgb);
 
 /* Why the object's last load or probe (writing 0) or save (writing 1) of the file at `path` failed,
  * made precise where the file system tells more than the status: "folder not found", "file not
- * found", "is a folder", "empty file", else ZAVFileStatusText of the object's status. Static text. */
+ * found", "is a folder", "empty file", else ZAVFileStatusText of the object's status. Static text.
+ */
 ZAV_API const char *ZAVFileFailureText(ZAVImageObject *obj, const char *path, int32_t writing);
 
-/* A name as messages show it: control characters, C1 controls, DEL and bytes that are not UTF-8
- * escaped (\n, \t, \r, \\, \xNN). Writes at most capacity bytes with the NUL; returns the length of
- * the whole escaped text (as snprintf does). */
+/* A name as messages show it: control characters, C1 controls, DEL, the bidirectional controls
+ * (U+061C, U+200E, U+200F, U+202A to U+202E, U+2066 to U+2069), the line and paragraph separators
+ * (U+2028, U+2029) and bytes that are not UTF-8 escaped (\n, \t, \r, \\, \xNN for each byte).
+ * Writes at most capacity bytes with the NUL; returns the length of the whole escaped text (as
+ * snprintf does). */
 ZAV_API size_t ZAVPrintableName(const char *name, char *out, size_t capacity);
 
-/* A progress bar's line for a terminal of `columns` columns: "[#####.....] 120/300, 2 failed  NAME",
+/* A progress bar's line for a terminal of `columns` columns: "[#####.....] 120/300, 2 failed NAME",
  * at most columns - 1 wide (the cursor never wraps), the bar left out when the terminal is narrow,
  * NAME (escaped) cut from its front to what is left. Written as ZAVPrintableName writes. */
 ZAV_API size_t ZAVJobProgressLine(size_t done, size_t total, size_t failed, const char *current,

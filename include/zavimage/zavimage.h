@@ -87,7 +87,12 @@ ZAV_API int32_t ZAVSetImageQuality(ZAVImageObject *obj, float fQuality);
 ZAV_API int32_t ZAVCreateImage(ZAVImageObject *obj, int32_t width, int32_t height, int32_t depth,
                                int32_t channels, ZAVImageStruct *imageStruct);
 
-/* Frees the block at (*ppImage)->data. Neither the pointer nor the record changes. Returns 0. */
+/* Frees the block at (*ppImage)->data and sets data to NULL (the pointer and the geometry stay), so
+ * that a second release of the record frees nothing. Returns 0 (also for NULL arguments and a NULL
+ * data). Returns 1 and frees nothing when data is not a live block handed out by load, create or
+ * clone: a block released already (through a copy of the record), a block of ZAVSaveImageMemory
+ * or ZAVJobExport (ZAVFreeMemory's), memory of the caller's own. Blocks are told by their address:
+ * one released and then handed out anew at the same address is the new block. */
 ZAV_API int32_t ZAVReleaseImage(ZAVImageObject *obj, ZAVImageStruct **ppImage);
 
 /* Copies the source buffer, row padding included, into a new block and fills pdestImage with the
@@ -122,6 +127,14 @@ ZAV_API int32_t ZAVCloneImage(ZAVImageObject *obj, const ZAVImageStruct *psource
 #define ZAV_FILE_DISK_FULL 16
 #define ZAV_FILE_QUOTA_EXCEEDED 17
 #define ZAV_FILE_PATH_TOO_LONG 18
+#define ZAV_FILE_IS_LINK                                                                        \
+    19                     /* save: the name is a symbolic link, which is never written through \
+                            */
+#define ZAV_FILE_EXISTS 20 /* save with ZAV_SAVE_NO_REPLACE: a file of that name exists */
+/* the process's file size limit (ulimit -f, EFBIG) stopped the write */
+#define ZAV_FILE_SIZE_LIMIT 21
+/* the file holds more metadata than the reader keeps (PNG: text and other ancillary chunks) */
+#define ZAV_FILE_METADATA_LIMIT 22
 #define ZAV_FILE_NAME_REFUSED 0x100 /* plus the refused character: * ? " < > ; | */
 
 /* Loads an image file (BMP, JPEG, Sun raster, PBM/PGM/PPM, TIFF, PNG; chosen by the first bytes,
@@ -141,8 +154,11 @@ ZAV_API int32_t ZAVLoadImageUtf8(ZAVImageObject *obj, const char *imageFileName,
  * tiff tif, png; the extension is the run of letters and digits after the name's last dot), with
  * the object's save quality (used by JPEG only). Same name rules as ZAVLoadImage. The file appears
  * complete or not at all: an earlier file of that name stays as it was when the save fails, an
- * existing file the caller may not write is not replaced, and a name that is a symbolic link saves
- * to the file it points at. Returns 0 when the file was written, 1 when it was not. */
+ * existing file the caller may not write is not replaced, and a name that is a symbolic link is
+ * refused (ZAV_FILE_IS_LINK): nothing is written through a link, so nothing lands outside the
+ * named folder. A save killed at any instant leaves no name but the final one, except, for an
+ * existing file being replaced, a hidden ".NAME.zav<16 hex digits>.tmp" beside it, which the next
+ * save of NAME removes. Returns 0 when the file was written, 1 when it was not. */
 ZAV_API int32_t ZAVSaveImage(ZAVImageObject *obj, const char16_t *imageFileName,
                              const uint8_t *imageData, int32_t width, int32_t height, int32_t depth,
                              int32_t channels);
@@ -157,6 +173,16 @@ ZAV_API int32_t ZAVLoadImagePath(ZAVImageObject *obj, const char *path,
                                  ZAVImageStruct *imageStruct);
 ZAV_API int32_t ZAVSaveImagePath(ZAVImageObject *obj, const char *path, const uint8_t *imageData,
                                  int32_t width, int32_t height, int32_t depth, int32_t channels);
+
+/* Flags of ZAVSaveImagePathFlags. */
+#define ZAV_SAVE_NO_REPLACE 1u /* create the file exclusively: an existing name is kept */
+
+/* ZAVSaveImagePath with flags: with ZAV_SAVE_NO_REPLACE the file is created only when its name
+ * does not exist at the moment it is put in place, against any other writer; when it exists the
+ * result is 1 with the status ZAV_FILE_EXISTS and the existing file is untouched. */
+ZAV_API int32_t ZAVSaveImagePathFlags(ZAVImageObject *obj, const char *path,
+                                      const uint8_t *imageData, int32_t width, int32_t height,
+                                      int32_t depth, int32_t channels, uint32_t flags);
 
 /* Why the object's last load or save ended as it did (ZAV_FILE_* codes) and a short English text.
  */
@@ -242,6 +268,16 @@ ZAV_API int32_t ZAVSetFontPath(ZAVImageObject *obj, const char *path);
 /* a NULL argument, a style of unknown size or out-of-range values, a buffer not 8-bit of 1, 3 or 4
  * channels: nothing touched */
 #define ZAV_TEXT_REFUSED 2
+/* the call passes one of the caption's limits, checked before any work: nothing touched. The limits
+ * (ZAV_TEXT_MAX_*): characters (code points, line feeds included) and lines per call, the pixel
+ * size and the outline's width, and the coverage the glyphs would need: distinct glyphs x (pixel
+ * size + 2 x outline + 2)^2 bytes x 2 with an outline, x the buffer's channels when drawing */
+#define ZAV_TEXT_TOO_LARGE 3
+#define ZAV_TEXT_MAX_CHARACTERS 4096
+#define ZAV_TEXT_MAX_LINES 256
+#define ZAV_TEXT_MAX_PIXEL_SIZE 1024
+#define ZAV_TEXT_MAX_OUTLINE 64
+#define ZAV_TEXT_MAX_COVERAGE_BYTES ((int64_t)64 << 20)
 
 typedef struct ZAVTextStyle {
     uint32_t structSize; /* sizeof(ZAVTextStyle), as ZAVInitTextStyle sets it */
@@ -249,7 +285,7 @@ typedef struct ZAVTextStyle {
                             containing '/' or naming a file: that file; else a fontconfig pattern
                             such as "DejaVu Sans:bold" or "Noto Sans:lang=ar" */
     int32_t faceIndex;   /* the face in a font file named by path */
-    float pixelSize;     /* em size in pixels, 1 to 1024 */
+    float pixelSize;     /* em size in pixels, 1 to 1024 (above: ZAV_TEXT_TOO_LARGE) */
     uint32_t color;      /* 0xRRGGBB */
     float opacity;       /* 0 to 1 */
     float letterSpacing; /* pixels added after each character (may be negative) */
@@ -257,7 +293,7 @@ typedef struct ZAVTextStyle {
     int32_t hAnchor;     /* ZAV_ANCHOR_LEFT, _CENTER or _RIGHT */
     int32_t vAnchor;     /* ZAV_ANCHOR_TOP, _BASELINE or _BOTTOM */
     uint32_t flags;      /* ZAV_TEXT_MONO */
-    float outlineWidth;  /* pixels around each glyph, 0 to 64; 0: no outline */
+    float outlineWidth; /* pixels around each glyph, 0 to 64 (above: ZAV_TEXT_TOO_LARGE); 0: none */
     uint32_t outlineColor;
     float outlineOpacity;
     uint32_t backgroundColor;
@@ -313,7 +349,8 @@ ZAV_API int32_t ZAVLoadImageMemory(ZAVImageObject *obj, const void *bytes, size_
 ZAV_API int32_t ZAVSaveImageMemory(ZAVImageObject *obj, const char *format,
                                    const uint8_t *imageData, int32_t width, int32_t height,
                                    int32_t depth, int32_t channels, uint8_t **bytes, size_t *size);
-/* Frees a block from ZAVSaveImageMemory; NULL is ignored. */
+/* Frees a block from ZAVSaveImageMemory or ZAVJobExport. NULL, a block freed already, a pixel block
+ * (ZAVReleaseImage's) and any other address are left alone. */
 ZAV_API void ZAVFreeMemory(void *block);
 /* As ZAVProbeImagePath, for an image held in memory: its format, its size and the channels it
  * keeps when saved (1 for gray or bilevel, 3 for colour). */

@@ -132,7 +132,7 @@ def run(args: argparse.Namespace, build: str, work: str) -> int:
         for name, (workers, _) in kinds.items():
             cluster = stack.enter_context(LocalCluster(
                 n_workers=workers, threads_per_worker=1, processes=True, host="127.0.0.1",
-                dashboard_address=None))
+                dashboard_address="127.0.0.1:0"))
             client = clients[name] = stack.enter_context(Client(cluster))
             client.run(lambda: __import__("zavimage"))  # the library loaded on every worker
             start = time.perf_counter()

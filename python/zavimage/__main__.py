@@ -32,7 +32,9 @@ Loads each picture, then flips, resizes, captions, marks and saves it, in that o
 --flip, --color, --quality, --jpeg-quality, -j/--jobs, -q/--quiet, -v/--verbose, --print-job.
 
 cluster options:
-  --scheduler ADDRESS    run on a Dask cluster, e.g. tcp://HOST:8786 (files on shared storage)
+  --scheduler ADDRESS    run on a Dask cluster, e.g. tcp://HOST:8786 (files on shared storage;
+                         see the README on keeping a scheduler private), or "local" (or
+                         local:N): N worker processes on this machine, on 127.0.0.1 alone
   --chunk N              files per cluster task
   --keep-worker-malloc   leave the workers' malloc settings as Dask made them (slower: see
                          zavimage.batch.tune_worker_malloc)
@@ -236,9 +238,17 @@ def annotate(argv: Sequence[str]) -> int:
     to_stdout = o.job.get("output") == "-"
     client = None
     if o.scheduler and work and not to_stdout:
-        from distributed import Client
+        if o.scheduler == "local" or o.scheduler.startswith("local:"):
+            count = o.scheduler.partition(":")[2]
+            if count and not (count.isdigit() and int(count) > 0):
+                sys.stderr.write(f"zavimage: --scheduler {o.scheduler}: 'local:N' needs a "
+                                 "number of workers N >= 1\n")
+                return 2
+            client = batch.local_client(int(count) if count else None)
+        else:
+            from distributed import Client
 
-        client = Client(o.scheduler)
+            client = Client(o.scheduler)
     progress = _Progress(len(work), o.quiet or to_stdout, o.verbose and not to_stdout)
     stop = threading.Event()
     caught: List[int] = []

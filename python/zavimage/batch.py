@@ -457,6 +457,32 @@ def run(job: Job, *, client: Any = None, workers: Optional[int] = None,
     return Summary(job, ordered, stopped_by)
 
 
+def local_client(workers: Optional[int] = None, *, dashboard: bool = False,
+                 **cluster_options: Any) -> Any:
+    """A ``dask.distributed.Client`` over a cluster of worker processes on this machine that
+    listens on 127.0.0.1 alone: scheduler, workers and dashboard are not reachable from the
+    network (a Dask scheduler runs whatever code a client sends it). ``workers`` processes of one
+    thread each (default: one per core); the dashboard is off unless ``dashboard`` is true, and
+    the scheduler's HTTP server is on 127.0.0.1 at a free port either way
+    (``client.dashboard_link``). Closing the client (``with``, or
+    ``close()``) ends the cluster. Further keyword arguments go to ``LocalCluster``; ``host`` and
+    ``dashboard_address`` are this function's.
+    """
+    from distributed import Client
+
+    for name in ("host", "dashboard_address", "ip"):
+        if name in cluster_options:
+            raise TypeError(f"local_client() sets {name} itself (127.0.0.1 only)")
+    cluster_options.setdefault("threads_per_worker", 1)
+    cluster_options.setdefault("processes", True)
+    # The scheduler's HTTP server (the dashboard, and its health and metrics pages) binds to the
+    # address given here: without one it would listen on every interface at 8787, even with the
+    # dashboard off.
+    scheduler = dict(cluster_options.pop("scheduler_kwargs", None) or {}, dashboard=dashboard)
+    return Client(n_workers=workers or os.cpu_count() or 1, host="127.0.0.1",
+                  dashboard_address="127.0.0.1:0", scheduler_kwargs=scheduler, **cluster_options)
+
+
 def annotate(
     inputs: Union[Input, Iterable[Input]],
     out_dir: Optional[PathName] = None,

@@ -32,6 +32,10 @@ FILE_NO_RECORD = 15
 FILE_DISK_FULL = 16
 FILE_QUOTA_EXCEEDED = 17
 FILE_PATH_TOO_LONG = 18  # for the file system
+FILE_IS_LINK = 19  # a save's name is a symbolic link: never written through
+FILE_EXISTS = 20  # a save that must not replace found the name taken
+FILE_SIZE_LIMIT = 21  # the process's file size limit (ulimit -f)
+FILE_METADATA_LIMIT = 22  # more ancillary chunks than the reader keeps
 FILE_NAME_REFUSED = 0x100
 
 PathName = Union[str, bytes, "os.PathLike[str]", "os.PathLike[bytes]"]
@@ -151,6 +155,10 @@ _BY_STATUS = {
     FILE_DISK_FULL: ReadWriteError,
     FILE_QUOTA_EXCEEDED: ReadWriteError,
     FILE_PATH_TOO_LONG: NameRefusedError,
+    FILE_IS_LINK: ReadWriteError,
+    FILE_EXISTS: ReadWriteError,
+    FILE_SIZE_LIMIT: ReadWriteError,
+    FILE_METADATA_LIMIT: FormatError,
 }
 
 

@@ -64,8 +64,11 @@ def _save_quality(quality: Optional[float], jpeg_quality: Optional[int]) -> floa
 
 
 def _path(path: PathName) -> Tuple[bytes, str]:
-    """The name as the library takes it (UTF-8 bytes) and as messages show it."""
+    """The name as the library takes it (UTF-8 bytes) and as messages show it. A NUL character
+    would end the name early in C ("a.jpg\\0.png" saving a.jpg): refused, as open() does."""
     raw = os.fsencode(path)
+    if b"\0" in raw:
+        raise ValueError(f"embedded null byte in the name {_lib.printable(raw)!r}")
     return raw, os.fsdecode(raw)
 
 
@@ -76,7 +79,10 @@ def _stride(width: int, channels: int) -> int:
 class _Buffer:
     """One pixel block of the library, released when the last reference to it goes.
 
-    Numpy arrays made from it keep it as their base, so the block lives as long as any view.
+    Numpy arrays made from it keep it as their base, so the block lives as long as any view, and
+    every call into the library holds it for the call's length (the call runs without the
+    interpreter lock): an image closed or dropped by another thread meanwhile gives its block back
+    only when the call has returned.
     """
 
     __slots__ = ("record", "__weakref__")
@@ -256,25 +262,26 @@ class Image:
     def copy(self) -> "Image":
         """A new image with the same pixels (row padding included)."""
         record = ImageStruct()
-        lib.ZAVCloneImage(component(), self._rec(), byref(record))
+        buf = self._buf()  # held for the call
+        lib.ZAVCloneImage(component(), byref(buf.record), byref(record))
         return _own(record)
 
     def resize(self, size: Tuple[int, int]) -> "Image":
         """A new image of size (width, height), scaled by nearest neighbour."""
         width, height = size
-        image = _new(width, height, self.channels)
-        lib.ZAVReSizeImage(component(), self._rec(), image._rec())
+        buf = self._buf()
+        image = _new(width, height, buf.record.channels)
+        lib.ZAVReSizeImage(component(), byref(buf.record), byref(image._buf().record))
         return image
 
     # ---- the block ----
 
     def _buf(self) -> _Buffer:
-        if self._buffer is None:
+        """The block, to be held in a local variable for as long as a call uses its record."""
+        buf = self._buffer
+        if buf is None:
             raise ValueError("the image is closed")
-        return self._buffer
-
-    def _rec(self):  # the record, passed by reference
-        return byref(self._buf().record)
+        return buf
 
     @property
     def array(self) -> np.ndarray:
@@ -317,7 +324,8 @@ class Image:
         return self._buffer is None
 
     def close(self) -> None:
-        """Lets go of the pixel block: freed now, or when the last numpy view of it goes."""
+        """Lets go of the pixel block: freed now, or when the last numpy view of it goes, or when
+        a call on it running in another thread returns (never under that call)."""
         self._buffer = None
 
     def __enter__(self) -> "Image":
@@ -347,8 +355,9 @@ class Image:
         range raise :class:`UsageError`. The file appears complete or not at all. Needs 1 or 3
         channels.
         """
-        r = self._buf().record
         raw, shown = _path(path)
+        buf = self._buf()  # held for the call
+        r = buf.record
         obj = component()
         lib.ZAVSetImageQuality(obj, _save_quality(quality, jpeg_quality))
         if lib.ZAVSaveImageUtf8(obj, raw, r.data, r.width, r.height, r.depth, r.channels) != 0:
@@ -358,7 +367,8 @@ class Image:
                jpeg_quality: Optional[int] = None) -> bytes:
         """The bytes of the file that :meth:`save` would write for a name ending in .format."""
         _lib.need_memory()
-        r = self._buf().record
+        buf = self._buf()  # held for the call
+        r = buf.record
         obj = component()
         lib.ZAVSetImageQuality(obj, _save_quality(quality, jpeg_quality))
         out = ctypes.POINTER(c_uint8)()
@@ -376,7 +386,8 @@ class Image:
 
     def flip(self) -> "Image":
         """Turns the picture upside down in place."""
-        r = self._buf().record
+        buf = self._buf()  # held for the call
+        r = buf.record
         lib.ZAVFlipImage(component(), r.data, r.width, r.height, r.depth, r.channels)
         return self
 
@@ -399,7 +410,9 @@ class Image:
                 )
         sx, sy, sw, sh = _rect(source_rect or (0, 0, source.width, source.height), "source_rect")
         dx, dy, dw, dh = _rect(dest_rect or (0, 0, self.width, self.height), "dest_rect")
-        lib.ZAVCopyImage(component(), source._rec(), sx, sy, sw, sh, self._rec(), dx, dy, dw, dh)
+        src, dst = source._buf(), self._buf()  # both held for the call
+        lib.ZAVCopyImage(component(), byref(src.record), sx, sy, sw, sh, byref(dst.record), dx, dy,
+                         dw, dh)
         return self
 
     def _steps(self, document: dict) -> "Image":
@@ -407,7 +420,8 @@ class Image:
         misses the picture or cannot be drawn."""
         job = _job.steps_job(_job.dumps(document))
         message = ctypes.create_string_buffer(512)
-        result = lib.ZAVJobApplySteps(job.handle, component(), self._rec(), message,
+        buf = self._buf()  # held for the call
+        result = lib.ZAVJobApplySteps(job.handle, component(), byref(buf.record), message,
                                       len(message))
         reason = message.value.decode("utf-8", "replace")
         if result == _job.JOB_MISSES:
@@ -448,7 +462,7 @@ class Image:
         """
         obj = component()
         if font is not None:
-            lib.ZAVSetFontPath(obj, os.fsencode(font))
+            lib.ZAVSetFontPath(obj, _path(font)[0])
         try:
             return self._steps({"captions": [{"text": text, "classic": True, "at": list(at),
                                               "size": size, "space": space,

@@ -22,6 +22,7 @@ from .errors import FontError, UsageError
 TEXT_OK = 0
 TEXT_INCOMPLETE = 1
 TEXT_REFUSED = 2
+TEXT_TOO_LARGE = 3  # past a limit of the caption (characters, lines, size, glyphs)
 
 #: A colour: a name (black white red green blue yellow cyan magenta gray orange), "#RRGGBB", a
 #: (blue, green, red) tuple in the buffer's channel order, or an int 0xRRGGBB.

@@ -1,5 +1,6 @@
 // Create, release and clone through the C interface.
 #include <cstdint>
+#include <cstdlib>
 #include <cstring>
 #include <vector>
 
@@ -131,14 +132,55 @@ TEST_F(Lifecycle, ExactlyTwoToTheThirtyBytesIsAllowed) {
     Release(&r);
 }
 
-TEST_F(Lifecycle, ReleaseChangesNeitherThePointerNorTheRecord) {
+// The release clears data, so that a second release of the record frees nothing; the pointer and
+// the geometry stay.
+TEST_F(Lifecycle, ReleaseClearsDataAndKeepsThePointerAndTheGeometry) {
     ZAVImageStruct r{};
     ASSERT_EQ(ZAVCreateImage(m_obj, 4, 4, ZAV_DEPTH_8U, 3, &r), 0);
-    const ZAVImageStruct before = r;
+    ZAVImageStruct expected = r;
+    expected.data = nullptr;
     ZAVImageStruct *p = &r;
     ASSERT_EQ(ZAVReleaseImage(m_obj, &p), 0);
     EXPECT_EQ(p, &r);
-    EXPECT_EQ(std::memcmp(&before, &r, sizeof r), 0);
+    EXPECT_EQ(std::memcmp(&expected, &r, sizeof r), 0);
+    EXPECT_EQ(ZAVReleaseImage(m_obj, &p), 0);  // data null: nothing to free
+}
+
+// Misuse the library can tell is refused, never a crash or a second free (ASan reports any): a
+// block released twice through a copy of its record, a pixel block given to ZAVFreeMemory, a
+// memory block given to ZAVReleaseImage, a memory block freed twice, the caller's own memory.
+TEST_F(Lifecycle, BlocksReleasedTwiceOrToTheWrongCallAreRefused) {
+    ZAVImageStruct r{};
+    ASSERT_EQ(ZAVCreateImage(m_obj, 8, 8, ZAV_DEPTH_8U, 3, &r), 0);
+    ZAVImageStruct copy = r;
+    ZAVFreeMemory(r.data);  // not a memory block: ignored, the pixels stay usable
+    r.data[0] = 7;
+    ZAVImageStruct *p = &r;
+    ASSERT_EQ(ZAVReleaseImage(m_obj, &p), 0);
+    p = &copy;
+    EXPECT_EQ(ZAVReleaseImage(m_obj, &p), 1);  // released already
+    EXPECT_NE(copy.data, nullptr);             // a refused release changes nothing
+
+    uint8_t *bytes = nullptr;
+    std::size_t size = 0;
+    const uint8_t pixels[16] = {};
+    ASSERT_EQ(ZAVSaveImageMemory(m_obj, "pgm", pixels, 2, 2, ZAV_DEPTH_8U, 1, &bytes, &size), 0);
+    ZAVImageStruct memory{2, 2, ZAV_DEPTH_8U, 1, bytes};
+    p = &memory;
+    EXPECT_EQ(ZAVReleaseImage(m_obj, &p), 1);  // ZAVFreeMemory's block
+    EXPECT_EQ(bytes[0], 'P');
+    ZAVFreeMemory(bytes);
+    ZAVFreeMemory(bytes);  // freed already: ignored
+    ZAVFreeMemory(nullptr);
+
+    alignas(64) uint8_t own[64] = {};
+    ZAVImageStruct mine{4, 4, ZAV_DEPTH_8U, 3, own};
+    p = &mine;
+    EXPECT_EQ(ZAVReleaseImage(m_obj, &p), 1);
+    ZAVFreeMemory(own);
+    void *heap = std::malloc(64);
+    ZAVFreeMemory(heap);  // the caller's: left alone, still the caller's to free
+    std::free(heap);
 }
 
 TEST_F(Lifecycle, ReleaseUsesOnlyDataNotTheGeometry) {
@@ -154,10 +196,11 @@ TEST_F(Lifecycle, ReleaseIgnoresNullAndUnalignedAddresses) {
     ZAVImageStruct r{};
     ASSERT_EQ(ZAVCreateImage(m_obj, 64, 1, ZAV_DEPTH_8U, 1, &r), 0);
     uint8_t *const block = r.data;
+    ZAVImageStruct *p = &r;
     r.data = block + 1;
-    Release(&r);  // refused: ASan would report a bad free otherwise
+    EXPECT_EQ(ZAVReleaseImage(m_obj, &p), 1);  // refused: ASan would report a bad free otherwise
     r.data = block + 16;
-    Release(&r);
+    EXPECT_EQ(ZAVReleaseImage(m_obj, &p), 1);
     r.data = nullptr;
     Release(&r);
     r.data = block;

@@ -86,7 +86,7 @@ TEST(PnmReader, ReadsRawBitmapsWithRowsPaddedToBytes) {
 
 TEST(PnmReader, ScalesSamplesToTheFullRangeRounded) {
     // maxval 15: v * 255 / 15 exactly; maxval 100: (v * 255 + 50) / 100.
-    Decoded d = Decode("P2 3 1 15 0 7 15");
+    Decoded d = Decode("P2 3 1 15 0 7 15\n");
     ASSERT_EQ(d.status, CodecStatus::kOk);
     EXPECT_EQ(d.At(0, 0), (Color{0, 0, 0}));
     EXPECT_EQ(d.At(1, 0), (Color{119, 119, 119}));
@@ -138,8 +138,8 @@ TEST(PnmReader, ReadsTwoByteSamplesAboveMaxval255) {
 }
 
 TEST(PnmReader, RefusesSamplesAboveTheMaximum) {
-    EXPECT_EQ(Decode("P2 2 1 10 3 11").status, CodecStatus::kCorrupt);
-    EXPECT_EQ(Decode("P3 1 1 255 1 2 256").status, CodecStatus::kCorrupt);
+    EXPECT_EQ(Decode("P2 2 1 10 3 11\n").status, CodecStatus::kCorrupt);
+    EXPECT_EQ(Decode("P3 1 1 255 1 2 256\n").status, CodecStatus::kCorrupt);
     EXPECT_EQ(Decode(std::string("P5 2 1 10\n") + '\x0A' + '\x0B').status, CodecStatus::kCorrupt);
     EXPECT_EQ(Decode(std::string("P6 1 1 100\n") + "\x01\x65\x01").status, CodecStatus::kCorrupt);
     EXPECT_EQ(Decode(std::string("P5 1 1 300\n") + '\x01' + '\x2D').status, CodecStatus::kCorrupt);
@@ -176,6 +176,28 @@ TEST(PnmReader, RefusesDataThatEndEarly) {
     EXPECT_EQ(Decode("P5 1 1 256\n\x01").status, CodecStatus::kTruncated);
     EXPECT_EQ(Decode("P2 2 1 255 7 #8").status, CodecStatus::kTruncated);
     EXPECT_EQ(Decode("P2 2 1 255 7 x").status, CodecStatus::kCorrupt);
+}
+
+// A plain file cut anywhere in its last number is short, not a smaller value: each number ends at
+// its separator.
+TEST(PnmReader, RefusesANumberCutByTheEndOfTheFile) {
+    for (int channels : {1, 3}) {
+        Picture p = zavtest::RampPattern(5, 3, channels);
+        std::fill(p.bytes.end() - 8, p.bytes.end(), uint8_t{255});  // the last samples 255
+        const std::string whole = WritePnm(p);
+        ASSERT_EQ(whole.substr(whole.size() - 4), channels == 1 ? " 255\n"s.substr(1) : "5  \n");
+        EXPECT_EQ(Decode(whole).status, CodecStatus::kOk);
+        const std::size_t end = whole.find_last_of("0123456789") + 1;  // after the last digit
+        for (std::size_t cut = end - 2; cut <= end; ++cut) {
+            EXPECT_EQ(Decode(whole.substr(0, cut)).status, CodecStatus::kTruncated)
+                << channels << " channels, cut to " << cut << " of " << whole.size();
+        }
+        EXPECT_EQ(Decode(whole.substr(0, end + 1)).status, CodecStatus::kOk);
+    }
+    EXPECT_EQ(Decode("P2 2 1 255 7 255").status, CodecStatus::kTruncated);
+    EXPECT_EQ(Decode("P2 2 1 255 7 255\n").status, CodecStatus::kOk);
+    EXPECT_EQ(Decode("P2 2 1 255 7 255#").status, CodecStatus::kOk);
+    EXPECT_EQ(Decode("P2 2 1 25").status, CodecStatus::kTruncated);
 }
 
 TEST(PnmReader, ReadsBackWhatTheWriterWrote) {

@@ -164,6 +164,130 @@ TEST_F(FileSink, AProcessKilledInTheMiddleOfAThousandSavesLeavesOnlyWholeFiles) 
     }
 }
 
+// A staging name left by a save killed between its link and its rename (or a stand-in killed while
+// writing) is taken over by the next save of that name: afterwards only the file is there.
+TEST_F(FileSink, TheNextSaveOfANameRemovesTheStagingNameAKilledSaveLeft) {
+    const std::string path = m_dir / "a.bin";
+    const std::string staging = ReplacingFileSink::StagingName("a.bin");
+    EXPECT_EQ(staging.rfind(".a.bin.zav", 0), 0u) << staging;
+    EXPECT_EQ(ReplacingFileSink::StagingName("b.bin").rfind(".b.bin.zav", 0), 0u);
+    EXPECT_NE(ReplacingFileSink::StagingName(std::string(250, 'x') + "1"),
+              ReplacingFileSink::StagingName(std::string(250, 'x') + "2"));
+    for (Staging st : {Staging::kUnnamedFile, Staging::kNamedFile}) {
+        for (bool exists : {false, true}) {
+            ASSERT_TRUE(zavtest::WriteFile(m_dir / staging, {'l', 'e', 'f', 't'}));
+            if (exists) {
+                ASSERT_TRUE(zavtest::WriteFile(path, {'o', 'l', 'd'}));
+            }
+            EXPECT_EQ(SaveInHalves(path, st, m_bytes, [](auto &) {}), ZAV_FILE_OK);
+            EXPECT_EQ(ReadFile(path), m_bytes);
+            EXPECT_EQ(ListFolder(m_dir.path()), std::vector<std::string>{"a.bin"});
+            std::filesystem::remove(m_dir / staging);
+            std::filesystem::remove(path);
+        }
+    }
+}
+
+// Existing::kKeep creates exclusively: a name taken before the open or between the open and the
+// commit (by another writer) keeps its file, and the sink leaves nothing of its own.
+TEST_F(FileSink, KeepingCreatesExclusivelyAgainstAnyOtherWriter) {
+    const std::string path = m_dir / "a.bin";
+    const std::vector<uint8_t> other = {'o', 't', 'h', 'e', 'r'};
+    for (Staging st : {Staging::kUnnamedFile, Staging::kNamedFile}) {
+        ASSERT_TRUE(zavtest::WriteFile(path, other));
+        {
+            ReplacingFileSink sink;
+            EXPECT_EQ(sink.Open(path.c_str(), st, ReplacingFileSink::Existing::kKeep),
+                      ZAV_FILE_EXISTS);
+        }
+        std::filesystem::remove(path);
+        {
+            ReplacingFileSink sink;
+            ASSERT_EQ(sink.Open(path.c_str(), st, ReplacingFileSink::Existing::kKeep), ZAV_FILE_OK);
+            ASSERT_TRUE(sink.Write(m_bytes.data(), m_bytes.size()));
+            ASSERT_TRUE(zavtest::WriteFile(path, other));  // another writer, meanwhile
+            EXPECT_EQ(sink.Commit(), ZAV_FILE_EXISTS);
+        }
+        EXPECT_EQ(ReadFile(path), other);
+        EXPECT_EQ(ListFolder(m_dir.path()), std::vector<std::string>{"a.bin"});
+        std::filesystem::remove(path);
+        {
+            ReplacingFileSink sink;
+            ASSERT_EQ(sink.Open(path.c_str(), st, ReplacingFileSink::Existing::kKeep), ZAV_FILE_OK);
+            ASSERT_TRUE(sink.Write(m_bytes.data(), m_bytes.size()));
+            EXPECT_EQ(sink.Commit(), ZAV_FILE_OK);
+        }
+        EXPECT_EQ(ReadFile(path), m_bytes);
+        EXPECT_EQ(ListFolder(m_dir.path()), std::vector<std::string>{"a.bin"});
+        std::filesystem::remove(path);
+    }
+}
+
+// A process replacing existing files is killed 2,000 times at random instants. Every file is whole
+// (the old picture or the new one) after every kill; a kill between a replacement's two steps may
+// leave that name's staging name, and nothing else; the next run over the same names leaves no
+// name but the outputs.
+TEST_F(FileSink, KillsAtRandomInstantsWhileReplacingLeaveNoNameButTheOutputs) {
+    constexpr int kOutputs = 12;
+#if defined(__SANITIZE_ADDRESS__)
+    constexpr int kKills = 200;  // a fork of a sanitized process costs forty times as much
+#else
+    constexpr int kKills = 2000;
+#endif
+    const zavtest::Picture a = zavtest::Pattern(8, 6, 3), b = zavtest::Pattern(8, 6, 3, 5);
+    const std::vector<uint8_t> wholeA = zavtest::EncodeOk(BmpFormat(), a);
+    const std::vector<uint8_t> wholeB = zavtest::EncodeOk(BmpFormat(), b);
+    ASSERT_NE(wholeA, wholeB);
+    std::vector<std::string> names, allowed;
+    for (int i = 0; i < kOutputs; ++i) {
+        names.push_back("f" + std::to_string(100 + i) + ".bmp");
+        allowed.push_back(names.back());
+        allowed.push_back(ReplacingFileSink::StagingName(names.back()));
+    }
+    const auto saveAll = [&](const zavtest::Picture &p) {
+        for (const std::string &name : names) {
+            SaveImageFile((m_dir / name).c_str(), NameRules::kSkip, p.bytes.data(), p.width,
+                          p.height, 8, 3, 2.0f);
+        }
+    };
+    saveAll(a);
+    uint64_t seed = 0x9E3779B97F4A7C15ull;
+    int leftStaging = 0;
+    for (int round = 0; round < kKills; ++round) {
+        seed ^= seed << 13, seed ^= seed >> 7, seed ^= seed << 17;
+        const pid_t child = fork();
+        if (child == 0) {
+            for (int pass = 0;; ++pass) {
+                saveAll(pass % 2 == 0 ? b : a);
+            }
+        }
+        ASSERT_GT(child, 0);
+        usleep(static_cast<useconds_t>(seed % 1000));
+        kill(child, SIGKILL);
+        int status = 0;
+        waitpid(child, &status, 0);
+        ASSERT_TRUE(WIFSIGNALED(status));
+        for (const std::string &name : ListFolder(m_dir.path())) {
+            ASSERT_NE(std::find(allowed.begin(), allowed.end(), name), allowed.end())
+                << name << " after kill " << round;
+            if (name.front() == '.') {
+                ++leftStaging;
+            } else {
+                const std::vector<uint8_t> bytes = ReadFile(m_dir / name);
+                ASSERT_TRUE(bytes == wholeA || bytes == wholeB) << name << " after kill " << round;
+            }
+        }
+    }
+    saveAll(a);
+    std::vector<std::string> sorted = names;
+    std::sort(sorted.begin(), sorted.end());
+    EXPECT_EQ(ListFolder(m_dir.path()), sorted);
+    for (const std::string &name : names) {
+        EXPECT_EQ(ReadFile(m_dir / name), wholeA) << name;
+    }
+    std::printf("staging names seen after the kills: %d\n", leftStaging);
+}
+
 // A full disk: its own status, and nothing left behind. Needs a small tmpfs, mounted in a mount
 // namespace of a child process (as root, or in a user namespace of its own); skipped where neither
 // is allowed.

@@ -283,27 +283,66 @@ TEST_F(Files, BuffersTheWritersCannotTakeWriteNoFile) {
     EXPECT_TRUE(zavtest::ListFolder(m_dir.path()).empty());
 }
 
-TEST_F(Files, ASaveThroughASymbolicLinkReplacesTheFileItPointsAt) {
+// A link at the output name is refused with its own status: neither the file it points at (in
+// another folder, or missing) nor the link changes. A folder reached through a link is the
+// caller's own naming and still takes the file.
+TEST_F(Files, ASaveNeverWritesThroughASymbolicLinkAtItsName) {
     const Picture p = RampPattern(3, 2, 3);
-    ASSERT_TRUE(WriteFile(m_dir / "target.bmp", {'o', 'l', 'd'}));
-    ASSERT_EQ(symlink("target.bmp", (m_dir / "link.bmp").c_str()), 0);
-    ASSERT_EQ(Save(m_dir / "link.bmp", p), 0);
-    struct stat st;
-    ASSERT_EQ(lstat((m_dir / "link.bmp").c_str(), &st), 0);
-    EXPECT_TRUE(S_ISLNK(st.st_mode));
-    EXPECT_EQ(Head(m_dir / "target.bmp", 2), "BM");
+    ASSERT_EQ(mkdir((m_dir / "out").c_str(), 0755), 0);
+    ASSERT_EQ(mkdir((m_dir / "victim").c_str(), 0755), 0);
+    ASSERT_TRUE(WriteFile(m_dir / "victim/notes.txt", {'o', 'l', 'd'}));
+    const auto isLink = [](const std::string &path) {
+        struct stat st;
+        return lstat(path.c_str(), &st) == 0 && S_ISLNK(st.st_mode);
+    };
+    struct Case {
+        const char *name, *target;
+    };
+    for (const Case &c :
+         {Case{"f001.bmp", "../victim/notes.txt"}, Case{"dangling.ppm", "../victim/made.ppm"},
+          Case{"loop1.bmp", "loop1.bmp"}}) {
+        const std::string link = m_dir / (std::string("out/") + c.name);
+        ASSERT_EQ(symlink(c.target, link.c_str()), 0);
+        for (const bool utf8 : {false, true}) {
+            const int32_t result = utf8 ? ZAVSaveImageUtf8(m_obj, link.c_str(), p.bytes.data(),
+                                                           p.width, p.height, 8, 3)
+                                        : Save(link, p);
+            EXPECT_EQ(result, 1) << c.name;
+            EXPECT_EQ(ZAVGetFileStatus(m_obj), ZAV_FILE_IS_LINK) << c.name;
+            EXPECT_EQ(ZAVSaveImagePathFlags(m_obj, link.c_str(), p.bytes.data(), p.width, p.height,
+                                            8, 3, ZAV_SAVE_NO_REPLACE),
+                      1);
+            EXPECT_EQ(ZAVGetFileStatus(m_obj), ZAV_FILE_IS_LINK) << c.name;
+        }
+        EXPECT_TRUE(isLink(link)) << c.name;
+    }
+    EXPECT_EQ(ReadFile(m_dir / "victim/notes.txt"), (std::vector<uint8_t>{'o', 'l', 'd'}));
+    EXPECT_EQ(zavtest::ListFolder(m_dir / "victim"), std::vector<std::string>{"notes.txt"});
+    EXPECT_EQ(zavtest::ListFolder(m_dir / "out").size(), 3u);  // the links, nothing else
 
-    // A link to a file that does not exist yet: the file is made where it points.
-    ASSERT_EQ(mkdir((m_dir / "sub").c_str(), 0755), 0);
-    ASSERT_EQ(symlink("sub/made.ppm", (m_dir / "dangling.ppm").c_str()), 0);
-    ASSERT_EQ(Save(m_dir / "dangling.ppm", p), 0);
-    EXPECT_EQ(Head(m_dir / "sub/made.ppm", 2), "P3");
-    ASSERT_EQ(lstat((m_dir / "dangling.ppm").c_str(), &st), 0);
-    EXPECT_TRUE(S_ISLNK(st.st_mode));
+    ASSERT_EQ(symlink("out", (m_dir / "linked").c_str()), 0);
+    ASSERT_EQ(Save(m_dir / "linked/through.bmp", p), 0);
+    EXPECT_EQ(Head(m_dir / "out/through.bmp", 2), "BM");
+}
 
-    ASSERT_EQ(symlink("loop2.bmp", (m_dir / "loop1.bmp").c_str()), 0);
-    ASSERT_EQ(symlink("loop1.bmp", (m_dir / "loop2.bmp").c_str()), 0);
-    EXPECT_EQ(Save(m_dir / "loop1.bmp", p), 1);
+// With ZAV_SAVE_NO_REPLACE an existing file is kept (ZAV_FILE_EXISTS) and a free name is taken.
+TEST_F(Files, ASaveThatMustNotReplaceKeepsAnExistingFile) {
+    const Picture p = RampPattern(3, 2, 3);
+    const std::string name = m_dir / "kept.bmp";
+    ASSERT_TRUE(WriteFile(name, {'o', 'l', 'd'}));
+    EXPECT_EQ(
+        ZAVSaveImagePathFlags(m_obj, name.c_str(), p.bytes.data(), 3, 2, 8, 3, ZAV_SAVE_NO_REPLACE),
+        1);
+    EXPECT_EQ(ZAVGetFileStatus(m_obj), ZAV_FILE_EXISTS);
+    EXPECT_EQ(ReadFile(name), (std::vector<uint8_t>{'o', 'l', 'd'}));
+    const std::string fresh = m_dir / "fresh.bmp";
+    EXPECT_EQ(ZAVSaveImagePathFlags(m_obj, fresh.c_str(), p.bytes.data(), 3, 2, 8, 3,
+                                    ZAV_SAVE_NO_REPLACE),
+              0);
+    EXPECT_EQ(Head(fresh, 2), "BM");
+    EXPECT_EQ(ZAVSaveImagePathFlags(m_obj, name.c_str(), p.bytes.data(), 3, 2, 8, 3, 0), 0);
+    EXPECT_EQ(Head(name, 2), "BM");
+    EXPECT_EQ(zavtest::ListFolder(m_dir.path()).size(), 2u);
 }
 
 TEST_F(Files, AReplacedFileKeepsItsPermissions) {
@@ -353,6 +392,7 @@ TEST_F(Files, AnExistingFileTheCallerMayNotWriteIsNotReplaced) {
     EXPECT_EQ(Head(fresh, 2), "BM");
 }
 
+// The file size limit (ulimit -f) has its own status, "file too large".
 TEST_F(Files, AFailedWriteLeavesTheEarlierFileAndNoPartialFile) {
     ASSERT_TRUE(WriteFile(m_dir / "earlier.ppm", {'o', 'l', 'd'}));
     const Picture p = RampPattern(200, 100, 3);  // about 280 KB of text
@@ -366,7 +406,7 @@ TEST_F(Files, AFailedWriteLeavesTheEarlierFileAndNoPartialFile) {
             ZAVSaveImageUtf8(obj, name.c_str(), p.bytes.data(), p.width, p.height, 8, 3);
         const int32_t status = ZAVGetFileStatus(obj);
         ZAVDestroyObject(obj);
-        return result == 1 && status == ZAV_FILE_WRITE_FAILED ? 0 : 1;
+        return result == 1 && status == ZAV_FILE_SIZE_LIMIT ? 0 : 1;
     });
     EXPECT_EQ(code, 0);
     EXPECT_EQ(ReadFile(name), (std::vector<uint8_t>{'o', 'l', 'd'}));
@@ -524,7 +564,10 @@ TEST(FileStatusText, GivesAShortTextForEveryCode) {
     EXPECT_STREQ(ZAVFileStatusText(-5), "unknown status");
     EXPECT_STREQ(ZAVFileStatusText(ZAV_FILE_DISK_FULL), "disk full");
     EXPECT_STREQ(ZAVFileStatusText(ZAV_FILE_QUOTA_EXCEEDED), "disk quota exceeded");
-    for (int32_t s = ZAV_FILE_OK; s <= ZAV_FILE_PATH_TOO_LONG; ++s) {
+    EXPECT_STREQ(ZAVFileStatusText(ZAV_FILE_IS_LINK), "is a symbolic link");
+    EXPECT_STREQ(ZAVFileStatusText(ZAV_FILE_EXISTS), "file exists");
+    EXPECT_STREQ(ZAVFileStatusText(ZAV_FILE_SIZE_LIMIT), "file too large");
+    for (int32_t s = ZAV_FILE_OK; s <= ZAV_FILE_METADATA_LIMIT; ++s) {
         EXPECT_STRNE(ZAVFileStatusText(s), "unknown status") << s;
     }
 }

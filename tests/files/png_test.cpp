@@ -1,7 +1,13 @@
 // PNG files: every colour type and bit depth that netpbm and ImageMagick write loads with the
 // pixels netpbm decodes (16-bit samples scaled as pamdepth scales them), the tools read our files
 // back exactly, and damaged, short and oversized files fail with the right status.
+#include <malloc.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
 #include <cstring>
+#include <fstream>
 #include <string>
 #include <vector>
 
@@ -73,15 +79,17 @@ struct PngBuilder {
         bytes.resize(bytes.size() + 4);
         FixCrc(&bytes, at);
     }
-    // The header of an 8-bit picture of `colorType` (0 gray, 2 RGB, 4 gray and alpha, 6 RGBA).
-    void Header(uint32_t width, uint32_t height, uint8_t colorType) {
+    // The header of a picture of `colorType` (0 gray, 2 RGB, 4 gray and alpha, 6 RGBA).
+    void Header(uint32_t width, uint32_t height, uint8_t colorType, uint8_t depth = 8,
+                bool interlaced = false) {
         std::vector<uint8_t> ihdr(13, 0);
         for (int i = 0; i < 4; ++i) {
             ihdr[i] = static_cast<uint8_t>(width >> (24 - 8 * i));
             ihdr[4 + i] = static_cast<uint8_t>(height >> (24 - 8 * i));
         }
-        ihdr[8] = 8;
+        ihdr[8] = depth;
         ihdr[9] = colorType;
+        ihdr[12] = interlaced ? 1 : 0;
         Add("IHDR", ihdr);
     }
     // `stream` in IDAT chunks of at most `piece` bytes.
@@ -93,10 +101,10 @@ struct PngBuilder {
     }
 };
 
-std::vector<uint8_t> Deflate(const std::vector<uint8_t> &raw) {
+std::vector<uint8_t> Deflate(const std::vector<uint8_t> &raw, int level = 6) {
     uLongf size = compressBound(raw.size());
     std::vector<uint8_t> out(size);
-    EXPECT_EQ(compress2(out.data(), &size, raw.data(), raw.size(), 6), Z_OK);
+    EXPECT_EQ(compress2(out.data(), &size, raw.data(), raw.size(), level), Z_OK);
     out.resize(size);
     return out;
 }
@@ -368,6 +376,130 @@ TEST_F(Png, DamagedShortAndOversizedFilesFail) {
     EXPECT_STREQ(format, "Portable Network Graphics (*.png)");
     EXPECT_EQ(w, kWidth);
     EXPECT_EQ(h, kHeight);
+}
+
+// Runs `body` in a child process whose address space may grow by `spare` bytes at most (beyond
+// what it has when it starts), so that an allocation the data did not call for fails there. Under
+// AddressSanitizer, which reserves its shadow up front, without the limit. The child's exit code.
+template <typename Body>
+int WithLittleMemory(std::size_t spare, Body body) {
+    const pid_t child = fork();
+    if (child == 0) {
+#if !defined(__SANITIZE_ADDRESS__)
+        malloc_trim(0);  // free memory of the heap would be used without growing the space
+        std::ifstream status("/proc/self/status");
+        std::string word;
+        std::size_t kb = 0;
+        while (status >> word) {
+            if (word == "VmSize:") {
+                status >> kb;
+                break;
+            }
+        }
+        const rlim_t limit = kb * 1024 + spare;
+        const rlimit rl{limit, limit};
+        if (kb == 0 || setrlimit(RLIMIT_AS, &rl) != 0) {
+            _exit(77);
+        }
+#else
+        (void)spare;
+#endif
+        _exit(body());
+    }
+    int status = 0;
+    waitpid(child, &status, 0);
+    return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+}
+
+// Every block the reader makes comes after the data show they can fill it, and none is the whole
+// picture at 16 bits: a header promising more than its stream can inflate to fails at once as
+// short data (the 77-byte file of 357913941 x 1 once allocated 1 GiB), the most compressible
+// stream still loads, a 16-bit interlaced picture is scaled row by row, and a flood of text chunks
+// says so rather than "would exceed 1 GiB".
+TEST_F(Png, NoBlockComesBeforeTheDataShowTheyCanFillIt) {
+    const auto status = [](const std::vector<uint8_t> &png) {
+        ZAVImageObject *obj = ZAVCreateObject();
+        ZAVImageStruct r{};
+        int32_t result = ZAVLoadImageMemory(obj, png.data(), png.size(), &r);
+        if (result == 0) {
+            ZAVImageStruct *p = &r;
+            ZAVReleaseImage(obj, &p);
+        }
+        result = ZAVGetFileStatus(obj);
+        ZAVDestroyObject(obj);
+        return result;
+    };
+    PngBuilder wide;
+    wide.Header(357913941, 1, 2);
+    wide.ImageData(Deflate(std::vector<uint8_t>(1000, 0)), 1000);
+    wide.Add("IEND", {});
+    EXPECT_LT(wide.bytes.size(), 100u);
+    // (A 32-bit build refuses its row of 1 GiB as too large for its address space, as at once.)
+    EXPECT_EQ(WithLittleMemory(std::size_t{64} << 20, [&] { return status(wide.bytes); }),
+              sizeof(void *) == 4 ? ZAV_FILE_TOO_LARGE : ZAV_FILE_TRUNCATED);
+    // 1000 bytes of stream give 1,032,000 bytes at most: 20,000,000 rows of 2 are short before
+    // anything is read or allocated.
+    PngBuilder tall;
+    tall.Header(1, 20000000, 0);
+    tall.ImageData(std::vector<uint8_t>(1000, 0), 1000);
+    tall.Add("IEND", {});
+    EXPECT_EQ(status(tall.bytes), ZAV_FILE_TRUNCATED);
+
+    // All zeros at zlib's best: about 1000 rows of 6000 to a byte of stream, and still whole.
+    PngBuilder zeros;
+    zeros.Header(6000, 1000, 0);
+    zeros.ImageData(Deflate(std::vector<uint8_t>(6001 * 1000, 0), 9), 1 << 16);
+    zeros.Add("IEND", {});
+    EXPECT_EQ(status(zeros.bytes), ZAV_FILE_OK);
+
+    // 2500 x 2500, 16-bit RGBA, interlaced: 50 MB held whole at 16 bits, 19 MB as the picture.
+    constexpr uint32_t kSide = 2500;
+    std::vector<uint8_t> raw;
+    const uint32_t x0[7] = {0, 4, 0, 2, 0, 1, 0}, dx[7] = {8, 8, 4, 4, 2, 2, 1};
+    const uint32_t y0[7] = {0, 0, 4, 0, 2, 0, 1}, dy[7] = {8, 8, 8, 4, 4, 2, 2};
+    for (int pass = 0; pass < 7; ++pass) {
+        const uint32_t w = (kSide - x0[pass] + dx[pass] - 1) / dx[pass];
+        const uint32_t h = (kSide - y0[pass] + dy[pass] - 1) / dy[pass];
+        for (uint32_t y = 0; y < h; ++y) {
+            raw.push_back(0);
+            for (uint32_t x = 0; x < w; ++x) {
+                const uint8_t red[8] = {0xFF, 0xFF, 0, 0, 0x80, 0, 0xFF, 0xFF};  // R, G, B, A
+                raw.insert(raw.end(), red, red + 8);
+            }
+        }
+    }
+    PngBuilder deep;
+    deep.Header(kSide, kSide, 6, 16, true);
+    deep.ImageData(Deflate(raw, 1), 1 << 20);
+    deep.Add("IEND", {});
+    std::vector<uint8_t>().swap(raw);
+    const int code = WithLittleMemory(std::size_t{40} << 20, [&] {
+        ZAVImageObject *obj = ZAVCreateObject();
+        ZAVImageStruct r{};
+        int result = 1;
+        if (ZAVLoadImageMemory(obj, deep.bytes.data(), deep.bytes.size(), &r) == 0) {
+            const uint8_t *last =
+                r.data + (static_cast<std::size_t>(kSide) - 1) * ((kSide * 3 + 3) & ~3u);
+            result = last[0] == 0x80 && last[1] == 0 && last[2] == 0xFF ? 0 : 2;
+            ZAVImageStruct *p = &r;
+            ZAVReleaseImage(obj, &p);
+        } else {
+            result = 100 + ZAVGetFileStatus(obj);
+        }
+        ZAVDestroyObject(obj);
+        return result;
+    });
+    EXPECT_EQ(code, 0);
+
+    PngBuilder texts;
+    texts.Header(4, 4, 0);
+    for (int i = 0; i < 200000; ++i) {
+        texts.Add("tEXt", {'k', 0, 'v'});
+    }
+    texts.ImageData(Deflate(std::vector<uint8_t>(5 * 4, 0)), 1000);
+    texts.Add("IEND", {});
+    EXPECT_EQ(status(texts.bytes), ZAV_FILE_METADATA_LIMIT);
+    EXPECT_STRNE(ZAVFileStatusText(ZAV_FILE_METADATA_LIMIT), ZAVFileStatusText(ZAV_FILE_TOO_LARGE));
 }
 
 }  // namespace

@@ -4,6 +4,7 @@
 // whole, and the summary counts what happened.
 #include <unistd.h>
 
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -93,6 +94,33 @@ TEST(JobDescription, HexNamesReachFilesWhoseNamesAreNotUtf8) {
                                 Js(dir / "out") + "}");
     ASSERT_NE(lost, nullptr);
     EXPECT_EQ(Items(lost.get())[0].message, "/no/\\nx\\xFF.bmp: folder not found");
+}
+
+// Printed names: characters that would reorder or break what follows on a terminal are escaped as
+// control characters are, byte by byte; other characters pass as they are.
+TEST(PrintableName, EscapesBidiControlsAndSeparatorsAsControlCharacters) {
+    const auto printable = [](const std::string &name) {
+        const std::size_t size = ZAVPrintableName(name.c_str(), nullptr, 0);
+        std::string out(size + 1, '\0');
+        ZAVPrintableName(name.c_str(), out.data(), out.size());
+        out.resize(size);
+        return out;
+    };
+    EXPECT_EQ(printable("cam\xE2\x80\xAEgpj.exe"), "cam\\xE2\\x80\\xAEgpj.exe");  // U+202E
+    for (const char *control :
+         {"\xD8\x9C", "\xE2\x80\x8E", "\xE2\x80\x8F", "\xE2\x80\xA8", "\xE2\x80\xA9",
+          "\xE2\x80\xAA", "\xE2\x80\xAD", "\xE2\x81\xA6", "\xE2\x81\xA9"}) {
+        const std::string shown = printable(std::string("a") + control + "b");
+        EXPECT_EQ(shown.size(), 2u + 4u * std::strlen(control)) << shown;
+        EXPECT_EQ(shown.find_first_of("\x80\x81\x9C\xA8\xA9\xAA\xAD\xA6\x8E\x8F"),
+                  std::string::npos)
+            << shown;
+    }
+    // Neighbours that are no controls stay: U+2027, U+202F, U+2065, U+206A, and Chinese.
+    for (const char *kept : {"\xE2\x80\xA7", "\xE2\x80\xAF", "\xE2\x81\xA5", "\xE2\x81\xAA",
+                             "\xE8\xA7\x86\xE9\xA2\x91"}) {
+        EXPECT_EQ(printable(kept), kept);
+    }
 }
 
 TEST(JobPlan, FoldersExpandByNameAndRecursiveWalksKeepPlaces) {

@@ -2,6 +2,7 @@
 // gray kept where the format has gray, JPEG quality as libjpeg's percentages, steps that miss the
 // picture and stops that leave nothing behind, pictures in memory, many threads at once; and the
 // format table the job layer picks its formats from, checked against ImageMagick.
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -234,6 +235,42 @@ TEST_F(JobWork, ThreadsWorkOnDistinctItemsOfOneJob) {
     ZAVJobCounts counts{};
     ZAVJobGetCounts(job.get(), &counts);
     EXPECT_EQ(counts.written, size_t{kItems});
+}
+
+// Two no_clobber runs into one folder, both planned while it was empty: the second run's saves
+// find the first run's files and keep them (created exclusively), whatever the plans said.
+TEST_F(JobWork, NoClobberHoldsAgainstAnotherRunPlannedAtTheSameTime) {
+    ASSERT_EQ(mkdir((m_dir / "out").c_str(), 0755), 0);
+    const std::string doc = R"({"inputs": [)" + Js(m_dir / "in.ppm") +
+                            "], \"out_dir\": " + Js(m_dir / "out") +
+                            R"(, "format": "pgm", "no_clobber": true)";
+    const JobPtr first = Planned(doc + R"(, "flip": true})");
+    const JobPtr second = Planned(doc + "}");
+    ASSERT_NE(first, nullptr);
+    ASSERT_NE(second, nullptr);
+    ASSERT_EQ(Items(second.get()).at(0).planned, 0);  // nothing there yet when both planned
+    EXPECT_EQ(Run(first.get()).state, ZAV_ITEM_WRITTEN);
+    const std::vector<uint8_t> written = ReadFile(m_dir / "out/in.pgm");
+    ASSERT_FALSE(written.empty());
+    const ItemView kept = Run(second.get());
+    EXPECT_EQ(kept.state, ZAV_ITEM_SKIPPED);
+    EXPECT_EQ(kept.reason, "");
+    EXPECT_EQ(ReadFile(m_dir / "out/in.pgm"), written);  // the first run's flipped picture
+    EXPECT_EQ(ListFolder(m_dir / "out"), std::vector<std::string>{"in.pgm"});
+    ZAVJobCounts counts{};
+    ZAVJobGetCounts(second.get(), &counts);
+    EXPECT_EQ(counts.skipped, 1u);
+    EXPECT_EQ(counts.written, 0u);
+    EXPECT_NE(std::string(ZAVJobSummary(second.get(), "annotate", nullptr))
+                  .find("0 succeeded, 0 failed, 1 skipped (output exists)"),
+              std::string::npos);
+
+    // Without no_clobber the second run replaces, as before.
+    const JobPtr replacing =
+        Planned(R"({"inputs": [)" + Js(m_dir / "in.ppm") + "], \"out_dir\": " + Js(m_dir / "out") +
+                R"(, "format": "pgm"})");
+    EXPECT_EQ(Run(replacing.get()).state, ZAV_ITEM_WRITTEN);
+    EXPECT_NE(ReadFile(m_dir / "out/in.pgm"), written);
 }
 
 TEST_F(JobWork, ApplyStepsRefusesAStepThatMissesBeforeDrawingAny) {

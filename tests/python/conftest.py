@@ -61,6 +61,6 @@ def cluster():
     """A Dask cluster of two worker processes on the loopback interface, for the session."""
     distributed = pytest.importorskip("distributed")
     with distributed.LocalCluster(n_workers=2, threads_per_worker=1, processes=True,
-                                  host="127.0.0.1", dashboard_address=None) as c:
+                                  host="127.0.0.1", dashboard_address="127.0.0.1:0") as c:
         with distributed.Client(c) as client:
             yield client

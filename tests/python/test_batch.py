@@ -210,3 +210,25 @@ def test_standard_streams_as_the_tool(frames, tool, tmp_path):
     run = subprocess.run([*python, "annotate", "-", "--out-dir", tmp_path], input=gray,
                          capture_output=True, env=env)
     assert run.returncode == 2
+
+
+def test_the_packages_local_cluster_listens_on_loopback_alone(frames, tmp_path):
+    pytest.importorskip("distributed")
+    from urllib.parse import urlparse
+
+    def http_hosts(client):  # where the scheduler's HTTP server (dashboard, health) listens
+        return {sock.getsockname()[0]
+                for sock in client.cluster.scheduler.http_server._sockets.values()}
+
+    with batch.local_client(1, dashboard=True) as client:
+        addresses = [client.scheduler.address, *client.scheduler_info()["workers"]]
+        assert all(urlparse(a).hostname == "127.0.0.1" for a in addresses), addresses
+        assert urlparse(client.dashboard_link).hostname == "127.0.0.1"
+        assert http_hosts(client) == {"127.0.0.1"}
+        summary = batch.annotate(frames, tmp_path / "out", format="pgm", client=client)
+        assert summary.succeeded > 0
+    with batch.local_client(1) as client:
+        assert urlparse(client.scheduler.address).hostname == "127.0.0.1"
+        assert http_hosts(client) == {"127.0.0.1"}
+    with pytest.raises(TypeError):
+        batch.local_client(1, host="0.0.0.0")

@@ -1,8 +1,10 @@
 """zavimage.Image: views on the library's blocks, copies in, every operation against the tool."""
 
 import gc
+import os
 import shutil
 import subprocess
+import sys
 import threading
 import weakref
 
@@ -151,6 +153,7 @@ def test_errors_carry_status_and_text(pictures, tmp_path):
 
 
 def test_buffer_lives_while_a_view_does(monkeypatch, pictures):
+    gc.collect()  # images left by earlier tests (an exception's frames) go first
     released = []
     real = _lib.lib.ZAVReleaseImage
 
@@ -228,3 +231,62 @@ def test_png_files_and_bytes_against_netpbm(tmp_path):
             assert data == (tmp_path / name).read_bytes()
             assert np.array_equal(zavimage.load(data).array, back.array)
     assert zavimage.probe(tmp_path / "c.png") == ("Portable Network Graphics (*.png)", 53, 37)
+
+
+def test_a_name_with_a_nul_is_refused_never_cut(pictures, tmp_path):
+    with zavimage.load(pictures / "odd.bmp") as im:
+        names = [str(tmp_path / "a.jpg\0.png"), tmp_path / "b.bmp\0"]
+        for call in (im.save, zavimage.load, zavimage.probe):
+            for name in names + ([bytes(tmp_path / "c\0.bmp")] if call == im.save else []):
+                with pytest.raises(ValueError, match="null byte"):
+                    call(name)
+        with pytest.raises(ValueError, match="null byte"):
+            im.caption("x", font=str(tmp_path / "font\0.ttf"))
+    assert list(tmp_path.iterdir()) == []
+
+
+# A script that closes (or drops) an image while other threads save, caption, encode and copy it:
+# run in a process of its own, as a block freed under a running call kills the interpreter.
+_CLOSE_DURING_CALLS = r"""
+import sys, threading, time
+import numpy as np
+import zavimage
+
+out = sys.argv[1]
+for round, delay in enumerate((0.0, 0.002, 0.01, 0.03)):
+    im = zavimage.Image.blank(4000, 3000, 3, 90)
+    errors = []
+
+    def run(fn):
+        try:
+            fn()
+        except ValueError as e:  # "the image is closed": the call came after the close
+            errors.append(e)
+
+    calls = [lambda: im.save(f"{out}/big{round}.png"),
+             lambda: im.text("W" * 40, (10, 2000), size=300, outline=4),
+             lambda: im.encode("bmp"),
+             lambda: im.copy().flip()]
+    threads = [threading.Thread(target=run, args=(c,)) for c in calls]
+    for t in threads:
+        t.start()
+    time.sleep(delay)
+    if round % 2:
+        im.close()
+    else:
+        del im
+    for t in threads:
+        t.join()
+print("ok")
+"""
+
+
+def test_closing_an_image_never_frees_its_block_under_a_running_call(tmp_path):
+    package = os.path.dirname(os.path.dirname(zavimage.__file__))
+    env = dict(os.environ, PYTHONPATH=package)
+    done = subprocess.run([sys.executable, "-c", _CLOSE_DURING_CALLS, str(tmp_path)],
+                          capture_output=True, text=True, timeout=100, env=env)
+    assert done.returncode == 0, done.stderr[-2000:]
+    assert done.stdout.strip() == "ok"
+    for png in tmp_path.glob("big*.png"):
+        assert zavimage.probe(png)[1:] == (4000, 3000)

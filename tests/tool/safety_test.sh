@@ -109,6 +109,10 @@ forged.jpg" "$work/$(printf '\033[31mred.jpg')"
 [ "$(wc -l <"$work/out")" = 2 ] || fail "a name with a line feed forged a line: $(cat "$work/out")"
 contains "$work/out" 'x\nforged.jpg: JPEG, 640 x 360, colour'
 contains "$work/out" '\x1B[31mred.jpg: JPEG'
+cp "$in/cam1.jpg" "$work/$(printf 'cam\342\200\256gpj.exe')"
+expect 0 "$zav" info "$work/$(printf 'cam\342\200\256gpj.exe')"
+contains "$work/out" 'cam\xE2\x80\xAEgpj.exe: JPEG'
+grep -q "$(printf '\342\200\256')" "$work/out" && fail "a right-to-left override reached the output"
 grep -q "$(printf '\033')" "$work/out" && fail "an escape sequence reached the output"
 expect 2 "$zav" convert a.bmp b.bmp "--$(printf '\033')[31m"
 grep -q "$(printf '\033')" "$work/err" && fail "an escape sequence in an option reached the terminal"
@@ -216,5 +220,44 @@ contains "$work/out" "not done"
 stop_run KILL "$work/s3"
 [ "$left" = 0 ] || fail "SIGKILL left $left temporary files"
 "$zav" info --verify "$work"/s3/*.jpg >/dev/null || fail "SIGKILL left a damaged output"
+
+# --- a link planted at an output name is refused with its own reason; the file it points at (in
+# another folder) stays as it was, and a dangling link makes nothing elsewhere
+mkdir -p "$work/victim" "$work/planted"
+echo notes >"$work/victim/notes.txt"
+ln -s ../victim/notes.txt "$work/planted/cam1.jpg"
+ln -s ../victim/made.jpg "$work/planted/gray.jpg"
+expect 1 "$zav" annotate "$in/cam1.bmp" "$in/gray.pgm" --out-dir "$work/planted" --format jpg
+contains "$work/out" "0 succeeded, 2 failed"
+contains "$work/err" "cam1.jpg: is a symbolic link"
+[ "$(cat "$work/victim/notes.txt")" = notes ] || fail "a save wrote through a planted link"
+[ "$(ls "$work/victim")" = notes.txt ] || fail "a dangling link made a file in another folder"
+
+# --- two --no-clobber runs into one folder at the same time: no output of either is replaced
+# (each file is whole and was written once: the runs differ in their caption)
+mkdir "$work/race"
+for i in $(seq 1 40); do cp "$work/demo/input.bmp" "$work/race/f$i.bmp"; done
+"$zav" annotate "$work/race" --out-dir "$work/raced" --format ppm -n -j 2 --text one \
+    >"$work/out1" 2>&1 &
+first=$!
+"$zav" annotate "$work/race" --out-dir "$work/raced" --format ppm -n -j 2 --text two \
+    >"$work/out2" 2>&1
+wait $first
+written=$(($(sed -n 's/^annotate: \([0-9]*\) succeeded.*/\1/p' "$work/out1") + \
+    $(sed -n 's/^annotate: \([0-9]*\) succeeded.*/\1/p' "$work/out2")))
+[ "$written" = 40 ] || fail "two --no-clobber runs wrote $written files for 40 outputs"
+[ "$(ls "$work/raced" | wc -l)" = 40 ] || fail "two --no-clobber runs left $(ls "$work/raced")"
+
+# --- under a file size limit (ulimit -f) the tool reports "file too large" for that file and
+# prints its summary; no partial file is left
+mkdir "$work/limited" "$work/small"
+"$zav" resize "$in/gray.pgm" "$work/small/tiny.pgm" 8x8 >/dev/null || fail "resize to 8x8"
+(ulimit -f 64 && exec "$zav" annotate "$in/cam1.bmp" "$work/small/tiny.pgm" \
+    --out-dir "$work/limited" --format ppm) >"$work/out" 2>"$work/err"
+status=$?
+[ "$status" = 1 ] || fail "under ulimit -f: exit $status"
+contains "$work/err" "cam1.ppm: file too large"
+contains "$work/out" "annotate: 1 succeeded, 1 failed"
+[ "$(ls -A "$work/limited")" = tiny.ppm ] || fail "under ulimit -f: left $(ls -a "$work/limited")"
 
 finish "tool safety"

@@ -117,6 +117,9 @@ void RunSequenceGroup(const wchar_t *input, const wchar_t *jpegOut, const wchar_
                                         image.depth, image.channels));
     ZAVImageStruct *record = &image;
     CHECK_HR(S_OK, object->ZAVReleaseImage(&record));
+    // The release clears data: a second release of the record frees nothing.
+    CHECK(image.data == nullptr);
+    CHECK_HR(S_OK, object->ZAVReleaseImage(&record));
 
     // Quality 2 halves the Annex K tables, an exact half rounding up.
     const auto tables = QuantizationTables(FileBytes(jpegOut));

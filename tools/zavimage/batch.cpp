@@ -111,6 +111,13 @@ int RunJobText(const std::string &text, const BatchSettings &settings) {
                     progress.Finished(item.input, item.output, &line);
                 } else if (item.state == ZAV_ITEM_WRITTEN) {
                     progress.Finished(item.input, item.output, nullptr);
+                } else if (item.state == ZAV_ITEM_SKIPPED) {
+                    // The output appeared after the plan (--no-clobber): kept.
+                    progress.Finished(item.input, item.output, nullptr);
+                    if (!settings.summary && verbosity != Verbosity::kQuiet) {
+                        std::printf("skipped: %s exists (--no-clobber)\n",
+                                    Printable(item.output).c_str());
+                    }
                 }
             }
         };

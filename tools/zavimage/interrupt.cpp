@@ -54,6 +54,9 @@ void WatchLoop(sigset_t set) {
 }  // namespace
 
 void StartSignalWatch() {
+    // A file size limit (ulimit -f) fails the write that passes it (EFBIG: "file too large" for
+    // that file) instead of ending the process before its summary.
+    signal(SIGXFSZ, SIG_IGN);
     const sigset_t set = WatchedSignals();
     pthread_sigmask(SIG_BLOCK, &set, nullptr);
     TheWatch();  // built before the thread that uses it

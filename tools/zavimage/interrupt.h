@@ -9,7 +9,8 @@
 
 namespace zavtool {
 
-// Blocks the signals and starts the watching thread. Call first in main, before any thread.
+// Blocks the signals and starts the watching thread; SIGXFSZ is ignored, so that a write beyond
+// the file size limit fails that file alone. Call first in main, before any thread.
 // A signal that was ignored when the tool started (a background job of a shell) stays ignored.
 void StartSignalWatch();
 
