@@ -111,6 +111,10 @@ class ImageReader {
     // lies wholly within the file, so that a loader may copy the rows from the file instead of
     // calling ReadData (the result is the same).
     virtual bool FindPlainRows(PlainRows *) const { return false; }
+    // After a successful header step, before ReadData: asks for the picture at 1/`denominator` of
+    // its size (2, 4 or 8), each side rounded up. True when the reader decodes so; `info` then
+    // holds the reduced size that ReadData writes. False (the default): the full size stays.
+    virtual bool ReduceScale(unsigned /*denominator*/, ImageInfo * /*info*/) { return false; }
 };
 
 // Where a writer puts its bytes.
