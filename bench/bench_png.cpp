@@ -25,7 +25,7 @@ namespace {
 
 constexpr int kWidth = 1920;
 constexpr int kHeight = 1080;
-constexpr int kOtherLevels[] = {0, 1, 4, 6, 9};  // 0 stores: the filter's own cost
+constexpr int kOtherLevels[] = {0, 1, 2, 6, 9};  // 0 stores: the filter's own cost
 
 // A scene of soft shapes and gradients with per-pixel noise, as a camera sensor gives it.
 cv::Mat Photo() {
