@@ -2,7 +2,8 @@
 """PNG writing of three kinds of 1920x1080 picture (a camera photo with sensor noise, a smooth
 synthetic picture, screen graphics with flat areas and text) by commands in fresh processes, each
 at its default settings: ImageMagick's convert, our zavimage convert; the cost of the PNG is the
-command's CPU time less the same command writing PPM (reading and starting up cancel out). Beside
+command's CPU time less the same command writing BMP (raw rows, for both: reading and starting up
+cancel out). Beside
 them, in this process, Pillow's save and OpenCV's imwrite at their defaults. CPU seconds (best of
 five) and bytes.
 
@@ -77,7 +78,7 @@ def main():
             for name, tool in (("imagemagick", ["convert", ppm]), ("zavimage", [zav, "convert",
                                                                                    ppm])):
                 png = os.path.join(work, f"{kind}-{name}.png")
-                base = best(lambda: command_cpu(tool + [os.path.join(work, "same.ppm")]))
+                base = best(lambda: command_cpu(tool + [os.path.join(work, "same.bmp")]))
                 with_png = best(lambda: command_cpu(tool + [png]))
                 rows[name] = (max(with_png - base, 0.0), os.path.getsize(png))
             buffer = io.BytesIO()
