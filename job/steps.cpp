@@ -98,6 +98,27 @@ std::optional<std::string> StepsMiss(const Steps &steps, Size stored, int32_t or
     return std::nullopt;
 }
 
+int32_t DecodeDenominator(const Steps &steps, const FrameSizes &sizes) {
+    const Size from = sizes.oriented;
+    const Size to = sizes.final;
+    const bool halves =
+        int64_t{to.width} * 2 <= from.width && int64_t{to.height} * 2 <= from.height;
+    if (!steps.resize || !halves || steps.resizeFilter == ZAV_FILTER_NEAREST) {
+        return 1;
+    }
+    const bool transposes = sizes.orientation >= 5 && sizes.orientation <= 8;
+    const int64_t wanted[2] = {transposes ? to.height : to.width,
+                               transposes ? to.width : to.height};
+    for (const int32_t d : {8, 4, 2}) {
+        const int64_t width = (int64_t{sizes.stored.width} + d - 1) / d;
+        const int64_t height = (int64_t{sizes.stored.height} + d - 1) / d;
+        if (width >= wanted[0] && height >= wanted[1]) {
+            return d;
+        }
+    }
+    return 1;
+}
+
 ZAVImageRect MapBox(const ZAVImageRect &box, const Steps &steps, const FrameSizes &sizes) {
     int64_t x = box.x;
     int64_t y = box.y;

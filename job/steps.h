@@ -69,6 +69,12 @@ std::optional<std::string> RegionMisses(const ZAVImageRect &region, Size size,
 std::optional<std::string> StepsMiss(const Steps &steps, Size stored, int32_t orientation,
                                      FrameSizes &sizes);
 
+// The denominator (2, 4 or 8) of the reduced decode a picture of `sizes` may be loaded at: when the
+// resize uses a filter other than nearest and shrinks to at most half the source each way, the
+// smallest scale whose picture still covers the final size (turned as stored), the filter doing
+// the rest. 1 otherwise: a full decode.
+int32_t DecodeDenominator(const Steps &steps, const FrameSizes &sizes);
+
 // A box of the source picture where it lands on the final one: turned, flipped and scaled as the
 // picture is.
 ZAVImageRect MapBox(const ZAVImageRect &box, const Steps &steps, const FrameSizes &sizes);

@@ -67,11 +67,14 @@ std::optional<std::pair<std::string, int32_t>> Probe(ZAVImageObject *obj, const 
                           status);
 }
 
+// Loads a picture, at 1/denominator where its format decodes so (see DecodeDenominator).
 std::optional<std::pair<std::string, int32_t>> Load(ZAVImageObject *obj, const Origin &origin,
-                                                    ZAVImageStruct &record) {
+                                                    ZAVImageStruct &record,
+                                                    int32_t denominator = 1) {
     const int32_t result =
-        origin.inMemory ? ZAVLoadImageMemory(obj, origin.bytes.data(), origin.bytes.size(), &record)
-                        : ZAVLoadImagePath(obj, origin.path.c_str(), &record);
+        origin.inMemory ? ZAVLoadImageMemoryScaled(obj, origin.bytes.data(), origin.bytes.size(),
+                                                   denominator, &record)
+                        : ZAVLoadImagePathScaled(obj, origin.path.c_str(), denominator, &record);
     if (result == 0) {
         return std::nullopt;
     }
@@ -208,7 +211,7 @@ void WorkOnItem(ZAVImageObject *obj, const Description &d, Item &item, const Mem
         }
     }
     Picture image(obj);
-    if (auto failure = Load(obj, origin, image.record)) {
+    if (auto failure = Load(obj, origin, image.record, DecodeDenominator(d.steps, sizes))) {
         Fail(item, failure->first, failure->second);
         return;
     }

@@ -32,7 +32,8 @@ locales
 # The tests and the checks: GoogleTest, clang (fuzzing, clang-tidy), the fonts of the scripts the
 # captions are tested in, the other programs that read and write the test images, and Python with
 # the packages the Python tests use. The tool's test formats its manual page (man-db); the
-# benchmarks (Google Benchmark, OpenCV's own codecs) time and measure with time and bc.
+# benchmarks (Google Benchmark, OpenCV's own codecs) time and measure with time and bc; their
+# Python peers are Pillow and OpenCV's Python module.
 PACKAGES_TESTS="
 ca-certificates file
 clang libclang-rt-14-dev clang-format clang-tidy
@@ -42,6 +43,7 @@ fonts-noto-core fonts-noto-color-emoji
 netpbm libtiff-tools libjpeg-turbo-progs imagemagick
 python3 python3-numpy python3-pytest python3-dask python3-distributed
 python3-pip python3-setuptools python3-wheel python3-venv
+python3-pil python3-opencv
 man-db time bc
 "
 

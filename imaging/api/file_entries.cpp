@@ -88,6 +88,20 @@ ZAV_API int32_t ZAVLoadImageMemory(ZAVImageObject *obj, const void *bytes, size_
     });
 }
 
+ZAV_API int32_t ZAVLoadImagePathScaled(ZAVImageObject *obj, const char *path, int32_t denominator,
+                                       ZAVImageStruct *imageStruct) {
+    return zav::Guarded(obj, 1, zav::FileWork::kLoad, [&](zav::ImageComponent &c) {
+        return c.ZAVLoadImagePathScaled(path, denominator, imageStruct);
+    });
+}
+
+ZAV_API int32_t ZAVLoadImageMemoryScaled(ZAVImageObject *obj, const void *bytes, size_t size,
+                                         int32_t denominator, ZAVImageStruct *imageStruct) {
+    return zav::Guarded(obj, 1, zav::FileWork::kLoad, [&](zav::ImageComponent &c) {
+        return c.ZAVLoadImageMemoryScaled(bytes, size, denominator, imageStruct);
+    });
+}
+
 ZAV_API int32_t ZAVSaveImageMemory(ZAVImageObject *obj, const char *format,
                                    const uint8_t *imageData, int32_t width, int32_t height,
                                    int32_t depth, int32_t channels, uint8_t **bytes, size_t *size) {

@@ -13,6 +13,17 @@
 
 namespace zav {
 
+namespace {
+
+// A caller's denominator as the loader takes it: 2, 4 or 8, anything else the full size.
+unsigned Reduction(int32_t denominator) {
+    return denominator == 2 || denominator == 4 || denominator == 8
+               ? static_cast<unsigned>(denominator)
+               : 1u;
+}
+
+}  // namespace
+
 int32_t ImageComponent::ZAVSetImageQuality(float fQuality) noexcept {
     // Stored as given: no range check, no rounding; NaN and infinities included.
     m_fQuality = fQuality;
@@ -61,11 +72,16 @@ int32_t ImageComponent::ZAVLoadImageUtf8(const char *imageFileName, ZAVImageStru
 }
 
 int32_t ImageComponent::ZAVLoadImagePath(const char *path, ZAVImageStruct *imageStruct) {
+    return ZAVLoadImagePathScaled(path, 1, imageStruct);
+}
+
+int32_t ImageComponent::ZAVLoadImagePathScaled(const char *path, int32_t denominator,
+                                               ZAVImageStruct *imageStruct) {
     if (imageStruct == nullptr) {
         return FileResult(ZAV_FILE_NO_RECORD);
     }
     ImageHeader image;
-    const int32_t status = LoadImageFile(path, NameRules::kSkip, &image);
+    const int32_t status = LoadImageFile(path, NameRules::kSkip, &image, Reduction(denominator));
     if (status == ZAV_FILE_OK) {
         FillImageRecord(imageStruct, image);
     }
@@ -158,11 +174,16 @@ int32_t ImageComponent::ZAVProbeImageMemory(const void *bytes, std::size_t size,
 
 int32_t ImageComponent::ZAVLoadImageMemory(const void *bytes, std::size_t size,
                                            ZAVImageStruct *imageStruct) {
+    return ZAVLoadImageMemoryScaled(bytes, size, 1, imageStruct);
+}
+
+int32_t ImageComponent::ZAVLoadImageMemoryScaled(const void *bytes, std::size_t size,
+                                                 int32_t denominator, ZAVImageStruct *imageStruct) {
     if (imageStruct == nullptr) {
         return FileResult(ZAV_FILE_NO_RECORD);
     }
     ImageHeader image;
-    const int32_t status = LoadImageBytes(CallerBytes(bytes, size), &image);
+    const int32_t status = LoadImageBytes(CallerBytes(bytes, size), &image, Reduction(denominator));
     if (status == ZAV_FILE_OK) {
         FillImageRecord(imageStruct, image);
     }

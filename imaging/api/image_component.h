@@ -50,6 +50,11 @@ class ImageComponent {
                               int32_t *height, int32_t *channels);
     // The same for images held in memory.
     int32_t ZAVLoadImageMemory(const void *bytes, std::size_t size, ZAVImageStruct *imageStruct);
+    // Loads at 1/denominator (2, 4, 8) where the format decodes so (JPEG), else at full size.
+    int32_t ZAVLoadImagePathScaled(const char *path, int32_t denominator,
+                                   ZAVImageStruct *imageStruct);
+    int32_t ZAVLoadImageMemoryScaled(const void *bytes, std::size_t size, int32_t denominator,
+                                     ZAVImageStruct *imageStruct);
     int32_t ZAVSaveImageMemory(const char *format, const uint8_t *imageData, int32_t width,
                                int32_t height, int32_t depth, int32_t channels, uint8_t **bytes,
                                std::size_t *size);

@@ -116,6 +116,10 @@ class ImageReader {
     // can fill a picture of the header's size at all, as far as the reader can tell without
     // decoding (kTruncated when they cannot: a compressed stream too short to give every row).
     virtual CodecStatus CanFill() { return CodecStatus::kOk; }
+    // After a successful header step, before ReadData: asks for the picture at 1/`denominator` of
+    // its size (2, 4 or 8), each side rounded up. True when the reader decodes so; `info` then
+    // holds the reduced size that ReadData writes. False (the default): the full size stays.
+    virtual bool ReduceScale(unsigned /*denominator*/, ImageInfo * /*info*/) { return false; }
 };
 
 // Where a writer puts its bytes.

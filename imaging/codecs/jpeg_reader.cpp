@@ -42,6 +42,7 @@ class JpegReader final : public ImageReader {
 
     CodecStatus ReadHeader(ImageInfo *info) override;
     CodecStatus ReadData(uint8_t *bgr, std::size_t step) override;
+    bool ReduceScale(unsigned denominator, ImageInfo *info) override;
 
   private:
     // The parts that call libjpeg: they hold no object with a destructor, so that a jump back from
@@ -56,6 +57,9 @@ class JpegReader final : public ImageReader {
     bool m_created = false;
     bool m_headerRead = false;
     bool m_cmyk = false;
+    // The size ReadData writes: the picture's, or a reduced scale's.
+    JDIMENSION m_outWidth = 0;
+    JDIMENSION m_outHeight = 0;
 };
 
 CodecStatus JpegReader::ParseHeader(ImageInfo *info) {
@@ -100,6 +104,8 @@ CodecStatus JpegReader::ParseHeader(ImageInfo *info) {
     m_cinfo.scale_num = 1;
     m_cinfo.scale_denom = 1;
     m_cinfo.dct_method = JDCT_ISLOW;
+    m_outWidth = m_cinfo.image_width;
+    m_outHeight = m_cinfo.image_height;
     info->width = static_cast<int32_t>(m_cinfo.image_width);
     info->height = static_cast<int32_t>(m_cinfo.image_height);
     info->color = m_cinfo.jpeg_color_space != JCS_GRAYSCALE;
@@ -142,8 +148,8 @@ CodecStatus JpegReader::DecodeRows(uint8_t *bgr, std::size_t step, uint8_t *cmyk
         return CodecStatus::kCorrupt;
     }
     const int components = m_cmyk ? 4 : 3;
-    if (m_cinfo.output_width != m_cinfo.image_width ||
-        m_cinfo.output_height != m_cinfo.image_height || m_cinfo.output_components != components) {
+    if (m_cinfo.output_width != m_outWidth || m_cinfo.output_height != m_outHeight ||
+        m_cinfo.output_components != components) {
         jpeg_abort_decompress(&m_cinfo);
         return CodecStatus::kUnsupported;
     }
@@ -177,20 +183,38 @@ CodecStatus JpegReader::DecodeRows(uint8_t *bgr, std::size_t step, uint8_t *cmyk
 }
 
 CodecStatus JpegReader::ReadData(uint8_t *bgr, std::size_t step) {
-    if (!m_headerRead || bgr == nullptr || step < std::size_t{m_cinfo.image_width} * 3) {
+    if (!m_headerRead || bgr == nullptr || step < std::size_t{m_outWidth} * 3) {
         return CodecStatus::kCorrupt;
     }
     m_headerRead = false;  // the decompressor is used up either way
     std::vector<uint8_t> cmyk_row;
     if (m_cmyk) {
         try {
-            cmyk_row.resize(std::size_t{m_cinfo.image_width} * 4);
+            cmyk_row.resize(std::size_t{m_outWidth} * 4);
         } catch (const std::bad_alloc &) {
             jpeg_abort_decompress(&m_cinfo);
             return CodecStatus::kNoMemory;
         }
     }
     return DecodeRows(bgr, step, cmyk_row.data());
+}
+
+// libjpeg's reduced inverse transforms give 1/2, 1/4 and 1/8 of each side (rounded up) from the
+// same coefficients; upsampled chroma and colour conversion follow at the reduced size.
+bool JpegReader::ReduceScale(unsigned denominator, ImageInfo *info) {
+    if (!m_headerRead || (denominator != 2 && denominator != 4 && denominator != 8)) {
+        return false;
+    }
+    const auto reduced = [denominator](JDIMENSION side) {
+        return static_cast<JDIMENSION>((uint64_t{side} + denominator - 1) / denominator);
+    };
+    m_cinfo.scale_num = 1;
+    m_cinfo.scale_denom = denominator;
+    m_outWidth = reduced(m_cinfo.image_width);
+    m_outHeight = reduced(m_cinfo.image_height);
+    info->width = static_cast<int32_t>(m_outWidth);
+    info->height = static_cast<int32_t>(m_outHeight);
+    return true;
 }
 
 }  // namespace

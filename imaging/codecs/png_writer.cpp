@@ -1,86 +1,144 @@
-// The PNG writer: libspng, row by row, straight into the sink.
-#include <spng.h>
+// The PNG writer: every row filtered into one block, the block compressed at once by libdeflate
+// into a zlib stream, the stream written in IDAT chunks. libdeflate compresses only whole
+// buffers, so the filtered rows and the stream are held in memory together (about twice the
+// picture at most).
+#include <libdeflate.h>
 
+#include <algorithm>
+#include <cstdlib>
+#include <cstring>
 #include <memory>
 #include <new>
+#include <utility>
 
 #include "imaging/codecs/byte_order.h"
 #include "imaging/codecs/png.h"
+#include "imaging/codecs/png_filter.h"
 
 namespace zav {
 
 namespace {
 
-struct ContextFree {
-    void operator()(spng_ctx *ctx) const { spng_ctx_free(ctx); }
+struct FreeBytes {
+    void operator()(uint8_t *p) const { std::free(p); }
+};
+using Bytes = std::unique_ptr<uint8_t[], FreeBytes>;
+
+struct FreeCompressor {
+    void operator()(libdeflate_compressor *c) const { libdeflate_free_compressor(c); }
 };
 
-// libspng's output, passed on to the sink.
-int WriteToSink(spng_ctx *, void *user, void *bytes, std::size_t size) {
-    return static_cast<ByteSink *>(user)->Write(bytes, size) ? 0 : SPNG_IO_ERROR;
+// The stream goes out in chunks of at most this many bytes.
+constexpr std::size_t kIdatPiece = std::size_t{1} << 20;
+
+void PutBigEndian32(uint8_t *p, uint32_t v) {
+    p[0] = static_cast<uint8_t>(v >> 24);
+    p[1] = static_cast<uint8_t>(v >> 16);
+    p[2] = static_cast<uint8_t>(v >> 8);
+    p[3] = static_cast<uint8_t>(v);
+}
+
+// One chunk: length, type, data, and the CRC of type and data.
+bool WriteChunk(ByteSink &sink, const char (&type)[5], const uint8_t *data, std::size_t size) {
+    uint8_t head[8];
+    PutBigEndian32(head, static_cast<uint32_t>(size));
+    std::memcpy(head + 4, type, 4);
+    uint32_t crc = libdeflate_crc32(0, head + 4, 4);
+    if (size != 0) {
+        crc = libdeflate_crc32(crc, data, size);
+    }
+    uint8_t tail[4];
+    PutBigEndian32(tail, crc);
+    return sink.Write(head, sizeof head) && (size == 0 || sink.Write(data, size)) &&
+           sink.Write(tail, sizeof tail);
 }
 
 class PngWriter final : public ImageWriter {
   public:
+    explicit PngWriter(int level) : m_level(level) {}
+
     CodecStatus Write(const WriteRequest &request, ByteSink &sink) override {
         if (request.pixels == nullptr || request.width < 1 || request.height < 1) {
             return CodecStatus::kCorrupt;
         }
+        const unsigned channels = request.color ? 3u : 1u;
         const std::size_t width = static_cast<std::size_t>(request.width);
-        const std::size_t rowBytes = request.color ? width * 3 : width;
-        std::unique_ptr<uint8_t[]> rgb;
-        if (request.color) {
-            rgb.reset(new (std::nothrow) uint8_t[rowBytes]);
-            if (!rgb) {
-                return CodecStatus::kNoMemory;
-            }
-        }
-        const std::unique_ptr<spng_ctx, ContextFree> owner(spng_ctx_new(SPNG_CTX_ENCODER));
-        spng_ctx *ctx = owner.get();
-        if (ctx == nullptr) {
+        const std::size_t height = static_cast<std::size_t>(request.height);
+        constexpr std::size_t kRowLimit = SIZE_MAX / 4 - 2 * kPngFilterMargin;
+        if (width > kRowLimit / channels) {
             return CodecStatus::kNoMemory;
         }
-        spng_ihdr ihdr{};
-        ihdr.width = static_cast<uint32_t>(request.width);
-        ihdr.height = static_cast<uint32_t>(request.height);
-        ihdr.bit_depth = 8;
-        ihdr.color_type = request.color ? SPNG_COLOR_TYPE_TRUECOLOR : SPNG_COLOR_TYPE_GRAYSCALE;
-        int error = spng_set_png_stream(ctx, WriteToSink, &sink);
-        if (error == SPNG_OK) {
-            error = spng_set_option(ctx, SPNG_IMG_COMPRESSION_LEVEL, kPngCompressionLevel);
+        const std::size_t rowBytes = width * channels;
+        if (rowBytes + 1 > SIZE_MAX / height) {
+            return CodecStatus::kNoMemory;
         }
-        if (error == SPNG_OK) {
-            error = spng_set_option(ctx, SPNG_FILTER_CHOICE, SPNG_FILTER_CHOICE_UP);
+        const std::size_t filteredBytes = (rowBytes + 1) * height;
+
+        // Two rows with the filter's margins: the row being filtered and the one above it.
+        const std::size_t pitch = rowBytes + 2 * kPngFilterMargin;
+        Bytes rows(static_cast<uint8_t *>(std::calloc(2, pitch)));
+        Bytes filtered(static_cast<uint8_t *>(std::malloc(filteredBytes)));
+        PngRowFilter filter;
+        if (!rows || !filtered || !filter.Init(rowBytes, channels)) {
+            return CodecStatus::kNoMemory;
         }
-        if (error == SPNG_OK) {
-            error = spng_set_ihdr(ctx, &ihdr);
-        }
-        if (error == SPNG_OK) {
-            error = spng_encode_image(ctx, nullptr, 0, SPNG_FMT_PNG,
-                                      SPNG_ENCODE_PROGRESSIVE | SPNG_ENCODE_FINALIZE);
-        }
-        for (int32_t y = 0; y < request.height && error == SPNG_OK; ++y) {
-            const uint8_t *row = request.pixels + static_cast<std::size_t>(y) * request.step;
+        uint8_t *current = rows.get() + kPngFilterMargin;
+        uint8_t *prior = current + pitch;
+        for (std::size_t y = 0; y < height; ++y) {
+            const uint8_t *source = request.pixels + y * request.step;
             if (request.color) {
-                SwapRedBlue(row, rgb.get(), width);
-                row = rgb.get();
+                SwapRedBlue(source, current, width);
+            } else {
+                std::memcpy(current, source, rowBytes);
             }
-            error = spng_encode_row(ctx, row, rowBytes);
+            filter.Filter(current, prior, filtered.get() + y * (rowBytes + 1));
+            std::swap(current, prior);
         }
-        if (error == SPNG_EOI) {
-            return CodecStatus::kOk;
+
+        const std::unique_ptr<libdeflate_compressor, FreeCompressor> compressor(
+            libdeflate_alloc_compressor(m_level));
+        if (!compressor) {
+            return CodecStatus::kNoMemory;
         }
-        if (error == SPNG_IO_ERROR) {
-            return CodecStatus::kIoError;
+        const std::size_t bound = libdeflate_zlib_compress_bound(compressor.get(), filteredBytes);
+        Bytes stream(bound >= filteredBytes ? static_cast<uint8_t *>(std::malloc(bound)) : nullptr);
+        if (!stream) {
+            return CodecStatus::kNoMemory;
         }
-        return error == SPNG_EMEM ? CodecStatus::kNoMemory : CodecStatus::kCorrupt;
+        const std::size_t streamBytes = libdeflate_zlib_compress(
+            compressor.get(), filtered.get(), filteredBytes, stream.get(), bound);
+        if (streamBytes == 0) {
+            return CodecStatus::kNoMemory;
+        }
+        filtered.reset();
+
+        uint8_t ihdr[13] = {};
+        PutBigEndian32(ihdr, static_cast<uint32_t>(request.width));
+        PutBigEndian32(ihdr + 4, static_cast<uint32_t>(request.height));
+        ihdr[8] = 8;                      // bit depth
+        ihdr[9] = request.color ? 2 : 0;  // RGB or gray; deflate, adaptive filters, no interlace
+        bool written = sink.Write(kPngSignature, sizeof kPngSignature) &&
+                       WriteChunk(sink, "IHDR", ihdr, sizeof ihdr);
+        for (std::size_t at = 0; written && at < streamBytes; at += kIdatPiece) {
+            const std::size_t piece = std::min(kIdatPiece, streamBytes - at);
+            written = WriteChunk(sink, "IDAT", stream.get() + at, piece);
+        }
+        written = written && WriteChunk(sink, "IEND", nullptr, 0);
+        return written ? CodecStatus::kOk : CodecStatus::kIoError;
     }
+
+  private:
+    int m_level;
 };
 
 }  // namespace
 
 std::unique_ptr<ImageWriter> NewPngWriter() {
-    return std::unique_ptr<ImageWriter>(new (std::nothrow) PngWriter());
+    return NewPngWriterAtLevel(kPngCompressionLevel);
+}
+
+std::unique_ptr<ImageWriter> NewPngWriterAtLevel(int level) {
+    return std::unique_ptr<ImageWriter>(new (std::nothrow) PngWriter(level));
 }
 
 }  // namespace zav

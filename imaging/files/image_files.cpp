@@ -69,8 +69,9 @@ int32_t DecodeNewImage(const ImageInfo &info, ImageHeader *image, Decode &&decod
     return ZAV_FILE_OK;
 }
 
-// Runs a reader's header step, then decodes into a new buffer.
-int32_t Decode(ImageReader &reader, ImageHeader *image) {
+// Runs a reader's header step, then decodes into a new buffer (at 1/`reduce` of the size where
+// the reader can).
+int32_t Decode(ImageReader &reader, ImageHeader *image, unsigned reduce) {
     ImageInfo info;
     int32_t status = FileStatusFromCodec(reader.ReadHeader(&info));
     if (status == ZAV_FILE_OK && PictureSizeStatus(info) == ZAV_FILE_OK) {
@@ -78,6 +79,9 @@ int32_t Decode(ImageReader &reader, ImageHeader *image) {
     }
     if (status != ZAV_FILE_OK) {
         return status;
+    }
+    if (reduce > 1 && PictureSizeStatus(info) == ZAV_FILE_OK) {
+        reader.ReduceScale(reduce, &info);
     }
     return DecodeNewImage(info, image, [&](ImageHeader &decoded) {
         return FileStatusFromCodec(
@@ -142,7 +146,7 @@ int32_t PictureSizeStatus(const ImageInfo &info) noexcept {
     return FitsDecodeLimit(info.width, info.height) ? ZAV_FILE_OK : ZAV_FILE_TOO_LARGE;
 }
 
-int32_t LoadImageSource(ByteSource &source, ImageHeader *image) {
+int32_t LoadImageSource(ByteSource &source, ImageHeader *image, unsigned reduce) {
     // Rows stored as the buffer holds them are copied straight from the source, formats that read
     // through a source read only what they need, and the rest decode the whole file in memory.
     std::span<const uint8_t> head;
@@ -156,25 +160,25 @@ int32_t LoadImageSource(ByteSource &source, ImageHeader *image) {
     }
     if (format->newSourceReader != nullptr) {
         const std::unique_ptr<ImageReader> reader = format->newSourceReader(source);
-        return reader ? Decode(*reader, image) : ZAV_FILE_NO_MEMORY;
+        return reader ? Decode(*reader, image, reduce) : ZAV_FILE_NO_MEMORY;
     }
     std::span<const uint8_t> whole;
     if (const CodecStatus read = source.Whole(&whole); read != CodecStatus::kOk) {
         return FileStatusFromCodec(read);
     }
     const std::unique_ptr<ImageReader> reader = format->newReader(whole);
-    return reader ? Decode(*reader, image) : ZAV_FILE_NO_MEMORY;
+    return reader ? Decode(*reader, image, reduce) : ZAV_FILE_NO_MEMORY;
 }
 
-int32_t LoadImageFile(const char *name, NameRules rules, ImageHeader *image) {
+int32_t LoadImageFile(const char *name, NameRules rules, ImageHeader *image, unsigned reduce) {
     FileBytes file;
     const int32_t status = OpenToRead(name, rules, &file);
-    return status == ZAV_FILE_OK ? LoadImageSource(file, image) : status;
+    return status == ZAV_FILE_OK ? LoadImageSource(file, image, reduce) : status;
 }
 
-int32_t LoadImageBytes(std::span<const uint8_t> file, ImageHeader *image) {
+int32_t LoadImageBytes(std::span<const uint8_t> file, ImageHeader *image, unsigned reduce) {
     MemorySource source(file);
-    return LoadImageSource(source, image);
+    return LoadImageSource(source, image, reduce);
 }
 
 namespace {

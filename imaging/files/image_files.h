@@ -21,13 +21,14 @@ int32_t PictureSizeStatus(const ImageInfo &info) noexcept;
 
 // Loads the file `name` into a new 8-bit, 3-channel buffer from the aligned allocator, described
 // by *image. Returns ZAV_FILE_OK, or why nothing was loaded; then nothing is allocated and *image
-// is untouched.
-int32_t LoadImageFile(const char *name, NameRules rules, ImageHeader *image);
+// is untouched. `reduce` (2, 4 or 8) asks for 1/reduce of each side, rounded up, from a reader that
+// decodes at reduced scale (JPEG); other pictures load at full size, as with 1.
+int32_t LoadImageFile(const char *name, NameRules rules, ImageHeader *image, unsigned reduce = 1);
 
 // The same for a file already in memory, or for any byte source (the reader is chosen by the
 // first bytes, the format table asked once).
-int32_t LoadImageBytes(std::span<const uint8_t> file, ImageHeader *image);
-int32_t LoadImageSource(ByteSource &source, ImageHeader *image);
+int32_t LoadImageBytes(std::span<const uint8_t> file, ImageHeader *image, unsigned reduce = 1);
+int32_t LoadImageSource(ByteSource &source, ImageHeader *image, unsigned reduce = 1);
 
 // Whether a save replaces a file of its name or keeps it (created exclusively, ZAV_FILE_EXISTS).
 enum class SaveExisting { kReplace, kKeep };

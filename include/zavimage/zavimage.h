@@ -377,6 +377,15 @@ ZAV_API int32_t ZAVResizeImageFiltered(ZAVImageObject *obj, const ZAVImageStruct
  * (transposed for 5 to 8) and the old one is released. Returns 0 (1 changes nothing), or 1 when
  * nothing was done (no memory, a record the operations cannot work on, another orientation). */
 ZAV_API int32_t ZAVOrientImage(ZAVImageObject *obj, ZAVImageStruct *image, int32_t orientation);
+/* Loads as ZAVLoadImagePath and ZAVLoadImageMemory do, but a JPEG at 1/denominator of each side
+ * (2, 4 or 8; sides rounded up), decoded from the same coefficients by reduced transforms: for a
+ * caller that scales the picture down by that much or more anyway (the job's filtered resize).
+ * The pixels differ slightly from a full decode scaled down. Other formats, and a denominator
+ * other than 2, 4 or 8, load at full size; the record tells the size loaded. */
+ZAV_API int32_t ZAVLoadImagePathScaled(ZAVImageObject *obj, const char *path, int32_t denominator,
+                                       ZAVImageStruct *imageStruct);
+ZAV_API int32_t ZAVLoadImageMemoryScaled(ZAVImageObject *obj, const void *bytes, size_t size,
+                                         int32_t denominator, ZAVImageStruct *imageStruct);
 
 /* ---- The formats ---- */
 
