@@ -324,14 +324,21 @@ def _run_local(job: Job, work: List[int], workers: Optional[int],
     flag = c_int32(0)
     threads = max(1, min(workers or os.cpu_count() or 1, len(work)))
     stopped_by: Optional[str] = None
+    def one(index: int) -> Optional[_job.Item]:
+        # a stop seen by any thread starts no further file and discards the work before a save
+        if flag.value or _stopped(stop):
+            flag.value = 1
+            return None
+        return job.run_item(index, flag)
+
     with concurrent.futures.ThreadPoolExecutor(threads, thread_name_prefix="zavimage") as pool:
-        pending = {pool.submit(job.run_item, index, flag) for index in work}
+        pending = {pool.submit(one, index) for index in work}
         try:
             while pending:
                 finished, pending = concurrent.futures.wait(
                     pending, timeout=0.05, return_when=concurrent.futures.FIRST_COMPLETED)
                 for f in finished:
-                    if not f.cancelled():
+                    if not f.cancelled() and f.result() is not None:
                         done(f.result())
                 if _stopped(stop) and stopped_by is None:
                     stopped_by = "request"
@@ -343,7 +350,8 @@ def _run_local(job: Job, work: List[int], workers: Optional[int],
             for f in pending:
                 f.cancel()
             for f in concurrent.futures.as_completed([f for f in pending if not f.cancelled()]):
-                done(f.result())
+                if f.result() is not None:
+                    done(f.result())
     return stopped_by
 
 
