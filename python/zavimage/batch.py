@@ -319,14 +319,15 @@ def _stopped(stop: Optional[threading.Event]) -> bool:
 
 
 def _run_local(job: Job, work: List[int], workers: Optional[int],
-               done: Callable[[_job.Item], None], stop: Optional[threading.Event]) -> Optional[str]:
+               done: Callable[[_job.Item], None],
+               stopping: Callable[[], Optional[str]]) -> Optional[str]:
     """Local threads, one component object each. Returns what stopped the run, if anything."""
     flag = c_int32(0)
     threads = max(1, min(workers or os.cpu_count() or 1, len(work)))
     stopped_by: Optional[str] = None
     def one(index: int) -> Optional[_job.Item]:
         # a stop seen by any thread starts no further file and discards the work before a save
-        if flag.value or _stopped(stop):
+        if flag.value or stopping():
             flag.value = 1
             return None
         return job.run_item(index, flag)
@@ -340,8 +341,8 @@ def _run_local(job: Job, work: List[int], workers: Optional[int],
                 for f in finished:
                     if not f.cancelled() and f.result() is not None:
                         done(f.result())
-                if _stopped(stop) and stopped_by is None:
-                    stopped_by = "request"
+                if stopped_by is None and stopping():
+                    stopped_by = stopping()
                     flag.value = 1  # no save begins; the items not started are discarded
         except KeyboardInterrupt:
             stopped_by = "SIGINT"
@@ -364,7 +365,7 @@ def _worker_threads(client: Any) -> int:
 
 def _run_cluster(job: Job, work: List[int], client: Any, chunk_size: Optional[int],
                  tune_malloc: bool, done: Callable[[_job.Item], None],
-                 stop: Optional[threading.Event], memory: Dict[int, Any]) -> Optional[str]:
+                 stopping: Callable[[], Optional[str]], memory: Dict[int, Any]) -> Optional[str]:
     """Tasks on a Dask cluster. A stop sets the batch's event: the workers start no further
     file and every task comes back, so every file written is counted."""
     from distributed import Event
@@ -401,12 +402,15 @@ def _run_cluster(job: Job, work: List[int], client: Any, chunk_size: Optional[in
                             stopped_by = "a cancelled task"
                             event.set()
                         continue
+                    recorded = []
                     for index, state, status, about_output, reason in results:
                         if state != PENDING:
                             job.record(index, state, status, about_output, reason)
-                            done(job.item(index))
-                    if _stopped(stop) and stopped_by is None:
-                        stopped_by = "request"
+                            recorded.append(index)
+                    for index in recorded:
+                        done(job.item(index))
+                    if stopped_by is None and stopping():
+                        stopped_by = stopping()
                         event.set()
                 break
             except KeyboardInterrupt:
@@ -436,6 +440,14 @@ def run(job: Job, *, client: Any = None, workers: Optional[int] = None,
     work = [it.index for it in items if not it.planned]
     results: Dict[int, FileResult] = {it.index: FileResult.of(it) for it in items if it.planned}
 
+    interrupted: List[bool] = []
+
+    def stopping() -> Optional[str]:
+        """What asks the run to stop: a KeyboardInterrupt in the progress callback, or `stop`."""
+        if interrupted:
+            return "SIGINT"
+        return "request" if _stopped(stop) else None
+
     def done(item: _job.Item) -> None:
         if item.state == WRITTEN and item.output == "-":
             try:
@@ -447,7 +459,10 @@ def run(job: Job, *, client: Any = None, workers: Optional[int] = None,
         result = FileResult.of(item)
         results[item.index] = result
         if progress is not None and item.state in (WRITTEN, FAILED):
-            progress(result)
+            try:
+                progress(result)
+            except KeyboardInterrupt:  # recorded; the run stops as for Ctrl-C
+                interrupted.append(True)
 
     stopped_by: Optional[str] = None
     if work and _stopped(stop):
@@ -455,9 +470,9 @@ def run(job: Job, *, client: Any = None, workers: Optional[int] = None,
     elif work:
         job.make_folders()
         if client is None:
-            stopped_by = _run_local(job, work, workers, done, stop)
+            stopped_by = _run_local(job, work, workers, done, stopping)
         else:
-            stopped_by = _run_cluster(job, work, client, chunk_size, tune_malloc, done, stop,
+            stopped_by = _run_cluster(job, work, client, chunk_size, tune_malloc, done, stopping,
                                       getattr(job, "memory", {}))
     if stopped_by is not None and stop_name is not None:
         stopped_by = stop_name
