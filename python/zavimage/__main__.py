@@ -171,10 +171,13 @@ class _Progress:
         self.verbose = verbose
         self.bar = not quiet and sys.stderr.isatty()
         self.lock = threading.Lock()
+        # A note from the signal handler, written with the next line: the handler runs on the
+        # main thread, which may be in the middle of writing (its lock held, standard error's too).
+        self.pending_note = ""
 
     def note(self, line: str) -> None:
-        with self.lock:
-            self._write(line)
+        """Writes the line with the next file's (safe from a signal handler)."""
+        self.pending_note = line
 
     def __call__(self, r: batch.FileResult) -> None:
         with self.lock:
@@ -191,6 +194,9 @@ class _Progress:
         err = sys.stderr
         if self.bar:
             err.write("\r\033[K")
+        note, self.pending_note = self.pending_note, ""
+        if note:
+            err.write(note + "\n")
         if line:
             err.write(line + "\n")
         if self.bar:
@@ -205,7 +211,10 @@ class _Progress:
     def end(self) -> None:
         if self.bar:
             sys.stderr.write("\r\033[K")
-            sys.stderr.flush()
+        if self.pending_note:
+            sys.stderr.write(self.pending_note + "\n")
+            self.pending_note = ""
+        sys.stderr.flush()
 
 
 def annotate(argv: Sequence[str]) -> int:
