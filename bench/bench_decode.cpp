@@ -10,9 +10,11 @@
 #include <vector>
 
 #include <benchmark/benchmark.h>
+
 #include <opencv2/core.hpp>
 #include <opencv2/imgcodecs.hpp>
 #include <opencv2/imgproc.hpp>
+#include "bench/fastest_runs.h"
 
 #include "zavimage/zavimage.h"
 
@@ -108,21 +110,8 @@ int ReducedFlag(int denominator) {
                               : cv::IMREAD_REDUCED_COLOR_8;
 }
 
-class SummaryReporter : public benchmark::ConsoleReporter {
+class SummaryReporter : public zavbench::FastestRuns {
   public:
-    void ReportRuns(const std::vector<Run> &runs) override {
-        ConsoleReporter::ReportRuns(runs);
-        for (const Run &run : runs) {
-            if (!run.error_occurred && run.run_type == Run::RT_Iteration) {
-                const std::string name = run.run_name.function_name;
-                const double cpu = run.GetAdjustedCPUTime();
-                const auto known = m_cpu.find(name);
-                if (known == m_cpu.end() || cpu < known->second) {
-                    m_cpu[name] = cpu;
-                }
-            }
-        }
-    }
     void PrintSummary() const {
         std::printf(
             "\nJPEG shrink with the area filter: CPU time ratios (fastest repetitions), "
@@ -150,7 +139,6 @@ class SummaryReporter : public benchmark::ConsoleReporter {
         const auto found = m_cpu.find(name);
         return found == m_cpu.end() ? std::nan("") : found->second;
     }
-    std::map<std::string, double> m_cpu;
 };
 
 }  // namespace

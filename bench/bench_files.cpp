@@ -14,8 +14,10 @@
 #include <vector>
 
 #include <benchmark/benchmark.h>
+
 #include <opencv2/core.hpp>
 #include <opencv2/imgcodecs.hpp>
+#include "bench/fastest_runs.h"
 
 #include "imaging/api/image_component.h"
 #include "imaging/buffer/aligned_alloc.h"
@@ -178,22 +180,8 @@ void BM_SaveOpenCv(benchmark::State &state, const Format *f) {
 }
 
 // Prints every run as usual and keeps the times for the summary.
-class RatioReporter : public benchmark::ConsoleReporter {
+class RatioReporter : public zavbench::FastestRuns {
   public:
-    void ReportRuns(const std::vector<Run> &runs) override {
-        ConsoleReporter::ReportRuns(runs);
-        for (const Run &run : runs) {
-            if (!run.error_occurred && run.run_type == Run::RT_Iteration) {
-                // The fastest repetition: on a busy machine the others measure the neighbours.
-                const std::string name = run.run_name.function_name;
-                const double time = run.GetAdjustedRealTime();
-                const auto known = m_times.find(name);
-                if (known == m_times.end() || time < known->second) {
-                    m_times[name] = time;
-                }
-            }
-        }
-    }
     void PrintSummary() const {
         std::printf("\nour time / OpenCV's time (1920 x 1080, BGR; fastest of the repetitions)\n");
         for (const Format &f : Formats()) {
@@ -222,9 +210,9 @@ class RatioReporter : public benchmark::ConsoleReporter {
     void Line(const char *what, const char *name, double goal, const char *mine = "/ours",
               const char *other = "/opencv") const {
         const std::string key = std::string(what) + "/" + name;
-        const auto ours = m_times.find(key + mine);
-        const auto theirs = m_times.find(key + other);
-        if (ours == m_times.end() || theirs == m_times.end() || theirs->second <= 0) {
+        const auto ours = m_real.find(key + mine);
+        const auto theirs = m_real.find(key + other);
+        if (ours == m_real.end() || theirs == m_real.end() || theirs->second <= 0) {
             return;
         }
         const double ratio = ours->second / theirs->second;
@@ -234,7 +222,6 @@ class RatioReporter : public benchmark::ConsoleReporter {
         }
         std::printf("\n");
     }
-    std::map<std::string, double> m_times;
 };
 
 }  // namespace

@@ -15,9 +15,11 @@
 #include <vector>
 
 #include <benchmark/benchmark.h>
+
 #include <opencv2/core.hpp>
 #include <opencv2/imgcodecs.hpp>
 #include <opencv2/imgproc.hpp>
+#include "bench/fastest_runs.h"
 
 #include "imaging/codecs/png.h"
 
@@ -179,21 +181,8 @@ void Spng(benchmark::State &state, const Kind *k, const std::string &key) {
     Sizes()[key] = size;
 }
 
-class SummaryReporter : public benchmark::ConsoleReporter {
+class SummaryReporter : public zavbench::FastestRuns {
   public:
-    void ReportRuns(const std::vector<Run> &runs) override {
-        ConsoleReporter::ReportRuns(runs);
-        for (const Run &run : runs) {
-            if (!run.error_occurred && run.run_type == Run::RT_Iteration) {
-                const std::string name = run.run_name.function_name;
-                const double cpu = run.GetAdjustedCPUTime();
-                const auto known = m_cpu.find(name);
-                if (known == m_cpu.end() || cpu < known->second) {
-                    m_cpu[name] = cpu;
-                }
-            }
-        }
-    }
     void PrintSummary() const {
         std::printf(
             "\nPNG encoding, 1920 x 1080 RGB: CPU ms (fastest repetition), bytes, and ours "
@@ -224,9 +213,6 @@ class SummaryReporter : public benchmark::ConsoleReporter {
             }
         }
     }
-
-  private:
-    std::map<std::string, double> m_cpu;
 };
 
 }  // namespace
