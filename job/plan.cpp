@@ -178,6 +178,17 @@ Item Failed(const std::string &name, std::size_t source, std::string reason) {
     return item;
 }
 
+// An item whose output cannot be written, found before any work.
+Item OutputFailed(Item item, std::string reason) {
+    item.planned = true;
+    item.state = ZAV_ITEM_FAILED;
+    item.status = -1;
+    item.aboutOutput = true;
+    item.reason = std::move(reason);
+    item.message = ItemMessage(item);
+    return item;
+}
+
 }  // namespace
 
 bool IsPictureName(const std::string &name) {
@@ -324,23 +335,11 @@ Plan MakePlan(const Description &d, const Streams &streams) {
         } else if (!fs::exists(status)) {
             const fs::path parent = fs::path(item.output).parent_path();
             if (d.outDir.empty() && !parent.empty() && !fs::is_directory(parent, ec)) {
-                item.planned = true;
-                item.state = ZAV_ITEM_FAILED;
-                item.status = -1;
-                item.aboutOutput = true;
-                item.reason = "folder not found";
-                item.message = ItemMessage(item);
-                failures.push_back(std::move(item));
+                failures.push_back(OutputFailed(std::move(item), "folder not found"));
                 continue;
             }
         } else if (fs::is_directory(status)) {
-            item.planned = true;
-            item.state = ZAV_ITEM_FAILED;
-            item.status = -1;
-            item.aboutOutput = true;
-            item.reason = "is a folder";
-            item.message = ItemMessage(item);
-            failures.push_back(std::move(item));
+            failures.push_back(OutputFailed(std::move(item), "is a folder"));
             continue;
         } else if (d.noClobber) {
             item.planned = true;

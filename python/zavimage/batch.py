@@ -27,6 +27,7 @@ from dataclasses import dataclass, field
 from typing import Any, Callable, Dict, Iterable, List, Optional, Sequence, Tuple, Union
 
 from . import _job
+from .text import color_value, with_color
 from ._job import DISCARDED, FAILED, PENDING, SKIPPED, WRITTEN, Job
 from .errors import OutputClashError, OverwriteError, PathName, UsageError
 
@@ -46,26 +47,6 @@ _CAPTION_FIELDS = ("at", "size", "space", "text_color", "classic", "opacity", "o
 
 # ---- the document ----
 
-def _color(value: Any) -> Any:
-    """A colour as the document takes it: names, "#RRGGBB" and codes as they are, a (blue,
-    green, red) tuple as "#RRGGBB"."""
-    if isinstance(value, (tuple, list)) and len(value) == 3:
-        b, g, r = value
-        if all(isinstance(v, int) and 0 <= v <= 255 for v in (b, g, r)):
-            return f"#{r:02X}{g:02X}{b:02X}"
-    return value
-
-
-def _parts(value: Any, colour_at: int) -> Any:
-    """An outline or background as the document takes it: text as it is, a tuple as a list
-    with its colour written as the document takes it."""
-    if isinstance(value, (tuple, list)):
-        if colour_at == 0 and len(value) == 3 and all(isinstance(v, int) for v in value):
-            return [_color(value)]  # a (blue, green, red) background
-        return [_color(v) if i == colour_at else v for i, v in enumerate(value)]
-    return [_color(value)] if colour_at == 0 and not isinstance(value, str) else value
-
-
 def caption(text: Optional[str], **options: Any) -> Optional[Dict[str, Any]]:
     """A caption of the document from annotate()'s arguments (None: not given)."""
     given = {k: v for k, v in options.items() if v is not None}
@@ -75,12 +56,12 @@ def caption(text: Optional[str], **options: Any) -> Optional[Dict[str, Any]]:
     for key, value in given.items():
         if key in ("at", "resize") and isinstance(value, tuple):
             value = list(value)
-        elif key == "text_color":
-            value = _color(value)
+        elif key == "text_color":  # ints are the classic colour codes here
+            value = color_value(value, codes=True)
         elif key == "outline":
-            value = _parts(value, 1)
+            value = with_color(value, 1, codes=True)
         elif key == "background":
-            value = _parts(value, 0)
+            value = with_color(value, 0, codes=True)
         elif key == "font":
             value = _job.name_value(value)
         c[key] = value

@@ -53,24 +53,27 @@ class TextMetrics:
     lines: int
 
 
-def _color(value: Any) -> Any:
-    """A colour as captions take it: text as it is, a (blue, green, red) tuple or an int
-    0xRRGGBB as "#RRGGBB"."""
+def color_value(value: Any, codes: bool = False) -> Any:
+    """A colour as captions take it: text as it is, a (blue, green, red) tuple as "#RRGGBB", an
+    int as "#RRGGBB" (0xRRGGBB) or, with ``codes``, as it is (the classic colour codes)."""
     if isinstance(value, (tuple, list)) and len(value) == 3 and all(
             isinstance(v, int) and not isinstance(v, bool) and 0 <= v <= 255 for v in value):
         b, g, r = value
         return f"#{r:02X}{g:02X}{b:02X}"
-    if isinstance(value, int) and not isinstance(value, bool) and 0 <= value <= 0xFFFFFF:
+    if (not codes and isinstance(value, int) and not isinstance(value, bool)
+            and 0 <= value <= 0xFFFFFF):
         return f"#{value:06X}"
     return value
 
 
-def _with_color(value: Any, at: int) -> Any:
+def with_color(value: Any, at: int, codes: bool = False) -> Any:
+    """An outline (colour at 1) or background (colour at 0) as captions take it: text as it is,
+    a tuple as a list with its colour written by :func:`color_value`."""
     if isinstance(value, (tuple, list)):
         if at == 0 and len(value) == 3 and all(isinstance(v, int) for v in value):
-            return [_color(value)]  # a (blue, green, red) colour alone
-        return [_color(v) if i == at else v for i, v in enumerate(value)]
-    return value if isinstance(value, (str, float)) or at != 0 else [_color(value)]
+            return [color_value(value, codes)]  # a (blue, green, red) colour alone
+        return [color_value(v, codes) if i == at else v for i, v in enumerate(value)]
+    return value if isinstance(value, (str, float)) or at != 0 else [color_value(value, codes)]
 
 
 def caption_of(text: str, xy: Sequence[int], style: Dict[str, Any]) -> Dict[str, Any]:
@@ -83,11 +86,11 @@ def caption_of(text: str, xy: Sequence[int], style: Dict[str, Any]) -> Dict[str,
         if value is None or (key == "mono" and value is False):
             continue
         if key == "color":
-            value = _color(value)
+            value = color_value(value)
         elif key == "outline":
-            value = _with_color(value, 1)
+            value = with_color(value, 1)
         elif key == "background":
-            value = _with_color(value, 0)
+            value = with_color(value, 0)
         elif key == "font":
             value = _job.name_value(value)
         caption[_STYLE[key]] = value

@@ -1,5 +1,5 @@
-// Names and text as the terminal and other programs see them: control characters escaped, the
-// width in columns, cuts on character boundaries, JSON strings.
+// Names and text as the terminal and other programs see them: names escaped as the library
+// escapes them, JSON strings.
 #pragma once
 
 #include <cstddef>
