@@ -14,6 +14,7 @@
 
 #include "imaging/api/image_component.h"
 #include "text/font.h"
+#include "text/font_catalog.h"
 #include "text/typo_caption.h"
 
 namespace {

@@ -17,7 +17,10 @@
 #include "tests/support/text_oracle.h"
 #include "text/caption.h"
 #include "text/font.h"
+#include "text/font_catalog.h"
 #include "text/glyph.h"
+#include "text/line_shaping.h"
+#include "text/typo_caption.h"
 
 namespace {
 
@@ -156,8 +159,10 @@ TEST(CaptionMends, EveryAllocationFailingInTurn) {
     EXPECT_GT(failedCalls, 0);
 }
 
-// The font file is read once: cutting it short on disk after the face opened leaves glyphs not yet
-// rendered intact (a mapped file would fault on them).
+// The font file is read on demand: cutting it short on disk after the face opened makes the glyphs
+// not yet rendered fail (never a fault, and nothing kept: the same glyphs render again once the
+// file is whole), while glyphs rendered before still come from the cache. Shaping over the cut
+// file fails likewise, rather than shaping as if its tables were missing.
 TEST(CaptionMends, FontFileCutShortAfterOpening) {
     const std::string copy = testing::TempDir() + "/zav_cut_font.ttf";
     std::filesystem::copy_file(Latin().path, copy,
@@ -169,8 +174,40 @@ TEST(CaptionMends, FontFileCutShortAfterOpening) {
     const FreeTypeOracle oracle(Latin(), 20);
     for (uint32_t code = 'B'; code <= 'z'; ++code) {
         const zav::GlyphLoad load = zav::LoadGlyph(*font, 20, code);
-        ASSERT_FALSE(load.failed);
-        ASSERT_NE(load.glyph, nullptr);
+        ASSERT_TRUE(load.failed) << code;
+        ASSERT_EQ(load.glyph, nullptr) << code;
+    }
+    const zav::GlyphLoad cached = zav::LoadGlyph(*font, 20, 'A');
+    ASSERT_FALSE(cached.failed);
+    ASSERT_NE(cached.glyph, nullptr);
+    EXPECT_EQ(cached.glyph->width, oracle.Glyph('A').width);
+
+    // HarfBuzz reads its tables from the same file: shaping fails.
+    {
+        zav::LineShaper shaper(*font, 20, 0);
+        zav::ShapedLine line;
+        EXPECT_FALSE(shaper.Shape(U"Hello", &line));
+    }
+    // The file cut short is another file now: it no longer opens as a font, and a caption that
+    // names it reports the text incomplete.
+    EXPECT_FALSE(zav::OpenFontSource(copy.c_str(), 0));
+    Canvas canvas(150, 80, ZAV_DEPTH_8U, 3);
+    ZAVImageStruct record = canvas.Record();
+    ZAVTextStyle style;
+    zav::DefaultTextStyle(&style);
+    style.font = copy.c_str();
+    EXPECT_EQ(zav::TypoCaption(&record, "Hello", 2, 60, &style, nullptr, nullptr),
+              ZAV_TEXT_INCOMPLETE);
+
+    // Whole again (a new file under the name): every glyph renders as FreeType's own.
+    std::filesystem::copy_file(Latin().path, copy,
+                               std::filesystem::copy_options::overwrite_existing);
+    const std::optional<zav::FontSource> whole = zav::OpenFontSource(copy.c_str(), 0);
+    ASSERT_TRUE(whole);
+    for (uint32_t code = 'B'; code <= 'z'; ++code) {
+        const zav::GlyphLoad load = zav::LoadGlyph(*whole, 20, code);
+        ASSERT_FALSE(load.failed) << code;
+        ASSERT_NE(load.glyph, nullptr) << code;
         EXPECT_EQ(load.glyph->width, oracle.Glyph(code).width) << code;
     }
     std::filesystem::remove(copy);
