@@ -16,9 +16,10 @@ namespace zav {
 // FreeType reads a face through this: the face's own position in the file is FreeType's, the
 // descriptor is shared (pread keeps none).
 struct FaceStream {
+    explicit FaceStream(FontFileRef file) noexcept : reader(std::move(file)) {}
     FT_StreamRec rec{};
-    FontFileRef file;
-    bool failed = false;  // a read came short since TakeReadFailure last looked
+    FontFileReader reader;
+    bool failed = false;  // a read came short since TakeFaceFault last looked
 };
 
 namespace {
@@ -30,10 +31,9 @@ unsigned long ReadFaceStream(FT_Stream stream, unsigned long offset, unsigned ch
     if (count == 0) {
         return offset <= stream->size ? 0 : 1;
     }
-    const std::size_t got = s->file->ReadAt(offset, buffer, count);
-    if (s->file->ShortRead(offset, count, got)) {
-        s->failed = true;
-    }
+    bool shortRead = false;
+    const std::size_t got = s->reader.Read(offset, buffer, count, &shortRead);
+    s->failed = s->failed || shortRead;
     return got;
 }
 
@@ -124,7 +124,7 @@ class ThreadFonts {
         if (opened.face.file == nullptr) {
             return nullptr;  // nothing kept: the next call tries again
         }
-        opened.face.stream = new (std::nothrow) FaceStream();
+        opened.face.stream = new (std::nothrow) FaceStream(opened.face.file);
         if (opened.face.stream == nullptr) {
             *noMemory = true;
             return nullptr;
@@ -133,7 +133,6 @@ class ThreadFonts {
         rec.size = static_cast<unsigned long>(opened.face.file->Size());
         rec.descriptor.pointer = opened.face.stream;
         rec.read = ReadFaceStream;
-        opened.face.stream->file = opened.face.file;
         FT_Open_Args args{};
         args.flags = FT_OPEN_STREAM;
         args.stream = &rec;

@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstring>
 #include <mutex>
 #include <new>
 #include <optional>
@@ -112,6 +113,55 @@ bool FontFile::ShortRead(uint64_t offset, std::size_t count, std::size_t got) co
     const uint64_t size = static_cast<uint64_t>(m_id.size);
     const uint64_t there = offset >= size ? 0 : std::min<uint64_t>(count, size - offset);
     return got < there;
+}
+
+FontFileReader::~FontFileReader() {
+    for (Block &b : m_blocks) {
+        ::operator delete(b.bytes);
+    }
+}
+
+std::size_t FontFileReader::Read(uint64_t offset, void *into, std::size_t count,
+                                 bool *shortRead) noexcept {
+    const uint64_t start = offset / kBlockBytes * kBlockBytes;
+    Block *block = nullptr;
+    if (count <= kBlockBytes && offset - start + count <= kBlockBytes) {
+        Block *oldest = &m_blocks[0];
+        for (Block &b : m_blocks) {
+            if (b.start == start) {
+                block = &b;
+                break;
+            }
+            if (b.lastUse < oldest->lastUse) {
+                oldest = &b;
+            }
+        }
+        if (block == nullptr) {
+            if (oldest->bytes == nullptr) {
+                oldest->bytes = static_cast<unsigned char *>(
+                    ::operator new(kBlockBytes, std::nothrow));  // none: read directly
+            }
+            if (oldest->bytes != nullptr) {
+                block = oldest;
+                block->start = start;
+                block->valid = m_file->ReadAt(start, block->bytes, kBlockBytes);
+            }
+        }
+    }
+    std::size_t got = 0;
+    if (block == nullptr) {
+        got = m_file->ReadAt(offset, into, count);
+    } else {
+        block->lastUse = ++m_clock;
+        const std::size_t at = static_cast<std::size_t>(offset - start);
+        got = block->valid > at ? std::min(count, block->valid - at) : 0;
+        std::memcpy(into, block->bytes + at, got);
+    }
+    *shortRead = m_file->ShortRead(offset, count, got);
+    if (*shortRead && block != nullptr) {
+        block->start = UINT64_MAX;  // read afresh next time
+    }
+    return got;
 }
 
 FontFileRef OpenFontFile(const char *path, const FontFileId *expected, bool *noMemory) noexcept {

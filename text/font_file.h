@@ -50,6 +50,37 @@ class FontFile {
 
 using FontFileRef = std::shared_ptr<const FontFile>;
 
+// Reads a font file for one user at a time (a face on its thread): reads that fit in a block are
+// served from the few blocks read last, so that FreeType's many small reads (the two bytes of a
+// glyph's advance, a glyph's outline) cost a copy rather than a system call each.
+class FontFileReader {
+  public:
+    explicit FontFileReader(FontFileRef file) noexcept : m_file(std::move(file)) {}
+    ~FontFileReader();
+    FontFileReader(const FontFileReader &) = delete;
+    FontFileReader &operator=(const FontFileReader &) = delete;
+
+    const FontFile &File() const noexcept { return *m_file; }
+
+    // As FontFile::ReadAt; *shortRead is set when the file gave fewer bytes than it held there
+    // when opened (a block read short is not kept).
+    std::size_t Read(uint64_t offset, void *into, std::size_t count, bool *shortRead) noexcept;
+
+  private:
+    static constexpr std::size_t kBlockBytes = 8192;
+    static constexpr std::size_t kBlocks = 8;
+    struct Block {
+        uint64_t start = UINT64_MAX;  // UINT64_MAX: holds nothing
+        std::size_t valid = 0;
+        uint64_t lastUse = 0;
+        unsigned char *bytes = nullptr;
+    };
+
+    FontFileRef m_file;
+    Block m_blocks[kBlocks];
+    uint64_t m_clock = 0;
+};
+
 // The file at path, opened for reading without blocking (a FIFO's open does not wait for a
 // writer): a regular file of 1 to kMaxFontFileBytes bytes, else null at once (a FIFO, a device, a
 // folder, an empty or oversized file). With `expected`, the file must still have that identity

@@ -160,9 +160,10 @@ TEST(CaptionMends, EveryAllocationFailingInTurn) {
 }
 
 // The font file is read on demand: cutting it short on disk after the face opened makes the glyphs
-// not yet rendered fail (never a fault, and nothing kept: the same glyphs render again once the
-// file is whole), while glyphs rendered before still come from the cache. Shaping over the cut
-// file fails likewise, rather than shaping as if its tables were missing.
+// whose bytes were not read yet fail (never a fault, and nothing kept: they fail again, and render
+// once the file is whole), while glyphs rendered before still come from the cache and bytes read
+// before the cut (a few neighbours of 'A') still render as they were. Shaping over the cut file
+// fails likewise, rather than shaping as if its tables were missing.
 TEST(CaptionMends, FontFileCutShortAfterOpening) {
     const std::string copy = testing::TempDir() + "/zav_cut_font.ttf";
     std::filesystem::copy_file(Latin().path, copy,
@@ -172,11 +173,19 @@ TEST(CaptionMends, FontFileCutShortAfterOpening) {
     ASSERT_NE(zav::LoadGlyph(*font, 20, 'A').glyph, nullptr);
     ASSERT_EQ(truncate(copy.c_str(), 2000), 0);
     const FreeTypeOracle oracle(Latin(), 20);
+    int failed = 0;
     for (uint32_t code = 'B'; code <= 'z'; ++code) {
         const zav::GlyphLoad load = zav::LoadGlyph(*font, 20, code);
-        ASSERT_TRUE(load.failed) << code;
-        ASSERT_EQ(load.glyph, nullptr) << code;
+        if (load.failed) {
+            ++failed;
+            ASSERT_EQ(load.glyph, nullptr) << code;
+            ASSERT_TRUE(zav::LoadGlyph(*font, 20, code).failed) << code;
+        } else {
+            ASSERT_NE(load.glyph, nullptr) << code;
+            EXPECT_EQ(load.glyph->width, oracle.Glyph(code).width) << code;
+        }
     }
+    EXPECT_GT(failed, 40);
     const zav::GlyphLoad cached = zav::LoadGlyph(*font, 20, 'A');
     ASSERT_FALSE(cached.failed);
     ASSERT_NE(cached.glyph, nullptr);
