@@ -141,10 +141,12 @@ class ThreadFonts {
         if (error != 0) {
             opened.face.face = nullptr;
         }
-        const FaceFault fault = TakeFaceFault(opened.face);
-        if (error != 0 || fault != FaceFault::kNone) {
+        // Whatever FreeType made of a face it could not read or allocate whole is not used.
+        const bool shortage = error == FT_Err_Out_Of_Memory || m_heap.failed;
+        m_heap.failed = false;
+        if (error != 0 || shortage || opened.face.stream->failed) {
             Close(opened);
-            *noMemory = *noMemory || error == FT_Err_Out_Of_Memory || fault == FaceFault::kNoMemory;
+            *noMemory = *noMemory || shortage;
             return nullptr;
         }
         try {
