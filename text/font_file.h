@@ -67,7 +67,7 @@ class FontFileReader {
     std::size_t Read(uint64_t offset, void *into, std::size_t count, bool *shortRead) noexcept;
 
   private:
-    static constexpr std::size_t kBlockBytes = 8192;
+    static constexpr std::size_t kBlockBytes = 4096;
     static constexpr std::size_t kBlocks = 8;
     struct Block {
         uint64_t start = UINT64_MAX;  // UINT64_MAX: holds nothing
