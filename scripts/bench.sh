@@ -24,3 +24,6 @@ echo "== compare_job"
 /usr/bin/python3 bench/compare_job.py build/release/tools/zavimage "${ZAV_BENCH_FRAMES:-100}"
 echo "== compare_png"
 /usr/bin/python3 bench/compare_png.py build/release/tools/zavimage
+# The first caption of a fresh Python process against Pillow's, the same font file.
+echo "== compare_text"
+/usr/bin/python3 bench/compare_text.py build/release/libzavimage.so

@@ -5,6 +5,7 @@
 #include "imaging/api/image_component.h"
 #include "imaging/buffer/image_record.h"
 #include "text/font.h"
+#include "text/font_catalog.h"
 #include "text/renderer.h"
 
 namespace zav {

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <memory>
 #include <new>
 #include <utility>
 
@@ -307,6 +308,29 @@ RenderResult RenderCoverageGlyph(ThreadFace &face, const GlyphKey &key, GlyphBit
         *out = GlyphBitmap{};
         return RenderResult::kNoMemory;
     }
+}
+
+GlyphLoad LoadCoverageGlyph(const FontSource &font, const GlyphKey &key) noexcept {
+    if (key.spread > 1 && key.pixelSize >= 1) {
+        GlyphCache &cache = GlyphCache::Shared();
+        if (std::shared_ptr<const GlyphBitmap> hit = cache.Find(key)) {
+            return {std::move(hit), false};
+        }
+        GlyphKey single = key;
+        single.spread = 1;
+        if (std::shared_ptr<const GlyphBitmap> one = cache.Find(single)) {
+            try {
+                auto spread = std::make_shared<GlyphBitmap>(*one);
+                Spread(spread->bits, key.spread);
+                Spread(spread->stroke, key.spread);
+                cache.Insert(key, spread);
+                return {std::move(spread), false};
+            } catch (const std::bad_alloc &) {
+                // rendered instead
+            }
+        }
+    }
+    return LoadGlyphWith(font, key, RenderCoverageGlyph);
 }
 
 }  // namespace zav

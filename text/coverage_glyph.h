@@ -11,9 +11,9 @@ namespace zav {
 // round joins): drawn below the glyph, it shows as a border. A glyph without ink is kEmpty.
 RenderResult RenderCoverageGlyph(ThreadFace &face, const GlyphKey &key, GlyphBitmap *out) noexcept;
 
-// The glyph from the shared cache, rendered on a miss.
-inline GlyphLoad LoadCoverageGlyph(const FontSource &font, const GlyphKey &key) noexcept {
-    return LoadGlyphWith(font, key, RenderCoverageGlyph);
-}
+// The glyph from the shared cache, rendered on a miss; a glyph of spread 2 to 4 whose spread 1
+// (one coverage byte a pixel: what measuring a caption renders) is cached is made from it, each
+// byte repeated, the same bytes rendering gives.
+GlyphLoad LoadCoverageGlyph(const FontSource &font, const GlyphKey &key) noexcept;
 
 }  // namespace zav

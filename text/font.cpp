@@ -1,180 +1,63 @@
 #include "text/font.h"
 
-#include <fcntl.h>
-#include <fontconfig/fontconfig.h>
 #include <hb.h>
 
 #include FT_MODULE_H
 #include <pthread.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include <algorithm>
-#include <atomic>
-#include <cerrno>
 #include <cstring>
 #include <mutex>
 #include <new>
 #include <vector>
 
 namespace zav {
-namespace {
 
-// A private fontconfig configuration, used once and destroyed: the process-wide one (and any host
-// use of it) is left alone.
-FontLocation *LocateCaptionFont() noexcept {
-    FcConfig *config = FcInitLoadConfigAndFonts();
-    if (config == nullptr) {
-        return nullptr;
-    }
-    FontLocation *found = nullptr;
-    FcPattern *pattern = FcPatternCreate();
-    if (pattern != nullptr) {
-        FcPatternAddString(pattern, FC_FAMILY, reinterpret_cast<const FcChar8 *>("SimHei"));
-        FcPatternAddString(pattern, FC_LANG, reinterpret_cast<const FcChar8 *>("zh-cn"));
-        FcConfigSubstitute(config, pattern, FcMatchPattern);
-        FcDefaultSubstitute(pattern);
-        FcResult result = FcResultNoMatch;
-        FcPattern *match = FcFontMatch(config, pattern, &result);
-        if (match != nullptr) {
-            if (std::optional<FontLocation> location = FontLocationOf(match)) {
-                found = new (std::nothrow) FontLocation(std::move(*location));
-            }
-            FcPatternDestroy(match);
-        }
-        FcPatternDestroy(pattern);
-    }
-    FcConfigDestroy(config);
-    return found;
-}
-
-std::optional<FontFileId> IdentityOf(const struct stat &st, long faceIndex) noexcept {
-    // Regular files only: a pipe or a device would block or never end.
-    if (!S_ISREG(st.st_mode)) {
-        return std::nullopt;
-    }
-    FontFileId id;
-    id.device = static_cast<uint64_t>(st.st_dev);
-    id.inode = static_cast<uint64_t>(st.st_ino);
-    id.size = static_cast<int64_t>(st.st_size);
-    id.mtimeNs = static_cast<int64_t>(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec;
-    id.ctimeNs = static_cast<int64_t>(st.st_ctim.tv_sec) * 1000000000 + st.st_ctim.tv_nsec;
-    id.faceIndex = faceIndex;
-    return id;
-}
-
-std::optional<FontFileId> IdentifyFontFile(const char *path, long faceIndex) noexcept {
-    struct stat st;
-    if (path == nullptr || stat(path, &st) != 0) {
-        return std::nullopt;
-    }
-    return IdentityOf(st, faceIndex);
-}
-
-// Font files larger than this are not read (it also keeps every size within a 32-bit size_t).
-constexpr int64_t kMaxFontBytes = int64_t{1} << 30;
-
-// The whole file, when it still has the identity `id` (face index aside); else null, with
-// *noMemory set when memory ran out.
-FontBytes ReadFontFile(const FontFileId &id, const char *path, bool *noMemory) noexcept {
-    const int fd = open(path, O_RDONLY | O_CLOEXEC);
-    if (fd < 0) {
-        return nullptr;
-    }
-    FontBytes result;
-    struct stat st;
-    std::optional<FontFileId> now;
-    if (fstat(fd, &st) == 0) {
-        now = IdentityOf(st, id.faceIndex);
-    }
-    if (now && *now == id && id.size > 0 && id.size <= kMaxFontBytes) {
-        try {
-            auto bytes =
-                std::make_shared<std::vector<unsigned char>>(static_cast<std::size_t>(id.size));
-            std::size_t done = 0;
-            while (done < bytes->size()) {
-                const ssize_t n = read(fd, bytes->data() + done, bytes->size() - done);
-                if (n < 0 && errno == EINTR) {
-                    continue;
-                }
-                if (n <= 0) {
-                    break;  // cut short while reading
-                }
-                done += static_cast<std::size_t>(n);
-            }
-            if (done == bytes->size()) {
-                result = std::move(bytes);
-            }
-        } catch (const std::bad_alloc &) {
-            result = nullptr;
-            *noMemory = true;
-        }
-    }
-    close(fd);
-    return result;
-}
-
-// Font files' bytes by identity, shared while any face uses them.
-class FontFileRegistry {
-  public:
-    FontBytes Get(const FontFileId &id, const char *path, bool *noMemory) noexcept {
-        FontFileId fileId = id;
-        fileId.faceIndex = 0;  // the faces of one file share its bytes
-        {
-            std::lock_guard<std::mutex> lock(m_mutex);
-            for (const Entry &e : m_entries) {
-                if (e.id == fileId) {
-                    if (FontBytes alive = e.bytes.lock()) {
-                        return alive;
-                    }
-                }
-            }
-        }
-        FontBytes bytes =
-            ReadFontFile(id, path, noMemory);  // outside the lock: it may take a while
-        if (bytes == nullptr) {
-            return nullptr;
-        }
-        std::lock_guard<std::mutex> lock(m_mutex);
-        std::erase_if(m_entries, [](const Entry &e) { return e.bytes.expired(); });
-        for (const Entry &e : m_entries) {
-            if (e.id == fileId) {
-                if (FontBytes alive = e.bytes.lock()) {
-                    return alive;  // another thread read it first
-                }
-            }
-        }
-        try {
-            m_entries.push_back(Entry{fileId, bytes});
-        } catch (const std::bad_alloc &) {
-            // Not shared, but usable.
-        }
-        return bytes;
-    }
-
-  private:
-    struct Entry {
-        FontFileId id;
-        std::weak_ptr<const std::vector<unsigned char>> bytes;
-    };
-    std::mutex m_mutex;
-    std::vector<Entry> m_entries;
+// FreeType reads a face through this: the face's own position in the file is FreeType's, the
+// descriptor is shared (pread keeps none).
+struct FaceStream {
+    explicit FaceStream(FontFileRef file) noexcept : reader(std::move(file)) {}
+    FT_StreamRec rec{};
+    FontFileReader reader;
+    bool failed = false;  // a read came short since TakeFaceFault last looked
 };
 
-FontFileRegistry &Registry() noexcept {
-    static FontFileRegistry *registry = new FontFileRegistry();  // never destroyed
-    return *registry;
+namespace {
+
+// FreeType's stream reader: count 0 is a seek, answered 0 when the place is within the file.
+unsigned long ReadFaceStream(FT_Stream stream, unsigned long offset, unsigned char *buffer,
+                             unsigned long count) {
+    auto *s = static_cast<FaceStream *>(stream->descriptor.pointer);
+    if (count == 0) {
+        return offset <= stream->size ? 0 : 1;
+    }
+    bool shortRead = false;
+    const std::size_t got = s->reader.Read(offset, buffer, count, &shortRead);
+    s->failed = s->failed || shortRead;
+    return got;
 }
 
-// FreeType's memory comes from operator new (nothrow), like the rest of the library's.
-void *FreeTypeAlloc(FT_Memory, long size) {
-    return ::operator new(static_cast<std::size_t>(size), std::nothrow);
+// FreeType's memory comes from operator new (nothrow), like the rest of the library's. FreeType
+// carries on without an optional table it could not allocate (a face without its character map
+// or its bitmap strikes draws other glyphs), so a failed allocation is noted (in the heap's
+// `failed`, one heap per thread's FreeType instance) for the caller to distrust what it got.
+struct FreeTypeHeap {
+    FT_MemoryRec_ rec;
+    bool failed = false;
+};
+
+void *FreeTypeAlloc(FT_Memory memory, long size) {
+    void *block = ::operator new(static_cast<std::size_t>(size), std::nothrow);
+    if (block == nullptr) {
+        static_cast<FreeTypeHeap *>(memory->user)->failed = true;
+    }
+    return block;
 }
 void FreeTypeFree(FT_Memory, void *block) {
     ::operator delete(block);
 }
-void *FreeTypeRealloc(FT_Memory, long currentSize, long newSize, void *block) {
-    void *moved = ::operator new(static_cast<std::size_t>(newSize), std::nothrow);
+void *FreeTypeRealloc(FT_Memory memory, long currentSize, long newSize, void *block) {
+    void *moved = FreeTypeAlloc(memory, newSize);
     if (moved == nullptr) {
         return nullptr;  // the old block stays valid
     }
@@ -182,7 +65,6 @@ void *FreeTypeRealloc(FT_Memory, long currentSize, long newSize, void *block) {
     ::operator delete(block);
     return moved;
 }
-FT_MemoryRec_ g_freeTypeMemory = {nullptr, FreeTypeAlloc, FreeTypeFree, FreeTypeRealloc};
 
 // Faces kept open per thread; the least recently used one is closed first.
 constexpr std::size_t kFacesPerThread = 8;
@@ -195,7 +77,7 @@ struct OpenFace {
 class ThreadFonts {
   public:
     ThreadFonts() noexcept {
-        if (FT_New_Library(&g_freeTypeMemory, &m_library) != 0) {
+        if (FT_New_Library(&m_heap.rec, &m_library) != 0) {
             m_library = nullptr;
             return;
         }
@@ -226,7 +108,10 @@ class ThreadFonts {
 
     bool Ready() const noexcept { return m_library != nullptr; }
 
-    ThreadFace *Acquire(const FontFileId &id, const char *path, bool *noMemory) noexcept {
+    // The face of `id` (its file given when already open, else opened at path and checked to
+    // still be that file).
+    ThreadFace *Acquire(const FontFileId &id, const char *path, FontFileRef file,
+                        bool *noMemory) noexcept {
         auto it = std::find_if(m_faces.begin(), m_faces.end(),
                                [&](const OpenFace &f) { return f.id == id; });
         if (it != m_faces.end()) {
@@ -235,16 +120,33 @@ class ThreadFonts {
         }
         OpenFace opened;
         opened.id = id;
-        opened.face.bytes = Registry().Get(id, path, noMemory);
-        if (opened.face.bytes == nullptr) {
+        opened.face.file = file != nullptr ? std::move(file) : OpenFontFile(path, &id, noMemory);
+        if (opened.face.file == nullptr) {
             return nullptr;  // nothing kept: the next call tries again
         }
-        const FT_Error error = FT_New_Memory_Face(m_library, opened.face.bytes->data(),
-                                                  static_cast<FT_Long>(opened.face.bytes->size()),
-                                                  id.faceIndex, &opened.face.face);
+        opened.face.stream = new (std::nothrow) FaceStream(opened.face.file);
+        if (opened.face.stream == nullptr) {
+            *noMemory = true;
+            return nullptr;
+        }
+        FT_StreamRec &rec = opened.face.stream->rec;
+        rec.size = static_cast<unsigned long>(opened.face.file->Size());
+        rec.descriptor.pointer = opened.face.stream;
+        rec.read = ReadFaceStream;
+        FT_Open_Args args{};
+        args.flags = FT_OPEN_STREAM;
+        args.stream = &rec;
+        m_heap.failed = false;
+        const FT_Error error = FT_Open_Face(m_library, &args, id.faceIndex, &opened.face.face);
         if (error != 0) {
             opened.face.face = nullptr;
-            *noMemory = *noMemory || error == FT_Err_Out_Of_Memory;
+        }
+        // Whatever FreeType made of a face it could not read or allocate whole is not used.
+        const bool shortage = error == FT_Err_Out_Of_Memory || m_heap.failed;
+        m_heap.failed = false;
+        if (error != 0 || shortage || opened.face.stream->failed) {
+            Close(opened);
+            *noMemory = *noMemory || shortage;
             return nullptr;
         }
         try {
@@ -287,9 +189,12 @@ class ThreadFonts {
             FT_Done_Face(f.face.face);
             f.face.face = nullptr;
         }
-        f.face.bytes.reset();
+        delete f.face.stream;  // after the face: FreeType reads it until then
+        f.face.stream = nullptr;
+        f.face.file.reset();
     }
 
+    FreeTypeHeap m_heap{{&m_heap, FreeTypeAlloc, FreeTypeFree, FreeTypeRealloc}};
     FT_Library m_library = nullptr;
     FT_Stroker m_stroker = nullptr;
     std::vector<OpenFace> m_faces;
@@ -339,48 +244,22 @@ ThreadFonts *CurrentThreadFonts() noexcept {
 
 }  // namespace
 
-std::optional<FontLocation> FontLocationOf(FcPattern *font) noexcept {
-    FcChar8 *file = nullptr;
-    int index = 0;
-    if (FcPatternGetString(font, FC_FILE, 0, &file) != FcResultMatch || file == nullptr ||
-        file[0] == 0) {
-        return std::nullopt;
-    }
-    if (FcPatternGetInteger(font, FC_INDEX, 0, &index) != FcResultMatch) {
-        index = 0;
-    }
-    try {
-        return FontLocation{reinterpret_cast<const char *>(file), index};
-    } catch (const std::bad_alloc &) {
-        return std::nullopt;
-    }
-}
-
-const FontLocation *SystemCaptionFont() noexcept {
-    // A match is kept for the life of the process (never destroyed, so threads still drawing at
-    // exit are safe); no match is not kept.
-    static std::atomic<const FontLocation *> location{nullptr};
-    static std::mutex mutex;
-    if (const FontLocation *found = location.load(std::memory_order_acquire)) {
-        return found;
-    }
-    std::lock_guard<std::mutex> lock(mutex);
-    if (location.load(std::memory_order_relaxed) == nullptr) {
-        location.store(LocateCaptionFont(), std::memory_order_release);
-    }
-    return location.load(std::memory_order_relaxed);
-}
-
 std::optional<FontSource> OpenFontSource(const char *path, long faceIndex,
                                          bool *noMemory) noexcept {
     bool shortage = false;
     std::optional<FontSource> font;
-    const std::optional<FontFileId> id = IdentifyFontFile(path, faceIndex);
-    if (id && AcquireThreadFace(*id, path, &shortage) != nullptr) {
-        try {
-            font = FontSource{path, *id};
-        } catch (const std::bad_alloc &) {
+    if (FontFileRef file = OpenFontFile(path, nullptr, &shortage)) {
+        FontFileId id = file->Id();
+        id.faceIndex = faceIndex;
+        ThreadFonts *fonts = CurrentThreadFonts();
+        if (fonts == nullptr) {
             shortage = true;
+        } else if (fonts->Acquire(id, path, std::move(file), &shortage) != nullptr) {
+            try {
+                font = FontSource{path, id};
+            } catch (const std::bad_alloc &) {
+                shortage = true;
+            }
         }
     }
     if (noMemory != nullptr) {
@@ -392,11 +271,25 @@ std::optional<FontSource> OpenFontSource(const char *path, long faceIndex,
 ThreadFace *AcquireThreadFace(const FontFileId &id, const char *path, bool *noMemory) noexcept {
     bool shortage = false;
     ThreadFonts *fonts = CurrentThreadFonts();
-    ThreadFace *face = fonts != nullptr ? fonts->Acquire(id, path, &shortage) : nullptr;
+    ThreadFace *face = fonts != nullptr ? fonts->Acquire(id, path, nullptr, &shortage) : nullptr;
     if (noMemory != nullptr) {
         *noMemory = fonts == nullptr || shortage;
     }
     return face;
+}
+
+FaceFault TakeFaceFault(ThreadFace &face) noexcept {
+    bool noMemory = false, unreadable = false;
+    if (face.face != nullptr) {
+        auto *heap = static_cast<FreeTypeHeap *>(face.face->memory->user);
+        noMemory = heap->failed;
+        heap->failed = false;
+    }
+    if (face.stream != nullptr) {
+        unreadable = face.stream->failed;
+        face.stream->failed = false;
+    }
+    return noMemory ? FaceFault::kNoMemory : unreadable ? FaceFault::kUnreadable : FaceFault::kNone;
 }
 
 SizeResult SetThreadFaceSize(ThreadFace &face, int32_t pixelSize) noexcept {

@@ -1,17 +1,16 @@
-// The caption font: where it is found, the file's identity and bytes, and each thread's own open
-// faces.
+// The caption font: the file's identity, and each thread's own open faces, which read the file on
+// demand through FreeType's stream interface.
 #pragma once
 
 #include <cstdint>
-#include <memory>
 #include <optional>
 #include <string>
-#include <vector>
 
-#include <fontconfig/fontconfig.h>
 #include <ft2build.h>
 #include FT_FREETYPE_H
 #include FT_STROKER_H
+
+#include "text/font_file.h"
 
 struct hb_font_t;
 
@@ -21,47 +20,19 @@ namespace zav {
 // opened as it stands: a relative file name.
 inline constexpr const char kDefaultFontPath[] = "c:\\windows\\fonts\\SIMHEI.TTF";
 
-struct FontLocation {
-    std::string path;
-    long faceIndex = 0;
-};
-
-// fontconfig's best match for the family SimHei with language zh-cn, and the face index it names.
-// Safe from any thread. A match, once found, is kept for the life of the process; when fontconfig
-// names no font file (or memory runs out) the result is null and the next call looks again.
-const FontLocation *SystemCaptionFont() noexcept;
-
-// The file and face index a fontconfig pattern names; nothing when it names no file (or memory
-// runs out).
-std::optional<FontLocation> FontLocationOf(FcPattern *font) noexcept;
-
-// Identifies the contents of a font file and the face in it: a file replaced under the same name
-// gets a new identity, so nothing rendered from the old contents is reused.
-struct FontFileId {
-    uint64_t device = 0;
-    uint64_t inode = 0;
-    int64_t size = 0;
-    int64_t mtimeNs = 0;
-    int64_t ctimeNs = 0;
-    long faceIndex = 0;
-
-    bool operator==(const FontFileId &) const = default;
-};
-
 // A face that opened on the calling thread: its path and identity.
 struct FontSource {
     std::string path;
     FontFileId id;
 };
 
-// The font at path (a regular file) when FreeType opens the face faceIndex in it, else nothing;
-// *noMemory (when given) tells whether that was for lack of memory.
+// The font at path (a regular file, see OpenFontFile) when FreeType opens the face faceIndex in
+// it, else nothing; *noMemory (when given) tells whether that was for lack of memory.
 std::optional<FontSource> OpenFontSource(const char *path, long faceIndex,
                                          bool *noMemory = nullptr) noexcept;
 
-// A font file's bytes, read once per process and shared by every thread's faces of it: the faces
-// never read the file again, so a file cut short or rewritten on disk cannot fault a caption.
-using FontBytes = std::shared_ptr<const std::vector<unsigned char>>;
+// FreeType's stream over a face's file (font.cpp).
+struct FaceStream;
 
 // A face owned by the calling thread, with the pixel size last requested on it.
 struct ThreadFace {
@@ -72,9 +43,17 @@ struct ThreadFace {
     // lacks (SetThreadFaceSizeOrStrike): the factor from that strike to the size asked for.
     bool strike = false;
     double strikeScale = 1.0;
-    hb_font_t *shaper = nullptr;  // HarfBuzz's font over the same bytes, made on first shaping
-    FontBytes bytes;              // what face and shaper read
+    hb_font_t *shaper = nullptr;   // HarfBuzz's font over the same file, made on first shaping
+    FontFileRef file;              // what face and shaper read
+    FaceStream *stream = nullptr;  // the face's own reader of file
 };
+
+// What went wrong under a face since the last call (the notes are then cleared): an allocation of
+// the thread's FreeType instance failed (FreeType carries on without an optional table it could
+// not load), or a read of the face's file came short (cut short on disk since it was opened, or
+// unreadable). Either way, what the face gave meanwhile is not to be trusted.
+enum class FaceFault { kNone, kNoMemory, kUnreadable };
+FaceFault TakeFaceFault(ThreadFace &face) noexcept;
 
 // Outcome of putting a face at a pixel size.
 enum class SizeResult { kAccepted, kRefused, kNoMemory };

@@ -242,7 +242,19 @@ GlyphLoad LoadGlyphWith(const FontSource &font, const GlyphKey &key,
     } catch (...) {
         return {nullptr, true};
     }
-    switch (render(*face, key, glyph.get())) {
+    TakeFaceFault(*face);
+    RenderResult result = render(*face, key, glyph.get());
+    switch (TakeFaceFault(*face)) {
+        case FaceFault::kNone:
+            break;
+        case FaceFault::kNoMemory:
+            result = RenderResult::kNoMemory;
+            break;
+        case FaceFault::kUnreadable:  // the file was cut short under the face: not read again
+            result = RenderResult::kUnreadable;
+            break;
+    }
+    switch (result) {
         case RenderResult::kRendered:
         case RenderResult::kEmpty:
             cache.Insert(key, glyph);
@@ -250,6 +262,7 @@ GlyphLoad LoadGlyphWith(const FontSource &font, const GlyphKey &key,
         case RenderResult::kBroken:
             return {};
         case RenderResult::kNoMemory:
+        case RenderResult::kUnreadable:
             DiscardThreadFace(font.id);
             break;
     }

@@ -83,14 +83,16 @@ class GlyphCache {
 };
 
 // A glyph from the cache or rendered. glyph null stands for a blank; failed is true when the glyph
-// could not be rendered for lack of memory (nothing was cached then).
+// could not be rendered for lack of memory, or because the font file could not be read (cut
+// short on disk since the face opened): nothing was cached then.
 struct GlyphLoad {
     std::shared_ptr<const GlyphBitmap> glyph;
     bool failed = false;
 };
 
-// How rendering a glyph ended: only kRendered and kEmpty results are cached.
-enum class RenderResult { kRendered, kEmpty, kBroken, kNoMemory };
+// How rendering a glyph ended: only kRendered and kEmpty results are cached. kUnreadable: the
+// font file gave fewer bytes than it held when the face opened.
+enum class RenderResult { kRendered, kEmpty, kBroken, kNoMemory, kUnreadable };
 
 // The character's bitmap at the pixel size, from the cache or rendered with the calling thread's
 // face (and then cached). A null glyph stands for a blank: a pixel size below 1, or a glyph that

@@ -8,42 +8,23 @@
 #include <new>
 
 #include "text/font_fallback.h"
+#include "text/font_tables.h"
 
 namespace zav {
 namespace {
-
-void ReleaseBytes(void *bytes) {
-    delete static_cast<FontBytes *>(bytes);
-}
-
-// HarfBuzz's font over a thread face's bytes; the blob keeps its own reference to the bytes.
-hb_font_t *MakeShaper(const ThreadFace &face, long faceIndex) noexcept {
-    auto *keep = new (std::nothrow) FontBytes(face.bytes);
-    if (keep == nullptr) {
-        return nullptr;
-    }
-    hb_blob_t *blob = hb_blob_create(reinterpret_cast<const char *>(face.bytes->data()),
-                                     static_cast<unsigned>(face.bytes->size()),
-                                     HB_MEMORY_MODE_READONLY, keep, ReleaseBytes);
-    hb_face_t *hbFace = hb_face_create(blob, static_cast<unsigned>(faceIndex));
-    hb_font_t *font = hb_font_create(hbFace);
-    hb_face_destroy(hbFace);
-    hb_blob_destroy(blob);
-    if (font == hb_font_get_empty()) {
-        return nullptr;
-    }
-    return font;
-}
 
 bool Weak(hb_script_t s) noexcept {
     return s == HB_SCRIPT_COMMON || s == HB_SCRIPT_INHERITED || s == HB_SCRIPT_UNKNOWN;
 }
 
 // HarfBuzz makes some process-wide data on first use (Unicode functions, the shaper list, tag
-// tables) and publishes it with atomics of its own. One shaping under a mutex makes it before any
-// caption shapes; every later caption takes the mutex once, so that each thread is ordered after
-// that first shaping as thread checkers can see it.
+// tables) and publishes it with atomics of its own, which a thread checker does not see (HarfBuzz
+// is not built for it). Under ThreadSanitizer, one shaping under a mutex makes that data before
+// any caption shapes, and every later caption takes the mutex once, so that each thread is ordered
+// after that first shaping as the checker can see it. Elsewhere there is nothing to do (and the
+// first caption does not pay for shaping five scripts it may not have).
 void PrepareHarfBuzz() noexcept {
+#if defined(__SANITIZE_THREAD__)
     static std::mutex mutex;
     static bool ready = false;
     std::lock_guard<std::mutex> lock(mutex);
@@ -63,6 +44,7 @@ void PrepareHarfBuzz() noexcept {
     hb_unicode_script(hb_unicode_funcs_get_default(), 0x41);
     ready = hb_buffer_allocation_successful(buffer);
     hb_buffer_destroy(buffer);
+#endif
 }
 
 struct Run {
@@ -109,7 +91,7 @@ hb_font_t *LineShaper::Shaper(uint32_t font) noexcept {
         return nullptr;
     }
     if (face->shaper == nullptr) {
-        face->shaper = MakeShaper(*face, source.id.faceIndex);
+        face->shaper = MakeShaperFont(face->file, source.id.faceIndex);
         if (face->shaper == nullptr) {
             m_failed = true;
             return nullptr;
@@ -122,7 +104,20 @@ hb_font_t *LineShaper::Shaper(uint32_t font) noexcept {
 bool LineShaper::Has(uint32_t font, uint32_t code) noexcept {
     hb_font_t *shaper = Shaper(font);
     hb_codepoint_t glyph = 0;
-    return shaper != nullptr && hb_font_get_nominal_glyph(shaper, code, &glyph) && glyph != 0;
+    const bool has =
+        shaper != nullptr && hb_font_get_nominal_glyph(shaper, code, &glyph) && glyph != 0;
+    return !TablesFailed(font) && has;
+}
+
+bool LineShaper::TablesFailed(uint32_t font) noexcept {
+    if (m_shapers[font] == nullptr || !ShaperTablesFailed(m_shapers[font])) {
+        return false;
+    }
+    // HarfBuzz keeps the table it could not have as missing: the thread's face and its shaper
+    // are made afresh by the next caption.
+    DiscardThreadFace(m_fonts[font].id);
+    m_failed = true;
+    return true;
 }
 
 uint32_t LineShaper::FontFor(uint32_t code, uint32_t previous, bool mark) noexcept {
@@ -285,7 +280,7 @@ bool LineShaper::ShapeInto(const std::u32string &chars, ShapedLine *out) {
                                 (run.level & 1) != 0 ? HB_DIRECTION_RTL : HB_DIRECTION_LTR);
         hb_buffer_set_script(m_buffer, run.script);
         hb_shape(shaper, m_buffer, nullptr, 0);
-        if (!hb_buffer_allocation_successful(m_buffer)) {
+        if (!hb_buffer_allocation_successful(m_buffer) || TablesFailed(run.font)) {
             return false;
         }
         unsigned count = 0;

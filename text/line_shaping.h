@@ -35,7 +35,7 @@ class LineShaper {
     LineShaper(const LineShaper &) = delete;
     LineShaper &operator=(const LineShaper &) = delete;
 
-    // False when memory ran out (out is then incomplete).
+    // False when memory ran out or a font file could not be read (out is then incomplete).
     bool Shape(const std::u32string &chars, ShapedLine *out) noexcept;
 
     const std::vector<FontSource> &Fonts() const noexcept { return m_fonts; }
@@ -43,6 +43,8 @@ class LineShaper {
   private:
     struct hb_font_t *Shaper(uint32_t font) noexcept;
     bool Has(uint32_t font, uint32_t code) noexcept;
+    // Whether the font's shaper met a table it could not read (then the shaping fails).
+    bool TablesFailed(uint32_t font) noexcept;
     uint32_t FontFor(uint32_t code, uint32_t previous, bool mark) noexcept;
     bool ShapeInto(const std::u32string &chars, ShapedLine *out);
 

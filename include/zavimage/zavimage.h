@@ -264,7 +264,9 @@ ZAV_API int32_t ZAVSetFontPath(ZAVImageObject *obj, const char *path);
 #define ZAV_TEXT_MONO 1u /* flags: one bit per pixel (FreeType's monochrome rendering) */
 
 #define ZAV_TEXT_OK 0
-#define ZAV_TEXT_INCOMPLETE 1 /* no font could be opened, or memory ran out: text is missing */
+/* no font could be opened, memory ran out, or the font file was cut short on disk while in use:
+ * text is missing */
+#define ZAV_TEXT_INCOMPLETE 1
 /* a NULL argument, a style of unknown size or out-of-range values, a buffer not 8-bit of 1, 3 or 4
  * channels: nothing touched */
 #define ZAV_TEXT_REFUSED 2

@@ -3,6 +3,7 @@
 #include <hb.h>
 
 #include <algorithm>
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -255,6 +256,41 @@ TEST(TypoCaption, ClippedAtEveryEdgeAndRefusedBuffers) {
     ZAVImageStruct record = canvas.Record();
     EXPECT_EQ(zav::TypoCaption(&record, "A", 2, 15, &small, nullptr, nullptr), ZAV_TEXT_REFUSED);
     EXPECT_TRUE(canvas.SameBytes(before));
+}
+
+// A caption measured before it is drawn (as the job does) draws the pixels of one drawn at once:
+// glyphs rendered for measuring (a coverage byte a pixel) are made into the buffer's kind, not
+// rendered again. Each way on its own copy of the font, so that neither finds the other's glyphs.
+TEST(TypoCaption, MeasuredFirstDrawsTheSamePixels) {
+    const std::string direct = testing::TempDir() + "/zav_measure_direct.ttf";
+    const std::string measured = testing::TempDir() + "/zav_measure_first.ttf";
+    for (const std::string &copy : {direct, measured}) {
+        std::filesystem::copy_file(Latin().path, copy,
+                                   std::filesystem::copy_options::overwrite_existing);
+    }
+    const char *text = "Wave fi 12:34 \xC3\xA9";
+    for (int channels : {3, 4}) {
+        for (float outline : {0.0f, 1.5f}) {
+            ZAVTextStyle a = Style(direct.c_str(), 21.0f + static_cast<float>(channels));
+            a.outlineWidth = outline;
+            a.outlineColor = 0x2070D0;
+            a.color = 0xF0E010;
+            ZAVTextStyle b = a;
+            b.font = measured.c_str();
+            Canvas once(200, 60, ZAV_DEPTH_8U, channels, 30),
+                twice(200, 60, ZAV_DEPTH_8U, channels, 30);
+            ZAVImageStruct onceRecord = once.Record(), twiceRecord = twice.Record();
+            ASSERT_EQ(zav::TypoCaption(&onceRecord, text, 4, 40, &a, nullptr, nullptr),
+                      ZAV_TEXT_OK);
+            Measure(text, b);
+            ASSERT_EQ(zav::TypoCaption(&twiceRecord, text, 4, 40, &b, nullptr, nullptr),
+                      ZAV_TEXT_OK);
+            EXPECT_TRUE(once.SameBytes(twice)) << channels << " " << outline;
+            EXPECT_FALSE(once.SameBytes(Canvas(200, 60, ZAV_DEPTH_8U, channels, 30)));
+        }
+    }
+    std::filesystem::remove(direct);
+    std::filesystem::remove(measured);
 }
 
 }  // namespace
