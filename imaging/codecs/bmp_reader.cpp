@@ -44,10 +44,14 @@ CodecStatus BmpReader::ReadPalette(uint64_t paletteOffset, int entrySize, uint32
     if (colorsUsed != 0 && colorsUsed < entries) {
         entries = colorsUsed;
     }
-    // Some writers store fewer entries than they declare: take what lies before the pixels.
-    if (m_dataOffset >= paletteOffset) {
-        entries = std::min<uint64_t>(entries, (m_dataOffset - paletteOffset) / entrySize);
+    // Pixels that start before the end of the first entry, or among the entries the header
+    // counts, would read the palette as pixels. Some writers store fewer entries than the bit depth
+    // allows without counting them: then what lies before the pixels is taken.
+    if (m_dataOffset < paletteOffset + entrySize ||
+        (colorsUsed != 0 && m_dataOffset < paletteOffset + entries * entrySize)) {
+        return CodecStatus::kBadPixelOffset;
     }
+    entries = std::min<uint64_t>(entries, (m_dataOffset - paletteOffset) / entrySize);
     if (paletteOffset + entries * entrySize > m_file.size()) {
         return CodecStatus::kTruncated;
     }

@@ -26,10 +26,11 @@ enum class CodecStatus : int32_t {
     kTruncated = ZAV_FILE_TRUNCATED,      // the data end before the picture is complete
     kTooLarge =
         ZAV_FILE_TOO_LARGE,  // the picture's 8-bit, 3-channel buffer would exceed 2^30 bytes
-    kNoMemory = ZAV_FILE_NO_MEMORY,            // an allocation failed
-    kReadFailed = ZAV_FILE_READ_FAILED,        // the source could not be read
-    kIoError = ZAV_FILE_WRITE_FAILED,          // the sink refused bytes
-    kMetadataLimit = ZAV_FILE_METADATA_LIMIT,  // more ancillary data than the reader keeps
+    kNoMemory = ZAV_FILE_NO_MEMORY,               // an allocation failed
+    kReadFailed = ZAV_FILE_READ_FAILED,           // the source could not be read
+    kIoError = ZAV_FILE_WRITE_FAILED,             // the sink refused bytes
+    kMetadataLimit = ZAV_FILE_METADATA_LIMIT,     // more ancillary data than the reader keeps
+    kBadPixelOffset = ZAV_FILE_BAD_PIXEL_OFFSET,  // the pixels start inside the colour table
 };
 
 // What a reader's header step tells.

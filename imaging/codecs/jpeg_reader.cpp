@@ -64,6 +64,7 @@ class JpegReader final : public ImageReader {
 
 CodecStatus JpegReader::ParseHeader(ImageInfo *info) {
     if (setjmp(m_error.jump) != 0) {
+        m_error.skipStrayBytes = false;
         if (m_created) {
             jpeg_abort_decompress(&m_cinfo);
         }
@@ -77,7 +78,10 @@ CodecStatus JpegReader::ParseHeader(ImageInfo *info) {
         m_cinfo.mem->max_memory_to_use = kMaxLibraryMemory;
     }
     jpeg_mem_src(&m_cinfo, m_file.data(), static_cast<unsigned long>(m_file.size()));
-    if (jpeg_read_header(&m_cinfo, TRUE) != JPEG_HEADER_OK) {
+    m_error.skipStrayBytes = true;
+    const int header = jpeg_read_header(&m_cinfo, TRUE);
+    m_error.skipStrayBytes = false;
+    if (header != JPEG_HEADER_OK) {
         jpeg_abort_decompress(&m_cinfo);
         return CodecStatus::kCorrupt;
     }
@@ -265,6 +269,9 @@ CodecStatus StatusOfMessage(int code) {
 
 void OnMessage(j_common_ptr cinfo, int msg_level) {
     if (msg_level < 0) {  // a warning: the data are damaged, the picture would be wrong
+        if (cinfo->err->msg_code == JWRN_EXTRANEOUS_DATA && Manager(cinfo)->skipStrayBytes) {
+            return;  // bytes between header markers: nothing of the picture is lost
+        }
         OnError(cinfo);
     }
     // Trace messages are ignored.
@@ -280,6 +287,7 @@ jpeg_error_mgr *InstallJpegErrorManager(JpegErrorManager *manager) {
     manager->pub.emit_message = OnMessage;
     manager->pub.output_message = OnOutput;
     manager->status = CodecStatus::kOk;
+    manager->skipStrayBytes = false;
     return &manager->pub;
 }
 

@@ -49,7 +49,6 @@ CodecStatus StatusFromSpng(int error) {
             return CodecStatus::kTruncated;
         case SPNG_EUSER_WIDTH:
         case SPNG_EUSER_HEIGHT:
-        case SPNG_EOVERFLOW:
             return CodecStatus::kTooLarge;
         case SPNG_ECHUNK_LIMITS:
             return CodecStatus::kMetadataLimit;  // text and other ancillary chunks, not the picture
@@ -258,7 +257,7 @@ void Row16ToBgr(const uint16_t *row, int channels, std::size_t width, uint8_t *b
 
 class PngReader final : public ImageReader {
   public:
-    explicit PngReader(std::span<const uint8_t> file) : m_file(file) {}
+    PngReader(std::span<const uint8_t> file, PngDecodeWay way) : m_file(file), m_way(way) {}
 
     CodecStatus ReadHeader(ImageInfo *info) override {
         m_headerRead = false;
@@ -324,8 +323,11 @@ class PngReader final : public ImageReader {
         if (before != CodecStatus::kOk) {
             return before;
         }
-        if (DecodeDirect8(bgr, step)) {
+        if (m_way != PngDecodeWay::kLibspngOnly && DecodeDirect8(bgr, step)) {
             return CodecStatus::kOk;
+        }
+        if (m_way == PngDecodeWay::kDirectOnly) {
+            return CodecStatus::kUnsupported;
         }
         const CodecStatus status =
             m_ihdr.bit_depth == 16 ? Decode16(bgr, step) : Decode8(bgr, step);
@@ -501,6 +503,7 @@ class PngReader final : public ImageReader {
     }
 
     std::span<const uint8_t> m_file;
+    PngDecodeWay m_way;
     std::unique_ptr<spng_ctx, ContextFree> m_ctx;
     spng_ihdr m_ihdr{};
     unsigned m_bitsPerPixel = 0;
@@ -510,7 +513,11 @@ class PngReader final : public ImageReader {
 }  // namespace
 
 std::unique_ptr<ImageReader> NewPngReader(std::span<const uint8_t> file) {
-    return std::unique_ptr<ImageReader>(new (std::nothrow) PngReader(file));
+    return NewPngReaderDecoding(file, PngDecodeWay::kChoose);
+}
+
+std::unique_ptr<ImageReader> NewPngReaderDecoding(std::span<const uint8_t> file, PngDecodeWay way) {
+    return std::unique_ptr<ImageReader>(new (std::nothrow) PngReader(file, way));
 }
 
 }  // namespace zav

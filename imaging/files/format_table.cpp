@@ -49,13 +49,15 @@ bool IsPnm(const uint8_t *head, std::size_t size) {
     }
 }
 
-// "II*\0" (little-endian) or "MM\0*" (big-endian): classic TIFF only.
+// "II*\0" (little-endian) or "MM\0*" (big-endian): classic TIFF; "II+\0" or "MM\0+": BigTIFF.
 bool IsTiff(const uint8_t *head, std::size_t size) {
     if (size < 4) {
         return false;
     }
-    const bool little = head[0] == 0x49 && head[1] == 0x49 && head[2] == 0x2A && head[3] == 0;
-    const bool big = head[0] == 0x4D && head[1] == 0x4D && head[2] == 0 && head[3] == 0x2A;
+    const bool little =
+        head[0] == 0x49 && head[1] == 0x49 && (head[2] == 0x2A || head[2] == 0x2B) && head[3] == 0;
+    const bool big =
+        head[0] == 0x4D && head[1] == 0x4D && head[2] == 0 && (head[3] == 0x2A || head[3] == 0x2B);
     return little || big;
 }
 
