@@ -17,7 +17,7 @@
 
 namespace zav {
 
-std::unique_ptr<ImageReader> NewJpegReader(std::span<const uint8_t> file);
+std::unique_ptr<ImageReader> NewJpegReader(ReaderInput file);
 std::unique_ptr<ImageWriter> NewJpegWriter();
 
 // A table of 64 quantizers in natural (row by row) order.

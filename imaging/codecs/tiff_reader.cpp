@@ -105,10 +105,10 @@ bool HasColourMap(TIFF *tif) {
     return TIFFGetField(tif, TIFFTAG_COLORMAP, &red, &green, &blue) == 1 && red != nullptr;
 }
 
+// libtiff reads what it needs: bytes in memory through its mapping, a file through the source.
 class TiffReader final : public ImageReader {
   public:
-    explicit TiffReader(std::span<const uint8_t> file) { m_file.bytes = file; }
-    explicit TiffReader(ByteSource &source) { m_file.source = &source; }
+    explicit TiffReader(ReaderInput file) : m_input(file) {}
     ~TiffReader() override {
         if (m_tif != nullptr) {
             TIFFClose(m_tif);
@@ -131,6 +131,7 @@ class TiffReader final : public ImageReader {
     // orientation from 5 to 8, m_height pixels wide.
     void TransposeRaster(const uint32_t *raster, uint8_t *bgr, std::size_t step) const;
 
+    ReaderInput m_input;
     TiffMemoryFile m_file;
     TIFF *m_tif = nullptr;
     bool m_headerRead = false;
@@ -185,6 +186,13 @@ void LabToBgr(uint8_t l8, uint8_t a8, uint8_t b8, uint8_t *bgr) {
 CodecStatus TiffReader::ReadHeader(ImageInfo *info) {
     m_headerRead = false;
     if (m_tif == nullptr) {
+        if (m_input.Source().InMemory()) {
+            if (const CodecStatus read = m_input.Whole(&m_file.bytes); read != CodecStatus::kOk) {
+                return read;
+            }
+        } else {
+            m_file.source = &m_input.Source();
+        }
         m_tif = OpenTiffInMemory(&m_file);
         if (m_tif == nullptr) {
             return DirectoryCutShort(m_file) ? CodecStatus::kTruncated : CodecStatus::kCorrupt;
@@ -496,12 +504,8 @@ CodecStatus TiffReader::ReadData(uint8_t *bgr, std::size_t step) {
 
 }  // namespace
 
-std::unique_ptr<ImageReader> NewTiffReader(std::span<const uint8_t> file) {
+std::unique_ptr<ImageReader> NewTiffReader(ReaderInput file) {
     return std::unique_ptr<ImageReader>(new (std::nothrow) TiffReader(file));
-}
-
-std::unique_ptr<ImageReader> NewTiffSourceReader(ByteSource &source) {
-    return std::unique_ptr<ImageReader>(new (std::nothrow) TiffReader(source));
 }
 
 namespace {

@@ -340,6 +340,32 @@ TEST(TiffSignedSamples, AreRefusedAsUnsupported) {
     EXPECT_EQ(Load(dir / "unsigned2.tif").status, ZAV_FILE_OK);
 }
 
+// ---- PBM/PGM/PPM ----
+
+TEST(RawPortableRows, ReadStraightFromTheFileAsFromMemory) {
+    TempDir dir;
+    for (const int channels : {1, 3}) {
+        const Picture p = Pattern(301, 257, channels);  // beyond the head read first
+        std::vector<uint8_t> file = ToNetpbm(p);
+        ASSERT_TRUE(WriteFile(dir / "a.pnm", file));
+        const Loaded loaded = Load(dir / "a.pnm");
+        ASSERT_EQ(loaded.status, ZAV_FILE_OK);
+        EXPECT_TRUE(SamePixels(loaded.picture, AsColor(p))) << channels;
+        // A header whose comment runs past the head.
+        const std::string comment = "# " + std::string(70000, 'c') + "\n";
+        file.insert(file.begin() + 3, comment.begin(), comment.end());
+        ASSERT_TRUE(WriteFile(dir / "b.pnm", file));
+        const Loaded commented = Load(dir / "b.pnm");
+        ASSERT_EQ(commented.status, ZAV_FILE_OK);
+        EXPECT_TRUE(SamePixels(commented.picture, AsColor(p))) << channels;
+        EXPECT_EQ(Probe(dir / "b.pnm").info.width, 301);
+        // Cut short by a byte: the last row is missing a sample.
+        file.pop_back();
+        ASSERT_TRUE(WriteFile(dir / "c.pnm", file));
+        EXPECT_EQ(Load(dir / "c.pnm").status, ZAV_FILE_TRUNCATED);
+    }
+}
+
 // ---- BMP ----
 
 // An 8-bit bitmap of 4 x 1 pixels with `stored` palette entries, `counted` of them declared, and
