@@ -1,5 +1,6 @@
 #include "imaging/codecs/pnm.h"
 
+#include <algorithm>
 #include <array>
 #include <cstring>
 #include <new>
@@ -233,24 +234,34 @@ CodecStatus PnmReader::ReadData(uint8_t *bgr, std::size_t step) {
 CodecStatus PnmReader::ReadRawRows(uint8_t *bgr, std::size_t step) {
     // Raw 8-bit rows go from the file straight into the buffer's rows, then become blue, green,
     // red in place: red and blue exchanged, or each gray sample spread over three (from the end
-    // of the row backwards, so that no sample is overwritten before it is read).
+    // of the row backwards, so that no sample is overwritten before it is read). Bands of rows
+    // are read and converted in turn, each while it is still in the cache.
+    constexpr std::size_t kBandBytes = std::size_t{128} << 10;
     const bool gray = m_kind == '5';
     const auto width = static_cast<std::size_t>(m_width);
     const std::size_t rowBytes = gray ? width : width * 3;
-    const PlainRows rows{.offset = m_dataOffset, .fileStep = rowBytes, .bottomUp = false};
-    const CodecStatus status =
-        m_input.Source().ReadRows(rows, rowBytes, static_cast<uint32_t>(m_height), bgr, step);
-    if (status != CodecStatus::kOk) {
-        return status;
-    }
-    for (int32_t y = 0; y < m_height; ++y) {
-        uint8_t *row = bgr + static_cast<std::size_t>(y) * step;
-        if (gray) {
-            for (std::size_t x = width; x-- > 0;) {
-                row[3 * x] = row[3 * x + 1] = row[3 * x + 2] = row[x];
+    const auto height = static_cast<uint32_t>(m_height);
+    const auto band =
+        static_cast<uint32_t>(std::clamp<std::size_t>(kBandBytes / rowBytes, 1, height));
+    for (uint32_t y0 = 0; y0 < height; y0 += band) {
+        const uint32_t count = std::min(band, height - y0);
+        const PlainRows rows{.offset = m_dataOffset + uint64_t{y0} * rowBytes,
+                             .fileStep = rowBytes,
+                             .bottomUp = false};
+        uint8_t *first = bgr + std::size_t{y0} * step;
+        const CodecStatus status = m_input.Source().ReadRows(rows, rowBytes, count, first, step);
+        if (status != CodecStatus::kOk) {
+            return status;
+        }
+        for (uint32_t y = 0; y < count; ++y) {
+            uint8_t *row = first + std::size_t{y} * step;
+            if (gray) {
+                for (std::size_t x = width; x-- > 0;) {
+                    row[3 * x] = row[3 * x + 1] = row[3 * x + 2] = row[x];
+                }
+            } else {
+                SwapRedBlue(row, row, width);
             }
-        } else {
-            SwapRedBlue(row, row, width);
         }
     }
     return CodecStatus::kOk;

@@ -47,6 +47,16 @@ void SwapBytes(uint8_t *a, uint8_t *b, std::size_t n) noexcept {
 
 }  // namespace
 
+void ReverseRows(uint8_t *first, std::size_t step, std::size_t rowBytes,
+                 std::size_t count) noexcept {
+    if (count < 2) {
+        return;
+    }
+    for (std::size_t top = 0, bottom = count - 1; top < bottom; ++top, --bottom) {
+        SwapBytes(first + top * step, first + bottom * step, rowBytes);
+    }
+}
+
 void FlipImageRows(uint8_t *imageData, int32_t width, int32_t height, int32_t depth,
                    int32_t channels) noexcept {
     const ImageHeader image = WrapImageRecord(width, height, depth, channels, imageData);
@@ -57,9 +67,8 @@ void FlipImageRows(uint8_t *imageData, int32_t width, int32_t height, int32_t de
     const auto pixelBytes = static_cast<std::size_t>(width) *
                             static_cast<std::size_t>(image.nChannels) *
                             static_cast<std::size_t>(image.ElementBytes());
-    for (int32_t top = 0, bottom = height - 1; top < bottom; ++top, --bottom) {
-        SwapBytes(image.Row(top), image.Row(bottom), pixelBytes);
-    }
+    ReverseRows(image.Row(0), static_cast<std::size_t>(image.widthStep), pixelBytes,
+                static_cast<std::size_t>(height));
 }
 
 }  // namespace zav
