@@ -144,6 +144,46 @@ TEST(StrayJpegBytes, BetweenTheScansStayFatal) {
     EXPECT_EQ(Load(dir / "scan.jpg").status, ZAV_FILE_CORRUPT);
 }
 
+// A JPEG larger than the head read first, with a marker segment that runs past it: loads by path
+// (header from the head, then again from the whole file) give what loads from memory give, at
+// full and reduced scale.
+TEST(JpegHeadAndWhole, PathAndMemoryLoadsAgreeAtEveryScale) {
+    if (!HaveTool("cjpeg")) {
+        GTEST_SKIP() << "libjpeg-turbo-progs missing";
+    }
+    TempDir dir;
+    ASSERT_TRUE(WriteFile(dir / "in.ppm", ToNetpbm(Pattern(640, 400, 3))));
+    ASSERT_TRUE(Shell("cjpeg -quality 98 " + Quote(dir / "in.ppm") + " > " + Quote(dir / "a.jpg")));
+    std::vector<uint8_t> plain = ReadFile(dir / "a.jpg");
+    ASSERT_GT(plain.size(), std::size_t{64} << 10);
+    // An application segment of 65533 bytes, twice: the tables lie past the first 64 KiB.
+    std::vector<uint8_t> big = {plain[0], plain[1]};
+    for (int i = 0; i < 2; ++i) {
+        big.insert(big.end(), {0xFF, 0xEF, 0xFF, 0xFF});
+        big.insert(big.end(), 65533, static_cast<uint8_t>(i));
+    }
+    big.insert(big.end(), plain.begin() + 2, plain.end());
+    for (const auto &[name, bytes] : {std::pair{"plain.jpg", plain}, std::pair{"big.jpg", big}}) {
+        const std::string path = dir / name;
+        ASSERT_TRUE(WriteFile(path, bytes));
+        for (const unsigned reduce : {1u, 2u, 8u}) {
+            ImageHeader fromFile;
+            ImageHeader fromMemory;
+            ASSERT_EQ(LoadImageFile(path.c_str(), NameRules::kSkip, &fromFile, reduce), ZAV_FILE_OK)
+                << name << " 1/" << reduce;
+            ASSERT_EQ(LoadImageBytes(bytes, &fromMemory, reduce), ZAV_FILE_OK);
+            EXPECT_EQ(fromFile.width, static_cast<int32_t>((640 + reduce - 1) / reduce));
+            EXPECT_TRUE(SamePixels(FromHeader(fromFile), FromHeader(fromMemory)))
+                << name << " 1/" << reduce;
+            ReleaseImageData(&fromFile);
+            ReleaseImageData(&fromMemory);
+        }
+        const Probed probed = Probe(path);
+        ASSERT_EQ(probed.status, ZAV_FILE_OK) << name;
+        EXPECT_EQ(probed.info.height, 400);
+    }
+}
+
 // ---- TIFF, written with libtiff ----
 
 struct TiffSpec {
