@@ -116,9 +116,10 @@ inline constexpr std::size_t kReaderHeadBytes = std::size_t{64} << 10;
 // (read through a memory source of the reader's own).
 class ReaderInput {
   public:
-    ReaderInput(ByteSource &source) noexcept : m_source(&source) {}            // NOLINT: implicit
-    ReaderInput(std::span<const uint8_t> bytes) noexcept : m_memory(bytes) {}  // NOLINT: implicit
-    ReaderInput(const std::vector<uint8_t> &bytes) noexcept                    // NOLINT: implicit
+    // Implicit: a maker is called with a source, a span or a vector alike.
+    ReaderInput(ByteSource &source) noexcept : m_source(&source) {}
+    ReaderInput(std::span<const uint8_t> bytes) noexcept : m_memory(bytes) {}
+    ReaderInput(const std::vector<uint8_t> &bytes) noexcept
         : m_memory(std::span<const uint8_t>(bytes)) {}
     ReaderInput(const ReaderInput &other) noexcept
         : m_memory(other.m_memory), m_source(other.m_source) {}
