@@ -49,6 +49,7 @@ CodecStatus StatusFromSpng(int error) {
             return CodecStatus::kTruncated;
         case SPNG_EUSER_WIDTH:
         case SPNG_EUSER_HEIGHT:
+        case SPNG_EOVERFLOW:  // the picture's sizes (a 32-bit address space)
             return CodecStatus::kTooLarge;
         case SPNG_ECHUNK_LIMITS:
             return CodecStatus::kMetadataLimit;  // text and other ancillary chunks, not the picture
@@ -57,6 +58,12 @@ CodecStatus StatusFromSpng(int error) {
         default:
             return CodecStatus::kCorrupt;
     }
+}
+
+// Reading the chunks around the image data: libspng's overflow there comes from an ancillary
+// chunk's contents, never from the picture's size.
+CodecStatus StatusFromSpngChunks(int error) {
+    return error == SPNG_EOVERFLOW ? CodecStatus::kCorrupt : StatusFromSpng(error);
 }
 
 // A chunk whose length, type, data and CRC all lie within the file.
@@ -345,7 +352,7 @@ class PngReader final : public ImageReader {
         }
         m_headerRead = false;  // libspng decodes once per context
         // The chunks before the image data first: libspng checks them on either way.
-        const CodecStatus before = StatusFromSpng(spng_decode_chunks(m_ctx.get()));
+        const CodecStatus before = StatusFromSpngChunks(spng_decode_chunks(m_ctx.get()));
         if (before != CodecStatus::kOk) {
             return before;
         }
@@ -362,7 +369,7 @@ class PngReader final : public ImageReader {
         }
         // The chunks after the image, up to the end chunk: their CRCs, and whether the file ends
         // early.
-        const CodecStatus after = StatusFromSpng(spng_decode_chunks(m_ctx.get()));
+        const CodecStatus after = StatusFromSpngChunks(spng_decode_chunks(m_ctx.get()));
         if (after != CodecStatus::kOk) {
             return after;
         }
