@@ -209,7 +209,9 @@ CodecStatus PnmReader::ReadData(uint8_t *bgr, std::size_t step) {
     if (!m_headerRead) {
         return CodecStatus::kCorrupt;
     }
-    if ((m_kind == '5' || m_kind == '6') && m_maxval == 255) {
+    // From a file, raw 8-bit rows are read into the buffer and converted there; bytes in memory
+    // are converted on their way into the buffer (one pass instead of a copy and a pass).
+    if ((m_kind == '5' || m_kind == '6') && m_maxval == 255 && !m_input.Source().InMemory()) {
         return ReadRawRows(bgr, step);
     }
     if (const CodecStatus read = m_input.Whole(&m_file); read != CodecStatus::kOk) {
