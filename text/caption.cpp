@@ -2,7 +2,6 @@
 
 #include <optional>
 
-#include "imaging/api/image_component.h"
 #include "imaging/buffer/image_record.h"
 #include "text/font.h"
 #include "text/font_catalog.h"
@@ -71,32 +70,6 @@ int32_t PutCaption(const ZAVImageStruct *pImage, const uint8_t *pText, int32_t x
     }
     // A glyph that memory did not suffice for was left out: reported as a missing font is.
     return renderer.GlyphFailed() ? 1 : 0;
-}
-
-int32_t ImageComponent::ZAVPutTextToImage(const ZAVImageStruct *pImage, const uint8_t *pText,
-                                          int32_t x, int32_t y, int32_t color, float fSize,
-                                          float fCharSpace, float transparency) {
-    return PutCaption(pImage, pText, x, y, color, fSize, fCharSpace, transparency,
-                      m_hasFontPath ? &m_fontPath : nullptr, TextEncoding::kUserDefault);
-}
-
-int32_t ImageComponent::ZAVPutTextToImageUtf8(const ZAVImageStruct *pImage, const char *pText,
-                                              int32_t x, int32_t y, int32_t color, float fSize,
-                                              float fCharSpace, float transparency) {
-    return PutCaption(pImage, reinterpret_cast<const uint8_t *>(pText), x, y, color, fSize,
-                      fCharSpace, transparency, m_hasFontPath ? &m_fontPath : nullptr,
-                      TextEncoding::kUtf8);
-}
-
-int32_t ImageComponent::ZAVSetFontPath(const char *path) {
-    if (path == nullptr) {
-        m_fontPath.clear();
-        m_hasFontPath = false;
-    } else {
-        m_fontPath = path;
-        m_hasFontPath = true;
-    }
-    return 0;
 }
 
 }  // namespace zav

@@ -10,7 +10,6 @@
 #include <unordered_set>
 #include <vector>
 
-#include "imaging/api/image_component.h"
 #include "imaging/buffer/image_record.h"
 #include "text/coverage_blend.h"
 #include "text/coverage_glyph.h"
@@ -398,23 +397,6 @@ int32_t TypoCaption(const ZAVImageStruct *image, const char *text, int32_t x, in
     } catch (const std::bad_alloc &) {
         return ZAV_TEXT_INCOMPLETE;
     }
-}
-
-int32_t ImageComponent::ZAVDrawTextUtf8(const ZAVImageStruct *pImage, const char *text, int32_t x,
-                                        int32_t y, const ZAVTextStyle *style) noexcept {
-    if (pImage == nullptr) {
-        return ZAV_TEXT_REFUSED;
-    }
-    return TypoCaption(pImage, text, x, y, style, m_hasFontPath ? &m_fontPath : nullptr, nullptr);
-}
-
-int32_t ImageComponent::ZAVMeasureTextUtf8(const char *text, int32_t x, int32_t y,
-                                           const ZAVTextStyle *style,
-                                           ZAVTextMetrics *metrics) noexcept {
-    if (metrics == nullptr) {
-        return ZAV_TEXT_REFUSED;
-    }
-    return TypoCaption(nullptr, text, x, y, style, m_hasFontPath ? &m_fontPath : nullptr, metrics);
 }
 
 }  // namespace zav

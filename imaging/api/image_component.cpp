@@ -22,6 +22,21 @@ unsigned Reduction(int32_t denominator) {
                : 1u;
 }
 
+// A load into the caller's record: refused without a record; the pixels belong to the record once
+// `load` succeeds.
+template <typename Load>
+int32_t LoadToRecord(ZAVImageStruct *record, Load &&load) {
+    if (record == nullptr) {
+        return ZAV_FILE_NO_RECORD;
+    }
+    ImageHeader image;
+    const int32_t status = load(&image);
+    if (status == ZAV_FILE_OK) {
+        FillImageRecord(record, image);
+    }
+    return status;
+}
+
 }  // namespace
 
 int32_t ImageComponent::ZAVSetImageQuality(float fQuality) noexcept {
@@ -47,28 +62,16 @@ void ImageComponent::ExceptionEscaped(FileWork work, bool outOfMemory) noexcept 
 }
 
 int32_t ImageComponent::ZAVLoadImage(const char16_t *imageFileName, ZAVImageStruct *imageStruct) {
-    if (imageStruct == nullptr) {
-        return FileResult(ZAV_FILE_NO_RECORD);
-    }
-    const std::optional<std::string> name = Utf16ToUtf8Name(imageFileName);
-    ImageHeader image;
-    const int32_t status = LoadImageFile(name ? name->c_str() : nullptr, NameRules::kApply, &image);
-    if (status == ZAV_FILE_OK) {
-        FillImageRecord(imageStruct, image);  // the pixels now belong to the caller's record
-    }
-    return FileResult(status);
+    return FileResult(LoadToRecord(imageStruct, [&](ImageHeader *image) {
+        const std::optional<std::string> name = Utf16ToUtf8Name(imageFileName);
+        return LoadImageFile(name ? name->c_str() : nullptr, NameRules::kApply, image);
+    }));
 }
 
 int32_t ImageComponent::ZAVLoadImageUtf8(const char *imageFileName, ZAVImageStruct *imageStruct) {
-    if (imageStruct == nullptr) {
-        return FileResult(ZAV_FILE_NO_RECORD);
-    }
-    ImageHeader image;
-    const int32_t status = LoadImageFile(imageFileName, NameRules::kApply, &image);
-    if (status == ZAV_FILE_OK) {
-        FillImageRecord(imageStruct, image);
-    }
-    return FileResult(status);
+    return FileResult(LoadToRecord(imageStruct, [&](ImageHeader *image) {
+        return LoadImageFile(imageFileName, NameRules::kApply, image);
+    }));
 }
 
 int32_t ImageComponent::ZAVLoadImagePath(const char *path, ZAVImageStruct *imageStruct) {
@@ -77,15 +80,9 @@ int32_t ImageComponent::ZAVLoadImagePath(const char *path, ZAVImageStruct *image
 
 int32_t ImageComponent::ZAVLoadImagePathScaled(const char *path, int32_t denominator,
                                                ZAVImageStruct *imageStruct) {
-    if (imageStruct == nullptr) {
-        return FileResult(ZAV_FILE_NO_RECORD);
-    }
-    ImageHeader image;
-    const int32_t status = LoadImageFile(path, NameRules::kSkip, &image, Reduction(denominator));
-    if (status == ZAV_FILE_OK) {
-        FillImageRecord(imageStruct, image);
-    }
-    return FileResult(status);
+    return FileResult(LoadToRecord(imageStruct, [&](ImageHeader *image) {
+        return LoadImageFile(path, NameRules::kSkip, image, Reduction(denominator));
+    }));
 }
 
 int32_t ImageComponent::ZAVSaveImage(const char16_t *imageFileName, const uint8_t *imageData,
@@ -179,15 +176,9 @@ int32_t ImageComponent::ZAVLoadImageMemory(const void *bytes, std::size_t size,
 
 int32_t ImageComponent::ZAVLoadImageMemoryScaled(const void *bytes, std::size_t size,
                                                  int32_t denominator, ZAVImageStruct *imageStruct) {
-    if (imageStruct == nullptr) {
-        return FileResult(ZAV_FILE_NO_RECORD);
-    }
-    ImageHeader image;
-    const int32_t status = LoadImageBytes(CallerBytes(bytes, size), &image, Reduction(denominator));
-    if (status == ZAV_FILE_OK) {
-        FillImageRecord(imageStruct, image);
-    }
-    return FileResult(status);
+    return FileResult(LoadToRecord(imageStruct, [&](ImageHeader *image) {
+        return LoadImageBytes(CallerBytes(bytes, size), image, Reduction(denominator));
+    }));
 }
 
 int32_t ImageComponent::ZAVSaveImageMemory(const char *format, const uint8_t *imageData,

@@ -25,7 +25,7 @@ class ImageComponent {
   public:
     ImageComponent() = default;
 
-    // Buffers (buffer/lifecycle.cpp).
+    // Buffers (api/component_pixels.cpp, over buffer/lifecycle.cpp).
     int32_t ZAVCreateImage(int32_t width, int32_t height, int32_t depth, int32_t channels,
                            ZAVImageStruct *imageStruct) noexcept;
     int32_t ZAVReleaseImage(ZAVImageStruct **ppImage) noexcept;
@@ -64,7 +64,7 @@ class ImageComponent {
     // Why the last load, save or probe ended as it did (a ZAV_FILE_* code).
     int32_t FileStatus() const noexcept { return m_fileStatus; }
 
-    // Pixels (ops/).
+    // Pixels (api/component_pixels.cpp, over ops/).
     int32_t ZAVFlipImage(uint8_t *imageData, int32_t width, int32_t height, int32_t depth,
                          int32_t channels);
     int32_t ZAVReSizeImage(const ZAVImageStruct *imageStruct,
@@ -74,8 +74,8 @@ class ImageComponent {
                          int32_t dwidth, int32_t dheight);
     int32_t ZAVDrawRect(const ZAVImageStruct *pImage, ZAVImageRect thisImageRect, int32_t color);
 
-    // Captions (text/caption.cpp): narrow text in the user's encoding, or UTF-8; the object's own
-    // first font file.
+    // Captions (api/component_text.cpp, over text/caption.cpp): narrow text in the user's encoding,
+    // or UTF-8; the object's own first font file.
     int32_t ZAVPutTextToImage(const ZAVImageStruct *pImage, const uint8_t *pText, int32_t x,
                               int32_t y, int32_t color, float fSize, float fCharSpace,
                               float transparency);
@@ -83,7 +83,8 @@ class ImageComponent {
                                   int32_t y, int32_t color, float fSize, float fCharSpace,
                                   float transparency);
     int32_t ZAVSetFontPath(const char *path);
-    // Typographic captions (text/typo_caption.cpp): ZAV_TEXT_* results.
+    // Typographic captions (api/component_text.cpp, over text/typo_caption.cpp): ZAV_TEXT_*
+    // results.
     int32_t ZAVDrawTextUtf8(const ZAVImageStruct *pImage, const char *text, int32_t x, int32_t y,
                             const ZAVTextStyle *style) noexcept;
     int32_t ZAVMeasureTextUtf8(const char *text, int32_t x, int32_t y, const ZAVTextStyle *style,

@@ -1,11 +1,12 @@
 // Create, release and clone: the only places besides load where pixel memory changes hands.
-#include "imaging/api/image_component.h"
+#include "imaging/buffer/lifecycle.h"
+
 #include "imaging/buffer/image_record.h"
 
 namespace zav {
 
-int32_t ImageComponent::ZAVCreateImage(int32_t width, int32_t height, int32_t depth,
-                                       int32_t channels, ZAVImageStruct *imageStruct) noexcept {
+int32_t CreateImageRecord(int32_t width, int32_t height, int32_t depth, int32_t channels,
+                          ZAVImageStruct *imageStruct) noexcept {
     if (imageStruct == nullptr) {
         return 0;
     }
@@ -16,7 +17,7 @@ int32_t ImageComponent::ZAVCreateImage(int32_t width, int32_t height, int32_t de
     return 0;
 }
 
-int32_t ImageComponent::ZAVReleaseImage(ZAVImageStruct **ppImage) noexcept {
+int32_t ReleaseImageRecord(ZAVImageStruct **ppImage) noexcept {
     if (ppImage == nullptr || *ppImage == nullptr || (*ppImage)->data == nullptr) {
         return 0;
     }
@@ -31,8 +32,7 @@ int32_t ImageComponent::ZAVReleaseImage(ZAVImageStruct **ppImage) noexcept {
     return 0;
 }
 
-int32_t ImageComponent::ZAVCloneImage(const ZAVImageStruct *psourceImage,
-                                      ZAVImageStruct *pdestImage) noexcept {
+int32_t CloneImageRecord(const ZAVImageStruct *psourceImage, ZAVImageStruct *pdestImage) noexcept {
     if (psourceImage == nullptr || pdestImage == nullptr) {
         return 1;
     }

@@ -13,16 +13,16 @@ namespace zav {
 
 // Decodes info headers of 12 bytes (OS/2) and of 16 bytes or more; 1, 4, 8, 16, 24 and 32 bits
 // per pixel, uncompressed, with bit fields (16 and 32 bits), or run-length coded (RLE8, RLE4).
-// Rows must be stored bottom-up: a negative height is refused.
+// Rows must be stored bottom-up: a negative height is refused. The header step reads the head of
+// the file (and the palette, where it lies past it); 24-bit rows are read from the file straight
+// into the buffer, other pictures decoded from the whole file.
 class BmpReader final : public ImageReader {
   public:
-    explicit BmpReader(std::span<const uint8_t> file) : m_file(file), m_fileSize(file.size()) {}
-    // Over the first bytes of a file of `fileSize` bytes: the header step and FindPlainRows only.
-    BmpReader(std::span<const uint8_t> head, uint64_t fileSize)
-        : m_file(head), m_fileSize(fileSize) {}
+    explicit BmpReader(ReaderInput file) : m_input(file) {}
+    BmpReader(const BmpReader &) = delete;
+    BmpReader &operator=(const BmpReader &) = delete;
     CodecStatus ReadHeader(ImageInfo *info) override;
     CodecStatus ReadData(uint8_t *bgr, std::size_t step) override;
-    bool FindPlainRows(PlainRows *rows) const override;
 
   private:
     struct Channel {
@@ -39,8 +39,12 @@ class BmpReader final : public ImageReader {
     void SetMasks(uint32_t red, uint32_t green, uint32_t blue);
     uint8_t Scale(uint32_t pixel, const Channel &channel) const;
 
-    std::span<const uint8_t> m_file;  // the file, or its head
-    uint64_t m_fileSize;
+    // 24-bit rows are stored as the buffer holds them, bottom row first.
+    bool FindPlainRows(PlainRows *rows) const;
+
+    ReaderInput m_input;
+    std::span<const uint8_t> m_file;  // the first bytes of the file read so far
+    uint64_t m_fileSize = 0;
     bool m_headerRead = false;
     int32_t m_width = 0;
     int32_t m_height = 0;
@@ -60,9 +64,7 @@ class BmpWriter final : public ImageWriter {
     CodecStatus Write(const WriteRequest &request, ByteSink &sink) override;
 };
 
-std::unique_ptr<ImageReader> NewBmpReader(std::span<const uint8_t> file);
-// Over the first bytes of a file of `fileSize` bytes: the header step and FindPlainRows only.
-std::unique_ptr<ImageReader> NewBmpHeadReader(std::span<const uint8_t> head, uint64_t fileSize);
+std::unique_ptr<ImageReader> NewBmpReader(ReaderInput file);
 std::unique_ptr<ImageWriter> NewBmpWriter();
 
 }  // namespace zav

@@ -44,9 +44,17 @@ CodecStatus BmpReader::ReadPalette(uint64_t paletteOffset, int entrySize, uint32
     if (colorsUsed != 0 && colorsUsed < entries) {
         entries = colorsUsed;
     }
-    // Some writers store fewer entries than they declare: take what lies before the pixels.
-    if (m_dataOffset >= paletteOffset) {
-        entries = std::min<uint64_t>(entries, (m_dataOffset - paletteOffset) / entrySize);
+    // Pixels that start before the end of the first entry, or among the entries the header
+    // counts, would read the palette as pixels. Some writers store fewer entries than the bit depth
+    // allows without counting them: then what lies before the pixels is taken.
+    if (m_dataOffset < paletteOffset + entrySize ||
+        (colorsUsed != 0 && m_dataOffset < paletteOffset + entries * entrySize)) {
+        return CodecStatus::kBadPixelOffset;
+    }
+    entries = std::min<uint64_t>(entries, (m_dataOffset - paletteOffset) / entrySize);
+    if (const CodecStatus read = m_input.Prefix(paletteOffset + entries * entrySize, &m_file);
+        read != CodecStatus::kOk) {
+        return read;
     }
     if (paletteOffset + entries * entrySize > m_file.size()) {
         return CodecStatus::kTruncated;
@@ -59,6 +67,11 @@ CodecStatus BmpReader::ReadPalette(uint64_t paletteOffset, int entrySize, uint32
 }
 
 CodecStatus BmpReader::ReadHeader(ImageInfo *info) {
+    m_headerRead = false;
+    m_fileSize = m_input.Size();
+    if (const CodecStatus read = m_input.Head(&m_file); read != CodecStatus::kOk) {
+        return read;
+    }
     const uint8_t *f = m_file.data();
     if (m_file.size() < kFileHeaderBytes + 4) {
         return CodecStatus::kTruncated;
@@ -200,8 +213,15 @@ bool BmpReader::FindPlainRows(PlainRows *rows) const {
 }
 
 CodecStatus BmpReader::ReadData(uint8_t *bgr, std::size_t step) {
-    if (!m_headerRead || m_file.size() != m_fileSize) {
+    if (!m_headerRead) {
         return CodecStatus::kCorrupt;
+    }
+    if (PlainRows rows; FindPlainRows(&rows)) {
+        return m_input.Source().ReadRows(rows, static_cast<std::size_t>(m_width) * 3,
+                                         static_cast<uint32_t>(m_height), bgr, step);
+    }
+    if (const CodecStatus read = m_input.Whole(&m_file); read != CodecStatus::kOk) {
+        return read;
     }
     if (m_dataOffset > m_file.size()) {
         return CodecStatus::kTruncated;
@@ -375,12 +395,8 @@ CodecStatus BmpReader::ReadRunLength(uint8_t *bgr, std::size_t step) const {
     return CodecStatus::kOk;
 }
 
-std::unique_ptr<ImageReader> NewBmpReader(std::span<const uint8_t> file) {
+std::unique_ptr<ImageReader> NewBmpReader(ReaderInput file) {
     return std::unique_ptr<ImageReader>(new (std::nothrow) BmpReader(file));
-}
-
-std::unique_ptr<ImageReader> NewBmpHeadReader(std::span<const uint8_t> head, uint64_t fileSize) {
-    return std::unique_ptr<ImageReader>(new (std::nothrow) BmpReader(head, fileSize));
 }
 
 }  // namespace zav

@@ -62,16 +62,53 @@ inline void SwapRedBlueScalar(const uint8_t *src, uint8_t *dst, std::size_t pixe
     }
 }
 
-// Five pixels a step through one byte shuffle; each 16-byte load and store reaches one byte past
-// them, so the last few pixels of a row go the scalar way. In place, every load precedes the store
-// that overwrites its bytes, and the byte past the five pixels is stored back as it was read.
+// For the 48 bytes of 16 pixels held in three registers: the byte shuffle that takes each output
+// register's bytes from input register `from` (-128, a zero, where they come from another one).
+struct RedBlueShuffles {
+    alignas(16) int8_t index[3][3][16];
+};
+
+constexpr RedBlueShuffles MakeRedBlueShuffles() {
+    RedBlueShuffles s{};
+    for (int out = 0; out < 3; ++out) {
+        for (int from = 0; from < 3; ++from) {
+            for (int i = 0; i < 16; ++i) {
+                const int j = 16 * out + i;
+                const int source = j % 3 == 0 ? j + 2 : j % 3 == 2 ? j - 2 : j;
+                s.index[out][from][i] =
+                    static_cast<int8_t>(source / 16 == from ? source % 16 : -128);
+            }
+        }
+    }
+    return s;
+}
+
+inline constexpr RedBlueShuffles kRedBlueShuffles = MakeRedBlueShuffles();
+
+// Sixteen pixels a step: three 16-byte loads, then three stores, each output register gathered by
+// byte shuffles from the input registers it draws on. Steps do not overlap and each loads before
+// it stores, so that in place no load waits for an earlier store; the last pixels of a row go the
+// scalar way.
 __attribute__((target("ssse3"))) inline void SwapRedBlueSsse3(const uint8_t *src, uint8_t *dst,
                                                               std::size_t pixels) noexcept {
-    const __m128i order = _mm_setr_epi8(2, 1, 0, 5, 4, 3, 8, 7, 6, 11, 10, 9, 14, 13, 12, 15);
+    const auto *m = reinterpret_cast<const __m128i *>(&kRedBlueShuffles.index[0][0][0]);
     std::size_t x = 0;
-    for (; x + 6 <= pixels; x += 5) {
-        const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i *>(src + 3 * x));
-        _mm_storeu_si128(reinterpret_cast<__m128i *>(dst + 3 * x), _mm_shuffle_epi8(v, order));
+    for (; x + 16 <= pixels; x += 16) {
+        const auto *in = reinterpret_cast<const __m128i *>(src + 3 * x);
+        const __m128i a = _mm_loadu_si128(in);
+        const __m128i b = _mm_loadu_si128(in + 1);
+        const __m128i c = _mm_loadu_si128(in + 2);
+        const __m128i out0 = _mm_or_si128(_mm_shuffle_epi8(a, _mm_load_si128(m + 0)),
+                                          _mm_shuffle_epi8(b, _mm_load_si128(m + 1)));
+        const __m128i out1 = _mm_or_si128(_mm_or_si128(_mm_shuffle_epi8(a, _mm_load_si128(m + 3)),
+                                                       _mm_shuffle_epi8(b, _mm_load_si128(m + 4))),
+                                          _mm_shuffle_epi8(c, _mm_load_si128(m + 5)));
+        const __m128i out2 = _mm_or_si128(_mm_shuffle_epi8(b, _mm_load_si128(m + 7)),
+                                          _mm_shuffle_epi8(c, _mm_load_si128(m + 8)));
+        auto *out = reinterpret_cast<__m128i *>(dst + 3 * x);
+        _mm_storeu_si128(out, out0);
+        _mm_storeu_si128(out + 1, out1);
+        _mm_storeu_si128(out + 2, out2);
     }
     SwapRedBlueScalar(src + 3 * x, dst + 3 * x, pixels - x);
 }

@@ -1,11 +1,13 @@
 // The contract between the format table and one format's reader and writer.
 //
-// A reader works on a file's bytes, held in memory or read through a byte source: its header step
-// gives the picture's size and whether it holds colour; its data step decodes into an 8-bit
-// blue-green-red buffer at a given row step, top row first. A writer encodes 8-bit gray or
-// blue-green-red rows into a byte sink.
+// A reader reads one file through a byte source (a file, or bytes in memory): its header step
+// reads what it needs of the file's first bytes and gives the picture's size and whether it keeps
+// colour; its data step decodes into an 8-bit blue-green-red buffer at a given row step, top row
+// first, reading what it needs of the rest (rows stored as the buffer holds them are read straight
+// into the buffer). A writer encodes 8-bit gray or blue-green-red rows into a byte sink.
 #pragma once
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
@@ -26,10 +28,11 @@ enum class CodecStatus : int32_t {
     kTruncated = ZAV_FILE_TRUNCATED,      // the data end before the picture is complete
     kTooLarge =
         ZAV_FILE_TOO_LARGE,  // the picture's 8-bit, 3-channel buffer would exceed 2^30 bytes
-    kNoMemory = ZAV_FILE_NO_MEMORY,            // an allocation failed
-    kReadFailed = ZAV_FILE_READ_FAILED,        // the source could not be read
-    kIoError = ZAV_FILE_WRITE_FAILED,          // the sink refused bytes
-    kMetadataLimit = ZAV_FILE_METADATA_LIMIT,  // more ancillary data than the reader keeps
+    kNoMemory = ZAV_FILE_NO_MEMORY,               // an allocation failed
+    kReadFailed = ZAV_FILE_READ_FAILED,           // the source could not be read
+    kIoError = ZAV_FILE_WRITE_FAILED,             // the sink refused bytes
+    kMetadataLimit = ZAV_FILE_METADATA_LIMIT,     // more ancillary data than the reader keeps
+    kBadPixelOffset = ZAV_FILE_BAD_PIXEL_OFFSET,  // the pixels start inside the colour table
 };
 
 // What a reader's header step tells.
@@ -52,6 +55,10 @@ struct PlainRows {
 class ByteSource {
   public:
     virtual ~ByteSource() = default;
+    // The most bytes between stored rows that ReadRows takes.
+    static constexpr uint64_t kMaxRowGap = 64;
+    // True when every byte is in memory already (asking for all of them costs nothing).
+    virtual bool InMemory() const { return false; }
     // The file's size (for an open file: when it was opened).
     virtual uint64_t Size() const = 0;
     // Copies up to `size` bytes from `offset` into `dst`: the count copied (fewer only where the
@@ -61,7 +68,8 @@ class ByteSource {
     // destroyed or asked for a longer prefix. kOk, kReadFailed or kNoMemory.
     virtual CodecStatus Prefix(std::size_t count, std::span<const uint8_t> *bytes) = 0;
     // Copies `count` rows of `rowBytes` bytes each, stored as `rows` says, into `dst`, `step` bytes
-    // apart (the first stored row goes last when bottomUp). kTruncated when the file ends first.
+    // apart (the first stored row goes last when bottomUp). kTruncated when the file ends first;
+    // kReadFailed for more than kMaxRowGap bytes between stored rows.
     virtual CodecStatus ReadRows(const PlainRows &rows, std::size_t rowBytes, uint32_t count,
                                  uint8_t *dst, std::size_t step) = 0;
     // The whole file in memory.
@@ -77,6 +85,7 @@ class ByteSource {
 class MemorySource final : public ByteSource {
   public:
     explicit MemorySource(std::span<const uint8_t> bytes) : m_bytes(bytes) {}
+    bool InMemory() const override { return true; }
     uint64_t Size() const override { return m_bytes.size(); }
     int64_t ReadAt(uint64_t offset, void *dst, std::size_t size) override {
         if (offset >= m_bytes.size()) {
@@ -99,19 +108,54 @@ class MemorySource final : public ByteSource {
     std::span<const uint8_t> m_bytes;
 };
 
+// The first bytes of a file that a header step reads (all of a shorter file): enough for the
+// header, colour map and palette of every format's ordinary files.
+inline constexpr std::size_t kReaderHeadBytes = std::size_t{64} << 10;
+
+// What a reader reads: a byte source that outlives the reader, or bytes in memory that outlive it
+// (read through a memory source of the reader's own).
+class ReaderInput {
+  public:
+    // Implicit: a maker is called with a source, a span or a vector alike.
+    ReaderInput(ByteSource &source) noexcept : m_source(&source) {}
+    ReaderInput(std::span<const uint8_t> bytes) noexcept : m_memory(bytes) {}
+    ReaderInput(const std::vector<uint8_t> &bytes) noexcept
+        : m_memory(std::span<const uint8_t>(bytes)) {}
+    ReaderInput(const ReaderInput &other) noexcept
+        : m_memory(other.m_memory), m_source(other.m_source) {}
+    ReaderInput &operator=(const ReaderInput &) = delete;
+
+    ByteSource &Source() noexcept { return m_source != nullptr ? *m_source : m_memory; }
+    uint64_t Size() noexcept { return Source().Size(); }
+    // The bytes a header step starts from: the first kReaderHeadBytes of a file, all of a source
+    // in memory.
+    CodecStatus Head(std::span<const uint8_t> *bytes) {
+        ByteSource &source = Source();
+        return source.InMemory() ? source.Whole(bytes) : source.Prefix(kReaderHeadBytes, bytes);
+    }
+    // The first `count` bytes (all of a shorter file), e.g. a palette past the head.
+    CodecStatus Prefix(uint64_t count, std::span<const uint8_t> *bytes) {
+        ByteSource &source = Source();
+        return source.Prefix(static_cast<std::size_t>(std::min<uint64_t>(count, source.Size())),
+                             bytes);
+    }
+    CodecStatus Whole(std::span<const uint8_t> *bytes) { return Source().Whole(bytes); }
+
+  private:
+    MemorySource m_memory{std::span<const uint8_t>{}};
+    ByteSource *m_source = nullptr;
+};
+
 class ImageReader {
   public:
     virtual ~ImageReader() = default;
-    // Parses the header. Must be called once, before ReadData.
+    // Parses the header, reading what it needs of the file's first bytes. Must be called once,
+    // before ReadData.
     virtual CodecStatus ReadHeader(ImageInfo *info) = 0;
     // Decodes the picture into `bgr`: height rows of width * 3 bytes (blue, green, red), `step`
     // bytes apart, top row first. Writes nothing outside those rows; may leave the buffer partly
     // written when it fails.
     virtual CodecStatus ReadData(uint8_t *bgr, std::size_t step) = 0;
-    // After a successful header step: true when every row is stored as the buffer holds it and
-    // lies wholly within the file, so that a loader may copy the rows from the file instead of
-    // calling ReadData (the result is the same).
-    virtual bool FindPlainRows(PlainRows *) const { return false; }
     // After a successful header step, before the picture's buffer is allocated: whether the data
     // can fill a picture of the header's size at all, as far as the reader can tell without
     // decoding (kTruncated when they cannot: a compressed stream too short to give every row).

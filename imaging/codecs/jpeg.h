@@ -17,7 +17,7 @@
 
 namespace zav {
 
-std::unique_ptr<ImageReader> NewJpegReader(std::span<const uint8_t> file);
+std::unique_ptr<ImageReader> NewJpegReader(ReaderInput file);
 std::unique_ptr<ImageWriter> NewJpegWriter();
 
 // A table of 64 quantizers in natural (row by row) order.
@@ -43,11 +43,15 @@ struct JpegErrorManager {
     jpeg_error_mgr pub;  // first, so that libjpeg's pointer to it is a pointer to the whole
     std::jmp_buf jump;
     CodecStatus status = CodecStatus::kOk;
+    // While the header markers are read, stray bytes before a marker are skipped as djpeg skips
+    // them; anywhere else (in or between the scans) they end the work like any other warning.
+    bool skipStrayBytes = false;
 };
 
 // Fills `manager` and returns the pointer to give to cinfo->err. Every error and every warning
-// (premature end of data, corrupt data, extraneous bytes...) ends the work: the status is set
-// (unless a status was set already) and control returns to the last setjmp on `jump`.
+// (premature end of data, corrupt data, extraneous bytes outside skipStrayBytes...) ends the work:
+// the status is set (unless a status was set already) and control returns to the last setjmp on
+// `jump`.
 jpeg_error_mgr *InstallJpegErrorManager(JpegErrorManager *manager);
 
 // Ends the work with `status` from inside a libjpeg callback.

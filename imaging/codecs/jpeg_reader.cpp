@@ -27,9 +27,11 @@ void CheckScanCount(j_common_ptr cinfo) {
     }
 }
 
+// The header step parses the head of the file (all of it where the header runs past the head);
+// the data step decodes the whole file.
 class JpegReader final : public ImageReader {
   public:
-    explicit JpegReader(std::span<const uint8_t> file) : m_file(file) {
+    explicit JpegReader(ReaderInput file) : m_input(file) {
         m_progress.pub.progress_monitor = CheckScanCount;
     }
     ~JpegReader() override {
@@ -50,7 +52,12 @@ class JpegReader final : public ImageReader {
     CodecStatus ParseHeader(ImageInfo *info);
     CodecStatus DecodeRows(uint8_t *bgr, std::size_t step, uint8_t *cmyk_row);
 
-    std::span<const uint8_t> m_file;
+    // The whole file for the data step; the header is parsed again when only the head was.
+    CodecStatus ReadWhole();
+
+    ReaderInput m_input;
+    std::span<const uint8_t> m_file;  // the first bytes of the file read so far
+    unsigned m_denominator = 1;       // of ReduceScale
     jpeg_decompress_struct m_cinfo{};
     JpegErrorManager m_error;
     ScanLimit m_progress{};
@@ -64,6 +71,7 @@ class JpegReader final : public ImageReader {
 
 CodecStatus JpegReader::ParseHeader(ImageInfo *info) {
     if (setjmp(m_error.jump) != 0) {
+        m_error.skipStrayBytes = false;
         if (m_created) {
             jpeg_abort_decompress(&m_cinfo);
         }
@@ -77,7 +85,10 @@ CodecStatus JpegReader::ParseHeader(ImageInfo *info) {
         m_cinfo.mem->max_memory_to_use = kMaxLibraryMemory;
     }
     jpeg_mem_src(&m_cinfo, m_file.data(), static_cast<unsigned long>(m_file.size()));
-    if (jpeg_read_header(&m_cinfo, TRUE) != JPEG_HEADER_OK) {
+    m_error.skipStrayBytes = true;
+    const int header = jpeg_read_header(&m_cinfo, TRUE);
+    m_error.skipStrayBytes = false;
+    if (header != JPEG_HEADER_OK) {
         jpeg_abort_decompress(&m_cinfo);
         return CodecStatus::kCorrupt;
     }
@@ -114,12 +125,26 @@ CodecStatus JpegReader::ParseHeader(ImageInfo *info) {
 
 CodecStatus JpegReader::ReadHeader(ImageInfo *info) {
     m_headerRead = false;
-    if (m_file.size() > static_cast<std::size_t>(~0UL)) {
+    m_denominator = 1;
+    if (m_input.Size() > static_cast<std::size_t>(~0UL)) {
         return CodecStatus::kTooLarge;
     }
-    const CodecStatus status = ParseHeader(info);
+    if (const CodecStatus read = m_input.Head(&m_file); read != CodecStatus::kOk) {
+        return read;
+    }
+    CodecStatus status = ParseHeader(info);
+    if (status != CodecStatus::kOk && m_file.size() < m_input.Size()) {
+        status = ReadWhole();  // markers ran past the head
+        if (status == CodecStatus::kOk) {
+            status = ParseHeader(info);
+        }
+    }
     m_headerRead = status == CodecStatus::kOk;
     return status;
+}
+
+CodecStatus JpegReader::ReadWhole() {
+    return m_input.Whole(&m_file);
 }
 
 // CMYK as Adobe writes it (inverted samples) or as stored plainly, to blue-green-red.
@@ -186,6 +211,28 @@ CodecStatus JpegReader::ReadData(uint8_t *bgr, std::size_t step) {
     if (!m_headerRead || bgr == nullptr || step < std::size_t{m_outWidth} * 3) {
         return CodecStatus::kCorrupt;
     }
+    if (m_file.size() < m_input.Size()) {
+        // The header was parsed from the head: again over the whole file, at the same scale.
+        const JDIMENSION width = m_outWidth, height = m_outHeight;
+        ImageInfo info;
+        jpeg_abort_decompress(&m_cinfo);  // back to the start, before any header
+        CodecStatus status = ReadWhole();
+        if (status == CodecStatus::kOk) {
+            status = ParseHeader(&info);
+        }
+        if (status != CodecStatus::kOk) {
+            m_headerRead = false;
+            return status;
+        }
+        if (m_denominator > 1) {
+            ReduceScale(m_denominator, &info);
+        }
+        if (m_outWidth != width || m_outHeight != height) {
+            jpeg_abort_decompress(&m_cinfo);
+            m_headerRead = false;
+            return CodecStatus::kCorrupt;
+        }
+    }
     m_headerRead = false;  // the decompressor is used up either way
     std::vector<uint8_t> cmyk_row;
     if (m_cmyk) {
@@ -208,6 +255,7 @@ bool JpegReader::ReduceScale(unsigned denominator, ImageInfo *info) {
     const auto reduced = [denominator](JDIMENSION side) {
         return static_cast<JDIMENSION>((uint64_t{side} + denominator - 1) / denominator);
     };
+    m_denominator = denominator;
     m_cinfo.scale_num = 1;
     m_cinfo.scale_denom = denominator;
     m_outWidth = reduced(m_cinfo.image_width);
@@ -219,7 +267,7 @@ bool JpegReader::ReduceScale(unsigned denominator, ImageInfo *info) {
 
 }  // namespace
 
-std::unique_ptr<ImageReader> NewJpegReader(std::span<const uint8_t> file) {
+std::unique_ptr<ImageReader> NewJpegReader(ReaderInput file) {
     return std::unique_ptr<ImageReader>(new (std::nothrow) JpegReader(file));
 }
 
@@ -265,6 +313,9 @@ CodecStatus StatusOfMessage(int code) {
 
 void OnMessage(j_common_ptr cinfo, int msg_level) {
     if (msg_level < 0) {  // a warning: the data are damaged, the picture would be wrong
+        if (cinfo->err->msg_code == JWRN_EXTRANEOUS_DATA && Manager(cinfo)->skipStrayBytes) {
+            return;  // bytes between header markers: nothing of the picture is lost
+        }
         OnError(cinfo);
     }
     // Trace messages are ignored.
@@ -280,6 +331,7 @@ jpeg_error_mgr *InstallJpegErrorManager(JpegErrorManager *manager) {
     manager->pub.emit_message = OnMessage;
     manager->pub.output_message = OnOutput;
     manager->status = CodecStatus::kOk;
+    manager->skipStrayBytes = false;
     return &manager->pub;
 }
 

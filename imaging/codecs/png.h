@@ -29,7 +29,14 @@ inline constexpr uint8_t kPngSignature[8] = {0x89, 'P', 'N', 'G', 0x0D, 0x0A, 0x
 // make smooth pictures another 10 to 25% smaller for 2 and 20 times the time.
 inline constexpr int kPngCompressionLevel = 4;
 
-std::unique_ptr<ImageReader> NewPngReader(std::span<const uint8_t> file);
+std::unique_ptr<ImageReader> NewPngReader(ReaderInput file);
+
+// How the reader decodes the image data: the faster way where the file allows it, else libspng
+// (what NewPngReader does); or one way only, for tests that compare the two. Forced to the faster
+// way, a file it does not take (or any trouble on it) fails with kUnsupported instead of falling
+// back to libspng.
+enum class PngDecodeWay { kChoose, kDirectOnly, kLibspngOnly };
+std::unique_ptr<ImageReader> NewPngReaderDecoding(ReaderInput file, PngDecodeWay way);
 std::unique_ptr<ImageWriter> NewPngWriter();
 // The same writer at another libdeflate level (0 to 12), for measuring.
 std::unique_ptr<ImageWriter> NewPngWriterAtLevel(int level);

@@ -49,7 +49,7 @@ CodecStatus StatusFromSpng(int error) {
             return CodecStatus::kTruncated;
         case SPNG_EUSER_WIDTH:
         case SPNG_EUSER_HEIGHT:
-        case SPNG_EOVERFLOW:
+        case SPNG_EOVERFLOW:  // the picture's sizes (a 32-bit address space)
             return CodecStatus::kTooLarge;
         case SPNG_ECHUNK_LIMITS:
             return CodecStatus::kMetadataLimit;  // text and other ancillary chunks, not the picture
@@ -58,6 +58,12 @@ CodecStatus StatusFromSpng(int error) {
         default:
             return CodecStatus::kCorrupt;
     }
+}
+
+// Reading the chunks around the image data: libspng's overflow there comes from an ancillary
+// chunk's contents, never from the picture's size.
+CodecStatus StatusFromSpngChunks(int error) {
+    return error == SPNG_EOVERFLOW ? CodecStatus::kCorrupt : StatusFromSpng(error);
 }
 
 // A chunk whose length, type, data and CRC all lie within the file.
@@ -256,11 +262,31 @@ void Row16ToBgr(const uint16_t *row, int channels, std::size_t width, uint8_t *b
     }
 }
 
+// The header step reads the head of the file (all of it where the chunks before the header's end
+// run past the head); CanFill and the data step work on the whole file.
 class PngReader final : public ImageReader {
   public:
-    explicit PngReader(std::span<const uint8_t> file) : m_file(file) {}
+    PngReader(ReaderInput file, PngDecodeWay way) : m_input(file), m_way(way) {}
+    PngReader(const PngReader &) = delete;
+    PngReader &operator=(const PngReader &) = delete;
 
     CodecStatus ReadHeader(ImageInfo *info) override {
+        m_headerRead = false;
+        if (const CodecStatus read = m_input.Head(&m_file); read != CodecStatus::kOk) {
+            return read;
+        }
+        CodecStatus status = Open(info);
+        if (status != CodecStatus::kOk && m_file.size() < m_input.Size()) {
+            status = m_input.Whole(&m_file);
+            if (status == CodecStatus::kOk) {
+                status = Open(info);
+            }
+        }
+        return status;
+    }
+
+    // libspng over the bytes read so far, up to the header.
+    CodecStatus Open(ImageInfo *info) {
         m_headerRead = false;
         m_ctx.reset(spng_ctx_new(0));
         if (!m_ctx) {
@@ -309,6 +335,9 @@ class PngReader final : public ImageReader {
         if (!m_headerRead) {
             return CodecStatus::kCorrupt;
         }
+        if (const CodecStatus whole = ReadWhole(); whole != CodecStatus::kOk) {
+            return whole;
+        }
         const uint64_t most = ImageDataBytes(m_file) * kMaxInflateRatio;
         return InflatedBytes(m_ihdr, m_bitsPerPixel) > most ? CodecStatus::kTruncated
                                                             : CodecStatus::kOk;
@@ -318,14 +347,20 @@ class PngReader final : public ImageReader {
         if (!m_headerRead) {
             return CodecStatus::kCorrupt;
         }
+        if (const CodecStatus whole = ReadWhole(); whole != CodecStatus::kOk) {
+            return whole;
+        }
         m_headerRead = false;  // libspng decodes once per context
         // The chunks before the image data first: libspng checks them on either way.
-        const CodecStatus before = StatusFromSpng(spng_decode_chunks(m_ctx.get()));
+        const CodecStatus before = StatusFromSpngChunks(spng_decode_chunks(m_ctx.get()));
         if (before != CodecStatus::kOk) {
             return before;
         }
-        if (DecodeDirect8(bgr, step)) {
+        if (m_way != PngDecodeWay::kLibspngOnly && DecodeDirect8(bgr, step)) {
             return CodecStatus::kOk;
+        }
+        if (m_way == PngDecodeWay::kDirectOnly) {
+            return CodecStatus::kUnsupported;
         }
         const CodecStatus status =
             m_ihdr.bit_depth == 16 ? Decode16(bgr, step) : Decode8(bgr, step);
@@ -334,7 +369,7 @@ class PngReader final : public ImageReader {
         }
         // The chunks after the image, up to the end chunk: their CRCs, and whether the file ends
         // early.
-        const CodecStatus after = StatusFromSpng(spng_decode_chunks(m_ctx.get()));
+        const CodecStatus after = StatusFromSpngChunks(spng_decode_chunks(m_ctx.get()));
         if (after != CodecStatus::kOk) {
             return after;
         }
@@ -342,6 +377,30 @@ class PngReader final : public ImageReader {
     }
 
   private:
+    // After a header step over the head: libspng again over the whole file, which must give the
+    // same header.
+    CodecStatus ReadWhole() {
+        if (m_file.size() >= m_input.Size()) {
+            return CodecStatus::kOk;
+        }
+        const spng_ihdr head = m_ihdr;
+        ImageInfo info;
+        CodecStatus status = m_input.Whole(&m_file);
+        if (status == CodecStatus::kOk) {
+            status = Open(&info);
+        }
+        if (status == CodecStatus::kOk &&
+            (head.width != m_ihdr.width || head.height != m_ihdr.height ||
+             head.bit_depth != m_ihdr.bit_depth || head.color_type != m_ihdr.color_type ||
+             head.interlace_method != m_ihdr.interlace_method)) {
+            status = CodecStatus::kCorrupt;
+        }
+        if (status != CodecStatus::kOk) {
+            m_headerRead = false;
+        }
+        return status;
+    }
+
     // 8-bit gray, gray and alpha, RGB or RGBA, not interlaced: the image data inflated by
     // libdeflate in one call (about half again as fast as zlib's inflate, where a PNG's time
     // goes), then unfiltered row by row into the buffer. False, with the buffer unspecified and
@@ -500,7 +559,9 @@ class PngReader final : public ImageReader {
         return error == SPNG_EOI ? CodecStatus::kOk : StatusFromSpng(error);
     }
 
-    std::span<const uint8_t> m_file;
+    ReaderInput m_input;
+    std::span<const uint8_t> m_file;  // the first bytes of the file read so far
+    PngDecodeWay m_way;
     std::unique_ptr<spng_ctx, ContextFree> m_ctx;
     spng_ihdr m_ihdr{};
     unsigned m_bitsPerPixel = 0;
@@ -509,8 +570,12 @@ class PngReader final : public ImageReader {
 
 }  // namespace
 
-std::unique_ptr<ImageReader> NewPngReader(std::span<const uint8_t> file) {
-    return std::unique_ptr<ImageReader>(new (std::nothrow) PngReader(file));
+std::unique_ptr<ImageReader> NewPngReader(ReaderInput file) {
+    return NewPngReaderDecoding(file, PngDecodeWay::kChoose);
+}
+
+std::unique_ptr<ImageReader> NewPngReaderDecoding(ReaderInput file, PngDecodeWay way) {
+    return std::unique_ptr<ImageReader>(new (std::nothrow) PngReader(file, way));
 }
 
 }  // namespace zav

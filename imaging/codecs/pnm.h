@@ -13,19 +13,28 @@ namespace zav {
 // Decodes P1 to P6, plain (text) and raw (bytes), with a maximum sample value from 1 to 65535
 // (two bytes per raw sample above 255). Samples are scaled to 0..255 as netpbm does:
 // (v * 255 + maxval / 2) / maxval. A sample above the maximum is corrupt data.
+// The header step reads the head of the file (all of it where comments run past the head); raw
+// 8-bit rows are read from the file straight into the buffer, other pictures decoded from the
+// whole file.
 class PnmReader final : public ImageReader {
   public:
-    explicit PnmReader(std::span<const uint8_t> file) : m_file(file) {}
+    explicit PnmReader(ReaderInput file) : m_input(file) {}
+    PnmReader(const PnmReader &) = delete;
+    PnmReader &operator=(const PnmReader &) = delete;
     CodecStatus ReadHeader(ImageInfo *info) override;
     CodecStatus ReadData(uint8_t *bgr, std::size_t step) override;
 
   private:
+    CodecStatus ParseHeader(ImageInfo *info);
+    CodecStatus ReadRawRows(uint8_t *bgr, std::size_t step);
     CodecStatus ReadPlainBits(uint8_t *bgr, std::size_t step) const;
     CodecStatus ReadRawBits(uint8_t *bgr, std::size_t step) const;
     CodecStatus ReadPlainSamples(uint8_t *bgr, std::size_t step) const;
     CodecStatus ReadRawSamples(uint8_t *bgr, std::size_t step) const;
 
-    std::span<const uint8_t> m_file;
+    ReaderInput m_input;
+    std::span<const uint8_t> m_file;  // the first bytes of the file read so far
+    uint64_t m_fileSize = 0;
     bool m_headerRead = false;
     char m_kind = 0;  // '1' to '6'
     int32_t m_width = 0;
@@ -42,7 +51,7 @@ class PnmWriter final : public ImageWriter {
     CodecStatus Write(const WriteRequest &request, ByteSink &sink) override;
 };
 
-std::unique_ptr<ImageReader> NewPnmReader(std::span<const uint8_t> file);
+std::unique_ptr<ImageReader> NewPnmReader(ReaderInput file);
 std::unique_ptr<ImageWriter> NewPnmWriter();
 
 }  // namespace zav

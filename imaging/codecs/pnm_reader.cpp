@@ -1,5 +1,6 @@
 #include "imaging/codecs/pnm.h"
 
+#include <algorithm>
 #include <array>
 #include <cstring>
 #include <new>
@@ -100,6 +101,23 @@ uint8_t ScaleSample(uint32_t value, uint32_t maxval) {
 }  // namespace
 
 CodecStatus PnmReader::ReadHeader(ImageInfo *info) {
+    m_headerRead = false;
+    m_fileSize = m_input.Size();
+    if (const CodecStatus read = m_input.Head(&m_file); read != CodecStatus::kOk) {
+        return read;
+    }
+    CodecStatus status = ParseHeader(info);
+    if (status == CodecStatus::kTruncated && m_file.size() < m_fileSize) {
+        // Comments ran past the head.
+        if (const CodecStatus read = m_input.Whole(&m_file); read != CodecStatus::kOk) {
+            return read;
+        }
+        status = ParseHeader(info);
+    }
+    return status;
+}
+
+CodecStatus PnmReader::ParseHeader(ImageInfo *info) {
     if (m_file.size() < 3) {
         return CodecStatus::kTruncated;
     }
@@ -177,7 +195,7 @@ CodecStatus PnmReader::ReadHeader(ImageInfo *info) {
             needed = samples * (m_maxval > 255 ? 2 : 1);
             break;
     }
-    if (needed > m_file.size() - m_dataOffset) {
+    if (m_dataOffset > m_fileSize || needed > m_fileSize - m_dataOffset) {
         return CodecStatus::kTruncated;
     }
     info->width = m_width;
@@ -191,6 +209,17 @@ CodecStatus PnmReader::ReadData(uint8_t *bgr, std::size_t step) {
     if (!m_headerRead) {
         return CodecStatus::kCorrupt;
     }
+    // From a file, raw 8-bit rows are read into the buffer and converted there; bytes in memory
+    // are converted on their way into the buffer (one pass instead of a copy and a pass).
+    if ((m_kind == '5' || m_kind == '6') && m_maxval == 255 && !m_input.Source().InMemory()) {
+        return ReadRawRows(bgr, step);
+    }
+    if (const CodecStatus read = m_input.Whole(&m_file); read != CodecStatus::kOk) {
+        return read;
+    }
+    if (m_file.size() < m_fileSize) {
+        return CodecStatus::kTruncated;  // the file shrank
+    }
     switch (m_kind) {
         case '1':
             return ReadPlainBits(bgr, step);
@@ -202,6 +231,42 @@ CodecStatus PnmReader::ReadData(uint8_t *bgr, std::size_t step) {
         default:
             return ReadRawSamples(bgr, step);
     }
+}
+
+CodecStatus PnmReader::ReadRawRows(uint8_t *bgr, std::size_t step) {
+    // Raw 8-bit rows go from the file straight into the buffer's rows, then become blue, green,
+    // red in place: red and blue exchanged, or each gray sample spread over three (from the end
+    // of the row backwards, so that no sample is overwritten before it is read). Bands of rows
+    // are read and converted in turn, each while it is still in the cache.
+    constexpr std::size_t kBandBytes = std::size_t{128} << 10;
+    const bool gray = m_kind == '5';
+    const auto width = static_cast<std::size_t>(m_width);
+    const std::size_t rowBytes = gray ? width : width * 3;
+    const auto height = static_cast<uint32_t>(m_height);
+    const auto band =
+        static_cast<uint32_t>(std::clamp<std::size_t>(kBandBytes / rowBytes, 1, height));
+    for (uint32_t y0 = 0; y0 < height; y0 += band) {
+        const uint32_t count = std::min(band, height - y0);
+        const PlainRows rows{.offset = m_dataOffset + uint64_t{y0} * rowBytes,
+                             .fileStep = rowBytes,
+                             .bottomUp = false};
+        uint8_t *first = bgr + std::size_t{y0} * step;
+        const CodecStatus status = m_input.Source().ReadRows(rows, rowBytes, count, first, step);
+        if (status != CodecStatus::kOk) {
+            return status;
+        }
+        for (uint32_t y = 0; y < count; ++y) {
+            uint8_t *row = first + std::size_t{y} * step;
+            if (gray) {
+                for (std::size_t x = width; x-- > 0;) {
+                    row[3 * x] = row[3 * x + 1] = row[3 * x + 2] = row[x];
+                }
+            } else {
+                SwapRedBlue(row, row, width);
+            }
+        }
+    }
+    return CodecStatus::kOk;
 }
 
 CodecStatus PnmReader::ReadPlainBits(uint8_t *bgr, std::size_t step) const {
@@ -335,7 +400,7 @@ CodecStatus PnmReader::ReadRawSamples(uint8_t *bgr, std::size_t step) const {
     return CodecStatus::kOk;
 }
 
-std::unique_ptr<ImageReader> NewPnmReader(std::span<const uint8_t> file) {
+std::unique_ptr<ImageReader> NewPnmReader(ReaderInput file) {
     return std::unique_ptr<ImageReader>(new (std::nothrow) PnmReader(file));
 }
 

@@ -33,10 +33,7 @@ inline constexpr uint8_t kRunEscape = 0x80;
 
 namespace zav {
 
-std::unique_ptr<ImageReader> NewSunRasterReader(std::span<const uint8_t> file);
-// Over the first bytes of a file of `fileSize` bytes: the header step and FindPlainRows only.
-std::unique_ptr<ImageReader> NewSunRasterHeadReader(std::span<const uint8_t> head,
-                                                    uint64_t fileSize);
+std::unique_ptr<ImageReader> NewSunRasterReader(ReaderInput file);
 std::unique_ptr<ImageWriter> NewSunRasterWriter();
 
 }  // namespace zav

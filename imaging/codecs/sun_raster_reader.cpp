@@ -61,20 +61,27 @@ class RunLengthStream {
     uint8_t m_value = 0;
 };
 
+// The header step reads the head of the file (and the colour map, where it runs past it); 24-bit
+// rows of the standard type are read from the file straight into the buffer, other pictures
+// decoded from the whole file.
 class SunRasterReader final : public ImageReader {
   public:
-    SunRasterReader(std::span<const uint8_t> file, uint64_t file_size)
-        : m_file(file), m_fileSize(file_size) {}
+    explicit SunRasterReader(ReaderInput file) : m_input(file) {}
+    SunRasterReader(const SunRasterReader &) = delete;
+    SunRasterReader &operator=(const SunRasterReader &) = delete;
 
     CodecStatus ReadHeader(ImageInfo *info) override;
     CodecStatus ReadData(uint8_t *bgr, std::size_t step) override;
-    bool FindPlainRows(PlainRows *rows) const override;
 
   private:
+    // 24-bit rows of the standard (and old) type, all within the file, are stored as the buffer
+    // holds them.
+    bool FindPlainRows(PlainRows *rows) const;
     void ConvertRow(const uint8_t *src, uint8_t *dst) const;
 
-    std::span<const uint8_t> m_file;  // the file, or its head
-    uint64_t m_fileSize;
+    ReaderInput m_input;
+    std::span<const uint8_t> m_file;  // the first bytes of the file read so far
+    uint64_t m_fileSize = 0;
     bool m_headerRead = false;
     uint32_t m_width = 0;
     uint32_t m_height = 0;
@@ -88,6 +95,10 @@ class SunRasterReader final : public ImageReader {
 
 CodecStatus SunRasterReader::ReadHeader(ImageInfo *info) {
     m_headerRead = false;
+    m_fileSize = m_input.Size();
+    if (const CodecStatus read = m_input.Head(&m_file); read != CodecStatus::kOk) {
+        return read;
+    }
     const uint8_t *p = m_file.data();
     if (m_file.size() < 4 || LoadBigEndian32(p) != kMagic) {
         return CodecStatus::kCorrupt;
@@ -126,8 +137,13 @@ CodecStatus SunRasterReader::ReadHeader(ImageInfo *info) {
     bool gray_map = true;  // a map of gray levels only still makes a gray picture
     std::memset(m_map, 0, sizeof m_map);
     if (map_type == kMapEqualRgb && map_length > 0 && m_depth <= 8) {
+        if (const CodecStatus read = m_input.Prefix(uint64_t{kHeaderBytes} + map_length, &m_file);
+            read != CodecStatus::kOk) {
+            return read;
+        }
+        p = m_file.data();
         if (map_length > m_file.size() - kHeaderBytes) {
-            return CodecStatus::kTruncated;  // only a head was given
+            return CodecStatus::kTruncated;  // the file shrank
         }
         const uint32_t entries = map_length / 3;
         if (map_length % 3 != 0 || entries > (uint32_t{1} << m_depth)) {
@@ -226,9 +242,17 @@ bool SunRasterReader::FindPlainRows(PlainRows *rows) const {
 }
 
 CodecStatus SunRasterReader::ReadData(uint8_t *bgr, std::size_t step) {
-    if (!m_headerRead || bgr == nullptr || step < std::size_t{m_width} * 3 ||
-        m_file.size() != m_fileSize) {
+    if (!m_headerRead || bgr == nullptr || step < std::size_t{m_width} * 3) {
         return CodecStatus::kCorrupt;
+    }
+    if (PlainRows rows; FindPlainRows(&rows)) {
+        return m_input.Source().ReadRows(rows, std::size_t{m_width} * 3, m_height, bgr, step);
+    }
+    if (const CodecStatus read = m_input.Whole(&m_file); read != CodecStatus::kOk) {
+        return read;
+    }
+    if (m_file.size() < m_dataOffset) {
+        return CodecStatus::kTruncated;  // the file shrank
     }
     const uint8_t *data = m_file.data() + m_dataOffset;
     const std::size_t available = m_file.size() - m_dataOffset;
@@ -262,13 +286,8 @@ CodecStatus SunRasterReader::ReadData(uint8_t *bgr, std::size_t step) {
 
 }  // namespace
 
-std::unique_ptr<ImageReader> NewSunRasterReader(std::span<const uint8_t> file) {
-    return std::unique_ptr<ImageReader>(new (std::nothrow) SunRasterReader(file, file.size()));
-}
-
-std::unique_ptr<ImageReader> NewSunRasterHeadReader(std::span<const uint8_t> head,
-                                                    uint64_t file_size) {
-    return std::unique_ptr<ImageReader>(new (std::nothrow) SunRasterReader(head, file_size));
+std::unique_ptr<ImageReader> NewSunRasterReader(ReaderInput file) {
+    return std::unique_ptr<ImageReader>(new (std::nothrow) SunRasterReader(file));
 }
 
 }  // namespace zav

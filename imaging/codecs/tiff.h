@@ -1,8 +1,8 @@
-// TIFF files. The reader takes the first image of a file through libtiff, in whatever compression,
-// sample layout and photometric interpretation libtiff decodes; extra samples are dropped and
-// colours kept as stored (never premultiplied by an alpha sample). The writer writes
-// little-endian, uncompressed files: 8-bit gray (black is zero) or 8-bit RGB, interleaved, in
-// strips of as many whole rows as fit in 8192 bytes, with a directory of exactly nine tags.
+// TIFF files (classic and BigTIFF). The reader takes the first image of a file through libtiff, in
+// whatever compression, sample layout and photometric interpretation libtiff decodes; extra samples
+// are dropped and colours kept as stored (never premultiplied by an alpha sample). The writer
+// writes little-endian, uncompressed files: 8-bit gray (black is zero) or 8-bit RGB, interleaved,
+// in strips of as many whole rows as fit in 8192 bytes, with a directory of exactly nine tags.
 #pragma once
 
 #include <cstddef>
@@ -16,9 +16,7 @@
 
 namespace zav {
 
-std::unique_ptr<ImageReader> NewTiffReader(std::span<const uint8_t> file);
-// The same, reading the file through `source` as it goes.
-std::unique_ptr<ImageReader> NewTiffSourceReader(ByteSource &source);
+std::unique_ptr<ImageReader> NewTiffReader(ReaderInput file);
 std::unique_ptr<ImageWriter> NewTiffWriter();
 
 // The rows of one strip for rows of `row_bytes` bytes: as many as fit in 8192 bytes, at least one,

@@ -2,6 +2,7 @@
 #include "imaging/codecs/tiff.h"
 
 #include <algorithm>
+#include <cmath>
 #include <cstdio>
 #include <cstring>
 #include <memory>
@@ -23,6 +24,7 @@ enum class Path {
     kGray,     // 1, 2, 4 or 8-bit gray, first sample of each pixel
     kPalette,  // 1, 2, 4 or 8-bit colour-map indices
     kRgb,      // 8-bit red, green, blue (and extra samples), interleaved
+    kLab,      // 8-bit CIE L*a*b* (and extra samples), interleaved, D50 white
     kGeneral,  // everything else, through libtiff's RGBA interface
 };
 
@@ -103,10 +105,10 @@ bool HasColourMap(TIFF *tif) {
     return TIFFGetField(tif, TIFFTAG_COLORMAP, &red, &green, &blue) == 1 && red != nullptr;
 }
 
+// libtiff reads what it needs: bytes in memory through its mapping, a file through the source.
 class TiffReader final : public ImageReader {
   public:
-    explicit TiffReader(std::span<const uint8_t> file) { m_file.bytes = file; }
-    explicit TiffReader(ByteSource &source) { m_file.source = &source; }
+    explicit TiffReader(ReaderInput file) : m_input(file) {}
     ~TiffReader() override {
         if (m_tif != nullptr) {
             TIFFClose(m_tif);
@@ -125,7 +127,11 @@ class TiffReader final : public ImageReader {
     CodecStatus ReadLines(uint8_t *bgr, std::size_t step);
     void ConvertLine(const uint8_t *s, uint8_t *d) const;
     CodecStatus ReadThroughRgba(uint8_t *bgr, std::size_t step);
+    // The whole stored raster (m_width x m_height, rows as stored) into the picture of an
+    // orientation from 5 to 8, m_height pixels wide.
+    void TransposeRaster(const uint32_t *raster, uint8_t *bgr, std::size_t step) const;
 
+    ReaderInput m_input;
     TiffMemoryFile m_file;
     TIFF *m_tif = nullptr;
     bool m_headerRead = false;
@@ -135,12 +141,58 @@ class TiffReader final : public ImageReader {
     uint16_t m_bits = 0;
     uint16_t m_samples = 0;
     bool m_whiteIsZero = false;
+    // Orientations 5 to 8: stored rows are the picture's columns (m_width and m_height are the
+    // stored sizes; the picture is m_height wide).
+    uint16_t m_orientation = ORIENTATION_TOPLEFT;
     uint8_t m_palette[256][3] = {};  // blue, green, red
 };
+
+// Orientations whose stored rows are the picture's columns.
+bool Transposed(uint16_t orientation) {
+    return orientation >= ORIENTATION_LEFTTOP && orientation <= ORIENTATION_LEFTBOT;
+}
+
+// sRGB's transfer function, from linear light in [0, 1] to 0..255, rounded.
+uint8_t EncodeSrgb(double linear) {
+    linear = std::clamp(linear, 0.0, 1.0);
+    const double v =
+        linear <= 0.0031308 ? 12.92 * linear : 1.055 * std::pow(linear, 1.0 / 2.4) - 0.055;
+    return static_cast<uint8_t>(std::lround(v * 255.0));
+}
+
+// CIE L*a*b* relative to the D50 white (as TIFF stores it: L* scaled to 0..255, a* and b* signed
+// bytes) to sRGB blue, green, red: to XYZ under D50, adapted to D65 by the Bradford transform and
+// taken to linear sRGB in one matrix, then sRGB's transfer function.
+void LabToBgr(uint8_t l8, uint8_t a8, uint8_t b8, uint8_t *bgr) {
+    constexpr double kEpsilon = 6.0 / 29.0;
+    const auto finv = [](double t) {
+        return t > kEpsilon ? t * t * t : 3.0 * kEpsilon * kEpsilon * (t - 4.0 / 29.0);
+    };
+    const double l = l8 * 100.0 / 255.0;
+    const double fy = (l + 16.0) / 116.0;
+    const double fx = fy + static_cast<int8_t>(a8) / 500.0;
+    const double fz = fy - static_cast<int8_t>(b8) / 200.0;
+    const double x = 0.96422 * finv(fx);
+    const double y = finv(fy);
+    const double z = 0.82521 * finv(fz);
+    const double r = 3.1338561 * x - 1.6168667 * y - 0.4906146 * z;
+    const double g = -0.9787684 * x + 1.9161415 * y + 0.0334540 * z;
+    const double b = 0.0719453 * x - 0.2289914 * y + 1.4052427 * z;
+    bgr[0] = EncodeSrgb(b);
+    bgr[1] = EncodeSrgb(g);
+    bgr[2] = EncodeSrgb(r);
+}
 
 CodecStatus TiffReader::ReadHeader(ImageInfo *info) {
     m_headerRead = false;
     if (m_tif == nullptr) {
+        if (m_input.Source().InMemory()) {
+            if (const CodecStatus read = m_input.Whole(&m_file.bytes); read != CodecStatus::kOk) {
+                return read;
+            }
+        } else {
+            m_file.source = &m_input.Source();
+        }
         m_tif = OpenTiffInMemory(&m_file);
         if (m_tif == nullptr) {
             return DirectoryCutShort(m_file) ? CodecStatus::kTruncated : CodecStatus::kCorrupt;
@@ -173,6 +225,10 @@ CodecStatus TiffReader::ReadHeader(ImageInfo *info) {
     TIFFGetFieldDefaulted(m_tif, TIFFTAG_COMPRESSION, &compression);
     TIFFGetFieldDefaulted(m_tif, TIFFTAG_ORIENTATION, &orientation);
     if (!TIFFIsCODECConfigured(compression)) {
+        return CodecStatus::kUnsupported;
+    }
+    // Signed samples would be read as unsigned by every path below.
+    if (format == SAMPLEFORMAT_INT || format == SAMPLEFORMAT_COMPLEXINT) {
         return CodecStatus::kUnsupported;
     }
 
@@ -211,6 +267,13 @@ CodecStatus TiffReader::ReadHeader(ImageInfo *info) {
         m_path = Path::kPalette;
     } else if (simple && photometric == PHOTOMETRIC_RGB && m_bits == 8 && m_samples >= 3) {
         m_path = Path::kRgb;
+    } else if (photometric == PHOTOMETRIC_CIELAB) {
+        // libtiff's own conversion skips the white point's adaptation (a colour cast): only the
+        // layout converted exactly here is read.
+        if (!(simple && m_bits == 8 && m_samples >= 3)) {
+            return CodecStatus::kUnsupported;
+        }
+        m_path = Path::kLab;
     } else {
         char message[1024];
         if (!TIFFRGBAImageOK(m_tif, message)) {
@@ -218,8 +281,9 @@ CodecStatus TiffReader::ReadHeader(ImageInfo *info) {
         }
     }
 
-    info->width = static_cast<int32_t>(m_width);
-    info->height = static_cast<int32_t>(m_height);
+    m_orientation = orientation;
+    info->width = static_cast<int32_t>(Transposed(orientation) ? m_height : m_width);
+    info->height = static_cast<int32_t>(Transposed(orientation) ? m_width : m_height);
     info->color = !(has_photometric && (photometric == PHOTOMETRIC_MINISBLACK ||
                                         photometric == PHOTOMETRIC_MINISWHITE)) &&
                   (has_photometric || m_samples >= 3);
@@ -246,6 +310,12 @@ CodecStatus TiffReader::Failure() const {
 }
 
 void TiffReader::ConvertLine(const uint8_t *s, uint8_t *d) const {
+    if (m_path == Path::kLab) {
+        for (uint32_t x = 0; x < m_width; ++x, s += m_samples, d += 3) {
+            LabToBgr(s[0], s[1], s[2], d);
+        }
+        return;
+    }
     if (m_path == Path::kRgb) {
         if (m_samples == 3) {
             SwapRedBlue(s, d, m_width);
@@ -284,9 +354,10 @@ void TiffReader::ConvertLine(const uint8_t *s, uint8_t *d) const {
 
 CodecStatus TiffReader::ReadLines(uint8_t *bgr, std::size_t step) {
     const tmsize_t line_size = TIFFScanlineSize(m_tif);
-    const uint64_t needed = m_path == Path::kRgb ? uint64_t{m_width} * m_samples
-                            : m_bits == 8        ? uint64_t{m_width} * m_samples
-                                                 : (uint64_t{m_width} * m_bits + 7) / 8;
+    const uint64_t needed = m_path == Path::kRgb || m_path == Path::kLab
+                                ? uint64_t{m_width} * m_samples
+                            : m_bits == 8 ? uint64_t{m_width} * m_samples
+                                          : (uint64_t{m_width} * m_bits + 7) / 8;
     if (line_size <= 0 || static_cast<uint64_t>(line_size) < needed) {
         return CodecStatus::kCorrupt;
     }
@@ -338,7 +409,10 @@ CodecStatus TiffReader::ReadThroughRgba(uint8_t *bgr, std::size_t step) {
     if (!TIFFRGBAImageBegin(&image, m_tif, 1, message)) {
         return CodecStatus::kUnsupported;
     }
-    image.req_orientation = ORIENTATION_TOPLEFT;
+    // Rows whose stored rows are the picture's columns come as stored and are turned here
+    // (libtiff only flips them).
+    const bool transposed = Transposed(m_orientation);
+    image.req_orientation = transposed ? m_orientation : ORIENTATION_TOPLEFT;
 
     // Bands of whole strips or tiles when the file stores rows top down; any other orientation
     // is decoded in one band, which libtiff flips as a whole.
@@ -372,6 +446,10 @@ CodecStatus TiffReader::ReadThroughRgba(uint8_t *bgr, std::size_t step) {
             TIFFRGBAImageEnd(&image);
             return Failure();
         }
+        if (transposed) {
+            TransposeRaster(raster.get(), bgr, step);
+            continue;
+        }
         for (uint32_t r = 0; r < rows; ++r) {
             const uint32_t *s = raster.get() + std::size_t{r} * m_width;
             uint8_t *d = bgr + (std::size_t{y0} + r) * step;
@@ -386,8 +464,29 @@ CodecStatus TiffReader::ReadThroughRgba(uint8_t *bgr, std::size_t step) {
     return CodecStatus::kOk;
 }
 
+void TiffReader::TransposeRaster(const uint32_t *raster, uint8_t *bgr, std::size_t step) const {
+    // Stored row r, column c lands in picture column X, row Y: row 0 is the left (5, 8) or right
+    // (6, 7) side, column 0 the top (5, 6) or bottom (7, 8).
+    const bool fromRight =
+        m_orientation == ORIENTATION_RIGHTTOP || m_orientation == ORIENTATION_RIGHTBOT;
+    const bool fromBottom =
+        m_orientation == ORIENTATION_RIGHTBOT || m_orientation == ORIENTATION_LEFTBOT;
+    for (uint32_t r = 0; r < m_height; ++r) {
+        const uint32_t *s = raster + std::size_t{r} * m_width;
+        const std::size_t x = fromRight ? m_height - 1 - r : r;
+        for (uint32_t c = 0; c < m_width; ++c) {
+            const std::size_t y = fromBottom ? m_width - 1 - c : c;
+            uint8_t *d = bgr + y * step + x * 3;
+            d[0] = static_cast<uint8_t>(TIFFGetB(s[c]));
+            d[1] = static_cast<uint8_t>(TIFFGetG(s[c]));
+            d[2] = static_cast<uint8_t>(TIFFGetR(s[c]));
+        }
+    }
+}
+
 CodecStatus TiffReader::ReadData(uint8_t *bgr, std::size_t step) {
-    if (!m_headerRead || bgr == nullptr || step < std::size_t{m_width} * 3) {
+    const uint32_t pictureWidth = Transposed(m_orientation) ? m_height : m_width;
+    if (!m_headerRead || bgr == nullptr || step < std::size_t{pictureWidth} * 3) {
         return CodecStatus::kCorrupt;
     }
     m_headerRead = false;
@@ -405,12 +504,8 @@ CodecStatus TiffReader::ReadData(uint8_t *bgr, std::size_t step) {
 
 }  // namespace
 
-std::unique_ptr<ImageReader> NewTiffReader(std::span<const uint8_t> file) {
+std::unique_ptr<ImageReader> NewTiffReader(ReaderInput file) {
     return std::unique_ptr<ImageReader>(new (std::nothrow) TiffReader(file));
-}
-
-std::unique_ptr<ImageReader> NewTiffSourceReader(ByteSource &source) {
-    return std::unique_ptr<ImageReader>(new (std::nothrow) TiffReader(source));
 }
 
 namespace {

@@ -14,6 +14,7 @@
 #include <utility>
 
 #include "imaging/files/file_status.h"
+#include "imaging/ops/flip.h"
 #include "zavimage/zavimage.h"
 
 namespace zav {
@@ -139,6 +140,41 @@ CodecStatus FileBytes::ReadRows(const PlainRows &rows, std::size_t rowBytes, uin
     if (m_fd < 0 || rows.fileStep < rowBytes || rows.fileStep - rowBytes > kMaxRowGap ||
         rows.offset > kMaxOffset) {
         return CodecStatus::kReadFailed;
+    }
+    // Rows stored top down, back to back as the buffer holds them (no padding on either side):
+    // one read, straight in.
+    if (!rows.bottomUp && rows.fileStep == rowBytes && step == rowBytes && count > 0) {
+        const uint64_t bytes = uint64_t{step} * (count - 1) + rowBytes;
+        if (bytes > SIZE_MAX) {
+            return CodecStatus::kReadFailed;
+        }
+        const int64_t got = ReadAt(rows.offset, dst, static_cast<std::size_t>(bytes));
+        if (got < 0) {
+            return CodecStatus::kReadFailed;
+        }
+        return static_cast<uint64_t>(got) == bytes ? CodecStatus::kOk : CodecStatus::kTruncated;
+    }
+    // Rows stored bottom up, back to back as the buffer holds them: bands of rows read in one go
+    // each into their place in the buffer, then turned the right way up while in the cache.
+    if (rows.bottomUp && rows.fileStep == rowBytes && step == rowBytes && count > 0) {
+        const auto band =
+            static_cast<uint32_t>(std::clamp<uint64_t>(kBlockBytes / rowBytes, 1, count));
+        for (uint32_t y0 = 0; y0 < count; y0 += band) {
+            const uint32_t n = std::min(band, count - y0);
+            const uint32_t firstStored = count - y0 - n;
+            const std::size_t bytes = std::size_t{n} * rowBytes;
+            uint8_t *to = dst + std::size_t{y0} * step;
+            const int64_t got =
+                ReadAt(rows.offset + uint64_t{firstStored} * rows.fileStep, to, bytes);
+            if (got < 0) {
+                return CodecStatus::kReadFailed;
+            }
+            if (static_cast<std::size_t>(got) != bytes) {
+                return CodecStatus::kTruncated;
+            }
+            ReverseRows(to, step, rowBytes, n);
+        }
+        return CodecStatus::kOk;
     }
     // The bytes between stored rows land here and are dropped.
     uint8_t gap[kMaxRowGap];

@@ -36,9 +36,6 @@ class FileBytes final : public ByteSource {
     CodecStatus ReadRows(const PlainRows &rows, std::size_t rowBytes, uint32_t count, uint8_t *dst,
                          std::size_t step) override;
 
-    // The most bytes between stored rows that ReadRows takes.
-    static constexpr uint64_t kMaxRowGap = 64;
-
   private:
     void Close();
 

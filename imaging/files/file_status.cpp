@@ -90,6 +90,8 @@ const char *FileStatusText(int32_t status) noexcept {
             return "file too large";
         case ZAV_FILE_METADATA_LIMIT:
             return "too many ancillary chunks (text and other metadata)";
+        case ZAV_FILE_BAD_PIXEL_OFFSET:
+            return "corrupt data: the pixels start inside the colour table";
         case ZAV_FILE_NAME_REFUSED + '*':
             return "name refused: contains '*'";
         case ZAV_FILE_NAME_REFUSED + '?':

@@ -49,13 +49,15 @@ bool IsPnm(const uint8_t *head, std::size_t size) {
     }
 }
 
-// "II*\0" (little-endian) or "MM\0*" (big-endian): classic TIFF only.
+// "II*\0" (little-endian) or "MM\0*" (big-endian): classic TIFF; "II+\0" or "MM\0+": BigTIFF.
 bool IsTiff(const uint8_t *head, std::size_t size) {
     if (size < 4) {
         return false;
     }
-    const bool little = head[0] == 0x49 && head[1] == 0x49 && head[2] == 0x2A && head[3] == 0;
-    const bool big = head[0] == 0x4D && head[1] == 0x4D && head[2] == 0 && head[3] == 0x2A;
+    const bool little =
+        head[0] == 0x49 && head[1] == 0x49 && (head[2] == 0x2A || head[2] == 0x2B) && head[3] == 0;
+    const bool big =
+        head[0] == 0x4D && head[1] == 0x4D && head[2] == 0 && (head[3] == 0x2A || head[3] == 0x2B);
     return little || big;
 }
 
@@ -88,21 +90,18 @@ const ImageFormat kBmp{.name = "BMP",
                        .signatureLength = 2,
                        .matches = IsBmp,
                        .newReader = NewBmpReader,
-                       .newHeadReader = NewBmpHeadReader,
                        .newWriter = NewBmpWriter};
 const ImageFormat kJpeg{.name = "JPEG",
                         .description = "JPEG files (*.jpeg;*.jpg;*.jpe)",
                         .signatureLength = 3,
                         .matches = IsJpeg,
                         .newReader = NewJpegReader,
-                        .newWriter = NewJpegWriter,
-                        .probeFromHead = true};
+                        .newWriter = NewJpegWriter};
 const ImageFormat kSunRaster{.name = "Sun raster",
                              .description = "Sun raster files (*.sr;*.ras)",
                              .signatureLength = 4,
                              .matches = IsSunRaster,
                              .newReader = NewSunRasterReader,
-                             .newHeadReader = NewSunRasterHeadReader,
                              .newWriter = NewSunRasterWriter};
 const ImageFormat kPnm{.name = "PBM/PGM/PPM",
                        .description = "Portable image format (*.pbm;*.pgm;*.ppm)",
@@ -117,15 +116,13 @@ const ImageFormat kTiff{.name = "TIFF",
                         .signatureLength = 4,
                         .matches = IsTiff,
                         .newReader = NewTiffReader,
-                        .newSourceReader = NewTiffSourceReader,
                         .newWriter = NewTiffWriter};
 const ImageFormat kPng{.name = "PNG",
                        .description = "Portable Network Graphics (*.png)",
                        .signatureLength = sizeof kPngSignature,
                        .matches = IsPng,
                        .newReader = NewPngReader,
-                       .newWriter = NewPngWriter,
-                       .probeFromHead = true};
+                       .newWriter = NewPngWriter};
 
 bool IsAsciiAlnum(char c) {
     return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');

@@ -14,7 +14,8 @@
 namespace zav {
 
 // One file format: its description (whose part after the first "(" lists its extensions, each
-// after a "."), its signature, and the makers of its reader and writer.
+// after a "."), its signature, and the makers of its reader and writer. Adding a format is its
+// header, reader and writer, and one entry in the table.
 struct ImageFormat {
     std::string_view name = {};  // short: "JPEG"
     std::string_view description = {};
@@ -27,21 +28,10 @@ struct ImageFormat {
     std::size_t signatureLength = 0;
     // Whether the first bytes of a file are this format's; `size` is at least signatureLength.
     bool (*matches)(const uint8_t *head, std::size_t size) = nullptr;
-    // A reader over `file`, which must outlive it. Null only when memory is exhausted.
-    std::unique_ptr<ImageReader> (*newReader)(std::span<const uint8_t> file) = nullptr;
-    // A reader over the first bytes of a file of `fileSize` bytes, for the header step and
-    // FindPlainRows only (its ReadData fails). When its header step succeeds it gives what a
-    // reader over the whole file would; otherwise the whole file decides. Null (the maker itself)
-    // for formats that need the whole file.
-    std::unique_ptr<ImageReader> (*newHeadReader)(std::span<const uint8_t> head,
-                                                  uint64_t fileSize) = nullptr;
-    // A reader that reads the file through `source` as it needs it; the source must outlive it.
-    // Null (the maker itself) for formats whose readers need the whole file in memory.
-    std::unique_ptr<ImageReader> (*newSourceReader)(ByteSource &source) = nullptr;
+    // A reader over the file (a byte source or bytes in memory, which must outlive it). Null only
+    // when memory is exhausted.
+    std::unique_ptr<ImageReader> (*newReader)(ReaderInput file) = nullptr;
     std::unique_ptr<ImageWriter> (*newWriter)() = nullptr;
-    // Whether a reader over the first bytes of a file, when its header step succeeds, tells what a
-    // reader over the whole file would (so that a probe need not read the rest).
-    bool probeFromHead = false;
 };
 
 // The formats' entries.

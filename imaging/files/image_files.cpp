@@ -17,10 +17,6 @@ namespace zav {
 
 namespace {
 
-// The first bytes of a file read before the rest: enough for the header, colour map and palette of
-// every format whose rows may be read straight into the buffer.
-constexpr std::size_t kHeadBytes = std::size_t{64} << 10;
-
 // The name to open: `name` itself, or its normalized copy in *normalized when the rules apply.
 int32_t NameToOpen(const char *name, NameRules rules, std::string *normalized, const char **open) {
     if (rules == NameRules::kApply) {
@@ -89,40 +85,19 @@ int32_t Decode(ImageReader &reader, ImageHeader *image, unsigned reduce) {
     });
 }
 
-// Where the head of a file shows that its rows are stored as the buffer holds them: copies them
-// from the source into a new buffer. False when the file must be decoded instead (*status is then
-// untouched).
-bool LoadPlainRows(const ImageFormat &format, ByteSource &source, std::span<const uint8_t> head,
-                   ImageHeader *image, int32_t *status) {
-    if (format.newHeadReader == nullptr) {
-        return false;
-    }
-    const std::unique_ptr<ImageReader> reader = format.newHeadReader(head, source.Size());
-    ImageInfo info;
-    PlainRows plain;
-    if (!reader || reader->ReadHeader(&info) != CodecStatus::kOk ||
-        !reader->FindPlainRows(&plain) || info.width < 1 || info.height < 1 ||
-        plain.fileStep - static_cast<uint64_t>(info.width) * 3 > FileBytes::kMaxRowGap) {
-        return false;
-    }
-    *status = DecodeNewImage(info, image, [&](ImageHeader &decoded) {
-        return FileStatusFromCodec(
-            source.ReadRows(plain, static_cast<std::size_t>(decoded.width) * 3,
-                            static_cast<uint32_t>(decoded.height), decoded.imageData,
-                            static_cast<std::size_t>(decoded.widthStep)));
-    });
-    return true;
-}
-
-// The head of a source and the format its first bytes name; the format table is asked once.
-int32_t FindFormat(ByteSource &source, std::span<const uint8_t> *head, const ImageFormat **format) {
+// The format a source's first bytes name; the format table is asked once.
+int32_t FindFormat(ByteSource &source, const ImageFormat **format) {
     if (source.Size() > kMaxImageFileBytes) {
         return ZAV_FILE_TOO_LARGE;
     }
-    if (const CodecStatus read = source.Prefix(kHeadBytes, head); read != CodecStatus::kOk) {
+    // The head every reader's header step starts from is read at once.
+    std::span<const uint8_t> head;
+    const CodecStatus read =
+        source.InMemory() ? source.Whole(&head) : source.Prefix(kReaderHeadBytes, &head);
+    if (read != CodecStatus::kOk) {
         return FileStatusFromCodec(read);
     }
-    *format = FormatTable::Default().FindReaderFormat(*head);
+    *format = FormatTable::Default().FindReaderFormat(head);
     return *format == nullptr ? ZAV_FILE_UNKNOWN_FORMAT : ZAV_FILE_OK;
 }
 
@@ -147,26 +122,14 @@ int32_t PictureSizeStatus(const ImageInfo &info) noexcept {
 }
 
 int32_t LoadImageSource(ByteSource &source, ImageHeader *image, unsigned reduce) {
-    // Rows stored as the buffer holds them are copied straight from the source, formats that read
-    // through a source read only what they need, and the rest decode the whole file in memory.
-    std::span<const uint8_t> head;
+    // The format's reader reads what it needs through the source: its header from the head, then
+    // the rest (rows stored as the buffer holds them straight into the buffer).
     const ImageFormat *format = nullptr;
-    int32_t status = FindFormat(source, &head, &format);
+    const int32_t status = FindFormat(source, &format);
     if (status != ZAV_FILE_OK) {
         return status;
     }
-    if (LoadPlainRows(*format, source, head, image, &status)) {
-        return status;
-    }
-    if (format->newSourceReader != nullptr) {
-        const std::unique_ptr<ImageReader> reader = format->newSourceReader(source);
-        return reader ? Decode(*reader, image, reduce) : ZAV_FILE_NO_MEMORY;
-    }
-    std::span<const uint8_t> whole;
-    if (const CodecStatus read = source.Whole(&whole); read != CodecStatus::kOk) {
-        return FileStatusFromCodec(read);
-    }
-    const std::unique_ptr<ImageReader> reader = format->newReader(whole);
+    const std::unique_ptr<ImageReader> reader = format->newReader(source);
     return reader ? Decode(*reader, image, reduce) : ZAV_FILE_NO_MEMORY;
 }
 
@@ -273,41 +236,17 @@ int32_t SaveImageMemory(std::string_view extension, const uint8_t *imageData, in
 }
 
 int32_t ProbeImageSource(ByteSource &source, const ImageFormat **format, ImageInfo *info) {
-    std::span<const uint8_t> head;
+    // Only what the header step reads: the head, or more where the header runs past it.
     const ImageFormat *found = nullptr;
-    int32_t status = FindFormat(source, &head, &found);
+    int32_t status = FindFormat(source, &found);
     if (status != ZAV_FILE_OK) {
         return status;
     }
-    // Only what the header step needs is read: the head alone where the format can tell its header
-    // from it, else what a reader through the source asks for, else the whole file.
-    std::unique_ptr<ImageReader> reader;
-    ImageInfo read;
-    if (found->newHeadReader != nullptr) {
-        reader = found->newHeadReader(head, source.Size());
-        if (reader && reader->ReadHeader(&read) == CodecStatus::kOk) {
-            return ProbeResult(found, read, format, info);
-        }
-    }
-    if (found->newSourceReader != nullptr) {
-        reader = found->newSourceReader(source);
-    } else {
-        std::span<const uint8_t> whole;
-        if (found->probeFromHead) {
-            whole = head;
-            reader = found->newReader(head);
-            if (reader && reader->ReadHeader(&read) == CodecStatus::kOk) {
-                return ProbeResult(found, read, format, info);
-            }
-        }
-        if (const CodecStatus got = source.Whole(&whole); got != CodecStatus::kOk) {
-            return FileStatusFromCodec(got);
-        }
-        reader = found->newReader(whole);
-    }
+    const std::unique_ptr<ImageReader> reader = found->newReader(source);
     if (!reader) {
         return ZAV_FILE_NO_MEMORY;
     }
+    ImageInfo read;
     status = FileStatusFromCodec(reader->ReadHeader(&read));
     return status == ZAV_FILE_OK ? ProbeResult(found, read, format, info) : status;
 }

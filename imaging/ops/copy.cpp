@@ -2,7 +2,6 @@
 // kept inside its image.
 #include "imaging/ops/copy.h"
 
-#include "imaging/api/image_component.h"
 #include "imaging/buffer/image_record.h"
 #include "imaging/buffer/pixel_region.h"
 #include "imaging/ops/resize.h"
@@ -30,10 +29,9 @@ bool ClampCopyRect(CopyRect *rect, int32_t imageWidth, int32_t imageHeight) noex
     return across && down;
 }
 
-int32_t ImageComponent::ZAVCopyImage(const ZAVImageStruct *psourceImage, int32_t sx, int32_t sy,
-                                     int32_t swidth, int32_t sheight,
-                                     const ZAVImageStruct *pdestImage, int32_t dx, int32_t dy,
-                                     int32_t dwidth, int32_t dheight) {
+int32_t CopyImageRegion(const ZAVImageStruct *psourceImage, int32_t sx, int32_t sy, int32_t swidth,
+                        int32_t sheight, const ZAVImageStruct *pdestImage, int32_t dx, int32_t dy,
+                        int32_t dwidth, int32_t dheight) {
     if (psourceImage == nullptr || pdestImage == nullptr) {
         return 0;
     }

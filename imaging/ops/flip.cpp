@@ -6,7 +6,8 @@
 #include <emmintrin.h>
 #endif
 
-#include "imaging/api/image_component.h"
+#include "imaging/ops/flip.h"
+
 #include "imaging/buffer/image_record.h"
 
 namespace zav {
@@ -46,20 +47,28 @@ void SwapBytes(uint8_t *a, uint8_t *b, std::size_t n) noexcept {
 
 }  // namespace
 
-int32_t ImageComponent::ZAVFlipImage(uint8_t *imageData, int32_t width, int32_t height,
-                                     int32_t depth, int32_t channels) {
+void ReverseRows(uint8_t *first, std::size_t step, std::size_t rowBytes,
+                 std::size_t count) noexcept {
+    if (count < 2) {
+        return;
+    }
+    for (std::size_t top = 0, bottom = count - 1; top < bottom; ++top, --bottom) {
+        SwapBytes(first + top * step, first + bottom * step, rowBytes);
+    }
+}
+
+void FlipImageRows(uint8_t *imageData, int32_t width, int32_t height, int32_t depth,
+                   int32_t channels) noexcept {
     const ImageHeader image = WrapImageRecord(width, height, depth, channels, imageData);
     if (!image.IsProcessable()) {
-        return 0;
+        return;
     }
     // Only the pixel bytes of each row move; the padding at the row ends stays where it is.
     const auto pixelBytes = static_cast<std::size_t>(width) *
                             static_cast<std::size_t>(image.nChannels) *
                             static_cast<std::size_t>(image.ElementBytes());
-    for (int32_t top = 0, bottom = height - 1; top < bottom; ++top, --bottom) {
-        SwapBytes(image.Row(top), image.Row(bottom), pixelBytes);
-    }
-    return 0;
+    ReverseRows(image.Row(0), static_cast<std::size_t>(image.widthStep), pixelBytes,
+                static_cast<std::size_t>(height));
 }
 
 }  // namespace zav

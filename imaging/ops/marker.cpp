@@ -5,7 +5,6 @@
 
 #include <opencv2/imgproc.hpp>
 
-#include "imaging/api/image_component.h"
 #include "imaging/buffer/image_mat.h"
 #include "imaging/buffer/image_record.h"
 #include "zavimage/zavimage.h"
@@ -26,8 +25,7 @@ int DrawableCoordinate(int64_t value, int32_t size) noexcept {
 
 }  // namespace
 
-int32_t ImageComponent::ZAVDrawRect(const ZAVImageStruct *pImage, ZAVImageRect thisImageRect,
-                                    int32_t color) {
+int32_t DrawMarker(const ZAVImageStruct *pImage, ZAVImageRect thisImageRect, int32_t color) {
     if (pImage == nullptr) {
         return 1;
     }

@@ -67,4 +67,7 @@ inline double OpaqueDouble(double v) noexcept {
     return v;
 }
 
+// Draws the marker box around the region in the colour of `color`; returns 1.
+int32_t DrawMarker(const ZAVImageStruct *pImage, ZAVImageRect thisImageRect, int32_t color);
+
 }  // namespace zav

@@ -6,7 +6,6 @@
 #include <memory>
 #include <new>
 
-#include "imaging/api/image_component.h"
 #include "imaging/buffer/image_record.h"
 #include "imaging/buffer/pixel_region.h"
 
@@ -209,8 +208,8 @@ bool TransferRegion(const PixelRegion &src, const PixelRegion &dst) noexcept {
     return NearestResize(from, dst);
 }
 
-int32_t ImageComponent::ZAVReSizeImage(const ZAVImageStruct *imageStruct,
-                                       const ZAVImageStruct *videoImageStruct) {
+int32_t ResizeImageRecord(const ZAVImageStruct *imageStruct,
+                          const ZAVImageStruct *videoImageStruct) {
     if (imageStruct == nullptr || videoImageStruct == nullptr) {
         return 0;
     }

@@ -6,6 +6,7 @@
 #include <cstdint>
 
 #include "imaging/buffer/pixel_region.h"
+#include "zavimage/zavimage.h"
 
 namespace zav {
 
@@ -40,5 +41,10 @@ bool NearestResize(const PixelRegion &src, const PixelRegion &dst) noexcept;
 // written. Regions that overlap behave as if src were read whole before dst is written. False,
 // with nothing written, when a temporary copy for overlapping regions cannot be allocated.
 bool TransferRegion(const PixelRegion &src, const PixelRegion &dst) noexcept;
+
+// Scales the whole first buffer into the whole second one (same depth and channels, nearest
+// neighbour); returns 0.
+int32_t ResizeImageRecord(const ZAVImageStruct *imageStruct,
+                          const ZAVImageStruct *videoImageStruct);
 
 }  // namespace zav

@@ -135,6 +135,8 @@ ZAV_API int32_t ZAVCloneImage(ZAVImageObject *obj, const ZAVImageStruct *psource
 #define ZAV_FILE_SIZE_LIMIT 21
 /* the file holds more metadata than the reader keeps (PNG: text and other ancillary chunks) */
 #define ZAV_FILE_METADATA_LIMIT 22
+/* corrupt data: the pixels start inside the colour table (BMP) */
+#define ZAV_FILE_BAD_PIXEL_OFFSET 23
 #define ZAV_FILE_NAME_REFUSED 0x100 /* plus the refused character: * ? " < > ; | */
 
 /* Loads an image file (BMP, JPEG, Sun raster, PBM/PGM/PPM, TIFF, PNG; chosen by the first bytes,

@@ -36,6 +36,7 @@ FILE_IS_LINK = 19  # a save's name is a symbolic link: never written through
 FILE_EXISTS = 20  # a save that must not replace found the name taken
 FILE_SIZE_LIMIT = 21  # the process's file size limit (ulimit -f)
 FILE_METADATA_LIMIT = 22  # more ancillary chunks than the reader keeps
+FILE_BAD_PIXEL_OFFSET = 23  # corrupt: the pixels start inside the colour table (BMP)
 FILE_NAME_REFUSED = 0x100
 
 PathName = Union[str, bytes, "os.PathLike[str]", "os.PathLike[bytes]"]
@@ -159,6 +160,7 @@ _BY_STATUS = {
     FILE_EXISTS: ReadWriteError,
     FILE_SIZE_LIMIT: ReadWriteError,
     FILE_METADATA_LIMIT: FormatError,
+    FILE_BAD_PIXEL_OFFSET: CorruptFileError,
 }
 
 
