@@ -396,6 +396,75 @@ TEST_F(Png, EveryFilterOurWriterChoosesDecodesExactly) {
     }
 }
 
+// Pictures that push the writer's encoder to its edges: all zero (runs only), noise (stored
+// blocks), one pixel, one row, one column, widths around the filter's and the run finder's steps,
+// gray and colour. netpbm, ImageMagick and Pillow each decode every file to the picture, and so
+// does our reader.
+TEST_F(Png, EdgePicturesDecodeExactlyInEveryDecoder) {
+    // Each decoder reads every file in one command (Pillow's interpreter starts once).
+    std::vector<std::string> decoders = {
+        "for f in edge*.png; do pngtopnm $f > $f.netpbm.pnm || exit 1; done",
+        "for f in edge*.png; do " + zavtest::ImageMagick() +
+            " $f ppm:$f.magick.pnm || exit 1; done"};
+    std::vector<std::string> suffixes = {".netpbm.pnm", ".magick.pnm"};
+    if (Shell("/usr/bin/python3 -c 'import PIL' 2>/dev/null")) {
+        decoders.push_back(
+            "/usr/bin/python3 -c 'import glob; from PIL import Image\n"
+            "for f in glob.glob(\"edge*.png\"): Image.open(f).convert(\"RGB\").save(f + "
+            "\".pillow.pnm\", \"PPM\")'");
+        suffixes.push_back(".pillow.pnm");
+    }
+    const int32_t sizes[][2] = {{1, 1}, {1, 300}, {300, 1},  {3, 2},
+                                {7, 9}, {15, 4},  {250, 40}, {1003, 70}};
+    std::vector<Picture> pictures;
+    std::vector<std::string> names;
+    for (int channels : {1, 3}) {
+        for (const auto &size : sizes) {
+            for (int kind = 0; kind < 4; ++kind) {
+                Picture p(size[0], size[1], channels);
+                uint32_t seed = 2463534242u + static_cast<uint32_t>(size[0] * 7 + kind);
+                for (int32_t y = 0; y < p.height; ++y) {
+                    for (int32_t x = 0; x < p.width * channels; ++x) {
+                        seed ^= seed << 13;
+                        seed ^= seed >> 17;
+                        seed ^= seed << 5;
+                        const uint8_t noise = static_cast<uint8_t>(seed >> 24);
+                        // zero, noise, flat bands with noisy edges, a repeating pixel pattern
+                        const uint8_t v[4] = {
+                            0, noise, static_cast<uint8_t>(x % 40 < 3 ? noise : (y / 8) * 30),
+                            static_cast<uint8_t>((x / channels) % 5 * 50 + x % channels)};
+                        p.Row(y)[x] = v[kind];
+                    }
+                }
+                const std::string what = std::to_string(size[0]) + " x " + std::to_string(size[1]) +
+                                         ", " + std::to_string(channels) + " channels, kind " +
+                                         std::to_string(kind);
+                const std::vector<uint8_t> png = Ours(p);
+                ASSERT_TRUE(WriteFile(Path("edge" + std::to_string(names.size()) + ".png"), png));
+                ZAVImageStruct r{};
+                ASSERT_EQ(ZAVLoadImageMemory(m_obj, png.data(), png.size(), &r), 0) << what;
+                const Picture color = zavtest::AsColor(p);
+                const Picture back(
+                    r.width, r.height, 3,
+                    std::vector<uint8_t>(r.data, r.data + color.step * color.height));
+                EXPECT_TRUE(zavtest::SamePixels(back, color)) << "our reader, " << what;
+                ZAVImageStruct *q = &r;
+                ZAVReleaseImage(m_obj, &q);
+                pictures.push_back(color);
+                names.push_back(what);
+            }
+        }
+    }
+    for (std::size_t d = 0; d < decoders.size(); ++d) {
+        ASSERT_TRUE(Shell("cd " + Quote(m_dir.path()) + " && " + decoders[d])) << decoders[d];
+        for (std::size_t i = 0; i < pictures.size(); ++i) {
+            const std::string out = Path("edge" + std::to_string(i) + ".png" + suffixes[d]);
+            EXPECT_TRUE(zavtest::SamePixels(zavtest::ParseNetpbm(ReadFile(out)), pictures[i]))
+                << suffixes[d] << ", " << names[i];
+        }
+    }
+}
+
 // A stream longer than one IDAT chunk holds (noise barely compresses) is split over several, and
 // reads back whole, in our reader too.
 TEST_F(Png, LargeFilesSpanSeveralChunks) {
