@@ -10,6 +10,7 @@
 
 #include "imaging/codecs/byte_order.h"
 #include "imaging/codecs/png.h"
+#include "imaging/codecs/png_inflate.h"
 #include "imaging/codecs/png_unfilter.h"
 
 namespace zav {
@@ -28,8 +29,9 @@ constexpr std::size_t kMaxChunkCache = std::size_t{1} << 26;
 // The most bytes one byte of a deflate stream gives (a run of 258-byte matches, each coded in one
 // bit at best, gives 1032 to the byte; the zlib header and check value give none).
 constexpr uint64_t kMaxInflateRatio = 1032;
-// Image data inflated in one block by the faster way up to this size; larger streams are inflated
-// row by row by libspng, so that no block beyond it is made for them.
+// Image data inflated in one block by libdeflate up to this size; larger streams of gray and RGB
+// are inflated as they stream in (png_inflate.h), the others row by row by libspng, so that no
+// block beyond it is made for them.
 constexpr std::size_t kMaxDirectInflate = std::size_t{64} << 20;
 // Adam7: each pass's first column and row and their steps.
 constexpr uint32_t kPassX0[7] = {0, 4, 0, 2, 0, 1, 0};
@@ -144,6 +146,30 @@ bool FindImageData(std::span<const uint8_t> file, ImageData *data) {
     }
     return false;
 }
+
+// The data of the IDAT chunks FindImageData found, one chunk at a time (empty ones skipped).
+class IdatPieces final : public StreamPieces {
+  public:
+    IdatPieces(std::span<const uint8_t> file, const ImageData &data)
+        : m_file(file), m_at(data.first), m_left(data.chunks) {}
+
+    std::span<const uint8_t> Next() override {
+        Chunk chunk;
+        while (m_left != 0 && ChunkAt(m_file, m_at, &chunk)) {
+            --m_left;
+            m_at = chunk.next;
+            if (chunk.length != 0) {
+                return {chunk.type + 4, chunk.length};
+            }
+        }
+        return {};
+    }
+
+  private:
+    std::span<const uint8_t> m_file;
+    std::size_t m_at;
+    std::size_t m_left;
+};
 
 struct DecompressorFree {
     void operator()(libdeflate_decompressor *d) const { libdeflate_free_decompressor(d); }
@@ -354,9 +380,16 @@ class PngReader final : public ImageReader {
         const unsigned pixelBytes = SamplesPerPixel(m_ihdr.color_type);
         ImageData data;
         if (m_ihdr.bit_depth != 8 || m_ihdr.interlace_method != SPNG_INTERLACE_NONE ||
-            InflatedBytes(m_ihdr, m_bitsPerPixel) > kMaxDirectInflate ||
             !FindImageData(m_file, &data)) {
             return false;
+        }
+        if (InflatedBytes(m_ihdr, m_bitsPerPixel) > kMaxDirectInflate) {
+            // Gray and RGB stream into the buffer (png_inflate.h); the alpha kinds go to libspng.
+            if (pixelBytes != 1 && pixelBytes != 3) {
+                return false;
+            }
+            IdatPieces pieces(m_file, data);
+            return InflatePngRows(pieces, m_ihdr.width, m_ihdr.height, pixelBytes, bgr, step);
         }
         // Within the decode limit a row of 4 bytes a pixel and its filter byte fit size_t; the
         // whole stream may not (32-bit).
