@@ -3,8 +3,10 @@
 // sixteen bytes a step (a distance below sixteen is copied as its repeating pattern), so that the
 // long runs of a flat picture cost a few stores each. When the window is nearly full, the whole
 // rows in it go out and the window slides back, keeping the 32 KiB a match may reach and the row
-// begun. It accepts what zlib accepts: complete codes (or a single one-bit code), distances within
-// the data so far, the check value of the inflated bytes.
+// begun. It accepts what zlib accepts (complete codes or a single one-bit code, distances within
+// the data so far), and judges the stream's ends as libspng does: bytes past the last row, and
+// anything after the stream, are ignored; a stream cut short after the last row, or without its
+// check value, loads; a check value that does not match is corrupt.
 #include "imaging/codecs/png_inflate.h"
 
 #include <libdeflate.h>
@@ -225,14 +227,14 @@ class Inflater {
           m_bgr(bgr),
           m_step(step) {}
 
-    bool Run() {
+    CodecStatus Run() {
         const std::size_t stored = m_rowBytes + 1;
         m_windowBytes = kHistory + stored + kWindowWork;
         m_window.reset(static_cast<uint8_t *>(std::malloc(m_windowBytes + kCopySlack)));
         m_rows.reset(static_cast<uint8_t *>(std::calloc(2, m_rowBytes)));
         m_litLen.reset(new (std::nothrow) uint32_t[kLitLenEntries + kDistEntries]);
         if (!m_window || !m_rows || !m_litLen) {
-            return false;
+            return CodecStatus::kNoMemory;
         }
         m_dist = m_litLen.get() + kLitLenEntries;
         m_out = m_window.get();
@@ -244,44 +246,49 @@ class Inflater {
         Refill();
         const unsigned cmf = Take(8);
         const unsigned flg = Take(8);
-        if ((cmf & 0x0F) != 8 || (cmf >> 4) > 7 || (cmf * 256 + flg) % 31 != 0 ||
+        if (Cut() || (cmf & 0x0F) != 8 || (cmf >> 4) > 7 || (cmf * 256 + flg) % 31 != 0 ||
             (flg & 0x20) != 0) {
-            return false;
+            return CodecStatus::kCorrupt;
         }
         bool final = false;
         while (!final) {
             Refill();
             final = Take(1) != 0;
             const unsigned type = Take(2);
-            bool ok = false;
-            if (type == 0) {
+            bool ok = !Cut();
+            if (!ok) {
+                m_cut = true;
+            } else if (type == 0) {
                 ok = Stored();
             } else if (type == 1) {
                 ok = FixedCodes() && Codes();
             } else if (type == 2) {
                 ok = DynamicCodes() && Codes();
+            } else {
+                ok = false;
             }
-            if (!ok || m_overrun > 8) {
-                return false;
+            if (!ok) {
+                // A stream cut short after the last row is whole loads, as libpng and libspng
+                // load it; anything else is corrupt.
+                return m_cut && Drain() && m_row == m_height ? CodecStatus::kOk
+                                                             : CodecStatus::kCorrupt;
             }
         }
-        if (!Drain() || m_row != m_height || m_rowAt != m_out) {
-            return false;
+        if (!Drain() || m_row != m_height) {
+            return CodecStatus::kCorrupt;
         }
-        // The check value, from the next whole byte; then nothing may follow.
+        // The check value, from the next whole byte, when the stream has it; what follows is
+        // ignored.
         Take(m_count & 7);
         Refill();
         if (m_count / 8 < m_overrun + 4) {
-            return false;
+            return CodecStatus::kOk;
         }
         uint32_t check = 0;
         for (int i = 0; i < 4; ++i) {
             check = (check << 8) | Take(8);
         }
-        if (check != m_adler || m_count / 8 != m_overrun || m_in != m_end) {
-            return false;
-        }
-        return m_pieces.Next().empty();
+        return check == m_adler ? CodecStatus::kOk : CodecStatus::kCorrupt;
     }
 
   private:
@@ -320,6 +327,9 @@ class Inflater {
         return v;
     }
 
+    // Whether bits past the stream's end were taken.
+    bool Cut() const { return m_count < 8 * m_overrun; }
+
     uint32_t Decode(const uint32_t *table) {
         uint32_t e = table[m_bits & kRootMask];
         if (((e >> 8) & 0xFF) == kLink) {
@@ -334,13 +344,19 @@ class Inflater {
         Take(m_count & 7);
         Refill();
         const unsigned length = Take(16);
-        if ((Take(16) ^ 0xFFFFu) != length) {
+        const unsigned check = Take(16);
+        if (Cut()) {
+            m_cut = true;
+            return false;
+        }
+        if ((check ^ 0xFFFFu) != length) {
             return false;
         }
         std::size_t left = length;
         // Whole bytes still in the bit buffer first (never the zeros past the end).
         while (left != 0 && m_count >= 8) {
             if (m_count / 8 <= m_overrun) {
+                m_cut = true;
                 return false;
             }
             if (!Room(1)) {
@@ -349,24 +365,26 @@ class Inflater {
             *m_out++ = static_cast<uint8_t>(Take(8));
             --left;
         }
+        if (left != 0) {
+            m_bits = 0;  // the bit buffer is empty: drop the bits it held of the byte at m_in
+        }
         while (left != 0) {
             if (m_in == m_end) {
                 const std::span<const uint8_t> next = m_pieces.Next();
                 if (next.empty()) {
+                    m_cut = true;
                     return false;
                 }
                 m_in = next.data();
                 m_end = next.data() + next.size();
                 continue;
             }
-            const std::size_t room = m_window.get() + m_windowBytes - m_out;
-            if (room == 0 && !Room(1)) {
+            if (m_out == m_window.get() + m_windowBytes && !Room(1)) {
                 return false;
             }
             const std::size_t n =
                 std::min({left, static_cast<std::size_t>(m_end - m_in),
                           static_cast<std::size_t>(m_window.get() + m_windowBytes - m_out)});
-            m_bits = 0;  // the bit buffer is empty: drop the bits it held of the byte at m_in
             std::memcpy(m_out, m_in, n);
             m_out += n;
             m_in += n;
@@ -391,6 +409,10 @@ class Inflater {
         const unsigned litCount = Take(5) + 257;
         const unsigned distCount = Take(5) + 1;
         const unsigned clCount = Take(4) + 4;
+        if (Cut()) {
+            m_cut = true;
+            return false;
+        }
         if (litCount > 286 || distCount > 30) {
             return false;
         }
@@ -408,6 +430,10 @@ class Inflater {
         for (unsigned i = 0; i < total;) {
             Refill();
             const uint32_t e = Decode(clTable);
+            if (Cut()) {
+                m_cut = true;
+                return false;
+            }
             if (((e >> 8) & 0xFF) == kInvalid) {
                 return false;
             }
@@ -432,6 +458,10 @@ class Inflater {
             if (repeat > total - i) {
                 return false;
             }
+            if (Cut()) {
+                m_cut = true;
+                return false;
+            }
             std::fill(lengths + i, lengths + i + repeat, value);
             i += repeat;
         }
@@ -453,6 +483,10 @@ class Inflater {
             }
             Refill();
             const uint32_t e = Decode(litLen);
+            if (m_overrun != 0 && Cut()) {
+                m_cut = true;
+                return false;
+            }
             const unsigned kind = (e >> 8) & 0xFF;
             if (kind == kLiteral) {
                 *m_out++ = static_cast<uint8_t>(e >> 16);
@@ -470,6 +504,10 @@ class Inflater {
             Refill();
             const unsigned symbol = d >> 16;
             const std::size_t distance = kDistBase[symbol] + Take(kDistExtra[symbol]);
+            if (m_overrun != 0 && Cut()) {
+                m_cut = true;
+                return false;
+            }
             if (distance > static_cast<std::size_t>(m_out - m_window.get())) {
                 return false;  // before the first byte
             }
@@ -483,7 +521,7 @@ class Inflater {
         if (static_cast<std::size_t>(m_window.get() + m_windowBytes - m_out) >= bytes) {
             return true;
         }
-        if (m_overrun > 8 || !Drain()) {
+        if (!Drain()) {
             return false;
         }
         uint8_t *keep = m_out - std::min<std::size_t>(kHistory, m_out - m_window.get());
@@ -504,7 +542,8 @@ class Inflater {
         const std::size_t stored = m_rowBytes + 1;
         while (static_cast<std::size_t>(m_out - m_rowAt) >= stored) {
             if (m_row == m_height) {
-                return false;  // more data than rows
+                m_rowAt = m_out;  // bytes past the last row are ignored
+                break;
             }
             std::memcpy(m_current, m_rowAt + 1, m_rowBytes);
             if (!UnfilterPngRow(m_rowAt[0], m_current, m_prior, m_rowBytes, m_channels)) {
@@ -538,6 +577,7 @@ class Inflater {
     uint64_t m_bits = 0;
     unsigned m_count = 0;
     std::size_t m_overrun = 0;  // zero bytes put in the bit buffer past the stream's end
+    bool m_cut = false;         // whether decoding stopped at the stream's end
 
     std::unique_ptr<uint8_t, FreeBytes> m_window;
     std::size_t m_windowBytes = 0;
@@ -555,11 +595,11 @@ class Inflater {
 
 }  // namespace
 
-bool InflatePngRows(StreamPieces &pieces, std::size_t width, std::size_t height, unsigned channels,
-                    uint8_t *bgr, std::size_t step) noexcept {
+CodecStatus InflatePngRows(StreamPieces &pieces, std::size_t width, std::size_t height,
+                           unsigned channels, uint8_t *bgr, std::size_t step) noexcept {
     if ((channels != 1 && channels != 3) || width == 0 || height == 0 ||
         width > (kMaxStreamedRow - 1) / channels) {
-        return false;
+        return CodecStatus::kNoMemory;
     }
     Inflater inflater(pieces, width, height, channels, bgr, step);
     return inflater.Run();

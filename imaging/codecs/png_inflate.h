@@ -9,6 +9,8 @@
 #include <cstdint>
 #include <span>
 
+#include "imaging/codecs/codec.h"
+
 namespace zav {
 
 // The pieces of one zlib stream in order (a PNG's IDAT chunks): an empty span after the last and
@@ -24,10 +26,11 @@ inline constexpr std::size_t kMaxStreamedRow = std::size_t{16} << 20;
 
 // Inflates the image data of an 8-bit gray (`channels` 1) or RGB (3) picture that is not
 // interlaced, `width` x `height` (each stored row at most kMaxStreamedRow bytes), into `bgr`:
-// rows of width * 3 bytes, `step` apart. False, with the buffer partly written, when anything is
-// wrong: a damaged stream (header, codes, distances, check value), too few or too many bytes, data
-// after the stream's end, a filter byte above 4, or no memory for the window.
-bool InflatePngRows(StreamPieces &pieces, std::size_t width, std::size_t height, unsigned channels,
-                    uint8_t *bgr, std::size_t step) noexcept;
+// rows of width * 3 bytes, `step` apart. kCorrupt, with the buffer partly written, for a damaged
+// stream (header, codes, distances, check value), a filter byte above 4, or fewer bytes than the
+// rows; bytes past the last row and after the stream's end are ignored. kNoMemory when the window
+// could not be had (or the rows are too long for it).
+CodecStatus InflatePngRows(StreamPieces &pieces, std::size_t width, std::size_t height,
+                           unsigned channels, uint8_t *bgr, std::size_t step) noexcept;
 
 }  // namespace zav

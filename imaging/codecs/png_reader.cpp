@@ -350,8 +350,9 @@ class PngReader final : public ImageReader {
         if (before != CodecStatus::kOk) {
             return before;
         }
-        if (DecodeDirect8(bgr, step)) {
-            return CodecStatus::kOk;
+        CodecStatus direct = CodecStatus::kOk;
+        if (DecodeDirect8(bgr, step, &direct)) {
+            return direct;
         }
         const CodecStatus status =
             m_ihdr.bit_depth == 16 ? Decode16(bgr, step) : Decode8(bgr, step);
@@ -373,7 +374,10 @@ class PngReader final : public ImageReader {
     // goes), then unfiltered row by row into the buffer. False, with the buffer unspecified and
     // libspng's state untouched, for any other file and for anything out of the ordinary (a CRC,
     // the stream's length, a filter, memory): libspng's way then decodes and judges the file.
-    bool DecodeDirect8(uint8_t *bgr, std::size_t step) {
+    // Gray and RGB pictures too large for one block stream into the buffer instead, and that
+    // way judges the image data itself as libspng would (true with its `status`), so that a
+    // damaged stream of a gigabyte is not inflated twice.
+    bool DecodeDirect8(uint8_t *bgr, std::size_t step, CodecStatus *status) {
         if (m_ihdr.color_type == SPNG_COLOR_TYPE_INDEXED) {
             return false;
         }
@@ -389,7 +393,8 @@ class PngReader final : public ImageReader {
                 return false;
             }
             IdatPieces pieces(m_file, data);
-            return InflatePngRows(pieces, m_ihdr.width, m_ihdr.height, pixelBytes, bgr, step);
+            *status = InflatePngRows(pieces, m_ihdr.width, m_ihdr.height, pixelBytes, bgr, step);
+            return *status != CodecStatus::kNoMemory;
         }
         // Within the decode limit a row of 4 bytes a pixel and its filter byte fit size_t; the
         // whole stream may not (32-bit).
