@@ -569,6 +569,75 @@ TEST_F(Png, DamagedShortAndOversizedFilesFail) {
     EXPECT_EQ(h, kHeight);
 }
 
+// Gray and RGB pictures whose image data passes libdeflate's one block (64 MiB) stream into the
+// buffer: the pixels come out right over IDAT chunks of any length (an empty one among them), a
+// wrong check value is corrupt data, bytes after the stream are ignored, and a file cut inside its
+// image data is short, as for smaller files.
+TEST_F(Png, LargePicturesStreamIntoTheBuffer) {
+    for (int channels : {1, 3}) {
+        const uint32_t width = channels == 1 ? 8200 : 4800;
+        const uint32_t height = channels == 1 ? 8200 : 4700;
+        const std::size_t rowBytes = std::size_t{width} * channels;
+        // Rows of a pattern (no filter), each band of four starting it one byte further, the other
+        // rows repeating the one above ("up", all zeros).
+        std::vector<uint8_t> pattern(rowBytes + 256);
+        for (std::size_t i = 0; i < pattern.size(); ++i) {
+            pattern[i] = static_cast<uint8_t>(i * 7 + i / 251);
+        }
+        std::vector<uint8_t> raw((rowBytes + 1) * height, 0);
+        for (uint32_t y = 0; y < height; y += 4) {
+            uint8_t *row = raw.data() + y * (rowBytes + 1);
+            std::memcpy(row + 1, pattern.data() + (y / 4) % 256, rowBytes);
+            for (uint32_t k = 1; k < 4 && y + k < height; ++k) {
+                row[k * (rowBytes + 1)] = 2;
+            }
+        }
+        const std::vector<uint8_t> stream = Deflate(raw, 1);
+        std::vector<uint8_t>().swap(raw);
+        const auto made = [&](const std::vector<uint8_t> &data) {
+            PngBuilder png;
+            png.Header(width, height, channels == 1 ? 0 : 2);
+            const std::size_t half = data.size() / 2;
+            png.ImageData(std::vector<uint8_t>(data.begin(), data.begin() + half), 300000);
+            png.Add("IDAT", {});
+            png.ImageData(std::vector<uint8_t>(data.begin() + half, data.end()), 1 << 20);
+            png.Add("IEND", {});
+            return png.bytes;
+        };
+        const std::string what = std::to_string(channels) + " channels";
+        const std::vector<uint8_t> good = made(stream);
+        ZAVImageStruct r{};
+        ASSERT_EQ(ZAVLoadImageMemory(m_obj, good.data(), good.size(), &r), 0) << what;
+        const std::size_t stride = (std::size_t{width} * 3 + 3) & ~std::size_t{3};
+        int badRows = 0;
+        std::vector<uint8_t> expected(std::size_t{width} * 3);
+        for (uint32_t y = 0; y < height; ++y) {
+            if (y % 4 == 0) {
+                const uint8_t *from = pattern.data() + (y / 4) % 256;
+                for (uint32_t x = 0; x < width; ++x) {
+                    for (int c = 0; c < 3; ++c) {
+                        expected[x * 3 + c] = channels == 1 ? from[x] : from[x * 3 + 2 - c];
+                    }
+                }
+            }
+            badRows += std::memcmp(r.data + y * stride, expected.data(), expected.size()) != 0;
+        }
+        EXPECT_EQ(badRows, 0) << what;
+        ZAVImageStruct *q = &r;
+        ZAVReleaseImage(m_obj, &q);
+
+        std::vector<uint8_t> bad = stream;
+        bad.back() ^= 1;
+        EXPECT_EQ(LoadStatus(made(bad)), ZAV_FILE_CORRUPT) << what << ", check value";
+        bad = stream;
+        bad.insert(bad.end(), {9, 9, 9});
+        EXPECT_EQ(LoadStatus(made(bad)), ZAV_FILE_OK) << what << ", bytes after the stream";
+        EXPECT_EQ(LoadStatus(std::vector<uint8_t>(good.begin(), good.begin() + good.size() / 2)),
+                  ZAV_FILE_TRUNCATED)
+            << what << ", cut";
+    }
+}
+
 // Runs `body` in a child process whose address space may grow by `spare` bytes at most (beyond
 // what it has when it starts), so that an allocation the data did not call for fails there. Under
 // AddressSanitizer, which reserves its shadow up front, without the limit. The child's exit code.
