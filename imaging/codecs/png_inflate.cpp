@@ -16,7 +16,6 @@
 #include <cstring>
 #include <memory>
 
-#include "imaging/codecs/byte_order.h"
 #include "imaging/codecs/png_unfilter.h"
 
 #if defined(__SSE2__)
@@ -550,13 +549,7 @@ class Inflater {
                 return false;
             }
             uint8_t *to = m_bgr + m_row * m_step;
-            if (m_channels == 3) {
-                SwapRedBlue(m_current, to, m_width);
-            } else {
-                for (std::size_t x = 0; x < m_width; ++x, to += 3) {
-                    to[0] = to[1] = to[2] = m_current[x];
-                }
-            }
+            PngRowToBgr(m_current, m_channels, m_width, to);
             std::swap(m_current, m_prior);
             m_rowAt += stored;
             ++m_row;
@@ -597,7 +590,7 @@ class Inflater {
 
 CodecStatus InflatePngRows(StreamPieces &pieces, std::size_t width, std::size_t height,
                            unsigned channels, uint8_t *bgr, std::size_t step) noexcept {
-    if ((channels != 1 && channels != 3) || width == 0 || height == 0 ||
+    if (channels < 1 || channels > 4 || width == 0 || height == 0 ||
         width > (kMaxStreamedRow - 1) / channels) {
         return CodecStatus::kNoMemory;
     }

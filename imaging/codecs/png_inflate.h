@@ -24,12 +24,13 @@ class StreamPieces {
 // The longest stored row (filter byte included) the streaming decoder takes.
 inline constexpr std::size_t kMaxStreamedRow = std::size_t{16} << 20;
 
-// Inflates the image data of an 8-bit gray (`channels` 1) or RGB (3) picture that is not
-// interlaced, `width` x `height` (each stored row at most kMaxStreamedRow bytes), into `bgr`:
-// rows of width * 3 bytes, `step` apart. kCorrupt, with the buffer partly written, for a damaged
-// stream (header, codes, distances, check value), a filter byte above 4, or fewer bytes than the
-// rows; bytes past the last row and after the stream's end are ignored. kNoMemory when the window
-// could not be had (or the rows are too long for it).
+// Inflates the image data of an 8-bit picture that is not interlaced, of `channels` samples a
+// pixel (1 gray, 2 gray and alpha, 3 RGB, 4 RGBA; alpha is dropped), `width` x `height` (each
+// stored row at most kMaxStreamedRow bytes), into `bgr`: rows of width * 3 bytes, `step` apart.
+// kCorrupt, with the buffer partly written, for a damaged stream (header, codes, distances, check
+// value), a filter byte above 4, or fewer bytes than the rows; bytes past the last row and after
+// the stream's end are ignored. kNoMemory when the window could not be had (or the rows are too
+// long for it).
 CodecStatus InflatePngRows(StreamPieces &pieces, std::size_t width, std::size_t height,
                            unsigned channels, uint8_t *bgr, std::size_t step) noexcept;
 

@@ -29,9 +29,8 @@ constexpr std::size_t kMaxChunkCache = std::size_t{1} << 26;
 // The most bytes one byte of a deflate stream gives (a run of 258-byte matches, each coded in one
 // bit at best, gives 1032 to the byte; the zlib header and check value give none).
 constexpr uint64_t kMaxInflateRatio = 1032;
-// Image data inflated in one block by libdeflate up to this size; larger streams of gray and RGB
-// are inflated as they stream in (png_inflate.h), the others row by row by libspng, so that no
-// block beyond it is made for them.
+// Image data inflated in one block by libdeflate up to this size; larger streams are inflated as
+// they stream in (png_inflate.h), so that no block beyond it is made for them.
 constexpr std::size_t kMaxDirectInflate = std::size_t{64} << 20;
 // Adam7: each pass's first column and row and their steps.
 constexpr uint32_t kPassX0[7] = {0, 4, 0, 2, 0, 1, 0};
@@ -174,27 +173,6 @@ class IdatPieces final : public StreamPieces {
 struct DecompressorFree {
     void operator()(libdeflate_decompressor *d) const { libdeflate_free_decompressor(d); }
 };
-
-// A row of 8-bit samples, `pixelBytes` to the pixel (gray, gray and alpha, RGB or RGBA), to BGR.
-void Row8ToBgr(const uint8_t *src, unsigned pixelBytes, std::size_t width, uint8_t *bgr) {
-    switch (pixelBytes) {
-        case 3:
-            SwapRedBlue(src, bgr, width);
-            return;
-        case 4:
-            for (std::size_t x = 0; x < width; ++x, src += 4, bgr += 3) {
-                bgr[0] = src[2];
-                bgr[1] = src[1];
-                bgr[2] = src[0];
-            }
-            return;
-        default:
-            for (std::size_t x = 0; x < width; ++x, src += pixelBytes, bgr += 3) {
-                bgr[0] = bgr[1] = bgr[2] = src[0];
-            }
-            return;
-    }
-}
 
 // Samples per pixel of a colour type: gray or palette index, gray and alpha, RGB, RGBA.
 unsigned SamplesPerPixel(uint8_t colorType) {
@@ -374,7 +352,7 @@ class PngReader final : public ImageReader {
     // goes), then unfiltered row by row into the buffer. False, with the buffer unspecified and
     // libspng's state untouched, for any other file and for anything out of the ordinary (a CRC,
     // the stream's length, a filter, memory): libspng's way then decodes and judges the file.
-    // Gray and RGB pictures too large for one block stream into the buffer instead, and that
+    // Pictures too large for one block stream into the buffer instead (png_inflate.h), and that
     // way judges the image data itself as libspng would (true with its `status`), so that a
     // damaged stream of a gigabyte is not inflated twice.
     bool DecodeDirect8(uint8_t *bgr, std::size_t step, CodecStatus *status) {
@@ -388,10 +366,6 @@ class PngReader final : public ImageReader {
             return false;
         }
         if (InflatedBytes(m_ihdr, m_bitsPerPixel) > kMaxDirectInflate) {
-            // Gray and RGB stream into the buffer (png_inflate.h); the alpha kinds go to libspng.
-            if (pixelBytes != 1 && pixelBytes != 3) {
-                return false;
-            }
             IdatPieces pieces(m_file, data);
             *status = InflatePngRows(pieces, m_ihdr.width, m_ihdr.height, pixelBytes, bgr, step);
             return *status != CodecStatus::kNoMemory;
@@ -445,7 +419,7 @@ class PngReader final : public ImageReader {
             if (!UnfilterPngRow(row[0], row + 1, prior, rowBytes, pixelBytes)) {
                 return false;
             }
-            Row8ToBgr(row + 1, pixelBytes, width, bgr + y * step);
+            PngRowToBgr(row + 1, pixelBytes, width, bgr + y * step);
             prior = row + 1;
         }
         return true;

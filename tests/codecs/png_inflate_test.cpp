@@ -76,7 +76,8 @@ Rows MakeRows(std::size_t width, std::size_t height, unsigned channels, uint32_t
         }
         for (std::size_t x = 0; x < width; ++x) {
             for (int k = 0; k < 3; ++k) {
-                r.bgr.push_back(channels == 1 ? row[x] : row[x * 3 + 2 - k]);
+                // gray (and alpha) spreads, red and blue change places, alpha is dropped
+                r.bgr.push_back(channels < 3 ? row[x * channels] : row[x * channels + 2 - k]);
             }
         }
         prior = row;
@@ -140,13 +141,13 @@ TEST(PngInflate, EveryKindOfStreamDecodesExactly) {
         std::size_t width, height;
     };
     // Small, ordinary, and rows wider than the window's megabyte of working room.
-    const Shape shapes[] = {{1, 1}, {1, 40}, {37, 1}, {61, 37}, {700, 300}, {400000, 3}};
+    const Shape shapes[] = {{1, 1}, {1, 40}, {37, 1}, {61, 37}, {700, 300}, {300000, 3}};
     const int strategies[] = {Z_DEFAULT_STRATEGY, Z_FILTERED, Z_HUFFMAN_ONLY, Z_RLE, Z_FIXED};
-    for (unsigned channels : {1u, 3u}) {
+    for (unsigned channels : {1u, 2u, 3u, 4u}) {
         for (const Shape &s : shapes) {
             const Rows r = MakeRows(s.width, s.height, channels, 7 + s.width);
             std::vector<std::pair<std::string, Bytes>> streams;
-            for (int level : {0, 1, 6, 9}) {
+            for (int level : {0, 1, 9}) {
                 for (int strategy : strategies) {
                     streams.push_back({"zlib level " + std::to_string(level) + " strategy " +
                                            std::to_string(strategy),
