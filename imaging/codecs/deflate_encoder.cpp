@@ -23,6 +23,8 @@ namespace {
 constexpr unsigned kMinStart = 4;       // a run is started when this many bytes repeat
 constexpr unsigned kMaxMatch = 258;     // the longest match deflate codes
 constexpr unsigned kStoredMax = 65535;  // the most bytes of a stored block
+// The most bytes a block with its own codes covers: a piece longer than this is cut into blocks.
+constexpr std::size_t kBlockBytes = std::size_t{1} << 17;
 constexpr int kLitLenSymbols = 286;
 constexpr int kFixedLitLenSymbols = 288;
 constexpr int kDistSymbols = 30;
@@ -251,10 +253,12 @@ bool RowDeflater::Init(std::size_t maxPiece, unsigned pixelBytes) noexcept {
     m_adler = 1;
     m_bits = 0;
     m_bitCount = 0;
-    // A piece is never larger than stored: its bytes, five for each stored block, the stream's
-    // head and tail, a byte of bits left over and the 8-byte stores' slack.
-    m_outCapacity = maxPiece + 5 * (maxPiece / kStoredMax + 2) + 32;
-    m_runs = static_cast<Run *>(std::malloc((maxPiece / 3 + 2) * sizeof(Run)));
+    // A piece is never larger than stored: its bytes, five for each stored block (each block of
+    // kBlockBytes makes one more), the stream's head and tail, a byte of bits left over and the
+    // 8-byte stores' slack.
+    m_outCapacity = maxPiece + 5 * (maxPiece / kStoredMax + maxPiece / kBlockBytes + 2) + 32;
+    m_runs =
+        static_cast<Run *>(std::malloc((std::min(maxPiece, kBlockBytes) / 3 + 2) * sizeof(Run)));
     m_out = static_cast<uint8_t *>(std::malloc(m_outCapacity));
     m_at = m_out;
     return m_runs != nullptr && m_out != nullptr;
@@ -292,8 +296,13 @@ void RowDeflater::Compress(const uint8_t *data, std::size_t size, bool last) noe
         m_started = true;
     }
     m_adler = libdeflate_adler32(m_adler, data, size);
-    CompressBlock(data, size, last);
-    m_seenData = m_seenData || size != 0;
+    std::size_t at = 0;
+    do {
+        const std::size_t n = std::min(size - at, kBlockBytes);
+        CompressBlock(data + at, n, last && at + n == size);
+        m_seenData = m_seenData || n != 0;
+        at += n;
+    } while (at < size);
     if (last) {
         AlignToByte();
         for (int shift = 24; shift >= 0; shift -= 8) {

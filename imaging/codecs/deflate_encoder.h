@@ -2,8 +2,8 @@
 // looks for runs only: a byte repeating the byte one before it, or `pixelBytes` before it (a
 // filtered picture's flat areas and repeated pixels), at no cost per byte beyond a few vector
 // compares, and codes literals and runs with Huffman codes built for each block from its own
-// counts (or stores the block when that is smaller). Pieces of the stream are fed in order; the
-// compressed bytes are taken out between pieces.
+// counts (or stores the block when that is smaller), a block of at most 128 KiB at a time.
+// Pieces of the stream are fed in order; the compressed bytes are taken out between pieces.
 #pragma once
 
 #include <cstddef>
