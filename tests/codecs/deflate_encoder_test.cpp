@@ -26,11 +26,14 @@ Bytes Compress(const Bytes &data, std::size_t piece, unsigned pixelBytes) {
     std::size_t at = 0;
     do {
         const std::size_t n = std::min(piece, data.size() - at);
-        if (at != 0) {
-            std::memcpy(buffer.data(), data.data() + at - zav::kDeflateHistory,
-                        zav::kDeflateHistory);
+        // The end of what went before (as much as there is) just before the piece.
+        const std::size_t keep = std::min(at, zav::kDeflateHistory);
+        if (keep != 0) {
+            std::memcpy(buffer.data() + zav::kDeflateHistory - keep, data.data() + at - keep, keep);
         }
-        std::memcpy(buffer.data() + zav::kDeflateHistory, data.data() + at, n);
+        if (n != 0) {  // an empty vector's data may be null
+            std::memcpy(buffer.data() + zav::kDeflateHistory, data.data() + at, n);
+        }
         at += n;
         deflater.Compress(buffer.data() + zav::kDeflateHistory, n, at == data.size());
         stream.insert(stream.end(), deflater.Output(), deflater.Output() + deflater.OutputBytes());

@@ -108,11 +108,14 @@ Bytes Ours(const Bytes &raw, unsigned channels) {
     std::size_t at = 0;
     do {
         const std::size_t n = std::min(piece, raw.size() - at);
-        if (at != 0) {
-            std::memcpy(buffer.data(), raw.data() + at - zav::kDeflateHistory,
-                        zav::kDeflateHistory);
+        // The end of what went before (as much as there is) just before the piece.
+        const std::size_t keep = std::min(at, zav::kDeflateHistory);
+        if (keep != 0) {
+            std::memcpy(buffer.data() + zav::kDeflateHistory - keep, raw.data() + at - keep, keep);
         }
-        std::memcpy(buffer.data() + zav::kDeflateHistory, raw.data() + at, n);
+        if (n != 0) {  // an empty vector's data may be null
+            std::memcpy(buffer.data() + zav::kDeflateHistory, raw.data() + at, n);
+        }
         at += n;
         d.Compress(buffer.data() + zav::kDeflateHistory, n, at == raw.size());
         out.insert(out.end(), d.Output(), d.Output() + d.OutputBytes());
@@ -145,6 +148,9 @@ TEST(PngInflate, EveryKindOfStreamDecodesExactly) {
     const int strategies[] = {Z_DEFAULT_STRATEGY, Z_FILTERED, Z_HUFFMAN_ONLY, Z_RLE, Z_FIXED};
     for (unsigned channels : {1u, 2u, 3u, 4u}) {
         for (const Shape &s : shapes) {
+            if (s.width > 1000 && channels != 3) {
+                continue;  // the window's sliding is the same for every pixel size
+            }
             const Rows r = MakeRows(s.width, s.height, channels, 7 + s.width);
             std::vector<std::pair<std::string, Bytes>> streams;
             for (int level : {0, 1, 9}) {
