@@ -549,7 +549,13 @@ class Inflater {
                 return false;
             }
             uint8_t *to = m_bgr + m_row * m_step;
-            PngRowToBgr(m_current, m_channels, m_width, to);
+            // A row the same as the one above (flat pictures, and every "up" row of zeros) is a
+            // copy of the row already written: one pass instead of the conversion's.
+            if (m_row != 0 && std::memcmp(m_current, m_prior, m_rowBytes) == 0) {
+                std::memcpy(to, to - m_step, m_width * 3);
+            } else {
+                PngRowToBgr(m_current, m_channels, m_width, to);
+            }
             std::swap(m_current, m_prior);
             m_rowAt += stored;
             ++m_row;
