@@ -3,11 +3,13 @@
 // samples, alpha is dropped, and 16-bit samples come to 8 bits as netpbm scales them:
 // (v * 255 + 32767) / 65535. A CRC that does not match (in any chunk) or a damaged stream is
 // corrupt data; a file that ends before its end chunk is truncated. The writer writes 8-bit gray
-// (1 channel) or 8-bit RGB (3 channels, from blue, green, red), not interlaced, compressed by
-// libdeflate into the zlib stream every decoder reads.
+// (1 channel) or 8-bit RGB (3 channels, from blue, green, red), not interlaced, compressed by our
+// own deflate encoder for filtered rows (deflate_encoder.h) into the zlib stream every decoder
+// reads.
 // The image data of the commonest files (8-bit gray, RGB and their alpha forms, not interlaced) is
-// inflated by libdeflate and unfiltered by the reader itself; libspng still reads the chunks before
-// it, and decodes and judges any file that strays from the ordinary: both ways take the same files.
+// inflated by libdeflate in one block, or above 64 MiB as it streams in (png_inflate.h), and
+// unfiltered by the reader itself; libspng still reads the chunks before it, and decodes and
+// judges any file that strays from the ordinary: both ways take the same files.
 #pragma once
 
 #include <cstddef>
@@ -22,13 +24,6 @@ namespace zav {
 // The eight bytes every PNG file starts with.
 inline constexpr uint8_t kPngSignature[8] = {0x89, 'P', 'N', 'G', 0x0D, 0x0A, 0x1A, 0x0A};
 
-// The writer's libdeflate level (zlib stream, each row's filter chosen by png_filter.h), chosen by
-// bench/bench_png.cpp on a camera photo, a smooth synthetic picture and screen graphics: level 4
-// writes files 1 to 12% smaller than levels 1 and 2 for the same time on photos and 5 to 10% more
-// on the others; level 1 writes a photo's file 6% larger in 0.58 of the time; levels 6 and 9
-// make smooth pictures another 10 to 25% smaller for 2 and 20 times the time.
-inline constexpr int kPngCompressionLevel = 4;
-
 std::unique_ptr<ImageReader> NewPngReader(ReaderInput file);
 
 // How the reader decodes the image data: the faster way where the file allows it, else libspng
@@ -38,7 +33,7 @@ std::unique_ptr<ImageReader> NewPngReader(ReaderInput file);
 enum class PngDecodeWay { kChoose, kDirectOnly, kLibspngOnly };
 std::unique_ptr<ImageReader> NewPngReaderDecoding(ReaderInput file, PngDecodeWay way);
 std::unique_ptr<ImageWriter> NewPngWriter();
-// The same writer at another libdeflate level (0 to 12), for measuring.
+// The writer through libdeflate at a level (0 to 12) instead, for measuring.
 std::unique_ptr<ImageWriter> NewPngWriterAtLevel(int level);
 
 }  // namespace zav

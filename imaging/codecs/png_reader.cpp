@@ -10,6 +10,7 @@
 
 #include "imaging/codecs/byte_order.h"
 #include "imaging/codecs/png.h"
+#include "imaging/codecs/png_inflate.h"
 #include "imaging/codecs/png_unfilter.h"
 
 namespace zav {
@@ -28,8 +29,8 @@ constexpr std::size_t kMaxChunkCache = std::size_t{1} << 26;
 // The most bytes one byte of a deflate stream gives (a run of 258-byte matches, each coded in one
 // bit at best, gives 1032 to the byte; the zlib header and check value give none).
 constexpr uint64_t kMaxInflateRatio = 1032;
-// Image data inflated in one block by the faster way up to this size; larger streams are inflated
-// row by row by libspng, so that no block beyond it is made for them.
+// Image data inflated in one block by libdeflate up to this size; larger streams are inflated as
+// they stream in (png_inflate.h), so that no block beyond it is made for them.
 constexpr std::size_t kMaxDirectInflate = std::size_t{64} << 20;
 // Adam7: each pass's first column and row and their steps.
 constexpr uint32_t kPassX0[7] = {0, 4, 0, 2, 0, 1, 0};
@@ -151,30 +152,33 @@ bool FindImageData(std::span<const uint8_t> file, ImageData *data) {
     return false;
 }
 
+// The data of the IDAT chunks FindImageData found, one chunk at a time (empty ones skipped).
+class IdatPieces final : public StreamPieces {
+  public:
+    IdatPieces(std::span<const uint8_t> file, const ImageData &data)
+        : m_file(file), m_at(data.first), m_left(data.chunks) {}
+
+    std::span<const uint8_t> Next() override {
+        Chunk chunk;
+        while (m_left != 0 && ChunkAt(m_file, m_at, &chunk)) {
+            --m_left;
+            m_at = chunk.next;
+            if (chunk.length != 0) {
+                return {chunk.type + 4, chunk.length};
+            }
+        }
+        return {};
+    }
+
+  private:
+    std::span<const uint8_t> m_file;
+    std::size_t m_at;
+    std::size_t m_left;
+};
+
 struct DecompressorFree {
     void operator()(libdeflate_decompressor *d) const { libdeflate_free_decompressor(d); }
 };
-
-// A row of 8-bit samples, `pixelBytes` to the pixel (gray, gray and alpha, RGB or RGBA), to BGR.
-void Row8ToBgr(const uint8_t *src, unsigned pixelBytes, std::size_t width, uint8_t *bgr) {
-    switch (pixelBytes) {
-        case 3:
-            SwapRedBlue(src, bgr, width);
-            return;
-        case 4:
-            for (std::size_t x = 0; x < width; ++x, src += 4, bgr += 3) {
-                bgr[0] = src[2];
-                bgr[1] = src[1];
-                bgr[2] = src[0];
-            }
-            return;
-        default:
-            for (std::size_t x = 0; x < width; ++x, src += pixelBytes, bgr += 3) {
-                bgr[0] = bgr[1] = bgr[2] = src[0];
-            }
-            return;
-    }
-}
 
 // Samples per pixel of a colour type: gray or palette index, gray and alpha, RGB, RGBA.
 unsigned SamplesPerPixel(uint8_t colorType) {
@@ -356,8 +360,9 @@ class PngReader final : public ImageReader {
         if (before != CodecStatus::kOk) {
             return before;
         }
-        if (m_way != PngDecodeWay::kLibspngOnly && DecodeDirect8(bgr, step)) {
-            return CodecStatus::kOk;
+        CodecStatus direct = CodecStatus::kOk;
+        if (m_way != PngDecodeWay::kLibspngOnly && DecodeDirect8(bgr, step, &direct)) {
+            return direct;
         }
         if (m_way == PngDecodeWay::kDirectOnly) {
             return CodecStatus::kUnsupported;
@@ -406,16 +411,23 @@ class PngReader final : public ImageReader {
     // goes), then unfiltered row by row into the buffer. False, with the buffer unspecified and
     // libspng's state untouched, for any other file and for anything out of the ordinary (a CRC,
     // the stream's length, a filter, memory): libspng's way then decodes and judges the file.
-    bool DecodeDirect8(uint8_t *bgr, std::size_t step) {
+    // Pictures too large for one block stream into the buffer instead (png_inflate.h), and that
+    // way judges the image data itself as libspng would (true with its `status`), so that a
+    // damaged stream of a gigabyte is not inflated twice.
+    bool DecodeDirect8(uint8_t *bgr, std::size_t step, CodecStatus *status) {
         if (m_ihdr.color_type == SPNG_COLOR_TYPE_INDEXED) {
             return false;
         }
         const unsigned pixelBytes = SamplesPerPixel(m_ihdr.color_type);
         ImageData data;
         if (m_ihdr.bit_depth != 8 || m_ihdr.interlace_method != SPNG_INTERLACE_NONE ||
-            InflatedBytes(m_ihdr, m_bitsPerPixel) > kMaxDirectInflate ||
             !FindImageData(m_file, &data)) {
             return false;
+        }
+        if (InflatedBytes(m_ihdr, m_bitsPerPixel) > kMaxDirectInflate) {
+            IdatPieces pieces(m_file, data);
+            *status = InflatePngRows(pieces, m_ihdr.width, m_ihdr.height, pixelBytes, bgr, step);
+            return *status != CodecStatus::kNoMemory;
         }
         // Within the decode limit a row of 4 bytes a pixel and its filter byte fit size_t; the
         // whole stream may not (32-bit).
@@ -466,7 +478,7 @@ class PngReader final : public ImageReader {
             if (!UnfilterPngRow(row[0], row + 1, prior, rowBytes, pixelBytes)) {
                 return false;
             }
-            Row8ToBgr(row + 1, pixelBytes, width, bgr + y * step);
+            PngRowToBgr(row + 1, pixelBytes, width, bgr + y * step);
             prior = row + 1;
         }
         return true;

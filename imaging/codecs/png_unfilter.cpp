@@ -3,6 +3,8 @@
 // and "up" for every width, go a byte at a time (the compiler vectorizes "up").
 #include "imaging/codecs/png_unfilter.h"
 
+#include "imaging/codecs/byte_order.h"
+
 #include <cstdlib>
 #include <cstring>
 
@@ -172,6 +174,27 @@ bool UnfilterPngRow(uint8_t filter, uint8_t *row, const uint8_t *prior, std::siz
         PaethBytes(row, prior, length, pixelBytes);
     }
     return true;
+}
+
+void PngRowToBgr(const uint8_t *row, unsigned pixelBytes, std::size_t width,
+                 uint8_t *bgr) noexcept {
+    switch (pixelBytes) {
+        case 3:
+            SwapRedBlue(row, bgr, width);
+            return;
+        case 4:
+            for (std::size_t x = 0; x < width; ++x, row += 4, bgr += 3) {
+                bgr[0] = row[2];
+                bgr[1] = row[1];
+                bgr[2] = row[0];
+            }
+            return;
+        default:
+            for (std::size_t x = 0; x < width; ++x, row += pixelBytes, bgr += 3) {
+                bgr[0] = bgr[1] = bgr[2] = row[0];
+            }
+            return;
+    }
 }
 
 }  // namespace zav

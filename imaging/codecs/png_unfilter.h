@@ -15,4 +15,8 @@ namespace zav {
 bool UnfilterPngRow(uint8_t filter, uint8_t *row, const uint8_t *prior, std::size_t length,
                     unsigned pixelBytes) noexcept;
 
+// Writes a restored row of `width` pixels of `pixelBytes` 8-bit samples (gray, gray and alpha, RGB
+// or RGBA) to `bgr` as blue, green, red; alpha is dropped, gray spread to three samples.
+void PngRowToBgr(const uint8_t *row, unsigned pixelBytes, std::size_t width, uint8_t *bgr) noexcept;
+
 }  // namespace zav

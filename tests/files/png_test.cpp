@@ -396,6 +396,75 @@ TEST_F(Png, EveryFilterOurWriterChoosesDecodesExactly) {
     }
 }
 
+// Pictures that push the writer's encoder to its edges: all zero (runs only), noise (stored
+// blocks), one pixel, one row, one column, widths around the filter's and the run finder's steps,
+// gray and colour. netpbm, ImageMagick and Pillow each decode every file to the picture, and so
+// does our reader.
+TEST_F(Png, EdgePicturesDecodeExactlyInEveryDecoder) {
+    // Each decoder reads every file in one command (Pillow's interpreter starts once).
+    std::vector<std::string> decoders = {
+        "for f in edge*.png; do pngtopnm $f > $f.netpbm.pnm || exit 1; done",
+        "for f in edge*.png; do " + zavtest::ImageMagick() +
+            " $f ppm:$f.magick.pnm || exit 1; done"};
+    std::vector<std::string> suffixes = {".netpbm.pnm", ".magick.pnm"};
+    if (Shell("/usr/bin/python3 -c 'import PIL' 2>/dev/null")) {
+        decoders.push_back(
+            "/usr/bin/python3 -c 'import glob; from PIL import Image\n"
+            "for f in glob.glob(\"edge*.png\"): Image.open(f).convert(\"RGB\").save(f + "
+            "\".pillow.pnm\", \"PPM\")'");
+        suffixes.push_back(".pillow.pnm");
+    }
+    const int32_t sizes[][2] = {{1, 1}, {1, 300}, {300, 1},  {3, 2},
+                                {7, 9}, {15, 4},  {250, 40}, {1003, 70}};
+    std::vector<Picture> pictures;
+    std::vector<std::string> names;
+    for (int channels : {1, 3}) {
+        for (const auto &size : sizes) {
+            for (int kind = 0; kind < 4; ++kind) {
+                Picture p(size[0], size[1], channels);
+                uint32_t seed = 2463534242u + static_cast<uint32_t>(size[0] * 7 + kind);
+                for (int32_t y = 0; y < p.height; ++y) {
+                    for (int32_t x = 0; x < p.width * channels; ++x) {
+                        seed ^= seed << 13;
+                        seed ^= seed >> 17;
+                        seed ^= seed << 5;
+                        const uint8_t noise = static_cast<uint8_t>(seed >> 24);
+                        // zero, noise, flat bands with noisy edges, a repeating pixel pattern
+                        const uint8_t v[4] = {
+                            0, noise, static_cast<uint8_t>(x % 40 < 3 ? noise : (y / 8) * 30),
+                            static_cast<uint8_t>((x / channels) % 5 * 50 + x % channels)};
+                        p.Row(y)[x] = v[kind];
+                    }
+                }
+                const std::string what = std::to_string(size[0]) + " x " + std::to_string(size[1]) +
+                                         ", " + std::to_string(channels) + " channels, kind " +
+                                         std::to_string(kind);
+                const std::vector<uint8_t> png = Ours(p);
+                ASSERT_TRUE(WriteFile(Path("edge" + std::to_string(names.size()) + ".png"), png));
+                ZAVImageStruct r{};
+                ASSERT_EQ(ZAVLoadImageMemory(m_obj, png.data(), png.size(), &r), 0) << what;
+                const Picture color = zavtest::AsColor(p);
+                const Picture back(
+                    r.width, r.height, 3,
+                    std::vector<uint8_t>(r.data, r.data + color.step * color.height));
+                EXPECT_TRUE(zavtest::SamePixels(back, color)) << "our reader, " << what;
+                ZAVImageStruct *q = &r;
+                ZAVReleaseImage(m_obj, &q);
+                pictures.push_back(color);
+                names.push_back(what);
+            }
+        }
+    }
+    for (std::size_t d = 0; d < decoders.size(); ++d) {
+        ASSERT_TRUE(Shell("cd " + Quote(m_dir.path()) + " && " + decoders[d])) << decoders[d];
+        for (std::size_t i = 0; i < pictures.size(); ++i) {
+            const std::string out = Path("edge" + std::to_string(i) + ".png" + suffixes[d]);
+            EXPECT_TRUE(zavtest::SamePixels(zavtest::ParseNetpbm(ReadFile(out)), pictures[i]))
+                << suffixes[d] << ", " << names[i];
+        }
+    }
+}
+
 // A stream longer than one IDAT chunk holds (noise barely compresses) is split over several, and
 // reads back whole, in our reader too.
 TEST_F(Png, LargeFilesSpanSeveralChunks) {
@@ -498,6 +567,75 @@ TEST_F(Png, DamagedShortAndOversizedFilesFail) {
     EXPECT_STREQ(format, "Portable Network Graphics (*.png)");
     EXPECT_EQ(w, kWidth);
     EXPECT_EQ(h, kHeight);
+}
+
+// Gray and RGB pictures whose image data passes libdeflate's one block (64 MiB) stream into the
+// buffer: the pixels come out right over IDAT chunks of any length (an empty one among them), a
+// wrong check value is corrupt data, bytes after the stream are ignored, and a file cut inside its
+// image data is short, as for smaller files.
+TEST_F(Png, LargePicturesStreamIntoTheBuffer) {
+    for (int channels : {1, 3}) {
+        const uint32_t width = channels == 1 ? 8200 : 4800;
+        const uint32_t height = channels == 1 ? 8200 : 4700;
+        const std::size_t rowBytes = std::size_t{width} * channels;
+        // Rows of a pattern (no filter), each band of four starting it one byte further, the other
+        // rows repeating the one above ("up", all zeros).
+        std::vector<uint8_t> pattern(rowBytes + 256);
+        for (std::size_t i = 0; i < pattern.size(); ++i) {
+            pattern[i] = static_cast<uint8_t>(i * 7 + i / 251);
+        }
+        std::vector<uint8_t> raw((rowBytes + 1) * height, 0);
+        for (uint32_t y = 0; y < height; y += 4) {
+            uint8_t *row = raw.data() + y * (rowBytes + 1);
+            std::memcpy(row + 1, pattern.data() + (y / 4) % 256, rowBytes);
+            for (uint32_t k = 1; k < 4 && y + k < height; ++k) {
+                row[k * (rowBytes + 1)] = 2;
+            }
+        }
+        const std::vector<uint8_t> stream = Deflate(raw, 1);
+        std::vector<uint8_t>().swap(raw);
+        const auto made = [&](const std::vector<uint8_t> &data) {
+            PngBuilder png;
+            png.Header(width, height, channels == 1 ? 0 : 2);
+            const std::size_t half = data.size() / 2;
+            png.ImageData(std::vector<uint8_t>(data.begin(), data.begin() + half), 300000);
+            png.Add("IDAT", {});
+            png.ImageData(std::vector<uint8_t>(data.begin() + half, data.end()), 1 << 20);
+            png.Add("IEND", {});
+            return png.bytes;
+        };
+        const std::string what = std::to_string(channels) + " channels";
+        const std::vector<uint8_t> good = made(stream);
+        ZAVImageStruct r{};
+        ASSERT_EQ(ZAVLoadImageMemory(m_obj, good.data(), good.size(), &r), 0) << what;
+        const std::size_t stride = (std::size_t{width} * 3 + 3) & ~std::size_t{3};
+        int badRows = 0;
+        std::vector<uint8_t> expected(std::size_t{width} * 3);
+        for (uint32_t y = 0; y < height; ++y) {
+            if (y % 4 == 0) {
+                const uint8_t *from = pattern.data() + (y / 4) % 256;
+                for (uint32_t x = 0; x < width; ++x) {
+                    for (int c = 0; c < 3; ++c) {
+                        expected[x * 3 + c] = channels == 1 ? from[x] : from[x * 3 + 2 - c];
+                    }
+                }
+            }
+            badRows += std::memcmp(r.data + y * stride, expected.data(), expected.size()) != 0;
+        }
+        EXPECT_EQ(badRows, 0) << what;
+        ZAVImageStruct *q = &r;
+        ZAVReleaseImage(m_obj, &q);
+
+        std::vector<uint8_t> bad = stream;
+        bad.back() ^= 1;
+        EXPECT_EQ(LoadStatus(made(bad)), ZAV_FILE_CORRUPT) << what << ", check value";
+        bad = stream;
+        bad.insert(bad.end(), {9, 9, 9});
+        EXPECT_EQ(LoadStatus(made(bad)), ZAV_FILE_OK) << what << ", bytes after the stream";
+        EXPECT_EQ(LoadStatus(std::vector<uint8_t>(good.begin(), good.begin() + good.size() / 2)),
+                  ZAV_FILE_TRUNCATED)
+            << what << ", cut";
+    }
 }
 
 // Runs `body` in a child process whose address space may grow by `spare` bytes at most (beyond
