@@ -7,7 +7,8 @@ its time, peak memory and result are printed.
         bench/png_limits.py build/sanitize/tools/zavimage
 
 The files: a header far wider than its stream can fill (77 bytes), zlib bombs of 18900 x 18900
-whose stream is whole (gray, RGB, RGBA: the RGBA one inflates to 1.43 GB) or cut short, 16-bit
+whose stream is whole (gray, RGB, RGBA: the RGBA one inflates to 1.43 GB) or cut short, an RGB
+picture of that size whose every row differs from the one above, 16-bit
 RGBA interlaced, and 200,000 text chunks. A file must not reach the allocation limit (the tool
 would die), and each should take at most two seconds.
 """
@@ -55,12 +56,24 @@ def adam7_bytes(width, height, bytes_per_pixel):
     return total
 
 
+def row_patterns_stream(side):
+    """RGB rows each repeating a pixel of its own (no row equals the one above), unfiltered."""
+    z = zlib.compressobj(6)
+    out = []
+    for y in range(side):
+        pixel = bytes(((y * 7) & 255, (y * 13 + 1) & 255, (y * 29 + 2) & 255))
+        out.append(z.compress(b"\0" + pixel * side))
+    out.append(z.flush())
+    return b"".join(out)
+
+
 def files():
     side = 18900
     yield "wide 357913941 x 1, 77 bytes", png(357913941, 1, 2, 8, zlib.compress(b"\0" * 1000))
     yield "bomb 18900^2 gray, whole", png(side, side, 0, 8, zeros_stream(side * (side + 1)))
     yield "bomb 18900^2 RGB, whole", png(side, side, 2, 8, zeros_stream(side * (3 * side + 1)))
     yield "bomb 18900^2 RGBA, whole", png(side, side, 6, 8, zeros_stream(side * (4 * side + 1)))
+    yield "18900^2 RGB, rows differ", png(side, side, 2, 8, row_patterns_stream(side))
     yield "bomb 18900^2 gray, cut", png(side, side, 0, 8, zeros_stream(2_000_000))
     yield "RGBA16 interlaced 8000^2", png(8000, 8000, 6, 16, zeros_stream(adam7_bytes(8000, 8000, 8)),
                                           1)

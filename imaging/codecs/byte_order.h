@@ -116,13 +116,15 @@ __attribute__((target("ssse3"))) inline void SwapRedBlueSsse3(const uint8_t *src
 // Thirty-two pixels a step, the same shuffles on both halves of 32-byte registers: each half
 // holds one run of sixteen pixels (its three 16-byte pieces loaded into the halves of three
 // registers), so no shuffle crosses halves and the step needs as many shuffles as one of sixteen.
-__attribute__((target("avx2"))) inline __m256i LoadHalves(const uint8_t *low) noexcept {
+[[gnu::always_inline]] __attribute__((target("avx2"))) inline __m256i LoadHalves(
+    const uint8_t *low) noexcept {
     const auto *p = reinterpret_cast<const __m128i *>(low);
     return _mm256_inserti128_si256(_mm256_castsi128_si256(_mm_loadu_si128(p)),
                                    _mm_loadu_si128(p + 3), 1);
 }
 
-__attribute__((target("avx2"))) inline void StoreHalves(uint8_t *low, __m256i v) noexcept {
+[[gnu::always_inline]] __attribute__((target("avx2"))) inline void StoreHalves(uint8_t *low,
+                                                                               __m256i v) noexcept {
     auto *p = reinterpret_cast<__m128i *>(low);
     _mm_storeu_si128(p, _mm256_castsi256_si128(v));
     _mm_storeu_si128(p + 3, _mm256_extracti128_si256(v, 1));
