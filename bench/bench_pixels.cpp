@@ -52,6 +52,21 @@ const char *Kind(int32_t channels) {
     return channels == 3 ? "BGR" : "Gray";
 }
 
+// OpenCV's resize of the same pictures with `interpolation`, the peer of a resize of ours.
+void RegisterOpenCvResize(const std::string &base, int32_t channels, int32_t dw, int32_t dh,
+                          int interpolation) {
+    benchmark::RegisterBenchmark((base + "/OpenCV").c_str(), [=](benchmark::State &state) {
+        Buffer src(kWidth, kHeight, channels);
+        Buffer dst(dw, dh, channels);
+        cv::Mat from = src.Mat();
+        cv::Mat to = dst.Mat();
+        for (auto _ : state) {
+            cv::resize(from, to, to.size(), 0, 0, interpolation);
+            benchmark::ClobberMemory();
+        }
+    });
+}
+
 void RegisterResize(int32_t channels, int32_t dw, int32_t dh) {
     const std::string base = std::string("Resize/") + Kind(channels) + "/" + std::to_string(dw) +
                              "x" + std::to_string(dh);
@@ -64,16 +79,7 @@ void RegisterResize(int32_t channels, int32_t dw, int32_t dh) {
             benchmark::ClobberMemory();
         }
     });
-    benchmark::RegisterBenchmark((base + "/OpenCV").c_str(), [=](benchmark::State &state) {
-        Buffer src(kWidth, kHeight, channels);
-        Buffer dst(dw, dh, channels);
-        cv::Mat from = src.Mat();
-        cv::Mat to = dst.Mat();
-        for (auto _ : state) {
-            cv::resize(from, to, to.size(), 0, 0, cv::INTER_NEAREST);
-            benchmark::ClobberMemory();
-        }
-    });
+    RegisterOpenCvResize(base, channels, dw, dh, cv::INTER_NEAREST);
 }
 
 // The filtered shrink the job uses by default (area averaging) against the OpenCV call itself.
@@ -90,16 +96,7 @@ void RegisterAreaResize(int32_t channels, int32_t dw, int32_t dh) {
             benchmark::ClobberMemory();
         }
     });
-    benchmark::RegisterBenchmark((base + "/OpenCV").c_str(), [=](benchmark::State &state) {
-        Buffer src(kWidth, kHeight, channels);
-        Buffer dst(dw, dh, channels);
-        cv::Mat from = src.Mat();
-        cv::Mat to = dst.Mat();
-        for (auto _ : state) {
-            cv::resize(from, to, to.size(), 0, 0, cv::INTER_AREA);
-            benchmark::ClobberMemory();
-        }
-    });
+    RegisterOpenCvResize(base, channels, dw, dh, cv::INTER_AREA);
 }
 
 void RegisterFlip(int32_t channels) {

@@ -111,13 +111,21 @@ bool WriteHead(const WriteRequest &request, ByteSink &sink) {
            WriteChunk(sink, "IHDR", ihdr, sizeof ihdr);
 }
 
-// Whether the picture's rows fit size_t with the filter's and the pieces' margins.
-bool RowsFit(const WriteRequest &request) {
+// Checks a request: pixels given, a size of at least 1 x 1, and rows (with the filter byte) that
+// fit size_t with the filter's and the pieces' margins. Sets *rowBytes, a filtered row's bytes.
+CodecStatus CheckRequest(const WriteRequest &request, std::size_t *rowBytes) {
+    if (request.pixels == nullptr || request.width < 1 || request.height < 1) {
+        return CodecStatus::kCorrupt;
+    }
     const std::size_t channels = request.color ? 3u : 1u;
     constexpr std::size_t kRowLimit = SIZE_MAX / 4 - 2 * kPngFilterMargin - 64;
     const std::size_t width = static_cast<std::size_t>(request.width);
-    return width <= kRowLimit / channels &&
-           width * channels + 1 <= SIZE_MAX / static_cast<std::size_t>(request.height);
+    if (width > kRowLimit / channels ||
+        width * channels + 1 > SIZE_MAX / static_cast<std::size_t>(request.height)) {
+        return CodecStatus::kNoMemory;
+    }
+    *rowBytes = width * channels + 1;
+    return CodecStatus::kOk;
 }
 
 // The default writer: the rows filtered and compressed by RowDeflater a piece at a time, the
@@ -125,14 +133,11 @@ bool RowsFit(const WriteRequest &request) {
 class PngWriter final : public ImageWriter {
   public:
     CodecStatus Write(const WriteRequest &request, ByteSink &sink) override {
-        if (request.pixels == nullptr || request.width < 1 || request.height < 1) {
-            return CodecStatus::kCorrupt;
+        std::size_t rowBytes = 0;
+        if (const CodecStatus status = CheckRequest(request, &rowBytes);
+            status != CodecStatus::kOk) {
+            return status;
         }
-        if (!RowsFit(request)) {
-            return CodecStatus::kNoMemory;
-        }
-        const std::size_t rowBytes =
-            static_cast<std::size_t>(request.width) * (request.color ? 3u : 1u) + 1;
         if (rowBytes > std::size_t{1} << 31) {
             return CodecStatus::kNoMemory;  // a row is at most one piece
         }
@@ -192,14 +197,11 @@ class LibdeflatePngWriter final : public ImageWriter {
     explicit LibdeflatePngWriter(int level) : m_level(level) {}
 
     CodecStatus Write(const WriteRequest &request, ByteSink &sink) override {
-        if (request.pixels == nullptr || request.width < 1 || request.height < 1) {
-            return CodecStatus::kCorrupt;
+        std::size_t rowBytes = 0;
+        if (const CodecStatus status = CheckRequest(request, &rowBytes);
+            status != CodecStatus::kOk) {
+            return status;
         }
-        if (!RowsFit(request)) {
-            return CodecStatus::kNoMemory;
-        }
-        const std::size_t rowBytes =
-            static_cast<std::size_t>(request.width) * (request.color ? 3u : 1u) + 1;
         const std::size_t filteredBytes = rowBytes * static_cast<std::size_t>(request.height);
         Bytes filtered(static_cast<uint8_t *>(std::malloc(filteredBytes)));
         if (!filtered) {

@@ -149,6 +149,21 @@ class Png : public ::testing::Test {
 
     std::string Path(const std::string &name) const { return m_dir / name; }
 
+    // Expects netpbm and ImageMagick to decode the PNG file `png` to the pixels of `p`.
+    void ExpectToolsRead(const std::vector<uint8_t> &png, const Picture &p,
+                         const std::string &what) {
+        const std::string path = Path("ours.png");
+        ASSERT_TRUE(WriteFile(path, png));
+        for (const std::string &decoder :
+             {std::string("pngtopnm"), zavtest::ImageMagick() + " - ppm:-"}) {
+            const std::string out = Path("back.pnm");
+            ASSERT_TRUE(Shell(decoder + " < " + Quote(path) + " > " + Quote(out))) << decoder;
+            EXPECT_TRUE(
+                zavtest::SamePixels(zavtest::ParseNetpbm(ReadFile(out)), zavtest::AsColor(p)))
+                << decoder << ", " << what;
+        }
+    }
+
     // Makes a PNG with `command` (output to standard output) and expects it to load with the
     // pixels netpbm decodes, brought to 8 bits by pamdepth.
     void ExpectLoadsAsNetpbmDecodes(const std::string &command, const std::string &what) {
@@ -290,16 +305,7 @@ TEST_F(Png, ToolsReadOurFilesBackExactly) {
         EXPECT_EQ(png[24], 8);                      // bit depth
         EXPECT_EQ(png[25], channels == 3 ? 2 : 0);  // colour type: RGB or gray
         EXPECT_EQ(png[28], 0);                      // not interlaced
-        const std::string path = Path("ours.png");
-        ASSERT_TRUE(WriteFile(path, png));
-        for (const std::string &decoder :
-             {std::string("pngtopnm"), zavtest::ImageMagick() + " - ppm:-"}) {
-            const std::string out = Path("back.pnm");
-            ASSERT_TRUE(Shell(decoder + " < " + Quote(path) + " > " + Quote(out))) << decoder;
-            EXPECT_TRUE(
-                zavtest::SamePixels(zavtest::ParseNetpbm(ReadFile(out)), zavtest::AsColor(p)))
-                << decoder << ", " << channels << " channels";
-        }
+        ExpectToolsRead(png, p, std::to_string(channels) + " channels");
     }
 }
 
@@ -379,16 +385,7 @@ TEST_F(Png, EveryFilterOurWriterChoosesDecodesExactly) {
                 ASSERT_LE(raw[y * rowBytes], 4) << what;
                 sawFilter[raw[y * rowBytes]] = true;
             }
-            const std::string path = Path("mixed.png");
-            ASSERT_TRUE(WriteFile(path, png));
-            for (const std::string &decoder :
-                 {std::string("pngtopnm"), zavtest::ImageMagick() + " - ppm:-"}) {
-                const std::string out = Path("back.pnm");
-                ASSERT_TRUE(Shell(decoder + " < " + Quote(path) + " > " + Quote(out))) << decoder;
-                EXPECT_TRUE(
-                    zavtest::SamePixels(zavtest::ParseNetpbm(ReadFile(out)), zavtest::AsColor(p)))
-                    << decoder << ", " << what;
-            }
+            ExpectToolsRead(png, p, what);
         }
         for (int f = 0; f < 5; ++f) {
             EXPECT_TRUE(sawFilter[f]) << "filter " << f << " never chosen, " << channels;
