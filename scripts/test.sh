@@ -3,8 +3,8 @@
 # tests), the same tests under AddressSanitizer and UndefinedBehaviorSanitizer, the caption
 # threads under ThreadSanitizer, and the member-naming rule with clang-tidy. Both ctest runs replay
 # every reader's fuzz seeds and kept regressions; open-ended fuzzing is scripts/fuzz.sh, benchmarks
-# scripts/bench.sh. Prints the seconds each phase took. The i386 tree (its unit tests and the 32-bit COM server, alone and
-# beside the 64-bit one) is built and tested in the background.
+# scripts/bench.sh. Prints the seconds each phase took. The i386 tree (its unit tests and the
+# 32-bit COM server, alone and beside the 64-bit one) is built and tested too; the phases overlap.
 set -eu
 cd "$(dirname "$0")/.."
 ./scripts/setup.sh
@@ -33,11 +33,13 @@ lap() {
 "
     lap_start=$now
 }
+release_pid=""
 tsan_pid=""
 names_pid=""
 i386_pid=""
 finish() {
     # A failed phase leaves nothing running behind it.
+    [ -z "$release_pid" ] || wait "$release_pid" || true
     [ -z "$tsan_pid" ] || wait "$tsan_pid" || true
     [ -z "$names_pid" ] || wait "$names_pid" || true
     [ -z "$i386_pid" ] || wait "$i386_pid" || true
@@ -71,9 +73,49 @@ cmake -S . -B build/release -DCMAKE_BUILD_TYPE=RelWithDebInfo -DZAV_WERROR=ON -D
 cmake --build build/release -j"$jobs"
 lap "release build"
 
-# The thread sanitizer build needs nothing from the others: it runs at low priority in the
-# background from here on, on what the tests and the sanitizer build leave of the processors (much:
-# the longest tests run alone at the end of each ctest run). Its output is shown if it fails.
+# From here on the phases overlap, so that the processors never wait for Wine or for a test
+# that sleeps: the tests that mostly wait (the release tests with their Wine prefixes, then the
+# i386 tests and both servers side by side) run at normal priority beside the builds, which run
+# a little lower, and the thread sanitizer build and the naming check fill what is left at the
+# lowest. Each background phase's output is shown if it fails.
+
+# The release tree's tests, beside the i386 build.
+(
+    from=$(date +%s)
+    ctest --test-dir build/release --output-on-failure -j"$jobs"
+    echo "release ctest: $(($(date +%s) - from))s"
+) >build/release/ctest.log 2>&1 &
+release_pid=$!
+
+# The naming check (clang-tidy over the release build's commands).
+(
+    nice -n 10 ./scripts/check_names.sh build/release
+) >build/release/check-names.log 2>&1 &
+names_pid=$!
+
+# --- i386 ---
+# The i386 tree (cmake/toolchain-i386.cmake): built lightly (-O1, no debug information; without the
+# tool, which is the same code over the same C interface, tested in the release tree), then its
+# unit tests, the 32-bit COM server under Wine, both servers in one prefix and the 32-bit one in a
+# 32-bit prefix, in the background beside the sanitizer build.
+echo "== i386 build (the release tests run beside it)"
+cmake -S . -B build/i386 -DCMAKE_TOOLCHAIN_FILE=cmake/toolchain-i386.cmake \
+    -DCMAKE_BUILD_TYPE=Release -DZAV_WERROR=ON -DZAV_BUILD_TOOL=OFF \
+    -DCMAKE_C_FLAGS_RELEASE="-O1 -DNDEBUG" \
+    -DCMAKE_CXX_FLAGS_RELEASE="-O1 -DNDEBUG" >/dev/null
+nice -n 5 cmake --build build/i386 -j"$jobs"
+lap "i386 build"
+(
+    from=$(date +%s)
+    ctest --test-dir build/i386 --output-on-failure -j"$jobs"
+    echo "i386 ctest: $(($(date +%s) - from))s"
+    ./scripts/wine_side_by_side_test.sh build/release build/i386
+    echo "i386 side by side: $(($(date +%s) - from))s"
+) >build/i386/test.log 2>&1 &
+i386_pid=$!
+# --- end i386 ---
+
+# The thread sanitizer build needs nothing from the others.
 mkdir -p build/tsan
 (
     from=$(date +%s)
@@ -86,42 +128,16 @@ mkdir -p build/tsan
 ) >build/tsan/build.log 2>&1 &
 tsan_pid=$!
 
-# The naming check (clang-tidy over the release build's commands), likewise in the background.
-(
-    nice -n 10 ./scripts/check_names.sh build/release
-) >build/release/check-names.log 2>&1 &
-names_pid=$!
-
-# --- i386 ---
-# The i386 tree (cmake/toolchain-i386.cmake): built lightly (-O1, no debug information; without the
-# tool, which is the same code over the same C interface, tested in the release tree) and tested
-# at low priority in the background from here on: its unit tests, the 32-bit COM server under Wine,
-# then both servers in one prefix and the 32-bit one in a 32-bit prefix.
-mkdir -p build/i386
-(
-    from=$(date +%s)
-    cmake -S . -B build/i386 -DCMAKE_TOOLCHAIN_FILE=cmake/toolchain-i386.cmake \
-        -DCMAKE_BUILD_TYPE=Release -DZAV_WERROR=ON -DZAV_BUILD_TOOL=OFF \
-        -DCMAKE_C_FLAGS_RELEASE="-O1 -DNDEBUG" \
-        -DCMAKE_CXX_FLAGS_RELEASE="-O1 -DNDEBUG" >/dev/null
-    nice -n 10 cmake --build build/i386 -j"$jobs"
-    echo "i386 build: $(($(date +%s) - from))s"
-    nice -n 10 ctest --test-dir build/i386 --output-on-failure -j"$jobs"
-    echo "i386 ctest: $(($(date +%s) - from))s"
-    nice -n 10 ./scripts/wine_side_by_side_test.sh build/release build/i386
-    echo "i386 side by side: $(($(date +%s) - from))s"
-) >build/i386/test.log 2>&1 &
-i386_pid=$!
-# --- end i386 ---
-
-ctest --test-dir build/release --output-on-failure -j"$jobs"
-lap "release ctest"
+echo "== release tests (run beside the i386 build)"
+await release_pid build/release/ctest.log "release tests failed"
+grep -E 'tests passed|^Total Test time|^release ctest' build/release/ctest.log
+lap "release ctest" "(waited for)"
 
 echo "== sanitizer build (address, undefined)"
 # Line tables only here too: the sanitizers' reports keep their file and line.
 cmake -S . -B build/sanitize -DCMAKE_BUILD_TYPE=Debug -DZAV_SANITIZE=ON -DZAV_WERROR=ON \
     -DCMAKE_C_FLAGS_DEBUG=-g1 -DCMAKE_CXX_FLAGS_DEBUG=-g1 >/dev/null
-cmake --build build/sanitize -j"$jobs"
+nice -n 5 cmake --build build/sanitize -j"$jobs"
 lap "sanitizer build"
 ctest --test-dir build/sanitize --output-on-failure -j"$jobs"
 lap "sanitizer ctest"
@@ -130,7 +146,7 @@ echo "== thread sanitizer (captions on several threads)"
 await tsan_pid build/tsan/build.log "thread sanitizer build failed"
 caption_threads=$(find build/tsan/tests -name caption_thread_test -type f)
 TSAN_OPTIONS="halt_on_error=1" "$caption_threads"
-lap "tsan" "(its build: $(cat build/tsan/build-seconds)s in the background since the release build)"
+lap "tsan" "(its build: $(cat build/tsan/build-seconds)s in the background)"
 
 echo "== member names (clang-tidy)"
 await names_pid build/release/check-names.log "member names do not follow .clang-tidy"
@@ -139,6 +155,6 @@ lap "names" "(checked in the background since the release build)"
 echo "== i386: unit tests, the 32-bit COM server, both servers in one prefix"
 await i386_pid build/i386/test.log "i386 tests failed"
 grep '^i386 ' build/i386/test.log
-lap "i386" "(in the background since the release build)"
+lap "i386 tests" "(in the background since the i386 build)"
 
 echo "== all tests passed"
