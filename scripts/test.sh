@@ -65,9 +65,12 @@ await() {
 
 
 echo "== release build"
-# Line tables only (-g1): backtraces keep their lines, and the tests build a quarter faster than
-# with full debug information.
+# The library, the tool, the COM server and the tests over them (the tool's, Python's, the COM
+# server's under Wine, the installed package's, the fuzz replays). The unit tests run in the
+# sanitizer tree and, optimized, in the i386 tree. Line tables only (-g1): backtraces keep their
+# lines.
 cmake -S . -B build/release -DCMAKE_BUILD_TYPE=RelWithDebInfo -DZAV_WERROR=ON -DZAV_BUILD_BENCH=OFF \
+    -DZAV_BUILD_UNIT_TESTS=OFF \
     -DCMAKE_C_FLAGS_RELWITHDEBINFO="-O2 -g1 -DNDEBUG" \
     -DCMAKE_CXX_FLAGS_RELWITHDEBINFO="-O2 -g1 -DNDEBUG" >/dev/null
 cmake --build build/release -j"$jobs"
@@ -87,10 +90,14 @@ lap "release build"
 ) >build/release/ctest.log 2>&1 &
 release_pid=$!
 
-# The naming check (clang-tidy over the release build's commands).
+# The sanitizer tree is configured now: the naming check (clang-tidy) takes its commands, which
+# name every source, unit tests included.
+# Line tables only here too: the sanitizers' reports keep their file and line.
+cmake -S . -B build/sanitize -DCMAKE_BUILD_TYPE=Debug -DZAV_SANITIZE=ON -DZAV_WERROR=ON \
+    -DCMAKE_C_FLAGS_DEBUG=-g1 -DCMAKE_CXX_FLAGS_DEBUG=-g1 >/dev/null
 (
-    nice -n 10 ./scripts/check_names.sh build/release
-) >build/release/check-names.log 2>&1 &
+    nice -n 10 ./scripts/check_names.sh build/sanitize
+) >build/sanitize/check-names.log 2>&1 &
 names_pid=$!
 
 # --- i386 ---
@@ -134,9 +141,6 @@ grep -E 'tests passed|^Total Test time|^release ctest' build/release/ctest.log
 lap "release ctest" "(waited for)"
 
 echo "== sanitizer build (address, undefined)"
-# Line tables only here too: the sanitizers' reports keep their file and line.
-cmake -S . -B build/sanitize -DCMAKE_BUILD_TYPE=Debug -DZAV_SANITIZE=ON -DZAV_WERROR=ON \
-    -DCMAKE_C_FLAGS_DEBUG=-g1 -DCMAKE_CXX_FLAGS_DEBUG=-g1 >/dev/null
 nice -n 5 cmake --build build/sanitize -j"$jobs"
 lap "sanitizer build"
 ctest --test-dir build/sanitize --output-on-failure -j"$jobs"
@@ -149,7 +153,7 @@ TSAN_OPTIONS="halt_on_error=1" "$caption_threads"
 lap "tsan" "(its build: $(cat build/tsan/build-seconds)s in the background)"
 
 echo "== member names (clang-tidy)"
-await names_pid build/release/check-names.log "member names do not follow .clang-tidy"
+await names_pid build/sanitize/check-names.log "member names do not follow .clang-tidy"
 lap "names" "(checked in the background since the release build)"
 
 echo "== i386: unit tests, the 32-bit COM server, both servers in one prefix"
