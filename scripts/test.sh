@@ -90,14 +90,10 @@ lap "release build"
 ) >build/release/ctest.log 2>&1 &
 release_pid=$!
 
-# The sanitizer tree is configured now: the naming check (clang-tidy) takes its commands, which
-# name every source, unit tests included.
-# Line tables only here too: the sanitizers' reports keep their file and line.
-cmake -S . -B build/sanitize -DCMAKE_BUILD_TYPE=Debug -DZAV_SANITIZE=ON -DZAV_WERROR=ON \
-    -DCMAKE_C_FLAGS_DEBUG=-g1 -DCMAKE_CXX_FLAGS_DEBUG=-g1 >/dev/null
+# The naming check (clang-tidy over the release build's commands).
 (
-    nice -n 10 ./scripts/check_names.sh build/sanitize
-) >build/sanitize/check-names.log 2>&1 &
+    nice -n 10 ./scripts/check_names.sh build/release
+) >build/release/check-names.log 2>&1 &
 names_pid=$!
 
 # --- i386 ---
@@ -122,11 +118,13 @@ lap "i386 build"
 i386_pid=$!
 # --- end i386 ---
 
-# The thread sanitizer build needs nothing from the others.
+# The thread sanitizer build needs nothing from the others: the component alone (no job layer,
+# no tool), for the captions on several threads.
 mkdir -p build/tsan
 (
     from=$(date +%s)
     cmake -S . -B build/tsan -DCMAKE_BUILD_TYPE=Debug -DZAV_WERROR=ON -DZAV_BUILD_SERVER=OFF \
+        -DZAV_BUILD_JOB=OFF -DZAV_BUILD_TOOL=OFF \
         -DCMAKE_C_FLAGS_DEBUG=-g1 -DCMAKE_CXX_FLAGS_DEBUG=-g1 \
         -DCMAKE_C_FLAGS=-fsanitize=thread -DCMAKE_CXX_FLAGS=-fsanitize=thread \
         -DCMAKE_EXE_LINKER_FLAGS=-fsanitize=thread -DCMAKE_SHARED_LINKER_FLAGS=-fsanitize=thread
@@ -141,6 +139,9 @@ grep -E 'tests passed|^Total Test time|^release ctest' build/release/ctest.log
 lap "release ctest" "(waited for)"
 
 echo "== sanitizer build (address, undefined)"
+# Line tables only here too: the sanitizers' reports keep their file and line.
+cmake -S . -B build/sanitize -DCMAKE_BUILD_TYPE=Debug -DZAV_SANITIZE=ON -DZAV_WERROR=ON \
+    -DCMAKE_C_FLAGS_DEBUG=-g1 -DCMAKE_CXX_FLAGS_DEBUG=-g1 >/dev/null
 nice -n 5 cmake --build build/sanitize -j"$jobs"
 lap "sanitizer build"
 ctest --test-dir build/sanitize --output-on-failure -j"$jobs"
@@ -153,7 +154,7 @@ TSAN_OPTIONS="halt_on_error=1" "$caption_threads"
 lap "tsan" "(its build: $(cat build/tsan/build-seconds)s in the background)"
 
 echo "== member names (clang-tidy)"
-await names_pid build/sanitize/check-names.log "member names do not follow .clang-tidy"
+await names_pid build/release/check-names.log "member names do not follow .clang-tidy"
 lap "names" "(checked in the background since the release build)"
 
 echo "== i386: unit tests, the 32-bit COM server, both servers in one prefix"
