@@ -73,14 +73,36 @@ cmake -S . -B build/release -DCMAKE_BUILD_TYPE=RelWithDebInfo -DZAV_WERROR=ON -D
     -DZAV_BUILD_UNIT_TESTS=OFF \
     -DCMAKE_C_FLAGS_RELWITHDEBINFO="-O2 -g1 -DNDEBUG" \
     -DCMAKE_CXX_FLAGS_RELWITHDEBINFO="-O2 -g1 -DNDEBUG" >/dev/null
+
+# The phases overlap, so that the processors never wait for Wine, for a test that sleeps or for
+# the one step a build is waiting on: the tests that mostly wait (the release tests with their
+# Wine prefixes, then the i386 tests and both servers side by side) run at normal priority beside
+# the builds, which run a little lower, and the thread sanitizer build and the naming check fill
+# what is left at the lowest from the start. Each background phase's output is shown if it fails.
+
+# The naming check (clang-tidy over the release build's commands).
+(
+    nice -n 10 ./scripts/check_names.sh build/release
+) >build/release/check-names.log 2>&1 &
+names_pid=$!
+
+# The thread sanitizer build needs nothing from the others: the component alone (no job layer,
+# no tool), for the captions on several threads.
+mkdir -p build/tsan
+(
+    from=$(date +%s)
+    cmake -S . -B build/tsan -DCMAKE_BUILD_TYPE=Debug -DZAV_WERROR=ON -DZAV_BUILD_SERVER=OFF \
+        -DZAV_BUILD_JOB=OFF -DZAV_BUILD_TOOL=OFF \
+        -DCMAKE_C_FLAGS_DEBUG=-g1 -DCMAKE_CXX_FLAGS_DEBUG=-g1 \
+        -DCMAKE_C_FLAGS=-fsanitize=thread -DCMAKE_CXX_FLAGS=-fsanitize=thread \
+        -DCMAKE_EXE_LINKER_FLAGS=-fsanitize=thread -DCMAKE_SHARED_LINKER_FLAGS=-fsanitize=thread
+    nice -n 10 cmake --build build/tsan -j"$jobs" --target caption_thread_test
+    echo $(($(date +%s) - from)) >build/tsan/build-seconds
+) >build/tsan/build.log 2>&1 &
+tsan_pid=$!
+
 cmake --build build/release -j"$jobs"
 lap "release build"
-
-# From here on the phases overlap, so that the processors never wait for Wine or for a test
-# that sleeps: the tests that mostly wait (the release tests with their Wine prefixes, then the
-# i386 tests and both servers side by side) run at normal priority beside the builds, which run
-# a little lower, and the thread sanitizer build and the naming check fill what is left at the
-# lowest. Each background phase's output is shown if it fails.
 
 # The release tree's tests, beside the i386 build.
 (
@@ -89,12 +111,6 @@ lap "release build"
     echo "release ctest: $(($(date +%s) - from))s"
 ) >build/release/ctest.log 2>&1 &
 release_pid=$!
-
-# The naming check (clang-tidy over the release build's commands).
-(
-    nice -n 10 ./scripts/check_names.sh build/release
-) >build/release/check-names.log 2>&1 &
-names_pid=$!
 
 # --- i386 ---
 # The i386 tree (cmake/toolchain-i386.cmake): built lightly (-O1, no debug information; without the
@@ -118,21 +134,6 @@ lap "i386 build"
 i386_pid=$!
 # --- end i386 ---
 
-# The thread sanitizer build needs nothing from the others: the component alone (no job layer,
-# no tool), for the captions on several threads.
-mkdir -p build/tsan
-(
-    from=$(date +%s)
-    cmake -S . -B build/tsan -DCMAKE_BUILD_TYPE=Debug -DZAV_WERROR=ON -DZAV_BUILD_SERVER=OFF \
-        -DZAV_BUILD_JOB=OFF -DZAV_BUILD_TOOL=OFF \
-        -DCMAKE_C_FLAGS_DEBUG=-g1 -DCMAKE_CXX_FLAGS_DEBUG=-g1 \
-        -DCMAKE_C_FLAGS=-fsanitize=thread -DCMAKE_CXX_FLAGS=-fsanitize=thread \
-        -DCMAKE_EXE_LINKER_FLAGS=-fsanitize=thread -DCMAKE_SHARED_LINKER_FLAGS=-fsanitize=thread
-    nice -n 10 cmake --build build/tsan -j"$jobs" --target caption_thread_test
-    echo $(($(date +%s) - from)) >build/tsan/build-seconds
-) >build/tsan/build.log 2>&1 &
-tsan_pid=$!
-
 echo "== release tests (run beside the i386 build)"
 await release_pid build/release/ctest.log "release tests failed"
 grep -E 'tests passed|^Total Test time|^release ctest' build/release/ctest.log
@@ -151,11 +152,11 @@ echo "== thread sanitizer (captions on several threads)"
 await tsan_pid build/tsan/build.log "thread sanitizer build failed"
 caption_threads=$(find build/tsan/tests -name caption_thread_test -type f)
 TSAN_OPTIONS="halt_on_error=1" "$caption_threads"
-lap "tsan" "(its build: $(cat build/tsan/build-seconds)s in the background)"
+lap "tsan" "(its build: $(cat build/tsan/build-seconds)s in the background from the start)"
 
 echo "== member names (clang-tidy)"
 await names_pid build/release/check-names.log "member names do not follow .clang-tidy"
-lap "names" "(checked in the background since the release build)"
+lap "names" "(checked in the background from the start)"
 
 echo "== i386: unit tests, the 32-bit COM server, both servers in one prefix"
 await i386_pid build/i386/test.log "i386 tests failed"
