@@ -1,10 +1,12 @@
 #!/bin/sh
-# Installs what is missing, builds, and runs every test: a plain build (with the Wine COM server
-# tests), the same tests under AddressSanitizer and UndefinedBehaviorSanitizer, the caption
-# threads under ThreadSanitizer, and the member-naming rule with clang-tidy. Both ctest runs replay
-# every reader's fuzz seeds and kept regressions; open-ended fuzzing is scripts/fuzz.sh, benchmarks
-# scripts/bench.sh. Prints the seconds each phase took. The i386 tree (its unit tests and the
-# 32-bit COM server, alone and beside the 64-bit one) is built and tested too; the phases overlap.
+# Installs what is missing, builds, and runs every test: a release build (the tests over the
+# library: the tool's, Python's, the Wine COM server's, the installed package's), every unit test
+# and the tool's under AddressSanitizer and UndefinedBehaviorSanitizer, the unit tests again
+# optimized in the i386 tree (with the 32-bit COM server, alone and beside the 64-bit one), the
+# caption threads under ThreadSanitizer, and the member-naming rule with clang-tidy. The release
+# and sanitizer runs replay every reader's fuzz seeds and kept regressions; open-ended fuzzing is
+# scripts/fuzz.sh, benchmarks scripts/bench.sh. The phases overlap; the seconds each took are
+# printed.
 set -eu
 cd "$(dirname "$0")/.."
 ./scripts/setup.sh
