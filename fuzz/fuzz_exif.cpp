@@ -1,0 +1,26 @@
+// Fuzzes the EXIF reader: the data are a whole file (a JPEG with an Exif segment, a TIFF) read
+// through ReadExifBytes. Whatever it finds must be within the reader's own bounds: an orientation
+// of 1 to 8, known tag names, printable text of at most 1024 bytes.
+#include <cstdint>
+#include <cstdlib>
+#include <span>
+
+#include "job/exif.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
+    const zav::job::ExifTags tags = zav::job::ReadExifBytes(std::span<const uint8_t>(data, size));
+    if (tags.orientation && (*tags.orientation < 1 || *tags.orientation > 8)) {
+        std::abort();
+    }
+    for (const auto &[name, text] : tags.text) {
+        if (name.empty() || text.size() > 1024) {
+            std::abort();
+        }
+        for (const char c : text) {
+            if (c == '\0' || static_cast<unsigned char>(c) < 0x20 || c == 0x7F) {
+                std::abort();
+            }
+        }
+    }
+    return 0;
+}
