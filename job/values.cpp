@@ -3,7 +3,6 @@
 #include <charconv>
 #include <cmath>
 #include <cstdio>
-#include <cstdlib>
 #include <nlohmann/json.hpp>
 #include <vector>
 
@@ -78,10 +77,9 @@ bool JsonFloat(const Json &value, double &out) {
     if (!value.is_string()) {
         return false;
     }
-    const std::string &text = value.get_ref<const std::string &>();
-    char *end = nullptr;
-    out = std::strtod(text.c_str(), &end);
-    return !text.empty() && end == text.c_str() + text.size() && std::isfinite(out);
+    const std::optional<double> v = DecimalNumber(value.get_ref<const std::string &>());
+    out = v.value_or(0.0);
+    return v.has_value();
 }
 
 // Integers of a JSON array of `count`, or of "a,b,c" text.
@@ -168,8 +166,43 @@ std::string RangeText(double low, double high) {
 
 }  // namespace
 
+std::string ShownText(std::string_view text, std::size_t characters) {
+    std::size_t at = 0;
+    for (std::size_t count = 0; at < text.size() && count < characters; ++count) {
+        // a lead byte and the continuation bytes after it, at most four bytes
+        const auto lead = static_cast<unsigned char>(text[at]);
+        std::size_t end = at + 1;
+        while (lead >= 0xC0 && end < text.size() && end - at < 4 &&
+               (static_cast<unsigned char>(text[end]) & 0xC0) == 0x80) {
+            ++end;
+        }
+        at = end;
+    }
+    return at < text.size() ? Printable(text.substr(0, at)) + "..." : Printable(text);
+}
+
 std::string ValueText(const Json &value) {
-    return Printable(value.is_string() ? value.get_ref<const std::string &>() : value.dump());
+    if (value.is_string()) {
+        return ShownText(value.get_ref<const std::string &>());
+    }
+    return ShownText(value.dump(-1, ' ', false, Json::error_handler_t::replace));
+}
+
+std::optional<double> DecimalNumber(std::string_view text) {
+    if (!text.empty() && text[0] == '+') {
+        text.remove_prefix(1);
+        if (!text.empty() && text[0] == '-') {
+            return std::nullopt;
+        }
+    }
+    double v = 0.0;
+    const auto [end, ec] =
+        std::from_chars(text.data(), text.data() + text.size(), v, std::chars_format::general);
+    if (text.empty() || ec != std::errc() || end != text.data() + text.size() ||
+        !std::isfinite(v)) {
+        return std::nullopt;
+    }
+    return v;
 }
 
 void Refuse(std::string_view field, const Json &value, std::string_view expected) {
@@ -283,13 +316,11 @@ ResizeRequest ToResize(std::string_view field, const Json &value) {
     }
     const std::string_view text = value.get_ref<const std::string &>();
     if (!text.empty() && text.back() == '%') {
-        const std::string number(text.substr(0, text.size() - 1));
-        char *end = nullptr;
-        r.percent = std::strtod(number.c_str(), &end);
-        if (number.empty() || end != number.c_str() + number.size() || !std::isfinite(r.percent) ||
-            r.percent <= 0.0 || r.percent > 1e6) {
+        const std::optional<double> percent = DecimalNumber(text.substr(0, text.size() - 1));
+        if (!percent || *percent <= 0.0 || *percent > 1e6) {
             Refuse(field, value, kExpected);
         }
+        r.percent = *percent;
         return r;
     }
     const std::size_t x = text.find('x');

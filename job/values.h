@@ -3,8 +3,10 @@
 // and the value.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <nlohmann/json_fwd.hpp>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -31,8 +33,21 @@ struct ResizeRequest {
     double percent = 0.0;  // above 0: both sides scaled by it
 };
 
-// The value as messages show it: a string as it is (escaped), anything else as JSON.
+// Characters of a value that messages show; a longer value is cut after them.
+constexpr std::size_t kShownCharacters = 72;
+
+// Text as messages show a value: escaped as Printable does, cut between characters after
+// `characters` of them (a byte that is not UTF-8 counts as one), "..." marking the cut.
+std::string ShownText(std::string_view text, std::size_t characters = kShownCharacters);
+
+// The value as messages show it: a string as it is, anything else as JSON; escaped and cut as
+// ShownText does.
 std::string ValueText(const Json &value);
+
+// A decimal number ("20.5", "-3", "+1e3", "2.5e-1") read the same whatever the host's locale,
+// the whole text; none for anything else, for infinities, NaN and numbers beyond a double's
+// range.
+std::optional<double> DecimalNumber(std::string_view text);
 
 // "FIELD: 'VALUE' is not EXPECTED".
 [[noreturn]] void Refuse(std::string_view field, const Json &value, std::string_view expected);
