@@ -5,6 +5,9 @@
 #include <unistd.h>
 
 #include <cstring>
+#include <optional>
+#include <string>
+#include <utility>
 #include <vector>
 
 #include "job/template.h"
@@ -64,7 +67,7 @@ class TiffStructure {
             const uint32_t n = U32(e + 4);
             if (!exifIfd && tag == kExifIfdTag && (type == kLong || type == 13) && n == 1) {
                 exif = U32(e + 8);
-            } else if (!exifIfd && tag == kOrientationTag && type == kShort && n >= 1) {
+            } else if (!exifIfd && tag == kOrientationTag && type == kShort && n == 1) {
                 const uint16_t v = U16(e + 8);
                 if (v >= 1 && v <= 8) {
                     tags.orientation = v;
@@ -74,8 +77,11 @@ class TiffStructure {
                 continue;
             }
             for (const ExifTagName &name : ExifTagNames()) {
-                if (name.tag == tag && name.inExifIfd == exifIfd) {
-                    tags.text[std::string(name.name)] = Text(e, n);
+                if (name.tag != tag || name.inExifIfd != exifIfd) {
+                    continue;
+                }
+                if (std::optional<std::string> text = Text(e, n)) {
+                    tags.text[std::string(name.name)] = std::move(*text);
                 }
             }
         }
@@ -83,8 +89,11 @@ class TiffStructure {
     }
 
   private:
+    // Reads `size` bytes at `offset` of the structure; nothing to read for none (a directory
+    // of no entries).
     bool Bytes(uint64_t offset, std::size_t size, uint8_t *out) const {
-        return offset <= m_size && size <= m_size - offset && m_read(m_base + offset, size, out);
+        return offset <= m_size && size <= m_size - offset &&
+               (size == 0 || m_read(m_base + offset, size, out));
     }
     uint16_t U16(const uint8_t *p) const {
         return m_little ? static_cast<uint16_t>(p[0] | p[1] << 8)
@@ -97,14 +106,15 @@ class TiffStructure {
                            uint32_t{p[3]});
     }
     // An ASCII value: inline when it fits in 4 bytes; cut at its NUL, trailing spaces and
-    // control characters left out.
-    std::string Text(const uint8_t *entry, uint32_t count) const {
+    // control characters left out, at most kMaxText bytes read. Nothing when its bytes are not
+    // all in the structure.
+    std::optional<std::string> Text(const uint8_t *entry, uint32_t count) const {
         const std::size_t n = std::min<std::size_t>(count, kMaxText);
         std::vector<uint8_t> bytes(n);
         if (count <= 4) {
             std::memcpy(bytes.data(), entry + 8, n);
         } else if (!Bytes(U32(entry + 8), n, bytes.data())) {
-            return {};
+            return std::nullopt;
         }
         std::string text;
         for (const uint8_t b : bytes) {
@@ -161,6 +171,10 @@ ExifTags ReadExif(const ReadAt &read, uint64_t fileSize) {
         if (!read(at, 4, marker) || marker[0] != 0xFF) {
             return tags;
         }
+        if (marker[1] == 0xFF) {  // a fill byte before the marker
+            ++at;
+            continue;
+        }
         const uint8_t kind = marker[1];
         if (kind == 0xDA || kind == 0xD9) {  // the scan, or the end: no Exif before them
             return tags;
@@ -212,7 +226,9 @@ ExifTags ReadExifBytes(std::span<const uint8_t> bytes) {
         if (offset > bytes.size() || size > bytes.size() - offset) {
             return false;
         }
-        std::memcpy(out, bytes.data() + offset, size);
+        if (size > 0) {
+            std::memcpy(out, bytes.data() + offset, size);
+        }
         return true;
     };
     return ReadExif(read, bytes.size());

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cstring>
 #include <filesystem>
+#include <optional>
+#include <string>
 
 #include "job/printable.h"
 #include "job/usage_error.h"
@@ -26,9 +28,12 @@ constexpr const char *kFieldList =
     "name, stem, ext, folder, index, count, width, height, mtime, mtime:FORMAT, exif:TAG";
 constexpr const char *kDefaultTimeFormat = "%Y-%m-%d %H:%M:%S";
 
-// Whether a strftime format holds only conversions that strftime defines: % then flags, a width,
-// an E or O modifier, then one of the conversion letters.
+// Whether a strftime format holds only conversions that strftime defines (% then flags, a width,
+// an E or O modifier, then one of the conversion letters) and no NUL byte.
 bool IsTimeFormat(std::string_view format) {
+    if (format.find('\0') != std::string_view::npos) {
+        return false;
+    }
     static constexpr std::string_view kConversions = "aAbBcCdDeFgGhHIjklmMnpPrRsStTuUVwWxXyYzZ+%";
     for (std::size_t i = 0; i < format.size(); ++i) {
         if (format[i] != '%') {
@@ -55,14 +60,92 @@ bool IsTimeFormat(std::string_view format) {
     throw UsageError(std::string(field) + ": '" + Printable(text) + "': " + why);
 }
 
-std::string TimeText(std::time_t t, const std::string &format) {
+// The time in local time by a strftime format; "" for a time outside the calendar, nullopt for a
+// text longer than kMaxExpandedBytes. strftime's 0 means both "nothing to write" and "no room":
+// with a mark after the format the text is never empty, so 0 means no room, and the room grows
+// until the bound.
+std::optional<std::string> TimeText(std::time_t t, const std::string &format) {
     std::tm local{};
     if (localtime_r(&t, &local) == nullptr) {
-        return {};
+        return std::string();
     }
-    std::string out(64 + format.size() * 8, '\0');
-    const std::size_t n = std::strftime(out.data(), out.size(), format.c_str(), &local);
-    out.resize(n);
+    const std::string marked = format + '|';
+    constexpr std::size_t kMostRoom = kMaxExpandedBytes + 2;  // the text, the mark, the NUL
+    std::string out;
+    for (std::size_t room = std::min<std::size_t>(64 + marked.size() * 4, kMostRoom);;
+         room = std::min(room * 2, kMostRoom)) {
+        out.resize(room);
+        const std::size_t n = std::strftime(out.data(), out.size(), marked.c_str(), &local);
+        if (n > 0) {
+            out.resize(n - 1);
+            return out;
+        }
+        if (room == kMostRoom) {
+            return std::nullopt;
+        }
+    }
+}
+
+// A field as a template writes it: {stem}, {mtime:%F}, {exif:Make}.
+std::string Spelling(const TemplatePart &p) {
+    const auto found = std::find_if(std::begin(kFields), std::end(kFields),
+                                    [&](const FieldName &f) { return f.kind == p.kind; });
+    std::string name(found == std::end(kFields) ? "?" : found->name);
+    if (p.kind == Kind::kMtime || p.kind == Kind::kExif) {
+        name += ":" + p.text;
+    }
+    return "{" + name + "}";
+}
+
+// The text of one part; nullopt when it would pass kMaxExpandedBytes.
+std::optional<std::string> PartText(const TemplatePart &p, const FrameFacts &facts,
+                                    const std::filesystem::path &path) {
+    switch (p.kind) {
+        case Kind::kText:
+            return p.text;
+        case Kind::kName:
+            return path.filename().string();
+        case Kind::kStem:
+            return path.stem().string();
+        case Kind::kExt: {
+            const std::string ext = path.extension().string();
+            return ext.empty() ? ext : ext.substr(1);
+        }
+        case Kind::kFolder:
+            return path.has_parent_path() ? path.parent_path().filename().string() : "";
+        case Kind::kIndex:
+            return std::to_string(facts.index);
+        case Kind::kCount:
+            return std::to_string(facts.count);
+        case Kind::kWidth:
+            return std::to_string(facts.width);
+        case Kind::kHeight:
+            return std::to_string(facts.height);
+        case Kind::kMtime:
+            return facts.mtime ? TimeText(*facts.mtime, p.text) : std::string();
+        case Kind::kExif:
+            if (const auto it = facts.exif.find(p.text); it != facts.exif.end()) {
+                return it->second;
+            }
+            return std::string();
+    }
+    return std::string();
+}
+
+// Fills in every part, `check(part, text)` called for each; throws `tooLong(part)` when a part or
+// the whole would pass kMaxExpandedBytes.
+template <typename Check, typename TooLong>
+std::string Fill(const Template &t, const FrameFacts &facts, Check &&check, TooLong &&tooLong) {
+    const std::filesystem::path path(facts.path);
+    std::string out;
+    for (const TemplatePart &p : t.Parts()) {
+        const std::optional<std::string> text = PartText(p, facts, path);
+        if (!text || text->size() > kMaxExpandedBytes - out.size()) {
+            throw tooLong(p);
+        }
+        check(p, *text);
+        out += *text;
+    }
     return out;
 }
 
@@ -90,6 +173,7 @@ const std::vector<ExifTagName> &ExifTagNames() {
 
 Template Template::Read(std::string_view field, std::string_view text, bool forNames) {
     Template t;
+    t.m_text = std::string(text);
     std::string literal;
     const auto flush = [&] {
         if (!literal.empty()) {
@@ -178,53 +262,38 @@ bool Template::Uses(Kind kind) const {
 }
 
 std::string Expand(const Template &t, const FrameFacts &facts) {
-    namespace fs = std::filesystem;
-    const fs::path path(facts.path);
-    std::string out;
-    for (const TemplatePart &p : t.Parts()) {
-        switch (p.kind) {
-            case Kind::kText:
-                out += p.text;
-                break;
-            case Kind::kName:
-                out += path.filename().string();
-                break;
-            case Kind::kStem:
-                out += path.stem().string();
-                break;
-            case Kind::kExt: {
-                const std::string ext = path.extension().string();
-                out += ext.empty() ? ext : ext.substr(1);
-                break;
+    return Fill(
+        t, facts, [](const TemplatePart &, const std::string &) {},
+        [&](const TemplatePart &p) {
+            return UsageError("'" + Printable(t.Text()) + "': " + Printable(Spelling(p)) +
+                              " makes the text longer than " + std::to_string(kMaxExpandedBytes) +
+                              " bytes");
+        });
+}
+
+std::string ExpandName(const Template &t, const FrameFacts &facts, std::string_view field) {
+    const std::string head = std::string(field) + ": '" + Printable(t.Text()) + "': ";
+    const std::string input = "'" + Printable(facts.path) + "'";
+    const auto tooLong = [&](const TemplatePart &) {
+        return UsageError(head + "the name for " + input + " is longer than " +
+                          std::to_string(kMaxFileNameBytes) + " bytes");
+    };
+    const std::string name = Fill(
+        t, facts,
+        [&](const TemplatePart &p, const std::string &text) {
+            if (p.kind != Kind::kText && text.empty()) {
+                throw UsageError(head + Printable(Spelling(p)) + " gives nothing for " + input);
             }
-            case Kind::kFolder:
-                out += path.has_parent_path() ? path.parent_path().filename().string() : "";
-                break;
-            case Kind::kIndex:
-                out += std::to_string(facts.index);
-                break;
-            case Kind::kCount:
-                out += std::to_string(facts.count);
-                break;
-            case Kind::kWidth:
-                out += std::to_string(facts.width);
-                break;
-            case Kind::kHeight:
-                out += std::to_string(facts.height);
-                break;
-            case Kind::kMtime:
-                if (facts.mtime) {
-                    out += TimeText(*facts.mtime, p.text);
-                }
-                break;
-            case Kind::kExif:
-                if (const auto it = facts.exif.find(p.text); it != facts.exif.end()) {
-                    out += it->second;
-                }
-                break;
-        }
+        },
+        tooLong);
+    if (name.size() > kMaxFileNameBytes) {
+        throw tooLong(TemplatePart{});
     }
-    return out;
+    if (name.empty() || name == "." || name == ".." || name.find('/') != std::string::npos ||
+        name.find('\0') != std::string::npos) {
+        throw UsageError(head + "'" + Printable(name) + "' (for " + input + ") is not a file name");
+    }
+    return name;
 }
 
 }  // namespace zav::job

@@ -12,7 +12,15 @@
 #include <string_view>
 #include <vector>
 
+#include "imaging/files/name_rules.h"
+#include "zavimage/zavimage.h"
+
 namespace zav::job {
+
+// The most bytes a template expands to: a caption's most characters at four bytes each (UTF-8),
+// which is more than the longest file name. A template that would expand to more is refused.
+inline constexpr std::size_t kMaxExpandedBytes = std::size_t{4} * ZAV_TEXT_MAX_CHARACTERS;
+static_assert(kMaxExpandedBytes >= kMaxFileNameBytes);
 
 struct TemplatePart {
     enum class Kind {
@@ -43,9 +51,12 @@ class Template {
     bool HasFields() const;
     bool Uses(TemplatePart::Kind kind) const;
     const std::vector<TemplatePart> &Parts() const { return m_parts; }
+    // The template as it was written.
+    const std::string &Text() const { return m_text; }
 
   private:
     std::vector<TemplatePart> m_parts;
+    std::string m_text;
 };
 
 // What a picture fills a template with.
@@ -59,8 +70,16 @@ struct FrameFacts {
     std::map<std::string, std::string, std::less<>> exif;  // by tag name; absent tags empty
 };
 
-// The text with every field filled in (times in local time).
+// The text with every field filled in (times in local time); a field the facts do not give
+// (no time, an absent tag, a time outside the calendar) is left empty. A UsageError when the text
+// would pass kMaxExpandedBytes.
 std::string Expand(const Template &t, const FrameFacts &facts);
+
+// An output's file name from its template: Expand's, and a UsageError naming `field`, the
+// template and the input when a field gives nothing (no extension for {ext}, no time for
+// {mtime}, a time format with nothing to say in the locale), or when the name is empty, ".",
+// "..", holds a slash or a NUL byte, or passes kMaxFileNameBytes.
+std::string ExpandName(const Template &t, const FrameFacts &facts, std::string_view field);
 
 // The EXIF tags a template may name ({exif:Make}), with their numbers and the IFD they live in.
 struct ExifTagName {
