@@ -178,7 +178,10 @@ void ReadTypographic(Caption &c, const Json &o, const std::string &prefix) {
     if (measured == ZAV_TEXT_REFUSED) {
         throw UsageError(prefix + "caption: the style was refused");
     }
-    if (measured == ZAV_TEXT_TOO_LARGE) {
+    // Pictures are worked on with three channels: the coverage the drawing needs is three times
+    // the measure's.
+    if (measured == ZAV_TEXT_TOO_LARGE ||
+        ZAVCheckTextLimitsUtf8(c.text.c_str(), &withFont, 3) == ZAV_TEXT_TOO_LARGE) {
         throw UsageError(field("text") + ": beyond the caption's limits (" +
                          std::to_string(ZAV_TEXT_MAX_CHARACTERS) + " characters, " +
                          std::to_string(ZAV_TEXT_MAX_LINES) + " lines, " +

@@ -2,6 +2,9 @@
 
 #include <nlohmann/json.hpp>
 
+#include <cstring>
+
+#include "job/json_text.h"
 #include "job/usage_error.h"
 
 namespace {
@@ -14,9 +17,6 @@ zav::job::Plan ReadPlan(const Json &value) {
     plan.subfolders = value.at("subfolders").get<std::size_t>();
     plan.otherFiles = value.at("other_files").get<std::size_t>();
     plan.unusedDetections = value.value("unused_detections", std::size_t{0});
-    for (const Json &folder : value.at("folders")) {
-        plan.folders.push_back(zav::job::ToName("plan", folder));
-    }
     for (const Json &i : value.at("items")) {
         zav::job::Item item;
         item.input = zav::job::ToName("plan", i.at("input"));
@@ -43,9 +43,6 @@ zav::job::Plan ReadPlan(const Json &value) {
             }
             item.detections.push_back(std::move(det));
         }
-        if (item.state == ZAV_ITEM_FAILED) {
-            item.message = zav::job::ItemMessage(item);
-        }
         plan.items.push_back(std::move(item));
     }
     return plan;
@@ -53,21 +50,37 @@ zav::job::Plan ReadPlan(const Json &value) {
 
 }  // namespace
 
-ZAVJob::ZAVJob(const char *json) {
+ZAVJob::ZAVJob(const char *json, Origin origin) {
     try {
-        document = Json::parse(json == nullptr ? "" : json);
-    } catch (const Json::parse_error &e) {
+        if (json != nullptr && strnlen(json, ZAV_JOB_MAX_BYTES + 1) > ZAV_JOB_MAX_BYTES) {
+            throw zav::job::UsageError("the job is larger than " +
+                                       std::to_string(ZAV_JOB_MAX_BYTES >> 20) + " MiB");
+        }
+        document = zav::job::ParseJsonText(json == nullptr ? "" : json, "the job");
+    } catch (const zav::job::UsageError &e) {
         status = ZAV_JOB_REFUSED;
-        refusal = ZAV_REFUSED_VALUE;
-        message = std::string("the job is not JSON: ") + e.what();
+        refusal = e.Kind();
+        message = e.what();
         return;
     }
     try {
         description = zav::job::ReadDescription(document);
         memoryInputs.resize(description.inputs.size());
-        if (document.contains("plan")) {
-            plan = ReadPlan(document["plan"]);
+        const bool planned = document.contains("plan");
+        if (origin == Origin::kDocument && planned) {
+            throw zav::job::UsageError(
+                "plan: a planned job is taken only from the process that planned it "
+                "(ZAVJobImport); plan the job instead");
+        }
+        if (origin == Origin::kExport) {
+            if (!planned) {
+                throw zav::job::UsageError("plan: missing (not a job that ZAVJobExport wrote)");
+            }
+            zav::job::Plan read = ReadPlan(document["plan"]);
             document.erase("plan");
+            zav::job::CheckExportedPlan(description, read);
+            plan = std::move(read);
+            imported = true;
         }
     } catch (const zav::job::UsageError &e) {
         status = ZAV_JOB_REFUSED;
@@ -100,10 +113,6 @@ int32_t ZAVJob::Plan(const zav::job::Streams &streams) {
 std::string ZAVJob::Export() const {
     Json out = document;
     Json items = Json::array();
-    Json folders = Json::array();
-    for (const std::string &folder : plan->folders) {
-        folders.push_back(zav::job::NameJson(folder));
-    }
     for (const zav::job::Item &item : plan->items) {
         Json detections = Json::array();
         for (const zav::job::Detection &d : item.detections) {
@@ -129,7 +138,6 @@ std::string ZAVJob::Export() const {
              {"reason", item.planned ? item.reason : std::string()}});
     }
     out["plan"] = {{"items", std::move(items)},
-                   {"folders", folders},
                    {"subfolders", plan->subfolders},
                    {"other_files", plan->otherFiles},
                    {"unused_detections", plan->unusedDetections}};

@@ -10,6 +10,7 @@
 #include "job/file_reasons.h"
 #include "job/job.h"
 #include "job/option_names.h"
+#include "job/output_folder.h"
 #include "job/printable.h"
 #include "job/summary.h"
 #include "job/values.h"
@@ -51,6 +52,14 @@ extern "C" {
 ZAV_API ZAVJob *ZAVJobCreate(const char *json) {
     try {
         return new ZAVJob(json);
+    } catch (...) {
+        return nullptr;
+    }
+}
+
+ZAV_API ZAVJob *ZAVJobImport(const char *json) {
+    try {
+        return new ZAVJob(json, ZAVJob::Origin::kExport);
     } catch (...) {
         return nullptr;
     }
@@ -136,13 +145,34 @@ ZAV_API int32_t ZAVJobMakeFolders(ZAVJob *job) {
         return ZAV_JOB_BAD_CALL;
     }
     return Guard(ZAV_JOB_BAD_CALL, [&] {
-        for (const std::string &folder : job->plan->folders) {
-            std::error_code ec;
-            std::filesystem::create_directories(folder, ec);
-            if (ec && !std::filesystem::is_directory(folder)) {
-                job->message =
-                    zav::job::Printable(folder) + ": cannot make the folder: " + ec.message();
+        const zav::job::Description &d = job->description;
+        for (const std::string &below : job->plan->folders) {
+            std::string failure;
+            if (!zav::job::OpenOutputFolder(d.outDir, below, true, failure)) {
+                job->message = "cannot make the output folder " + failure;
                 return ZAV_JOB_FAILED;
+            }
+        }
+        // A staging copy that a killed save left goes with the next run that plans its name (in
+        // the process that planned it: a worker's saves may be running beside its workers').
+        for (const zav::job::Item &item : job->plan->items) {
+            if (job->imported) {
+                break;
+            }
+            if (item.output.empty() || zav::job::IsStandardStream(item.output) ||
+                (item.planned && item.state != ZAV_ITEM_SKIPPED)) {
+                continue;
+            }
+            std::string failure;
+            const std::filesystem::path output(item.output);
+            const auto folder =
+                d.outDir.empty()
+                    ? zav::job::OpenOutputFolder(
+                          output.has_parent_path() ? output.parent_path().string() : ".", "", false,
+                          failure)
+                    : zav::job::OpenOutputFolder(d.outDir, item.below, false, failure);
+            if (folder) {
+                ZAVRemoveStagingAt(folder->Fd(), output.filename().c_str());
             }
         }
         return ZAV_JOB_OK;
@@ -178,6 +208,9 @@ ZAV_API int32_t ZAVJobRunItem(ZAVJob *job, ZAVImageObject *obj, size_t index, co
         return ZAV_JOB_BAD_CALL;
     }
     zav::job::Item &item = job->plan->items[index];
+    if (item.memory && item.source >= job->memoryInputs.size()) {
+        return ZAV_JOB_BAD_CALL;
+    }
     try {
         zav::job::MemoryInputs memory;
         memory.standardInput = job->standardInput;

@@ -9,6 +9,7 @@
 #include <utility>
 
 #include "job/file_reasons.h"
+#include "job/output_folder.h"
 #include "job/printable.h"
 #include "job/template.h"
 #include "job/usage_error.h"
@@ -189,6 +190,98 @@ Item OutputFailed(Item item, std::string reason) {
     return item;
 }
 
+// Refuses two items that would write one output (nothing done).
+void RefuseClashes(const std::vector<Item> &work) {
+    std::map<std::string, std::vector<std::size_t>> byOutput;
+    for (std::size_t i = 0; i < work.size(); ++i) {
+        if (!work[i].output.empty() && !IsStandardStream(work[i].output)) {
+            byOutput[OutputKey(work[i].output)].push_back(i);
+        }
+    }
+    std::vector<std::string> collisions;
+    for (const auto &[key, users] : byOutput) {
+        if (users.size() > 1) {
+            std::string line = Printable(work[users[0]].output) + " <-";
+            for (std::size_t k = 0; k < users.size(); ++k) {
+                line += (k == 0 ? " " : ", ") + Printable(work[users[k]].input);
+            }
+            collisions.push_back(line);
+        }
+    }
+    if (!collisions.empty()) {
+        Refuse(ZAV_REFUSED_CLASH,
+               "these inputs would write the same output (nothing was done):", collisions);
+    }
+}
+
+// Refuses outputs that would replace a file the work reads: another item's input or the copy
+// step's picture always (it may not have been read yet when the output replaces it), the item's
+// own input unless in_place.
+void RefuseReplacedInputs(const Description &d, const std::vector<Item> &work) {
+    std::map<FileId, std::string> inputs;  // the files read, by identity, with the name given
+    for (const Item &item : work) {
+        if (!item.memory && !IsStandardStream(item.input)) {
+            if (const auto id = IdOf(item.input)) {
+                inputs.emplace(*id, item.input);
+            }
+        }
+    }
+    std::optional<FileId> copyId;
+    if (d.steps.copy && !IsStandardStream(d.steps.copy->source)) {
+        copyId = IdOf(d.steps.copy->source);
+    }
+    std::vector<std::string> others;
+    std::vector<std::string> own;
+    for (const Item &item : work) {
+        if (item.output.empty() || IsStandardStream(item.output)) {
+            continue;
+        }
+        const auto id = IdOf(item.output);
+        if (!id) {
+            continue;
+        }
+        const std::optional<FileId> ownId =
+            item.memory || IsStandardStream(item.input) ? std::nullopt : IdOf(item.input);
+        if (copyId && *id == *copyId) {
+            others.push_back(Printable(item.output) + " is the picture copied in, " +
+                             Printable(d.steps.copy->source));
+        } else if (ownId && *id == *ownId) {
+            if (!d.inPlace) {
+                own.push_back(Printable(item.output) + " is the input " + Printable(item.input));
+            }
+        } else if (const auto found = inputs.find(*id); found != inputs.end()) {
+            others.push_back(Printable(item.output) + " (from " + Printable(item.input) +
+                             ") is the input " + Printable(found->second));
+        }
+    }
+    if (!others.empty()) {
+        Refuse(ZAV_REFUSED_CLASH,
+               "these outputs would replace a picture another input still reads (nothing was "
+               "done):",
+               others);
+    }
+    if (!own.empty()) {
+        Refuse(ZAV_REFUSED_OVERWRITE,
+               "these outputs would replace an input (give --in-place to allow it, or another "
+               "output):",
+               own);
+    }
+}
+
+// The folders below out_dir that the written outputs go to ("" for out_dir itself).
+std::vector<std::string> OutputFolders(const Description &d, const std::vector<Item> &work) {
+    if (d.outDir.empty()) {
+        return {};
+    }
+    std::set<std::string> folders{""};
+    for (const Item &item : work) {
+        if (!item.planned) {
+            folders.insert(item.below);
+        }
+    }
+    return {folders.begin(), folders.end()};
+}
+
 }  // namespace
 
 bool IsPictureName(const std::string &name) {
@@ -264,6 +357,7 @@ Plan MakePlan(const Description &d, const Streams &streams) {
         item.index = k + 1;
         item.count = inputs.size();
         item.output = d.output.empty() ? OutputName(in, d, item.index, item.count) : d.output;
+        item.below = d.output.empty() ? in.below.string() : std::string();
         if (detections) {
             const std::string name = fs::path(in.path).filename().string();
             if (const std::vector<Detection> *boxes =
@@ -288,48 +382,14 @@ Plan MakePlan(const Description &d, const Streams &streams) {
                noFormat);
     }
 
-    // Two inputs writing one output.
-    std::map<std::string, std::vector<std::size_t>> byOutput;
-    for (std::size_t i = 0; i < work.size(); ++i) {
-        if (!IsStandardStream(work[i].output)) {
-            byOutput[OutputKey(work[i].output)].push_back(i);
-        }
-    }
-    std::vector<std::string> collisions;
-    for (const auto &[key, users] : byOutput) {
-        if (users.size() > 1) {
-            std::string line = Printable(work[users[0]].output) + " <-";
-            for (std::size_t k = 0; k < users.size(); ++k) {
-                line += (k == 0 ? " " : ", ") + Printable(work[users[k]].input);
-            }
-            collisions.push_back(line);
-        }
-    }
-    if (!collisions.empty()) {
-        Refuse(ZAV_REFUSED_CLASH,
-               "these inputs would write the same output (nothing was done):", collisions);
-    }
+    RefuseClashes(work);
 
-    // Outputs that exist: an input, a folder, or a file to keep (no_clobber).
-    std::set<FileId> inputIds;
-    for (const Input &in : inputs) {
-        if (!in.memory && !IsStandardStream(in.path)) {
-            if (const auto id = IdOf(in.path)) {
-                inputIds.insert(*id);
-            }
-        }
-    }
-    if (d.steps.copy && !IsStandardStream(d.steps.copy->source)) {
-        if (const auto id = IdOf(d.steps.copy->source)) {
-            inputIds.insert(*id);
-        }
-    }
-    std::vector<std::string> overwrites;
+    // Outputs that exist: a folder, or a file to keep (no_clobber).
     std::vector<Item> kept;
     std::vector<Item> skipped;
     for (Item &item : work) {
         std::error_code ec;
-        const fs::file_status status = fs::status(item.output, ec);
+        const fs::file_status status = fs::symlink_status(item.output, ec);
         if (IsStandardStream(item.output)) {
             // standard output: nothing to keep or replace
         } else if (!fs::exists(status)) {
@@ -346,25 +406,11 @@ Plan MakePlan(const Description &d, const Streams &streams) {
             item.state = ZAV_ITEM_SKIPPED;
             skipped.push_back(std::move(item));
             continue;
-        } else if (const auto id = IdOf(item.output);
-                   id && inputIds.count(*id) != 0 && !d.inPlace) {
-            overwrites.push_back(Printable(item.output) + " is the input " + Printable(item.input));
         }
         kept.push_back(std::move(item));
     }
-    if (!overwrites.empty()) {
-        Refuse(ZAV_REFUSED_OVERWRITE,
-               "these outputs would replace an input (give --in-place to allow it, or another "
-               "output):",
-               overwrites);
-    }
-    if (!d.outDir.empty()) {
-        std::set<std::string> folders{d.outDir};
-        for (const Item &item : kept) {
-            folders.insert(fs::path(item.output).parent_path().string());
-        }
-        plan.folders.assign(folders.begin(), folders.end());
-    }
+    RefuseReplacedInputs(d, kept);
+    plan.folders = OutputFolders(d, kept);
     if (detections) {
         plan.unusedDetections = detections->UnusedRows();
     }
@@ -372,6 +418,99 @@ Plan MakePlan(const Description &d, const Streams &streams) {
     std::move(skipped.begin(), skipped.end(), std::back_inserter(plan.items));
     std::move(kept.begin(), kept.end(), std::back_inserter(plan.items));
     return plan;
+}
+
+void CheckExportedPlan(const Description &d, Plan &plan) {
+    const auto refuse = [](std::size_t index, const std::string &why) {
+        throw UsageError("plan: item " + std::to_string(index) + ": " + why);
+    };
+    std::size_t count = 0;
+    std::set<std::size_t> indexes;
+    std::vector<Item> work;  // the items to work on, to check together
+    for (std::size_t k = 0; k < plan.items.size(); ++k) {
+        Item &item = plan.items[k];
+        if (item.source >= d.inputs.size()) {
+            refuse(k, "no input " + std::to_string(item.source));
+        }
+        const InputSpec &given = d.inputs[item.source];
+        if (item.memory != given.memory) {
+            refuse(k, "not an input given in memory");
+        }
+        // The input: the one given, or a picture below the folder given.
+        fs::path below;
+        if (item.input != given.name) {
+            const std::string prefix = (fs::path(given.name) / "").string();
+            const std::string rest = item.input.size() > prefix.size() &&
+                                             item.input.compare(0, prefix.size(), prefix) == 0
+                                         ? item.input.substr(prefix.size())
+                                         : std::string();
+            if (given.memory || IsStandardStream(given.name) || !d.folders || rest.empty() ||
+                !IsPlainRelative(rest) || (fs::path(given.name) / rest).string() != item.input ||
+                !IsPictureName(rest)) {
+                refuse(k, Printable(item.input) + " is not " + Printable(given.name) +
+                              " nor a picture in that folder");
+            }
+            below = fs::path(rest).parent_path();
+            if (!below.empty() && !d.recursive) {
+                refuse(k,
+                       Printable(item.input) + " is in a subfolder, and the job is not recursive");
+            }
+        }
+        if (item.planned) {
+            if (item.state != ZAV_ITEM_FAILED && item.state != ZAV_ITEM_SKIPPED) {
+                refuse(k, "a planned item is failed or skipped");
+            }
+            // A reason from elsewhere is shown escaped and bounded.
+            item.reason =
+                Printable(item.reason.substr(0, std::min<std::size_t>(item.reason.size(), 200)));
+        } else if (item.state != ZAV_ITEM_PENDING || item.status != 0 || item.aboutOutput ||
+                   !item.reason.empty()) {
+            refuse(k, "an item to work on is pending");
+        }
+        if (item.planned && item.state == ZAV_ITEM_FAILED && !item.aboutOutput) {
+            // an input refused by the plan: it has no output
+            if (!item.output.empty()) {
+                refuse(k, "a refused input has no output");
+            }
+            item.message = ItemMessage(item);
+            continue;
+        }
+        // The output: the name the description gives this input.
+        if (item.count == 0 || item.index == 0 || item.index > item.count ||
+            (count != 0 && item.count != count) || !indexes.insert(item.index).second) {
+            refuse(k, "its place in the batch is not one of the plan's");
+        }
+        count = item.count;
+        const Input in{item.input, below, item.source, item.memory};
+        const std::string expected =
+            d.output.empty() ? OutputName(in, d, item.index, item.count) : d.output;
+        if (item.output != expected) {
+            refuse(k, "the output " + Printable(item.output) + " is not the job's name for " +
+                          Printable(item.input) + " (" + Printable(expected) + ")");
+        }
+        item.below = d.output.empty() ? below.string() : std::string();
+        const std::string ext =
+            IsStandardStream(item.output) ? d.format : NameExtension(item.output);
+        if (!WritesExtension(ext)) {
+            refuse(k, Printable(item.output) + ": no format written");
+        }
+        if (item.state == ZAV_ITEM_FAILED) {
+            item.message = ItemMessage(item);
+        }
+        work.push_back(item);
+    }
+    if (!d.output.empty() && plan.items.size() > 1) {
+        throw UsageError("plan: one output takes one input picture");
+    }
+    RefuseClashes(work);
+    std::vector<Item> toDo;
+    for (const Item &item : work) {
+        if (!item.planned) {
+            toDo.push_back(item);
+        }
+    }
+    RefuseReplacedInputs(d, toDo);
+    plan.folders = OutputFolders(d, toDo);
 }
 
 }  // namespace zav::job

@@ -18,6 +18,7 @@ namespace zav::job {
 struct Item {
     std::string input;       // "-": standard input
     std::string output;      // "-": standard output; empty for an input refused by the plan
+    std::string below;       // the output's folder below out_dir ("" for out_dir itself)
     std::size_t source = 0;  // its place among the inputs given
     bool memory = false;     // its bytes are given by the caller
     bool planned = false;    // decided by the plan, not to be worked on
@@ -36,7 +37,7 @@ struct Plan {
     std::vector<Item> items;           // the plan's failures and skips, then the work
     std::size_t subfolders = 0;        // subfolders passed over (not recursive)
     std::size_t otherFiles = 0;        // files in the folders that are not pictures by name
-    std::vector<std::string> folders;  // output folders to make before the work
+    std::vector<std::string> folders;  // output folders below out_dir to make ("": out_dir)
     std::size_t unusedDetections = 0;  // rows of the detections file for no picture of the batch
 };
 
@@ -50,6 +51,13 @@ struct Streams {
 // when an output is one of the inputs (same device and inode) without in_place, when an output's
 // name picks no format, and for misuse of standard input or output.
 Plan MakePlan(const Description &description, const Streams &streams);
+
+// Checks a plan that another process made and exported, as strictly as MakePlan: every item's
+// input one of the description's (or a picture of a folder given, below it), every output the
+// name the description gives that input, no two outputs alike, nothing replaced that the
+// description does not allow, planned reasons escaped. Fills in the items' folders, their
+// messages and the plan's folders. Throws UsageError.
+void CheckExportedPlan(const Description &description, Plan &plan);
 
 // Whether a name's extension is one of a picture taken from a folder.
 bool IsPictureName(const std::string &name);

@@ -3,10 +3,12 @@
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <filesystem>
 #include <utility>
 
 #include "job/exif.h"
 #include "job/file_reasons.h"
+#include "job/output_folder.h"
 #include "job/printable.h"
 
 namespace zav::job {
@@ -110,6 +112,20 @@ std::optional<std::pair<std::string, int32_t>> LoadCopySource(ZAVImageObject *ob
     }
     gray = channels == 1;
     return std::nullopt;
+}
+
+// Saves into the output's folder: one given with -o as named, one under out_dir in `folder`
+// (opened level by level from out_dir, never through a link). 1 when nothing was saved.
+int32_t SaveOutput(ZAVImageObject *obj, const Description &d, const Item &item,
+                   const std::optional<OpenFolder> &folder, const ZAVImageStruct &r) {
+    const uint32_t flags = d.noClobber ? ZAV_SAVE_NO_REPLACE : 0u;
+    if (!folder) {
+        return ZAVSaveImagePathFlags(obj, item.output.c_str(), r.data, r.width, r.height, r.depth,
+                                     r.channels, flags);
+    }
+    const std::string name = std::filesystem::path(item.output).filename().string();
+    return ZAVSaveImageAt(obj, folder->Fd(), name.c_str(), r.data, r.width, r.height, r.depth,
+                          r.channels, flags);
 }
 
 }  // namespace
@@ -248,8 +264,19 @@ void WorkOnItem(ZAVImageObject *obj, const Description &d, Item &item, const Mem
             throw;
         }
         ZAVFreeMemory(bytes);
-    } else if (ZAVSaveImagePathFlags(obj, item.output.c_str(), r.data, r.width, r.height, r.depth,
-                                     r.channels, d.noClobber ? ZAV_SAVE_NO_REPLACE : 0u) != 0) {
+        item.state = ZAV_ITEM_WRITTEN;
+        return;
+    }
+    std::optional<OpenFolder> folder;
+    if (!d.outDir.empty()) {
+        std::string failure;
+        folder = OpenOutputFolder(d.outDir, item.below, false, failure);
+        if (!folder) {
+            Fail(item, "folder " + failure, -1, true);
+            return;
+        }
+    }
+    if (SaveOutput(obj, d, item, folder, r) != 0) {
         const int32_t status = ZAVGetFileStatus(obj);
         if (d.noClobber && status == ZAV_FILE_EXISTS) {
             // Another writer made the output after the plan looked: kept, as the plan would have.

@@ -399,4 +399,21 @@ int32_t TypoCaption(const ZAVImageStruct *image, const char *text, int32_t x, in
     }
 }
 
+int32_t TextWithinLimits(const char *text, const ZAVTextStyle *style, int32_t channels) noexcept {
+    Style st;
+    const int32_t checked = CheckStyle(style, &st);
+    if (text == nullptr || checked == ZAV_TEXT_REFUSED ||
+        (channels != 1 && channels != 3 && channels != 4)) {
+        return ZAV_TEXT_REFUSED;
+    }
+    if (checked != ZAV_TEXT_OK) {
+        return checked;
+    }
+    try {
+        return CheckTextLimits(text, st, static_cast<uint8_t>(channels));
+    } catch (const std::bad_alloc &) {
+        return ZAV_TEXT_INCOMPLETE;
+    }
+}
+
 }  // namespace zav

@@ -15,6 +15,11 @@ int32_t TypoCaption(const ZAVImageStruct *image, const char *text, int32_t x, in
                     const ZAVTextStyle *style, const std::string *objectFontPath,
                     ZAVTextMetrics *metrics) noexcept;
 
+// Whether the text in the style stays within the caption's limits when drawn on a buffer of
+// `channels` channels, told from its bytes alone: ZAV_TEXT_OK, ZAV_TEXT_TOO_LARGE, or
+// ZAV_TEXT_REFUSED for a style, text or channel count refused.
+int32_t TextWithinLimits(const char *text, const ZAVTextStyle *style, int32_t channels) noexcept;
+
 // The defaults ZAVInitTextStyle gives.
 void DefaultTextStyle(ZAVTextStyle *style) noexcept;
 

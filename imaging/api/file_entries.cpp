@@ -1,8 +1,10 @@
 // The C interface: loading, saving, the file status and the probe.
 #include <cstdlib>
+#include <cstring>
 
 #include "imaging/api/object_handle.h"
 #include "imaging/buffer/block_registry.h"
+#include "imaging/files/file_sink.h"
 #include "imaging/files/file_status.h"
 
 extern "C" {
@@ -57,6 +59,25 @@ ZAV_API int32_t ZAVSaveImagePathFlags(ZAVImageObject *obj, const char *path,
     return zav::Guarded(obj, 1, zav::FileWork::kSave, [&](zav::ImageComponent &c) {
         return c.ZAVSaveImagePath(path, imageData, width, height, depth, channels, flags);
     });
+}
+
+ZAV_API int32_t ZAVSaveImageAt(ZAVImageObject *obj, int folder, const char *name,
+                              const uint8_t *imageData, int32_t width, int32_t height,
+                              int32_t depth, int32_t channels, uint32_t flags) {
+    return zav::Guarded(obj, 1, zav::FileWork::kSave, [&](zav::ImageComponent &c) {
+        return c.ZAVSaveImageAt(folder, name, imageData, width, height, depth, channels, flags);
+    });
+}
+
+ZAV_API void ZAVRemoveStagingAt(int folder, const char *name) {
+    if (folder < 0 || name == nullptr || std::strchr(name, '/') != nullptr) {
+        return;
+    }
+    try {
+        zav::ReplacingFileSink::RemoveStaging(folder, name);
+    } catch (...) {
+        // no memory for the name: nothing removed
+    }
 }
 
 ZAV_API int32_t ZAVGetFileStatus(ZAVImageObject *obj) {

@@ -2,6 +2,7 @@
 #include "imaging/api/image_component.h"
 
 #include <cstdlib>
+#include <cstring>
 #include <optional>
 #include <span>
 #include <string>
@@ -107,6 +108,22 @@ int32_t ImageComponent::ZAVSaveImagePath(const char *path, const uint8_t *imageD
         (flags & ZAV_SAVE_NO_REPLACE) != 0 ? SaveExisting::kKeep : SaveExisting::kReplace;
     return FileResult(SaveImageFile(path, NameRules::kSkip, imageData, width, height, depth,
                                     channels, m_fQuality, existing));
+}
+
+int32_t ImageComponent::ZAVSaveImageAt(int folder, const char *name, const uint8_t *imageData,
+                                       int32_t width, int32_t height, int32_t depth,
+                                       int32_t channels, uint32_t flags) {
+    if (folder < 0) {
+        return FileResult(ZAV_FILE_NOT_FOUND);
+    }
+    // One name in the folder: nothing above it is looked up by path.
+    if (name != nullptr && std::strchr(name, '/') != nullptr) {
+        return FileResult(ZAV_FILE_NAME_REFUSED + '/');
+    }
+    const SaveExisting existing =
+        (flags & ZAV_SAVE_NO_REPLACE) != 0 ? SaveExisting::kKeep : SaveExisting::kReplace;
+    return FileResult(SaveImageFile(name, NameRules::kSkip, imageData, width, height, depth,
+                                    channels, m_fQuality, existing, folder));
 }
 
 namespace {

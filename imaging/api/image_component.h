@@ -43,6 +43,8 @@ class ImageComponent {
                              int32_t height, int32_t depth, int32_t channels);
     int32_t ZAVSaveImagePath(const char *path, const uint8_t *imageData, int32_t width,
                              int32_t height, int32_t depth, int32_t channels, uint32_t flags = 0);
+    int32_t ZAVSaveImageAt(int folder, const char *name, const uint8_t *imageData, int32_t width,
+                           int32_t height, int32_t depth, int32_t channels, uint32_t flags);
     // What a file holds, from its header alone.
     int32_t ZAVProbeImageFileUtf8(const char *imageFileName, const char **format, int32_t *width,
                                   int32_t *height);

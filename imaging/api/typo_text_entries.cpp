@@ -24,4 +24,9 @@ ZAV_API int32_t ZAVMeasureTextUtf8(ZAVImageObject *obj, const char *text, int32_
     });
 }
 
+ZAV_API int32_t ZAVCheckTextLimitsUtf8(const char *text, const ZAVTextStyle *style,
+                                       int32_t channels) {
+    return zav::TextWithinLimits(text, style, channels);
+}
+
 }  // extern "C"

@@ -86,20 +86,28 @@ void ReplacingFileSink::Discard() {
     }
 }
 
-int32_t ReplacingFileSink::Open(const char *path, Staging staging, Existing existing) {
+void ReplacingFileSink::RemoveStaging(int folder, const std::string &name) {
+    const std::string staging = StagingName(name);
+    struct stat st;
+    if (fstatat(folder, staging.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISREG(st.st_mode)) {
+        unlinkat(folder, staging.c_str(), 0);
+    }
+}
+
+int32_t ReplacingFileSink::Open(const char *path, Staging staging, Existing existing, int base) {
     Discard();
     m_failure = ZAV_FILE_OK;
     m_used = 0;
     m_exists = false;
     m_keep = existing == Existing::kKeep;
-    const int32_t status = Start(path, staging);
+    const int32_t status = Start(path, staging, base);
     if (status != ZAV_FILE_OK) {
         Discard();
     }
     return status;
 }
 
-int32_t ReplacingFileSink::Start(const char *path, Staging staging) {
+int32_t ReplacingFileSink::Start(const char *path, Staging staging, int base) {
     if (path == nullptr) {
         return ZAV_FILE_NO_NAME;
     }
@@ -111,7 +119,7 @@ int32_t ReplacingFileSink::Start(const char *path, Staging staging) {
     }
     m_staging = StagingName(m_name);
     const std::string folder = slash == std::string::npos ? "." : m_target.substr(0, slash + 1);
-    m_folderFd = open(folder.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
+    m_folderFd = openat(base, folder.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
     if (m_folderFd < 0) {
         return FileStatusFromErrno(errno, ZAV_FILE_WRITE_FAILED);
     }

@@ -1,6 +1,8 @@
 // Writing a file so that it appears complete or not at all.
 #pragma once
 
+#include <fcntl.h>
+
 #include <cstddef>
 #include <cstdint>
 #include <memory>
@@ -50,8 +52,9 @@ class ReplacingFileSink final : public ByteSink {
     // Resolves the target, checks it and creates the file that receives the bytes. Returns
     // ZAV_FILE_OK or why not (ZAV_FILE_NOT_FOUND for a missing folder, ZAV_FILE_NO_ACCESS,
     // ZAV_FILE_PATH_TOO_LONG, ZAV_FILE_DISK_FULL, ZAV_FILE_WRITE_FAILED, ZAV_FILE_NO_MEMORY, ...).
+    // A relative path is resolved from the folder open as `base` (AT_FDCWD: the working folder).
     int32_t Open(const char *path, Staging staging = Staging::kUnnamedFile,
-                 Existing existing = Existing::kReplace);
+                 Existing existing = Existing::kReplace, int base = AT_FDCWD);
 
     bool Write(const void *bytes, std::size_t size) override;
 
@@ -63,6 +66,9 @@ class ReplacingFileSink final : public ByteSink {
     int32_t WriteFailure() const { return m_failure; }
     // The target as given.
     const std::string &TargetPath() const { return m_target; }
+    // Removes the staging name of `name` that a save killed between its two steps left in the
+    // folder open as `folder` (a regular file only; nothing when there is none).
+    static void RemoveStaging(int folder, const std::string &name);
     // The staging name of a target name within its folder (".NAME.zav<16 hex digits>.tmp", NAME
     // shortened when long).
     static std::string StagingName(const std::string &name);
@@ -70,7 +76,7 @@ class ReplacingFileSink final : public ByteSink {
     bool Unnamed() const { return m_fd >= 0 && m_temp.empty(); }
 
   private:
-    int32_t Start(const char *path, Staging staging);
+    int32_t Start(const char *path, Staging staging, int base);
     int32_t OpenUnnamed(bool *unsupported);
     int32_t OpenNamed();
     int32_t LinkUnnamed();

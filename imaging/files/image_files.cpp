@@ -177,7 +177,7 @@ int32_t Encode(const ImageFormat &format, const WriteRequest &request, ByteSink 
 
 int32_t SaveImageFile(const char *name, NameRules rules, const uint8_t *imageData, int32_t width,
                       int32_t height, int32_t depth, int32_t channels, float quality,
-                      SaveExisting existing) {
+                      SaveExisting existing, int base) {
     if (name == nullptr || name[0] == '\0') {
         return ZAV_FILE_NO_NAME;
     }
@@ -199,7 +199,8 @@ int32_t SaveImageFile(const char *name, NameRules rules, const uint8_t *imageDat
     ReplacingFileSink sink;
     status = sink.Open(path, ReplacingFileSink::Staging::kUnnamedFile,
                        existing == SaveExisting::kKeep ? ReplacingFileSink::Existing::kKeep
-                                                       : ReplacingFileSink::Existing::kReplace);
+                                                       : ReplacingFileSink::Existing::kReplace,
+                       base);
     if (status != ZAV_FILE_OK) {
         return status;
     }

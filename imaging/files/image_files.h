@@ -2,6 +2,8 @@
 // name through the format table.
 #pragma once
 
+#include <fcntl.h>
+
 #include <cstddef>
 #include <cstdint>
 #include <span>
@@ -38,9 +40,10 @@ enum class SaveExisting { kReplace, kKeep };
 // with data and sizes of at least 1, are written (ZAV_FILE_BAD_BUFFER otherwise). Returns
 // ZAV_FILE_OK or why no file was written; a failed save leaves no file behind and an earlier file
 // of that name as it was. A name that is a symbolic link is refused (ZAV_FILE_IS_LINK).
+// A relative name is resolved from the folder open as `base` (AT_FDCWD: the working folder).
 int32_t SaveImageFile(const char *name, NameRules rules, const uint8_t *imageData, int32_t width,
                       int32_t height, int32_t depth, int32_t channels, float quality,
-                      SaveExisting existing = SaveExisting::kReplace);
+                      SaveExisting existing = SaveExisting::kReplace, int base = AT_FDCWD);
 
 // Encodes the buffer as SaveImageFile would into a new block from malloc, in the format that lists
 // `extension` (the whole string: letters and digits, case ignored). On ZAV_FILE_OK *bytes and

@@ -49,6 +49,9 @@ extern "C" {
 /* The version of the job document this library reads. */
 #define ZAV_JOB_VERSION 1
 
+/* The largest job document taken, in bytes (without its final NUL): a longer one is refused. */
+#define ZAV_JOB_MAX_BYTES (16u << 20)
+
 /* Results of the job calls. */
 #define ZAV_JOB_OK 0
 #define ZAV_JOB_REFUSED \
@@ -104,9 +107,17 @@ typedef struct ZAVJobCounts {
     size_t otherFiles; /* files in the folders that are not pictures by their names */
 } ZAVJobCounts;
 
-/* Reads and checks a job document (NUL-terminated UTF-8 JSON). Returns a job, or NULL when memory
- * ran out. ZAVJobStatus tells whether the description was accepted. */
+/* Reads and checks a job document (NUL-terminated UTF-8 JSON, at most ZAV_JOB_MAX_BYTES, nested at
+ * most 64 deep). Returns a job, or NULL when memory ran out. ZAVJobStatus tells whether the
+ * description was accepted. */
 ZAV_API ZAVJob *ZAVJobCreate(const char *json);
+/* Reads a job that ZAVJobExport wrote in another process (a worker's copy of a planned job): the
+ * description is checked as ZAVJobCreate checks it, and the plan against it as strictly as
+ * ZAVJobPlan plans: every item's input one of the description's (or a picture of a folder given,
+ * below it), every output the name the description gives it, no two outputs alike, nothing replaced
+ * that the description does not allow. A plan that fails a check is refused (ZAVJobStatus). Returns
+ * a job, or NULL when memory ran out. ZAVJobCreate refuses a document that carries a plan. */
+ZAV_API ZAVJob *ZAVJobImport(const char *json);
 /* Destroys a job; NULL is ignored. */
 ZAV_API void ZAVJobDestroy(ZAVJob *job);
 /* ZAV_JOB_OK, or ZAV_JOB_REFUSED when the description or the plan was refused. */
@@ -132,8 +143,11 @@ ZAV_API int32_t ZAVJobSetStandardInput(ZAVJob *job, const void *bytes, size_t si
 /* The bytes of input number `input` (its place in "inputs"), given as {"memory": true}. The bytes
  * are not copied: they must stay valid while the job works on that input. */
 ZAV_API int32_t ZAVJobSetInputBytes(ZAVJob *job, size_t input, const void *bytes, size_t size);
-/* Makes the output folders of a planned job (out_dir and its subfolders). ZAV_JOB_FAILED with
- * ZAVJobMessage telling which could not be made. */
+/* Makes the output folders of a planned job (out_dir and its subfolders; each subfolder made and
+ * opened from the one above it, never through a symbolic link, as every save of the job does), and
+ * removes the hidden staging copies that a killed run left beside the outputs planned (written or
+ * skipped; not in a job of ZAVJobImport, whose workers save beside each other). ZAV_JOB_FAILED with
+ * ZAVJobMessage telling which folder could not be made or opened. */
 ZAV_API int32_t ZAVJobMakeFolders(ZAVJob *job);
 
 /* The items of a planned job, in the order of the inputs: first those the plan decided, then
@@ -152,7 +166,7 @@ ZAV_API int32_t ZAVJobRunItem(ZAVJob *job, ZAVImageObject *obj, size_t index, co
  * job): state, status, aboutOutput and reason as that process's ZAVJobGetItem gave them. */
 ZAV_API int32_t ZAVJobRecordItem(ZAVJob *job, size_t index, int32_t state, int32_t status,
                                  int32_t aboutOutput, const char *reason);
-/* The planned job as a JSON document that ZAVJobCreate takes back already planned (for workers in
+/* The planned job as a JSON document that ZAVJobImport takes back already planned (for workers in
  * other processes, which then work on items by the same numbers); free with ZAVFreeMemory. NULL
  * when the job is not planned or memory ran out. */
 ZAV_API char *ZAVJobExport(const ZAVJob *job);

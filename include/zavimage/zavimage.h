@@ -102,6 +102,17 @@ ZAV_API int32_t ZAVCloneImage(ZAVImageObject *obj, const ZAVImageStruct *psource
 
 /* ---- Loading and saving image files ---- */
 
+/* ZAVSaveImagePathFlags for `name`, one name without a slash, in the folder open as `folder` (a
+ * descriptor from open() with O_DIRECTORY or O_PATH): nothing above the name is looked up by path,
+ * so a folder renamed or replaced by a link meanwhile cannot redirect the file. A name with a slash
+ * is refused (ZAV_FILE_NAME_REFUSED + '/'). */
+ZAV_API int32_t ZAVSaveImageAt(ZAVImageObject *obj, int folder, const char *name,
+                               const uint8_t *imageData, int32_t width, int32_t height,
+                               int32_t depth, int32_t channels, uint32_t flags);
+/* Removes the hidden ".NAME.zav<16 hex digits>.tmp" that a save of `name` killed while replacing it
+ * left in the folder open as `folder` (a regular file only; nothing when there is none). */
+ZAV_API void ZAVRemoveStagingAt(int folder, const char *name);
+
 /* Why the object's last load or save ended as it did. A name refused for a character gives
  * ZAV_FILE_NAME_REFUSED plus the character's byte value (ZAV_FILE_NAME_REFUSED + '?'). */
 #define ZAV_FILE_OK 0
@@ -185,6 +196,17 @@ ZAV_API int32_t ZAVSaveImagePath(ZAVImageObject *obj, const char *path, const ui
 ZAV_API int32_t ZAVSaveImagePathFlags(ZAVImageObject *obj, const char *path,
                                       const uint8_t *imageData, int32_t width, int32_t height,
                                       int32_t depth, int32_t channels, uint32_t flags);
+
+/* ZAVSaveImagePathFlags for `name`, one name without a slash, in the folder open as `folder` (a
+ * descriptor from open() with O_DIRECTORY or O_PATH): nothing above the name is looked up by path,
+ * so a folder renamed or replaced by a link meanwhile cannot redirect the file. A name with a slash
+ * is refused (ZAV_FILE_NAME_REFUSED + '/'). */
+ZAV_API int32_t ZAVSaveImageAt(ZAVImageObject *obj, int folder, const char *name,
+                               const uint8_t *imageData, int32_t width, int32_t height,
+                               int32_t depth, int32_t channels, uint32_t flags);
+/* Removes the hidden ".NAME.zav<16 hex digits>.tmp" that a save of `name` killed while replacing it
+ * left in the folder open as `folder` (a regular file only; nothing when there is none). */
+ZAV_API void ZAVRemoveStagingAt(int folder, const char *name);
 
 /* Why the object's last load or save ended as it did (ZAV_FILE_* codes) and a short English text.
  */
@@ -326,6 +348,13 @@ ZAV_API int32_t ZAVDrawTextUtf8(ZAVImageObject *obj, const ZAVImageStruct *pImag
  * for ZAV_TEXT_OK and ZAV_TEXT_INCOMPLETE. */
 ZAV_API int32_t ZAVMeasureTextUtf8(ZAVImageObject *obj, const char *text, int32_t x, int32_t y,
                                    const ZAVTextStyle *style, ZAVTextMetrics *metrics);
+
+/* Whether ZAVDrawTextUtf8 would take `text` in `style` on a buffer of `channels` channels (1, 3 or
+ * 4) within the caption's limits, told from the text's bytes alone, without opening a font:
+ * ZAV_TEXT_OK, ZAV_TEXT_TOO_LARGE, or ZAV_TEXT_REFUSED (a NULL argument, a style or channel count
+ * refused). */
+ZAV_API int32_t ZAVCheckTextLimitsUtf8(const char *text, const ZAVTextStyle *style,
+                                       int32_t channels);
 
 /* Tells what an image file holds without decoding its pixels: *format gets the format's static
  * description (for example "Windows bitmap (*.bmp;*.dib)"), *width and *height its size. Same name

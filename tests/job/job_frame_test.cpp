@@ -226,7 +226,7 @@ TEST_F(FrameTest, DetectionsAreReadMatchedAndRefusedByLine) {
     // a worker that takes the exported job draws the same boxes
     const std::vector<uint8_t> first = ReadFile(m_dir / "out/a.bmp");
     char *exported = ZAVJobExport(job.get());
-    const JobPtr worker(ZAVJobCreate(exported));
+    const JobPtr worker(ZAVJobImport(exported));
     ZAVFreeMemory(exported);
     ASSERT_EQ(unlink((m_dir / "out/a.bmp").c_str()), 0);
     RunAll(worker.get());

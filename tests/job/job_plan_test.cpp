@@ -36,6 +36,9 @@ TEST(JobDescription, EveryRefusalNamesItsFieldAndValue) {
         {R"("captions": [{"at": "1,1"}])", "text: the caption options need the caption's text"},
         {R"("captions": [{"text": "a", "font": "/no/such/f.ttf"}])",
          "font: '/no/such/f.ttf': folder not found"},
+        // within the limits as measured, beyond them drawn on a picture's three channels
+        {R"("captions": [{"text": "ABCDEFGHIJKLMNOPQRSTUVWXYZabcd", "size": 1024}])",
+         "text: beyond the caption's limits"},
     };
     const std::string head = R"({"inputs": ["a.ppm"], "output": "b.jpg", )";
     for (const auto &[fields, expected] : cases) {
@@ -84,7 +87,7 @@ TEST(JobDescription, HexNamesReachFilesWhoseNamesAreNotUtf8) {
     EXPECT_EQ(items[0].input, dir / name);
     EXPECT_EQ(items[0].output, dir / ("out/" + name));
     char *exported = ZAVJobExport(job.get());  // the export keeps the bytes
-    const JobPtr again(ZAVJobCreate(exported));
+    const JobPtr again(ZAVJobImport(exported));
     ZAVFreeMemory(exported);
     EXPECT_EQ(Items(again.get()), items);
     RunAll(again.get());
@@ -227,7 +230,7 @@ TEST(JobPlan, DecidesMissingInputsAndExistingOutputsAndExportsThemWhole) {
 
     // a worker in another process takes the export back, planned, and works on items by number
     char *exported = ZAVJobExport(job.get());
-    const JobPtr worker(ZAVJobCreate(exported));
+    const JobPtr worker(ZAVJobImport(exported));
     ZAVFreeMemory(exported);
     EXPECT_EQ(ZAVJobPlan(worker.get()), ZAV_JOB_OK) << ZAVJobMessage(worker.get());
     EXPECT_EQ(Items(worker.get()), expected);
