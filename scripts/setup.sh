@@ -144,20 +144,23 @@ if [ -n "$missing" ]; then
     rm -f "$log"
 fi
 
-# ensure_locale NAME CHARSET LOCALE: generates LOCALE (e.g. zh_CN.UTF-8) when `locale -a` lacks it.
+# ensure_locale NAME SOURCE CHARSET LOCALE: generates LOCALE (e.g. zh_CN.UTF-8) from the locale
+# source SOURCE (zh_CN) when `locale -a` lacks it.
 ensure_locale() {
     if ! locale -a 2>/dev/null | grep -qix "$1"; then
         # localedef exits non-zero for mere warnings: check the result rather than the exit code
-        $SUDO localedef -i zh_CN -f "$2" "$3" >/dev/null 2>&1 || true
+        $SUDO localedef -i "$2" -f "$3" "$4" >/dev/null 2>&1 || true
         if ! locale -a 2>/dev/null | grep -qix "$1"; then
-            echo "setup: could not generate the $3 locale" >&2
+            echo "setup: could not generate the $4 locale" >&2
         fi
     fi
 }
 
 if [ "$scope" = all ]; then
     # Under LANG=zh_CN.UTF-8 Wine's ANSI code page is 936: the Wine tests use it.
-    ensure_locale zh_CN.utf8 UTF-8 zh_CN.UTF-8
+    ensure_locale zh_CN.utf8 zh_CN UTF-8 zh_CN.UTF-8
     # Text in a double-byte code page for the caption tests (they skip without it).
-    ensure_locale zh_CN.gbk GBK zh_CN.GBK
+    ensure_locale zh_CN.gbk zh_CN GBK zh_CN.GBK
+    # A decimal comma: the job tests read numbers under it (they skip without it).
+    ensure_locale de_DE.utf8 de_DE UTF-8 de_DE.UTF-8
 fi
