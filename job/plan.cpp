@@ -342,7 +342,12 @@ Plan MakePlan(const Description &d, const Streams &streams) {
     // The detector's boxes, read before any work: a row that does not parse stops the job.
     std::optional<Detections> detections;
     if (!d.detections.empty()) {
-        detections = Detections::Read("detections", d.detections, d.minScore);
+        Detections::Keys wanted;  // what Find looks each input up by: only their rows are kept
+        for (const Input &in : inputs) {
+            const std::string name = fs::path(in.path).filename().string();
+            wanted.insert({in.path, (in.below / name).string(), name});
+        }
+        detections = Detections::Read("detections", d.detections, d.minScore, wanted);
     }
 
     // The output names and their formats.

@@ -169,10 +169,11 @@ std::string RangeText(double low, double high) {
 std::string ShownText(std::string_view text, std::size_t characters) {
     std::size_t at = 0;
     for (std::size_t count = 0; at < text.size() && count < characters; ++count) {
-        // a lead byte and the continuation bytes after it, at most four bytes
+        // a lead byte and the continuation bytes after it, as many as it announces
         const auto lead = static_cast<unsigned char>(text[at]);
+        const std::size_t length = lead >= 0xF0 ? 4 : lead >= 0xE0 ? 3 : lead >= 0xC0 ? 2 : 1;
         std::size_t end = at + 1;
-        while (lead >= 0xC0 && end < text.size() && end - at < 4 &&
+        while (end < text.size() && end - at < length &&
                (static_cast<unsigned char>(text[end]) & 0xC0) == 0x80) {
             ++end;
         }

@@ -240,7 +240,7 @@ TEST_F(FrameTest, DetectionsAreReadMatchedAndRefusedByLine) {
              {"a.ppm,1,2,3,4,\"car\n", "line 1: a quote is not closed"},
              {"{\"file\": \"a.ppm\", \"boxes\": [{\"x\": 1}]}\n",
               "line 1: 'null' is not a number (y)"},
-             {"{\"file\": \"a.ppm\"}\n{oops\n", "line 2: not a JSON object"}}) {
+             {"{\"file\": \"a.ppm\"}\n{oops\n", "line 2: not JSON: parse error at column 2"}}) {
         ASSERT_TRUE(write(text));
         int32_t kind = 0;
         const std::string message = Refusal(base + ", \"out_dir\": \"o\"}", true, &kind);
