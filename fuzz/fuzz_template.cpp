@@ -1,8 +1,9 @@
 // Fuzzes templates: an 8-byte head gives the facts' numbers (the modification time, index,
 // count, size); the rest, split at NUL bytes, is the template's text, the picture's path, then
 // the values of the EXIF tags in the order of ExifTagNames. The text is read as a caption's and
-// as an output name's template; each that reads is expanded.
+// as an output name's template; each that reads is expanded (Expand, and ExpandName for names).
 #include <cstdint>
+#include <cstdlib>
 #include <cstring>
 #include <ctime>
 #include <string>
@@ -46,11 +47,25 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
         facts.exif[std::string(tags[i - 2].name)] = std::string(pieces[i]);
     }
 
+    // A text that reads is expanded within the bound; a name is a file name within its limit
+    // or a UsageError.
     for (const bool forNames : {false, true}) {
         try {
             const zav::job::Template t =
-                zav::job::Template::Read(forNames ? "output" : "text", pieces[0], forNames);
-            (void)zav::job::Expand(t, facts);
+                zav::job::Template::Read(forNames ? "name" : "text", pieces[0], forNames);
+            if (t.Text() != pieces[0]) {
+                std::abort();
+            }
+            if (zav::job::Expand(t, facts).size() > zav::job::kMaxExpandedBytes) {
+                std::abort();
+            }
+            if (forNames) {
+                const std::string name = zav::job::ExpandName(t, facts, "name");
+                if (name.empty() || name.size() > zav::kMaxFileNameBytes ||
+                    name.find('/') != std::string::npos) {
+                    std::abort();
+                }
+            }
         } catch (const zav::job::UsageError &) {
         }
     }

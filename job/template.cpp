@@ -86,7 +86,7 @@ std::optional<std::string> TimeText(std::time_t t, const std::string &format) {
     }
 }
 
-// A field as a template writes it: {stem}, {mtime:%F}, {exif:Make}.
+// A field as a template writes it: {stem}, {mtime:%F}, {exif:Make}. Not for text.
 std::string Spelling(const TemplatePart &p) {
     const auto found = std::find_if(std::begin(kFields), std::end(kFields),
                                     [&](const FieldName &f) { return f.kind == p.kind; });
@@ -265,9 +265,10 @@ std::string Expand(const Template &t, const FrameFacts &facts) {
     return Fill(
         t, facts, [](const TemplatePart &, const std::string &) {},
         [&](const TemplatePart &p) {
-            return UsageError("'" + Printable(t.Text()) + "': " + Printable(Spelling(p)) +
-                              " makes the text longer than " + std::to_string(kMaxExpandedBytes) +
-                              " bytes");
+            return UsageError(
+                "'" + Printable(t.Text()) + "': longer than " + std::to_string(kMaxExpandedBytes) +
+                " bytes once filled in" +
+                (p.kind == Kind::kText ? "" : " (at " + Printable(Spelling(p)) + ")"));
         });
 }
 
