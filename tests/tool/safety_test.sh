@@ -260,4 +260,50 @@ contains "$work/err" "cam1.ppm: file too large"
 contains "$work/out" "annotate: 1 succeeded, 1 failed"
 [ "$(ls -A "$work/limited")" = tiny.ppm ] || fail "under ulimit -f: left $(ls -a "$work/limited")"
 
+# --- reading a job document: a stop ends the tool at once (a FIFO without a writer, a pipe that
+# stays open), a document carrying its own plan or above 16 MiB is refused
+mkfifo "$work/job.fifo"
+for stop in INT:130 TERM:143; do
+    timeout -s KILL 20 "$zav" run "$work/job.fifo" >"$work/out" 2>"$work/err" &
+    reader=$!
+    sleep 0.3
+    kill -"${stop%%:*}" $reader
+    wait $reader
+    status=$?
+    [ "$status" = "${stop##*:}" ] || fail "SIG${stop%%:*} while run waits for a FIFO: exit $status"
+    contains "$work/err" "while reading the job; nothing was done"
+done
+(sleep 30 | "$zav" run - >"$work/out" 2>"$work/err") &
+piped=$!
+sleep 0.3
+pkill -INT -f "^$zav run -\$" || fail "no run - to stop"
+wait $piped
+status=$?
+pkill -f "^sleep 30\$" 2>/dev/null
+[ "$status" = 130 ] || fail "SIGINT while run reads a pipe: exit $status"
+printf '{"version": 1, "inputs": ["%s"], "out_dir": "%s", "plan": {"items": [],
+  "subfolders": 0, "other_files": 0}}' "$in/cam1.bmp" "$work/planned" >"$work/planned.json"
+expect 2 "$zav" run "$work/planned.json"
+contains "$work/err" "plan: a planned job is taken only from the process that planned it"
+[ -e "$work/planned" ] && fail "a job carrying a plan made its output folder"
+head -c 17000000 /dev/zero | tr '\0' ' ' >"$work/huge.json"
+expect 1 "$zav" run "$work/huge.json"
+contains "$work/err" "larger than 16 MiB"
+
+# --- an output that appears after the plan, before the save (--no-clobber): kept, and -v says it
+# was skipped, not written
+mkfifo "$work/late.fifo"
+"$zav" annotate - -o "$work/late.png" --no-clobber -v <"$work/late.fifo" >"$work/out" \
+    2>"$work/err" &
+late=$!
+exec 3>"$work/late.fifo"
+sleep 0.5
+cp "$in/gray.pgm" "$work/late.png"
+cat "$in/gray.pgm" >&3
+exec 3>&-
+wait $late
+contains "$work/err" "skipped, $work/late.png exists (--no-clobber)"
+grep -q -- "->" "$work/err" && fail "-v printed an output skipped by --no-clobber as written"
+cmp -s "$in/gray.pgm" "$work/late.png" || fail "--no-clobber replaced an output made meanwhile"
+
 finish "tool safety"

@@ -113,7 +113,7 @@ int RunJobText(const std::string &text, const BatchSettings &settings) {
                     progress.Finished(item.input, item.output, nullptr);
                 } else if (item.state == ZAV_ITEM_SKIPPED) {
                     // The output appeared after the plan (--no-clobber): kept.
-                    progress.Finished(item.input, item.output, nullptr);
+                    progress.Finished(item.input, item.output, nullptr, true);
                     if (!settings.summary && verbosity != Verbosity::kQuiet) {
                         std::printf("skipped: %s exists (--no-clobber)\n",
                                     Printable(item.output).c_str());

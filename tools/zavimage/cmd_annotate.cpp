@@ -1,10 +1,14 @@
 // zavimage annotate: the typical job on one picture or many, spread over the machine's cores.
+#include <signal.h>
+
 #include <cstdio>
+#include <cstdlib>
 
 #include "tools/zavimage/batch.h"
 #include "tools/zavimage/cli.h"
 #include "tools/zavimage/display.h"
 #include "tools/zavimage/image.h"
+#include "tools/zavimage/interrupt.h"
 #include "tools/zavimage/streams.h"
 
 namespace zavtool {
@@ -143,19 +147,24 @@ int RunJobFile(int argc, char **argv) {
     if (!file) {
         throw UsageError("give the job file (JOB.json, or - for standard input)");
     }
+    // Until the document is read, a stop ends the tool at once: nothing has been done yet, and a
+    // read from a pipe, a FIFO or a terminal may wait for ever.
+    SetSignalListener([](int signal) {
+        if (signal != SIGWINCH) {
+            PrintError(std::string("stopped by ") + SignalName(signal) +
+                       " while reading the job; nothing was done");
+            std::_Exit(128 + signal);
+        }
+    });
+    if (StopRequested()) {
+        return StopExitStatus();
+    }
     std::string text;
-    std::FILE *in = IsStandardStream(*file) ? stdin : std::fopen(file->c_str(), "rb");
-    if (in == nullptr) {
-        PrintError(Printable(*file) + ": cannot be read");
+    const std::optional<std::string> failure = ReadJobDocument(*file, text);
+    SetSignalListener({});
+    if (failure) {
+        PrintError(Printable(*file) + ": " + *failure);
         return kExitFailed;
-    }
-    char chunk[65536];
-    std::size_t got = 0;
-    while ((got = std::fread(chunk, 1, sizeof chunk, in)) > 0) {
-        text.append(chunk, got);
-    }
-    if (in != stdin) {
-        std::fclose(in);
     }
     BatchSettings settings;
     settings.command = "run";

@@ -32,7 +32,7 @@ std::size_t Progress::Columns() const {
 }
 
 void Progress::Finished(const std::string &input, const std::string &output,
-                        const std::string *failure) {
+                        const std::string *failure, bool skipped) {
     const std::lock_guard<std::mutex> lock(m_mutex);
     ++m_done;
     const std::string name = Printable(input);
@@ -43,8 +43,9 @@ void Progress::Finished(const std::string &input, const std::string &output,
     if (failure != nullptr) {
         line = "zavimage: " + *failure;  // failures are always shown
     } else if (m_verbosity == Verbosity::kVerbose) {
-        line = "[" + std::to_string(m_done) + "/" + std::to_string(m_total) + "] " + name + " -> " +
-               Printable(output);
+        line = "[" + std::to_string(m_done) + "/" + std::to_string(m_total) + "] " + name +
+               (skipped ? ": skipped, " + Printable(output) + " exists (--no-clobber)"
+                        : " -> " + Printable(output));
     }
     if (m_bar) {
         std::fputs("\r\033[K", m_out);

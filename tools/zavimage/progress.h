@@ -18,8 +18,10 @@ class Progress {
     // `out` is where progress goes (standard error); a bar is drawn when it is a terminal and the
     // verbosity is not quiet.
     Progress(std::size_t total, Verbosity verbosity, std::FILE *out);
-    // One file finished: written to `output`, or failed for `failure` (then "NAME: reason").
-    void Finished(const std::string &input, const std::string &output, const std::string *failure);
+    // One file finished: written to `output`, failed for `failure` (then "NAME: reason"), or
+    // skipped because `output` appeared meanwhile (--no-clobber).
+    void Finished(const std::string &input, const std::string &output, const std::string *failure,
+                  bool skipped = false);
     // A line above the bar (or alone when there is none).
     void Note(const std::string &line);
     // The terminal changed size: measure again and redraw.

@@ -1,11 +1,13 @@
 #include "tools/zavimage/streams.h"
 
+#include <fcntl.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstring>
 
 #include "tools/zavimage/display.h"
+#include "zavimage/job.h"
 
 namespace zavtool {
 
@@ -45,6 +47,40 @@ std::optional<std::string> ReadStandardInput(std::vector<uint8_t> &bytes) {
         return "empty (nothing was piped in)";
     }
     return std::nullopt;
+}
+
+std::optional<std::string> ReadJobDocument(const std::string &name, std::string &text) {
+    text.clear();
+    const int fd =
+        IsStandardStream(name) ? STDIN_FILENO : ::open(name.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) {
+        return std::string("cannot be read: ") + std::strerror(errno);
+    }
+    std::optional<std::string> failure;
+    char chunk[1 << 16];
+    while (true) {
+        const ssize_t got = ::read(fd, chunk, sizeof chunk);
+        if (got < 0) {
+            if (errno == EINTR) {
+                continue;
+            }
+            failure = std::string("cannot be read: ") + std::strerror(errno);
+            break;
+        }
+        if (got == 0) {
+            break;
+        }
+        if (text.size() + static_cast<std::size_t>(got) > ZAV_JOB_MAX_BYTES) {
+            failure = "larger than " + std::to_string(ZAV_JOB_MAX_BYTES >> 20) +
+                      " MiB: not a job document";
+            break;
+        }
+        text.append(chunk, static_cast<std::size_t>(got));
+    }
+    if (fd != STDIN_FILENO) {
+        ::close(fd);
+    }
+    return failure;
 }
 
 std::optional<std::string> WriteStandardOutput(const uint8_t *bytes, std::size_t size) {

@@ -23,6 +23,10 @@ std::string ShownName(const std::string &name, bool output);
 // Reads standard input to its end; the reason when it cannot be read or is empty.
 std::optional<std::string> ReadStandardInput(std::vector<uint8_t> &bytes);
 
+// Reads a job document from the file `name` ("-": standard input), at most the library's
+// ZAV_JOB_MAX_BYTES; the reason when it cannot be read or is larger.
+std::optional<std::string> ReadJobDocument(const std::string &name, std::string &text);
+
 // Writes the bytes to standard output and flushes it; the reason when it fails.
 std::optional<std::string> WriteStandardOutput(const uint8_t *bytes, std::size_t size);
 
