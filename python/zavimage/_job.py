@@ -73,9 +73,11 @@ class Item:
 class Job:
     """A job of the library. Made from a document: refused values raise :class:`UsageError`."""
 
-    def __init__(self, document: Any) -> None:
+    def __init__(self, document: Any, *, exported: bool = False) -> None:
+        """``exported``: the document is a planned job's :meth:`export`, taken back with its plan
+        (checked against its description) in a worker process."""
         text = document if isinstance(document, bytes) else dumps(document)
-        handle = lib.ZAVJobCreate(text)
+        handle = (lib.ZAVJobImport if exported else lib.ZAVJobCreate)(text)
         if not handle:
             raise MemoryError("zavimage: no memory for a job")
         self._handle = ctypes.c_void_p(handle)

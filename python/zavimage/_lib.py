@@ -195,6 +195,7 @@ _job = c_void_p
 # Jobs (include/zavimage/job.h): present in libraries that have them; bound when found.
 _JOB_PROTOTYPES = {
     "ZAVJobCreate": (_job, [c_char_p]),
+    "ZAVJobImport": (_job, [c_char_p]),
     "ZAVJobDestroy": (None, [_job]),
     "ZAVJobStatus": (c_int32, [_job]),
     "ZAVJobMessage": (c_char_p, [_job]),

@@ -268,7 +268,7 @@ def _worker_job(key: str, exported: bytes) -> Job:
         if job is None:
             while len(_worker_jobs) >= 4:  # keep the latest few batches
                 _worker_jobs.pop(next(iter(_worker_jobs)))
-            job = _worker_jobs[key] = Job(exported)
+            job = _worker_jobs[key] = Job(exported, exported=True)
             job.make_folders()  # a worker may be the first to see the folder
         return job
 
@@ -469,12 +469,12 @@ def local_client(workers: Optional[int] = None, *, dashboard: bool = False,
     thread each (default: one per core); the dashboard is off unless ``dashboard`` is true, and
     the scheduler's HTTP server is on 127.0.0.1 at a free port either way
     (``client.dashboard_link``). Closing the client (``with``, or
-    ``close()``) ends the cluster. Further keyword arguments go to ``LocalCluster``; ``host`` and
-    ``dashboard_address`` are this function's.
+    ``close()``) ends the cluster. Further keyword arguments go to ``LocalCluster``; ``host``,
+    ``dashboard_address`` and ``worker_dashboard_address`` are this function's.
     """
     from distributed import Client
 
-    for name in ("host", "dashboard_address", "ip"):
+    for name in ("host", "dashboard_address", "worker_dashboard_address", "ip"):
         if name in cluster_options:
             raise TypeError(f"local_client() sets {name} itself (127.0.0.1 only)")
     cluster_options.setdefault("threads_per_worker", 1)
@@ -483,8 +483,11 @@ def local_client(workers: Optional[int] = None, *, dashboard: bool = False,
     # address given here: without one it would listen on every interface at 8787, even with the
     # dashboard off.
     scheduler = dict(cluster_options.pop("scheduler_kwargs", None) or {}, dashboard=dashboard)
+    # Each worker has an HTTP server of its own (its status pages), which listens on every
+    # interface unless given an address too.
     return Client(n_workers=workers or os.cpu_count() or 1, host="127.0.0.1",
-                  dashboard_address="127.0.0.1:0", scheduler_kwargs=scheduler, **cluster_options)
+                  dashboard_address="127.0.0.1:0", worker_dashboard_address="127.0.0.1:0",
+                  scheduler_kwargs=scheduler, **cluster_options)
 
 
 def annotate(

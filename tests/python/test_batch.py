@@ -230,8 +230,14 @@ def test_the_packages_local_cluster_listens_on_loopback_alone(frames, tmp_path):
         assert http_hosts(client) == {"127.0.0.1"}
         summary = batch.annotate(frames, tmp_path / "out", format="pgm", client=client)
         assert summary.succeeded > 0
-    with batch.local_client(1) as client:
+    def worker_http_hosts(dask_worker):  # each worker's own HTTP server (its status pages)
+        return sorted({sock.getsockname()[0]
+                       for sock in dask_worker.http_server._sockets.values()})
+
+    with batch.local_client(2) as client:
         assert urlparse(client.scheduler.address).hostname == "127.0.0.1"
         assert http_hosts(client) == {"127.0.0.1"}
+        hosts = client.run(worker_http_hosts)
+        assert len(hosts) == 2 and all(h == ["127.0.0.1"] for h in hosts.values()), hosts
     with pytest.raises(TypeError):
         batch.local_client(1, host="0.0.0.0")
