@@ -1,7 +1,9 @@
 #!/bin/sh
 # Builds the libFuzzer targets with clang (AddressSanitizer and UndefinedBehaviorSanitizer) and runs
-# each fuzz_* target for FUZZ_SECONDS seconds (30 by default), two targets at a time, starting from a
-# copy of its seeds in fuzz/seeds/<name>/ and of its regressions in fuzz/regressions/<name>/. Fails
+# each fuzz_* target (the readers', the captions', the job layer's) for FUZZ_SECONDS seconds (30 by
+# default), two targets at a time, starting from a copy of its seeds in fuzz/seeds/<name>/ and of
+# its regressions in fuzz/regressions/<name>/. FUZZ_TARGETS, names separated by spaces ("exif job"),
+# picks some of them; every target by default. Fails
 # when a target finds a crash, a leak or undefined behaviour; the input is kept in
 # build/fuzz/artifacts/. Not part of scripts/test.sh: the tests replay the seeds and regressions
 # (ctest tests fuzz_replay_<name>), this explores beyond them.
@@ -10,12 +12,24 @@ cd "$(dirname "$0")/.."
 ./scripts/setup.sh
 
 seconds=${FUZZ_SECONDS:-30}
-export LSAN_OPTIONS="suppressions=$(pwd)/scripts/lsan_suppressions.txt"
+LSAN_OPTIONS="suppressions=$(pwd)/scripts/lsan_suppressions.txt"
+export LSAN_OPTIONS
 jobs=$(nproc)
 CC=clang CXX=clang++ cmake -S . -B build/fuzz -DCMAKE_BUILD_TYPE=RelWithDebInfo -DZAV_BUILD_FUZZ=ON \
     >/dev/null
 # Only the fuzz targets: the library's C programs would need the C++ part of the sanitizer runtime.
 targets=$(cmake --build build/fuzz --target help | grep -o 'fuzz_[a-z0-9_]*' | sort -u)
+if [ -n "${FUZZ_TARGETS:-}" ]; then
+    picked=""
+    for name in $FUZZ_TARGETS; do
+        if ! echo "$targets" | grep -qx "fuzz_$name"; then
+            echo "fuzz.sh: no target fuzz_$name (FUZZ_TARGETS)" >&2
+            exit 2
+        fi
+        picked="$picked fuzz_$name"
+    done
+    targets=$picked
+fi
 # shellcheck disable=SC2086
 cmake --build build/fuzz -j"$jobs" --target $targets
 
@@ -59,8 +73,8 @@ report() {
 }
 
 names=""
-for target in build/fuzz/fuzz/fuzz_*; do
-    [ -x "$target" ] && names="$names ${target##*/fuzz_}"
+for target in $targets; do
+    names="$names ${target#fuzz_}"
 done
 status=0
 # Two at a time: each target is one process, so two keep both cores of a small machine busy.
