@@ -120,6 +120,20 @@ TEST(JsonText, NumbersBeyondADoubleAndSyntaxFaultsAreRefusedNamingTheText) {
     EXPECT_EQ(zav::job::ParseJsonText("[20.5]", "j")[0].get<double>(), 20.5);
 }
 
+TEST(JsonText, AJobDocumentNestedDeepOrHoldingAHugeNumberIsRefusedNamingTheField) {
+    const std::string head = "{\"inputs\": [\"a.ppm\"], \"output\": \"b.bmp\", ";
+    int32_t kind = 0;
+    EXPECT_EQ(Refusal(head + "\"captions\": " + Nested(100000) + "}", false, &kind),
+              "the job: nested deeper than 64 levels in 'captions'");
+    EXPECT_EQ(kind, ZAV_REFUSED_VALUE);
+    EXPECT_EQ(Refusal(head + "\"opacity\": 1e999}", false, &kind),
+              "the job: a number beyond the range of a double in 'opacity' (1e999)");
+    EXPECT_EQ(kind, ZAV_REFUSED_VALUE);
+    // as text, the field's own refusal
+    EXPECT_EQ(Refusal(head + "\"min_score\": \"1e999\"}"),
+              "min_score: '1e999' is not a number from -1e+09 to 1e+09");
+}
+
 TEST(JobValues, ValuesInMessagesAreCutBetweenCharactersAndStayEscaped) {
     EXPECT_EQ(zav::job::ShownText(std::string(72, 'a')), std::string(72, 'a'));
     EXPECT_EQ(zav::job::ShownText(std::string(73, 'a')), std::string(72, 'a') + "...");
