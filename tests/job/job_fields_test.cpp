@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <clocale>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
@@ -139,15 +140,34 @@ TEST(TemplateTest, FieldsWithNothingToGiveAreEmptyInCaptionsAndRefusedInNames) {
     EXPECT_EQ(ExpandName(time, Facts("a.jpg"), "name"), "2023-11-14_a.jpg");
     EXPECT_NE(Refusal([&] { ExpandName(time, Facts("a.jpg", std::nullopt), "name"); }), "");
     EXPECT_EQ(Expand(time, Facts("a.jpg", std::nullopt)), "_a.jpg");
-    // A time outside the calendar.
-    EXPECT_NE(Refusal([&] {
-                  ExpandName(time, Facts("a.jpg", std::numeric_limits<std::time_t>::max()), "name");
-              }),
-              "");
+    // A time outside the calendar (a 64-bit time_t's largest; a 32-bit one's is in 2038).
+    if constexpr (sizeof(std::time_t) == 8) {
+        const std::time_t never = std::numeric_limits<std::time_t>::max();
+        EXPECT_NE(Refusal([&] { ExpandName(time, Facts("a.jpg", never), "name"); }), "");
+    }
 
     // The input and the template are escaped in the message.
     why = Refusal([&] { ExpandName(ext, Facts("cam/line\nbreak"), "--name"); });
     EXPECT_EQ(why, "--name: '{stem}.{ext}': {ext} gives nothing for 'cam/line\\nbreak'");
+}
+
+// A conversion with nothing to say in one locale: German has no AM and PM, and its day names
+// are its own (scripts/setup.sh generates the locale).
+TEST(TemplateTest, TimesFollowTheLocaleAndAnEmptyOneIsRefusedInNames) {
+    const TimeZone utc("UTC");
+    const std::string old = std::setlocale(LC_TIME, nullptr);
+    if (std::setlocale(LC_TIME, "de_DE.UTF-8") == nullptr) {
+        GTEST_SKIP() << "no de_DE.UTF-8 locale";
+    }
+    const Template ampm = Template::Read("name", "{stem}{mtime:%p}.png", true);
+    const std::string expanded = Expand(ampm, Facts("a.jpg"));
+    const std::string why = Refusal([&] { ExpandName(ampm, Facts("a.jpg"), "name"); });
+    const std::string day =
+        ExpandName(Template::Read("name", "{mtime:%A}.png", true), Facts("a.jpg"), "name");
+    std::setlocale(LC_TIME, old.c_str());
+    EXPECT_EQ(expanded, "a.png");
+    EXPECT_EQ(why, "name: '{stem}{mtime:%p}.png': {mtime:%p} gives nothing for 'a.jpg'");
+    EXPECT_EQ(day, "Dienstag.png");
 }
 
 TEST(TemplateTest, NamesAreOneFileNameWithinTheLimit) {
