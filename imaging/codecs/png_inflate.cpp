@@ -4,9 +4,8 @@
 // long runs of a flat picture cost a few stores each. When the window is nearly full, the whole
 // rows in it go out and the window slides back, keeping the 32 KiB a match may reach and the row
 // begun. It accepts what zlib accepts (complete codes or a single one-bit code, distances within
-// the data so far), and judges the stream's ends as libspng does: bytes past the last row, and
-// anything after the stream, are ignored; a stream cut short after the last row, or without its
-// check value, loads; a check value that does not match is corrupt.
+// the data so far), and judges the stream's end as libpng does (see AfterTheRows): bytes past the
+// last row are ignored, a stream whose end the image data do not hold fails.
 #include "imaging/codecs/png_inflate.h"
 
 #include <libdeflate.h>
@@ -15,224 +14,52 @@
 #include <cstdlib>
 #include <cstring>
 #include <memory>
+#include <new>
+#include <span>
+#include <vector>
 
+#include "imaging/codecs/png_idat_reads.h"
+#include "imaging/codecs/png_inflate_codes.h"
 #include "imaging/codecs/png_unfilter.h"
-
-#if defined(__SSE2__)
-#include <emmintrin.h>
-#endif
 
 namespace zav {
 
 namespace {
 
-constexpr unsigned kRootBits = 10;
-constexpr uint32_t kRootMask = (1u << kRootBits) - 1;
+using namespace inflate_codes;  // NOLINT: this file is their one user
+
 constexpr std::size_t kHistory = 32768;
-constexpr std::size_t kMaxMatch = 258;
-// Bytes a match copy may store past its end, and the room kept free for one symbol's output.
-constexpr std::size_t kCopySlack = 32;
 constexpr std::size_t kWindowWork = std::size_t{1} << 20;
-
-// A table entry: the bits to consume (for a subtable link: its index bits), the kind, the value.
-enum Kind : uint32_t { kLiteral = 0, kLength = 1, kEnd = 2, kLink = 3, kInvalid = 4 };
-constexpr uint32_t Entry(Kind kind, uint32_t value, uint32_t bits) {
-    return bits | (kind << 8) | (value << 16);
-}
-constexpr uint32_t kBad = Entry(kInvalid, 0, 0);
-
-// Entries: the root and, at most, a 32-entry subtable for each symbol with a code over 10 bits.
-constexpr std::size_t kLitLenEntries = (1u << kRootBits) + 288 * 32;
-constexpr std::size_t kDistEntries = (1u << kRootBits) + 32 * 32;
-
-constexpr uint16_t kLengthBase[29] = {3,  4,  5,  6,   7,   8,   9,   10,  11, 13,
-                                      15, 17, 19, 23,  27,  31,  35,  43,  51, 59,
-                                      67, 83, 99, 115, 131, 163, 195, 227, 258};
-constexpr uint8_t kLengthExtra[29] = {0, 0, 0, 0, 0, 0, 0, 0, 1, 1, 1, 1, 2, 2, 2,
-                                      2, 3, 3, 3, 3, 4, 4, 4, 4, 5, 5, 5, 5, 0};
-constexpr uint16_t kDistBase[30] = {1,    2,    3,    4,    5,    7,    9,    13,    17,    25,
-                                    33,   49,   65,   97,   129,  193,  257,  385,   513,   769,
-                                    1025, 1537, 2049, 3073, 4097, 6145, 8193, 12289, 16385, 24577};
-constexpr uint8_t kDistExtra[30] = {0, 0, 0, 0, 1, 1, 2, 2,  3,  3,  4,  4,  5,  5,  6,
-                                    6, 7, 7, 8, 8, 9, 9, 10, 10, 11, 11, 12, 12, 13, 13};
-constexpr uint8_t kCodeLengthOrder[19] = {16, 17, 18, 0, 8,  7, 9,  6, 10, 5,
-                                          11, 4,  12, 3, 13, 2, 14, 1, 15};
-
-inline uint64_t LoadLittleEndian64(const uint8_t *p) {
-#if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
-    uint64_t v;
-    std::memcpy(&v, p, 8);
-    return v;
-#else
-    uint64_t v = 0;
-    for (int i = 7; i >= 0; --i) {
-        v = (v << 8) | p[i];
-    }
-    return v;
-#endif
-}
-
-// The entry a symbol of each alphabet decodes to, less its bits.
-uint32_t LitLenEntry(unsigned s) {
-    if (s < 256) {
-        return Entry(kLiteral, s, 0);
-    }
-    if (s == 256) {
-        return Entry(kEnd, 0, 0);
-    }
-    return s < 286 ? Entry(kLength, s - 257, 0) : kBad;
-}
-uint32_t DistEntry(unsigned s) {
-    return s < 30 ? Entry(kLiteral, s, 0) : kBad;
-}
-uint32_t PlainEntry(unsigned s) {
-    return Entry(kLiteral, s, 0);
-}
-
-// Builds the decoding table of the code with `lengths` (`count` symbols). False for a code that
-// zlib refuses: over-subscribed, or incomplete unless it is one code of one bit (never for the
-// code length code, `strict`). A code with no symbols at all decodes nothing.
-bool BuildTable(const uint8_t *lengths, unsigned count, uint32_t (*entryOf)(unsigned), bool strict,
-                uint32_t *table) {
-    unsigned perLength[16] = {};
-    for (unsigned s = 0; s < count; ++s) {
-        ++perLength[lengths[s]];
-    }
-    perLength[0] = 0;
-    unsigned longest = 0;
-    for (unsigned d = 1; d <= 15; ++d) {
-        if (perLength[d] != 0) {
-            longest = d;
-        }
-    }
-    std::fill(table, table + (1u << kRootBits), kBad);
-    if (longest == 0) {
-        return !strict;
-    }
-    int left = 1;
-    for (unsigned d = 1; d <= 15; ++d) {
-        left = (left << 1) - static_cast<int>(perLength[d]);
-        if (left < 0) {
-            return false;
-        }
-    }
-    if (left > 0 && (strict || longest != 1)) {
-        return false;
-    }
-    unsigned next[16] = {};
-    for (unsigned d = 1, code = 0; d <= 15; ++d) {
-        code = (code + perLength[d - 1]) << 1;
-        next[d] = code;
-    }
-    // Each code bit-reversed (they are read first bit first), with the root index it falls in.
-    uint16_t reversed[288];
-    uint8_t subBits[1u << kRootBits] = {};
-    for (unsigned s = 0; s < count; ++s) {
-        const unsigned length = lengths[s];
-        if (length == 0) {
-            continue;
-        }
-        unsigned code = next[length]++;
-        unsigned r = 0;
-        for (unsigned i = 0; i < length; ++i, code >>= 1) {
-            r = (r << 1) | (code & 1);
-        }
-        reversed[s] = static_cast<uint16_t>(r);
-        if (length > kRootBits) {
-            uint8_t &bits = subBits[r & kRootMask];
-            bits = static_cast<uint8_t>(std::max<unsigned>(bits, length - kRootBits));
-        }
-    }
-    uint32_t offset = 1u << kRootBits;
-    uint32_t subStart[1u << kRootBits];
-    for (unsigned i = 0; i <= kRootMask; ++i) {
-        if (subBits[i] != 0) {
-            subStart[i] = offset;
-            table[i] = Entry(kLink, offset, subBits[i]);
-            offset += 1u << subBits[i];
-        }
-    }
-    for (unsigned s = 0; s < count; ++s) {
-        const unsigned length = lengths[s];
-        if (length == 0) {
-            continue;
-        }
-        const uint32_t entry = entryOf(s) | length;
-        const unsigned r = reversed[s];
-        if (length <= kRootBits) {
-            for (unsigned i = r; i <= kRootMask; i += 1u << length) {
-                table[i] = entry;
-            }
-        } else {
-            const unsigned size = 1u << subBits[r & kRootMask];
-            uint32_t *sub = table + subStart[r & kRootMask];
-            for (unsigned i = r >> kRootBits; i < size; i += 1u << (length - kRootBits)) {
-                sub[i] = entry;
-            }
-        }
-    }
-    return true;
-}
-
-// Copies a match of `length` bytes from `distance` back; may store up to kCopySlack bytes past.
-inline void CopyMatch(uint8_t *out, std::size_t distance, std::size_t length) {
-    const uint8_t *from = out - distance;
-#if defined(__SSE2__)
-    if (distance >= 16) {
-        for (std::size_t i = 0; i < length; i += 16) {
-            _mm_storeu_si128(reinterpret_cast<__m128i *>(out + i),
-                             _mm_loadu_si128(reinterpret_cast<const __m128i *>(from + i)));
-        }
-        return;
-    }
-    if (distance == 1) {
-        const __m128i v = _mm_set1_epi8(static_cast<char>(from[0]));
-        for (std::size_t i = 0; i < length; i += 16) {
-            _mm_storeu_si128(reinterpret_cast<__m128i *>(out + i), v);
-        }
-        return;
-    }
-    // The pattern of `distance` bytes repeats every `period` (its first multiple of 16 or more):
-    // once that much is written, sixteen bytes a step read only bytes already written.
-    const std::size_t period = distance * ((15 + distance) / distance);
-    const std::size_t head = std::min(length, period);
-    for (std::size_t i = 0; i < head; ++i) {
-        out[i] = from[i];
-    }
-    for (std::size_t i = period; i < length; i += 16) {
-        _mm_storeu_si128(reinterpret_cast<__m128i *>(out + i),
-                         _mm_loadu_si128(reinterpret_cast<const __m128i *>(out + i - period)));
-    }
-#else
-    for (std::size_t i = 0; i < length; ++i) {
-        out[i] = from[i];
-    }
-#endif
-}
 
 struct FreeBytes {
     void operator()(uint8_t *p) const { std::free(p); }
 };
 
-class Inflater {
+class Inflater : private IdatBits {
   public:
+    // Rows into `bgr`, or (`bgr` null) only the first `total` bytes counted, the last
+    // `lastRowBytes` of them the picture's last row.
     Inflater(StreamPieces &pieces, std::size_t width, std::size_t height, unsigned channels,
-             uint8_t *bgr, std::size_t step)
-        : m_pieces(pieces),
+             uint8_t *bgr, std::size_t step, uint64_t total, uint64_t lastRowBytes)
+        : IdatBits(pieces),
           m_width(width),
           m_height(height),
           m_channels(channels),
           m_rowBytes(width * channels),
           m_bgr(bgr),
-          m_step(step) {}
+          m_step(step),
+          m_total(total),
+          m_lastRowBytes(lastRowBytes) {}
 
     CodecStatus Run() {
         const std::size_t stored = m_rowBytes + 1;
         m_windowBytes = kHistory + stored + kWindowWork;
         m_window.reset(static_cast<uint8_t *>(std::malloc(m_windowBytes + kCopySlack)));
-        m_rows.reset(static_cast<uint8_t *>(std::calloc(2, m_rowBytes)));
+        if (m_bgr != nullptr) {
+            m_rows.reset(static_cast<uint8_t *>(std::calloc(2, m_rowBytes)));
+        }
         m_litLen.reset(new (std::nothrow) uint32_t[kLitLenEntries + kDistEntries]);
-        if (!m_window || !m_rows || !m_litLen) {
+        if (!m_window || (m_bgr != nullptr && !m_rows) || !m_litLen) {
             return CodecStatus::kNoMemory;
         }
         m_dist = m_litLen.get() + kLitLenEntries;
@@ -249,147 +76,288 @@ class Inflater {
             (flg & 0x20) != 0) {
             return CodecStatus::kCorrupt;
         }
-        bool final = false;
-        while (!final) {
-            Refill();
-            final = Take(1) != 0;
-            const unsigned type = Take(2);
-            bool ok = !Cut();
-            if (!ok) {
-                m_cut = true;
-            } else if (type == 0) {
-                ok = Stored();
-            } else if (type == 1) {
-                ok = FixedCodes() && Codes();
-            } else if (type == 2) {
-                ok = DynamicCodes() && Codes();
-            } else {
-                ok = false;
+        // Every byte of the picture, then the stream's end judged as libpng judges it. The read
+        // libpng's call for the last row starts on: zlib ended the call before it where the row
+        // before was whole and the next byte's symbol decoded (or the read used up), and a call
+        // that starts with its read used up takes the next read first.
+        if (m_total > m_lastRowBytes) {
+            const uint64_t rowStart = m_total - m_lastRowBytes;
+            m_stopAt = rowStart;
+            if (Continue() != Stop::kFull) {
+                return CodecStatus::kCorrupt;
             }
-            if (!ok) {
-                // A stream cut short after the last row is whole loads, as libpng and libspng
-                // load it; anything else is corrupt.
-                return m_cut && Drain() && m_row == m_height ? CodecStatus::kOk
-                                                             : CodecStatus::kCorrupt;
+            uint64_t start = (ConsumedBits() + 7) / 8;
+            if (Produced() == rowStart && !(m_block == Block::kStored && m_storedLeft != 0)) {
+                const uint64_t readEnd = RecentReadEnd(start - 1);
+                m_stopAt = rowStart + 1;
+                if (Continue() != Stop::kFull) {
+                    return CodecStatus::kCorrupt;
+                }
+                // A stored byte is taken only as it is copied: not yet in that call.
+                const uint64_t next =
+                    (ConsumedBits() + 7) / 8 - (m_block == Block::kStored ? 1 : 0);
+                start = std::min(next, readEnd);
+            }
+            if (RecentReadEnd(start - 1) == start) {
+                m_eagerAt = start;
             }
         }
-        if (!Drain() || m_row != m_height) {
+        m_stopAt = m_total;
+        if (Continue() != Stop::kFull || !Drain()) {
             return CodecStatus::kCorrupt;
         }
-        // The check value, from the next whole byte, when the stream has it; what follows is
-        // ignored.
-        Take(m_count & 7);
-        Refill();
-        if (m_count / 8 < m_overrun + 4) {
+        try {
+            return AfterTheRows();
+        } catch (const std::bad_alloc &) {
+            return CodecStatus::kNoMemory;
+        }
+    }
+
+  private:
+    // Why decoding stopped: the stream's end (its check value read), damage, the data used up,
+    // output reaching m_stopAt, or (inside) the end of a block or header.
+    enum class Stop { kEnd, kFailed, kCut, kFull, kOn };
+    enum class Block { kNone, kCodes, kStored };
+
+    // libpng inflates each row in a call of its own and then, once the picture is whole, goes on
+    // reading until the stream ends. Where the picture's last byte ends its call, zlib still
+    // takes what needs no output (block ends, headers, the check value) from the read it has
+    // (8192 bytes of a chunk): a damaged stream or check value there fails the picture. Past
+    // that, damage is only warned of, and so is data beyond the picture's; but image data that
+    // runs out before the stream's end fails it ("Not enough image data"), unless the first read
+    // after the picture's call was used up without giving a byte (libpng then stops looking).
+    CodecStatus AfterTheRows() {
+        if (Produced() > m_total || (m_block == Block::kStored && m_storedLeft != 0)) {
+            return ToTheEnd(nullptr);  // output after the picture's: checked to the end
+        }
+        const uint64_t bits = ConsumedBits();
+        TailSource tail(m_pieces);
+        for (std::size_t i = m_pieceCount > kRecent ? m_pieceCount - kRecent : 0; i < m_pieceCount;
+             ++i) {
+            tail.Known(m_recent[i % kRecent]);
+        }
+        // The read zlib took the last bits from, or the one the call took first.
+        uint64_t readEnd = tail.ReadEnd((bits + 7) / 8 - 1);
+        if (m_eagerAt != 0 && m_eagerAt == (bits + 7) / 8) {
+            readEnd = tail.ReadEnd(m_eagerAt);
+            if (readEnd == 0) {
+                return CodecStatus::kCorrupt;
+            }
+        }
+        // No slide of the window in what follows, which gives a byte at most before it stops.
+        if (!Room(2 * kMaxMatch)) {
+            return CodecStatus::kCorrupt;
+        }
+        const Saved saved = Save();
+        std::unique_ptr<uint32_t[]> tables;
+        if (m_block == Block::kCodes) {
+            tables.reset(new uint32_t[kLitLenEntries + kDistEntries]);
+            std::copy(m_litLen.get(), m_litLen.get() + kLitLenEntries + kDistEntries, tables.get());
+        }
+        Restart(tail, bits, readEnd);
+        Stop stop = Continue();
+
+        if (stop == Stop::kEnd) {
+            return m_checkMatches ? CodecStatus::kOk : CodecStatus::kCorrupt;
+        }
+        if (stop == Stop::kFull) {
+            return ToTheEnd(&tail);
+        }
+        if (stop == Stop::kFailed) {
+            return CodecStatus::kCorrupt;
+        }
+        // The call ran out of its read: the next one, or none.
+        const uint64_t nextEnd = tail.ReadEnd(readEnd);
+        if (nextEnd == 0) {
+            return CodecStatus::kCorrupt;
+        }
+        Restore(saved);
+        if (tables) {
+            std::copy(tables.get(), tables.get() + kLitLenEntries + kDistEntries, m_litLen.get());
+        }
+        Restart(tail, bits, nextEnd);
+        stop = Continue();
+        return stop == Stop::kFull ? ToTheEnd(&tail) : CodecStatus::kOk;
+    }
+
+    // Decodes the rest of the stream, where damage is only warned of: fails only when the data
+    // run out before the stream's end.
+    CodecStatus ToTheEnd(TailSource *tail) {
+        if (m_farBack) {
             return CodecStatus::kOk;
         }
+        if (tail != nullptr) {
+            tail->Lift();
+            m_count -= 8 * static_cast<unsigned>(m_overrun);  // zeros put in at the limit
+            if (m_count < 64) {
+                m_bits &= (uint64_t{1} << m_count) - 1;
+            }
+            m_overrun = 0;
+        }
+        m_stopAt = UINT64_MAX;
+        return Continue() == Stop::kCut ? CodecStatus::kCorrupt : CodecStatus::kOk;
+    }
+
+    struct Saved {
+        uint8_t *out, *rowAt, *checkedTo;
+        uint64_t base;
+        uint32_t adler;
+        Block block;
+        std::size_t storedLeft;
+        bool lastBlock;
+    };
+    Saved Save() const {
+        return {m_out, m_rowAt, m_checkedTo, m_base, m_adler, m_block, m_storedLeft, m_lastBlock};
+    }
+    void Restore(const Saved &s) {
+        m_out = s.out;
+        m_rowAt = s.rowAt;
+        m_checkedTo = s.checkedTo;
+        m_base = s.base;
+        m_adler = s.adler;
+        m_block = s.block;
+        m_storedLeft = s.storedLeft;
+        m_lastBlock = s.lastBlock;
+    }
+
+    // Reads again from bit `bits` of the stream, up to byte `limit`; decoding stops at the first
+    // byte of output.
+    void Restart(TailSource &tail, uint64_t bits, uint64_t limit) {
+        m_source = &tail;
+        tail.Start(bits / 8, limit);
+        m_in = m_end = nullptr;
+        m_bits = 0;
+        m_count = 0;
+        m_overrun = 0;
+        Refill();
+        Take(static_cast<unsigned>(bits % 8));
+        m_stopAt = Produced() + 1;
+    }
+
+    uint64_t Produced() const { return m_base + static_cast<uint64_t>(m_out - m_window.get()); }
+
+    // Blocks from where decoding stands.
+    Stop Continue() {
+        for (;;) {
+            Stop stop;
+            if (m_block == Block::kCodes) {
+                stop = Codes();
+            } else if (m_block == Block::kStored) {
+                stop = StoredBytes();
+            } else if (Produced() >= m_stopAt) {
+                return Stop::kFull;
+            } else if (m_lastBlock) {
+                return CheckValue();
+            } else {
+                stop = BlockHeader();
+            }
+            if (stop != Stop::kOn) {
+                return stop;
+            }
+        }
+    }
+
+    Stop BlockHeader() {
+        Refill();
+        m_lastBlock = Take(1) != 0;
+        const unsigned type = Take(2);
+        if (Cut()) {
+            return Stop::kCut;
+        }
+        Stop stop = Stop::kFailed;
+        if (type == 0) {
+            stop = StoredHeader();
+        } else if (type == 1) {
+            stop = FixedCodes() ? Stop::kOn : Stop::kFailed;
+        } else if (type == 2) {
+            stop = DynamicCodes();
+        }
+        if (stop == Stop::kOn) {
+            m_block = type == 0 ? Block::kStored : Block::kCodes;
+        }
+        return stop;
+    }
+
+    // The check value from the next whole byte: read, and whether it matches.
+    Stop CheckValue() {
+        if (!Drain()) {
+            return Stop::kFailed;
+        }
+        Take(m_count & 7);
+        Refill();
         uint32_t check = 0;
         for (int i = 0; i < 4; ++i) {
             check = (check << 8) | Take(8);
         }
-        return check == m_adler ? CodecStatus::kOk : CodecStatus::kCorrupt;
-    }
-
-  private:
-    void Refill() {
-        if (m_end - m_in >= 8) {
-            m_bits |= LoadLittleEndian64(m_in) << m_count;
-            m_in += (63 - m_count) >> 3;
-            m_count |= 56;
-            return;
+        if (Cut()) {
+            return Stop::kCut;
         }
-        while (m_count <= 56) {
-            if (m_in == m_end) {
-                const std::span<const uint8_t> next = m_pieces.Next();
-                if (!next.empty()) {
-                    m_in = next.data();
-                    m_end = next.data() + next.size();
-                    if (m_end - m_in >= 8) {
-                        Refill();
-                        return;
-                    }
-                    continue;
-                }
-                ++m_overrun;  // past the end: zeros, and the stream is cut short if it uses them
-                m_count += 8;
-                continue;
-            }
-            m_bits |= uint64_t{*m_in++} << m_count;
-            m_count += 8;
-        }
+        m_checkMatches = check == m_adler;
+        return Stop::kEnd;
     }
 
-    unsigned Take(unsigned n) {
-        const unsigned v = static_cast<unsigned>(m_bits & ((uint64_t{1} << n) - 1));
-        m_bits >>= n;
-        m_count -= n;
-        return v;
-    }
-
-    // Whether bits past the stream's end were taken.
-    bool Cut() const { return m_count < 8 * m_overrun; }
-
-    uint32_t Decode(const uint32_t *table) {
-        uint32_t e = table[m_bits & kRootMask];
-        if (((e >> 8) & 0xFF) == kLink) {
-            e = table[(e >> 16) + ((m_bits >> kRootBits) & ((1u << (e & 0xFF)) - 1))];
-        }
-        m_bits >>= e & 0xFF;
-        m_count -= e & 0xFF;
-        return e;
-    }
-
-    bool Stored() {
+    Stop StoredHeader() {
         Take(m_count & 7);
         Refill();
         const unsigned length = Take(16);
         const unsigned check = Take(16);
         if (Cut()) {
-            m_cut = true;
-            return false;
+            return Stop::kCut;
         }
         if ((check ^ 0xFFFFu) != length) {
-            return false;
+            return Stop::kFailed;
         }
-        std::size_t left = length;
+        m_storedLeft = length;
+        return Stop::kOn;
+    }
+
+    // A stored block's bytes up to its end.
+    Stop StoredBytes() {
+        uint8_t *const windowEnd = m_window.get() + m_windowBytes;
         // Whole bytes still in the bit buffer first (never the zeros past the end).
-        while (left != 0 && m_count >= 8) {
+        while (m_storedLeft != 0 && m_count >= 8) {
+            if (Produced() >= m_stopAt) {
+                return Stop::kFull;
+            }
             if (m_count / 8 <= m_overrun) {
-                m_cut = true;
-                return false;
+                return Stop::kCut;
             }
             if (!Room(1)) {
-                return false;
+                return Stop::kFailed;
             }
             *m_out++ = static_cast<uint8_t>(Take(8));
-            --left;
+            --m_storedLeft;
         }
-        if (left != 0) {
+        if (m_storedLeft != 0) {
             m_bits = 0;  // the bit buffer is empty: drop the bits it held of the byte at m_in
         }
-        while (left != 0) {
+        while (m_storedLeft != 0) {
+            if (Produced() >= m_stopAt) {
+                return Stop::kFull;
+            }
             if (m_in == m_end) {
-                const std::span<const uint8_t> next = m_pieces.Next();
-                if (next.empty()) {
-                    m_cut = true;
-                    return false;
+                if (!NextPiece()) {
+                    return Stop::kCut;
                 }
-                m_in = next.data();
-                m_end = next.data() + next.size();
                 continue;
             }
-            if (m_out == m_window.get() + m_windowBytes && !Room(1)) {
-                return false;
+            if (m_out == windowEnd && !Room(1)) {
+                return Stop::kFailed;
             }
-            const std::size_t n =
-                std::min({left, static_cast<std::size_t>(m_end - m_in),
-                          static_cast<std::size_t>(m_window.get() + m_windowBytes - m_out)});
+            const std::size_t n = static_cast<std::size_t>(
+                std::min<uint64_t>(std::min({m_storedLeft, static_cast<std::size_t>(m_end - m_in),
+                                             static_cast<std::size_t>(windowEnd - m_out)}),
+                                   m_stopAt - Produced()));
             std::memcpy(m_out, m_in, n);
             m_out += n;
             m_in += n;
-            left -= n;
+            m_storedLeft -= n;
         }
-        return true;
+        if (Produced() >= m_stopAt) {
+            return Stop::kFull;  // the block is left when decoding goes on
+        }
+        m_block = Block::kNone;
+        return Stop::kOn;
     }
 
     bool FixedCodes() {
@@ -403,26 +371,28 @@ class Inflater {
                BuildTable(lengths + 288, 32, DistEntry, false, m_dist);
     }
 
-    bool DynamicCodes() {
+    Stop DynamicCodes() {
         Refill();
         const unsigned litCount = Take(5) + 257;
         const unsigned distCount = Take(5) + 1;
         const unsigned clCount = Take(4) + 4;
         if (Cut()) {
-            m_cut = true;
-            return false;
+            return Stop::kCut;
         }
         if (litCount > 286 || distCount > 30) {
-            return false;
+            return Stop::kFailed;
         }
         uint8_t clLengths[19] = {};
         for (unsigned i = 0; i < clCount; ++i) {
             Refill();
             clLengths[kCodeLengthOrder[i]] = static_cast<uint8_t>(Take(3));
         }
+        if (Cut()) {
+            return Stop::kCut;
+        }
         uint32_t clTable[1u << kRootBits];
         if (!BuildTable(clLengths, 19, PlainEntry, true, clTable)) {
-            return false;
+            return Stop::kFailed;
         }
         uint8_t lengths[286 + 30] = {};
         const unsigned total = litCount + distCount;
@@ -430,11 +400,10 @@ class Inflater {
             Refill();
             const uint32_t e = Decode(clTable);
             if (Cut()) {
-                m_cut = true;
-                return false;
+                return Stop::kCut;
             }
             if (((e >> 8) & 0xFF) == kInvalid) {
-                return false;
+                return Stop::kFailed;
             }
             const unsigned symbol = e >> 16;
             if (symbol < 16) {
@@ -445,7 +414,7 @@ class Inflater {
             uint8_t value = 0;
             if (symbol == 16) {
                 if (i == 0) {
-                    return false;
+                    return Stop::kFailed;
                 }
                 value = lengths[i - 1];
                 repeat = 3 + Take(2);
@@ -454,37 +423,56 @@ class Inflater {
             } else {
                 repeat = 11 + Take(7);
             }
-            if (repeat > total - i) {
-                return false;
-            }
             if (Cut()) {
-                m_cut = true;
-                return false;
+                return Stop::kCut;
+            }
+            if (repeat > total - i) {
+                return Stop::kFailed;
             }
             std::fill(lengths + i, lengths + i + repeat, value);
             i += repeat;
         }
         if (lengths[256] == 0) {
-            return false;  // no end of block
+            return Stop::kFailed;  // no end of block
         }
         return BuildTable(lengths, litCount, LitLenEntry, false, m_litLen.get()) &&
-               BuildTable(lengths + litCount, distCount, DistEntry, false, m_dist);
+                       BuildTable(lengths + litCount, distCount, DistEntry, false, m_dist)
+                   ? Stop::kOn
+                   : Stop::kFailed;
     }
 
-    // Literals and matches up to the end of the block.
-    bool Codes() {
+    // Below this, a symbol's output fits before the window's end and stays below m_stopAt.
+    uint8_t *CodesLimit() const {
+        uint8_t *limit = m_window.get() + m_windowBytes - kMaxMatch;
+        const uint64_t left = m_stopAt - Produced();  // at least 1
+        if (limit >= m_out && left <= static_cast<uint64_t>(limit - m_out)) {
+            limit = m_out + (left - 1);
+        }
+        return limit;
+    }
+
+    // Literals and matches up to the end of the block, or until the output reaches m_stopAt.
+    Stop Codes() {
+        if (Produced() >= m_stopAt) {
+            return Stop::kFull;
+        }
         const uint32_t *litLen = m_litLen.get();
         const uint32_t *dist = m_dist;
-        uint8_t *limit = m_window.get() + m_windowBytes - kMaxMatch;
+        uint8_t *limit = CodesLimit();
         for (;;) {
-            if (m_out > limit && !Room(kMaxMatch)) {
-                return false;
+            if (m_out > limit) {
+                if (Produced() >= m_stopAt) {
+                    return Stop::kFull;
+                }
+                if (!Room(kMaxMatch)) {
+                    return Stop::kFailed;
+                }
+                limit = CodesLimit();
             }
             Refill();
             const uint32_t e = Decode(litLen);
             if (m_overrun != 0 && Cut()) {
-                m_cut = true;
-                return false;
+                return Stop::kCut;
             }
             const unsigned kind = (e >> 8) & 0xFF;
             if (kind == kLiteral) {
@@ -492,23 +480,33 @@ class Inflater {
                 continue;
             }
             if (kind != kLength) {
-                return kind == kEnd;
+                if (kind != kEnd) {
+                    return Stop::kFailed;
+                }
+                m_block = Block::kNone;
+                return Stop::kOn;
             }
             const unsigned index = e >> 16;
             const std::size_t length = kLengthBase[index] + Take(kLengthExtra[index]);
             const uint32_t d = Decode(dist);
-            if (((d >> 8) & 0xFF) != kLiteral) {
-                return false;
-            }
             Refill();
             const unsigned symbol = d >> 16;
-            const std::size_t distance = kDistBase[symbol] + Take(kDistExtra[symbol]);
+            const bool valid = ((d >> 8) & 0xFF) == kLiteral;
+            const std::size_t distance = valid ? kDistBase[symbol] + Take(kDistExtra[symbol]) : 0;
             if (m_overrun != 0 && Cut()) {
-                m_cut = true;
-                return false;
+                return Stop::kCut;
+            }
+            if (!valid) {
+                return Stop::kFailed;
             }
             if (distance > static_cast<std::size_t>(m_out - m_window.get())) {
-                return false;  // before the first byte
+                // Before the first byte. zlib finds it only as it copies: after the picture's
+                // last byte, in libpng's next call, where it is only warned of.
+                if (m_stopAt != UINT64_MAX && Produced() >= m_total) {
+                    m_farBack = true;
+                    return Stop::kFull;
+                }
+                return Stop::kFailed;
             }
             CopyMatch(m_out, distance, length);
             m_out += length;
@@ -530,6 +528,7 @@ class Inflater {
         m_out -= shift;
         m_rowAt -= shift;
         m_checkedTo -= shift;
+        m_base += shift;
         return static_cast<std::size_t>(m_window.get() + m_windowBytes - m_out) >= bytes;
     }
 
@@ -538,6 +537,10 @@ class Inflater {
         m_adler =
             libdeflate_adler32(m_adler, m_checkedTo, static_cast<std::size_t>(m_out - m_checkedTo));
         m_checkedTo = m_out;
+        if (m_bgr == nullptr) {
+            m_rowAt = m_out;
+            return true;
+        }
         const std::size_t stored = m_rowBytes + 1;
         while (static_cast<std::size_t>(m_out - m_rowAt) >= stored) {
             if (m_row == m_height) {
@@ -563,23 +566,26 @@ class Inflater {
         return true;
     }
 
-    StreamPieces &m_pieces;
     const std::size_t m_width;
     const std::size_t m_height;
     const unsigned m_channels;
     const std::size_t m_rowBytes;
     uint8_t *const m_bgr;
     const std::size_t m_step;
+    const uint64_t m_total;  // the bytes of the picture's image data
+    const uint64_t m_lastRowBytes;
+    uint64_t m_eagerAt = 0;  // where the last row's call took a new read first, if it did
+    uint64_t m_stopAt = 0;   // decoding stops once the output reaches this
 
-    const uint8_t *m_in = nullptr;
-    const uint8_t *m_end = nullptr;
-    uint64_t m_bits = 0;
-    unsigned m_count = 0;
-    std::size_t m_overrun = 0;  // zero bytes put in the bit buffer past the stream's end
-    bool m_cut = false;         // whether decoding stopped at the stream's end
+    Block m_block = Block::kNone;
+    std::size_t m_storedLeft = 0;
+    bool m_lastBlock = false;
+    bool m_checkMatches = false;
+    bool m_farBack = false;  // a match after the picture's reached before the first byte
 
     std::unique_ptr<uint8_t, FreeBytes> m_window;
     std::size_t m_windowBytes = 0;
+    uint64_t m_base = 0;             // the bytes slid out of the window
     uint8_t *m_out = nullptr;        // where the next inflated byte goes
     uint8_t *m_rowAt = nullptr;      // the first byte of the row not yet written out
     uint8_t *m_checkedTo = nullptr;  // the end of the bytes in the check value so far
@@ -600,7 +606,17 @@ CodecStatus InflatePngRows(StreamPieces &pieces, std::size_t width, std::size_t 
         width > (kMaxStreamedRow - 1) / channels) {
         return CodecStatus::kNoMemory;
     }
-    Inflater inflater(pieces, width, height, channels, bgr, step);
+    Inflater inflater(pieces, width, height, channels, bgr, step,
+                      uint64_t{width * channels + 1} * height, width * channels + 1);
+    return inflater.Run();
+}
+
+CodecStatus CheckPngStreamEnd(StreamPieces &pieces, uint64_t inflatedBytes,
+                              uint64_t lastRowBytes) noexcept {
+    if (lastRowBytes == 0 || inflatedBytes < lastRowBytes) {
+        return CodecStatus::kCorrupt;
+    }
+    Inflater inflater(pieces, 0, 0, 0, nullptr, 0, inflatedBytes, lastRowBytes);
     return inflater.Run();
 }
 
