@@ -218,6 +218,20 @@ uint64_t InflatedBytes(const spng_ihdr &ihdr, unsigned bitsPerPixel) {
     return total;
 }
 
+// The bytes of the last stored row: the last row of the last pass that has pixels.
+uint64_t LastRowBytes(const spng_ihdr &ihdr, unsigned bitsPerPixel) {
+    if (ihdr.interlace_method == SPNG_INTERLACE_NONE) {
+        return StoredRowBytes(ihdr.width, bitsPerPixel);
+    }
+    for (int pass = 6; pass >= 0; --pass) {
+        if (ihdr.width > kPassX0[pass] && ihdr.height > kPassY0[pass]) {
+            return StoredRowBytes((ihdr.width - kPassX0[pass] + kPassDx[pass] - 1) / kPassDx[pass],
+                                  bitsPerPixel);
+        }
+    }
+    return 0;
+}
+
 // The bytes of image data the file holds at most: its IDAT chunks' lengths, each cut to what the
 // file still holds after it.
 uint64_t ImageDataBytes(std::span<const uint8_t> file) {
@@ -384,7 +398,17 @@ class PngReader final : public ImageReader {
         if (after != CodecStatus::kOk) {
             return after;
         }
-        return ReachesEndChunk(m_file) ? CodecStatus::kOk : CodecStatus::kTruncated;
+        if (!ReachesEndChunk(m_file)) {
+            return CodecStatus::kTruncated;
+        }
+        // libspng stops reading the stream once the rows are whole; libpng reads on to its end.
+        ImageData data;
+        if (!FindImageData(m_file, &data)) {
+            return CodecStatus::kOk;
+        }
+        IdatPieces pieces(m_file, data);
+        return CheckPngStreamEnd(pieces, InflatedBytes(m_ihdr, m_bitsPerPixel),
+                                 LastRowBytes(m_ihdr, m_bitsPerPixel));
     }
 
   private:
@@ -418,7 +442,7 @@ class PngReader final : public ImageReader {
     // libspng's state untouched, for any other file and for anything out of the ordinary (a CRC,
     // the stream's length, a filter, memory): libspng's way then decodes and judges the file.
     // Pictures too large for one block stream into the buffer instead (png_inflate.h), and that
-    // way judges the image data itself as libspng would (true with its `status`), so that a
+    // way judges the image data itself as libpng would (true with its `status`), so that a
     // damaged stream of a gigabyte is not inflated twice.
     bool DecodeDirect8(uint8_t *bgr, std::size_t step, CodecStatus *status) {
         if (m_ihdr.color_type == SPNG_COLOR_TYPE_INDEXED) {

@@ -760,3 +760,238 @@ TEST_F(Png, NoBlockComesBeforeTheDataShowTheyCanFillIt) {
 }
 
 }  // namespace
+
+namespace {
+
+// zlib's stream of `raw`, sync-flushed before an empty last block of fixed codes (03 00), so that
+// the last block's final bit is at a known place: the sixth byte from the end.
+std::vector<uint8_t> FlushedStream(const std::vector<uint8_t> &raw) {
+    z_stream z{};
+    EXPECT_EQ(deflateInit(&z, 6), Z_OK);
+    std::vector<uint8_t> out(deflateBound(&z, raw.size()) + 64);
+    z.next_in = const_cast<Bytef *>(raw.data());
+    z.avail_in = static_cast<uInt>(raw.size());
+    z.next_out = out.data();
+    z.avail_out = static_cast<uInt>(out.size());
+    EXPECT_EQ(deflate(&z, Z_SYNC_FLUSH), Z_OK);
+    EXPECT_EQ(deflate(&z, Z_FINISH), Z_STREAM_END);
+    out.resize(z.total_out);
+    deflateEnd(&z);
+    EXPECT_EQ(out[out.size() - 6], 0x03);
+    return out;
+}
+
+// The stored rows of a `width` x `height` picture of `bitsPerPixel`, interlaced or not.
+std::vector<uint8_t> RawRows(uint32_t width, uint32_t height, unsigned bitsPerPixel,
+                             bool interlaced) {
+    const uint32_t x0[7] = {0, 4, 0, 2, 0, 1, 0}, dx[7] = {8, 8, 4, 4, 2, 2, 1};
+    const uint32_t y0[7] = {0, 0, 4, 0, 2, 0, 1}, dy[7] = {8, 8, 8, 4, 4, 2, 2};
+    std::vector<uint8_t> raw;
+    for (int pass = interlaced ? 0 : 6; pass < 7; ++pass) {
+        const uint32_t w =
+            interlaced ? (width > x0[pass] ? (width - x0[pass] + dx[pass] - 1) / dx[pass] : 0)
+                       : width;
+        const uint32_t h =
+            interlaced ? (height > y0[pass] ? (height - y0[pass] + dy[pass] - 1) / dy[pass] : 0)
+                       : height;
+        if (w == 0) {
+            continue;
+        }
+        const std::vector<uint8_t> rows =
+            FilteredRows((w * bitsPerPixel + 7) / 8, static_cast<int>(h), pass);
+        raw.insert(raw.end(), rows.begin(), rows.end());
+    }
+    return raw;
+}
+
+}  // namespace
+
+// A stream whose end the image data does not hold fails as libpng (netpbm) fails it, whichever
+// way the picture is decoded: the last block's final bit cleared, cut before or inside its check
+// value, the chunk with the check value dropped; a wrong check value fails in the chunk of the
+// last rows and is only warned of in a chunk of its own, as bytes after the stream's end are.
+TEST_F(Png, StreamEndsAsLibpngJudgesThem) {
+    const struct {
+        uint8_t colorType, depth;
+        unsigned bitsPerPixel;
+        bool interlaced;
+        const char *what;
+    } kinds[] = {{2, 8, 24, false, "RGB"},          {0, 8, 8, false, "gray"},
+                 {6, 16, 64, false, "RGBA 16-bit"}, {2, 8, 24, true, "RGB interlaced"},
+                 {0, 1, 1, false, "gray 1-bit"},    {3, 8, 8, false, "palette"}};
+    int refused = 0;
+    for (const auto &kind : kinds) {
+        for (uint32_t width : {1u, 23u}) {
+            const uint32_t height = 9;
+            const std::vector<uint8_t> raw =
+                RawRows(width, height, kind.bitsPerPixel, kind.interlaced);
+            const auto made = [&](const std::vector<uint8_t> &stream, std::size_t tail) {
+                PngBuilder png;
+                png.Header(width, height, kind.colorType, kind.depth, kind.interlaced);
+                if (kind.colorType == 3) {
+                    std::vector<uint8_t> palette(256 * 3);
+                    for (std::size_t i = 0; i < palette.size(); ++i) {
+                        palette[i] = static_cast<uint8_t>(i * 7);
+                    }
+                    png.Add("PLTE", palette);
+                }
+                // The last `tail` bytes in a chunk of their own.
+                const std::size_t split = stream.size() - std::min(tail, stream.size());
+                png.ImageData(std::vector<uint8_t>(stream.begin(), stream.begin() + split), 1000);
+                if (split < stream.size()) {
+                    png.ImageData(std::vector<uint8_t>(stream.begin() + split, stream.end()), 1000);
+                }
+                png.Add("IEND", {});
+                return png.bytes;
+            };
+            const std::vector<uint8_t> good = FlushedStream(raw);
+            std::vector<std::pair<std::string, std::vector<uint8_t>>> files;
+            for (std::size_t tail : {std::size_t{0}, std::size_t{4}, std::size_t{6}}) {
+                const std::string in = ", last " + std::to_string(tail) + " bytes apart";
+                files.push_back({"whole" + in, made(good, tail)});
+                std::vector<uint8_t> s = good;
+                s[s.size() - 6] = 0x02;
+                files.push_back({"final bit cleared" + in, made(s, tail)});
+                for (std::size_t cut : {1, 2, 4, 5}) {
+                    files.push_back({"cut by " + std::to_string(cut) + in,
+                                     made(std::vector<uint8_t>(good.begin(), good.end() - cut),
+                                          tail > cut ? tail - cut : 0)});
+                }
+                s = good;
+                s.back() ^= 0x40;
+                files.push_back({"check value" + in, made(s, tail)});
+                s = good;
+                s.insert(s.end(), {7, 7, 7});
+                files.push_back({"bytes after the end" + in, made(s, tail + 3)});
+            }
+            files.push_back({"check value's chunk dropped", [&] {
+                                 std::vector<uint8_t> png = made(good, 4);
+                                 png.erase(png.end() - 12 - 16, png.end() - 12);
+                                 return png;
+                             }()});
+            for (const auto &[name, png] : files) {
+                const std::string what =
+                    std::string(kind.what) + ", " + std::to_string(width) + " wide, " + name;
+                ASSERT_TRUE(WriteFile(Path("end.png"), png));
+                const bool libpng = Shell("pngtopnm " + Quote(Path("end.png")));
+                EXPECT_EQ(LoadStatus(png), libpng ? ZAV_FILE_OK : ZAV_FILE_CORRUPT) << what;
+                refused += libpng ? 0 : 1;
+            }
+        }
+    }
+    EXPECT_GT(refused, 40);
+}
+
+// Every PNG libpng reads, whoever wrote it, loads with the pixels netpbm decodes: pictures of
+// every colour type and depth, interlaced, at every compression level, in many small chunks, of
+// odd sizes down to 1 x 1, written by Pillow, ImageMagick, netpbm, OpenCV and us.
+TEST_F(Png, EveryFileLibpngReadsLoads) {
+    const std::string im = zavtest::ImageMagick();
+    const bool python = Shell("/usr/bin/python3 -c 'import PIL, cv2, numpy'");
+    if (!zavtest::HaveTool(im) || !python) {
+        GTEST_SKIP() << "ImageMagick, Pillow or OpenCV's Python module is missing";
+    }
+    // Pillow and OpenCV in one interpreter.
+    const std::string script = R"PY(
+import cv2, numpy
+from PIL import Image
+sizes = [(1, 1), (2, 3), (7, 5), (33, 17), (61, 37)]
+for i, (w, h) in enumerate(sizes):
+    y, x = numpy.mgrid[0:h, 0:w]
+    rgb = numpy.stack([(x * 37 + y * 11) % 256, (x * 5 + 90) % 256, (y * 29) % 256], -1).astype('uint8')
+    a = ((x * 13 + y * 7) % 256).astype('uint8')
+    modes = {'L': Image.fromarray(rgb[:, :, 0]), 'RGB': Image.fromarray(rgb),
+             'RGBA': Image.fromarray(numpy.dstack([rgb, a])), 'LA': Image.fromarray(rgb).convert('LA'),
+             'P': Image.fromarray(rgb).quantize(37), '1': Image.fromarray(rgb[:, :, 1]).convert('1'),
+             'I16': Image.fromarray((rgb[:, :, 0].astype('uint16') * 257 + x.astype('uint16')))}
+    for name, im in modes.items():
+        for level in (0, 1, 6, 9):
+            im.save('pil_%d_%s_%d.png' % (i, name, level), compress_level=level)
+        im.save('pil_%d_%s_opt.png' % (i, name), optimize=True)
+    for level in (0, 3, 9):
+        cv2.imwrite('cv_%d_bgr_%d.png' % (i, level), rgb, [cv2.IMWRITE_PNG_COMPRESSION, level])
+        cv2.imwrite('cv_%d_gray16_%d.png' % (i, level), (rgb[:, :, 0].astype('uint16') * 251),
+                    [cv2.IMWRITE_PNG_COMPRESSION, level])
+    cv2.imwrite('cv_%d_bgra.png' % i, numpy.dstack([rgb, a]))
+    cv2.imwrite('rgb_%d.ppm' % i, rgb)
+    cv2.imwrite('gray_%d.pgm' % i, rgb[:, :, 0])
+)PY";
+    ASSERT_TRUE(WriteFile(Path("make.py"), std::vector<uint8_t>(script.begin(), script.end())));
+    ASSERT_TRUE(Shell("cd " + Quote(m_dir.path()) + " && /usr/bin/python3 make.py"));
+    // ImageMagick and netpbm over the same pictures: depths, interlacing, levels, small chunks.
+    const std::string made =
+        "cd " + Quote(m_dir.path()) + " && for i in 0 1 2 3 4; do " +
+        "pnmtopng -compression 9 rgb_$i.ppm > nb_${i}_rgb.png && "
+        "pnmtopng -interlace -compression 0 rgb_$i.ppm > nb_${i}_rgbi.png && "
+        "pnmtopng -gamma 0.45 -text /dev/null rgb_$i.ppm > nb_${i}_gamma.png && "
+        "pamdepth 3 gray_$i.pgm | pnmtopng -interlace > nb_${i}_g2.png && "
+        "pamdepth 15 gray_$i.pgm | pnmtopng > nb_${i}_g4.png && "
+        "pamdepth 65535 rgb_$i.ppm | pnmtopng -interlace > nb_${i}_rgb16.png && "
+        "pnmtopng -alpha gray_$i.pgm rgb_$i.ppm > nb_${i}_rgba.png && " +
+        im + " rgb_$i.ppm -define png:compression-level=0 PNG24:im_${i}_rgb0.png && " + im +
+        " rgb_$i.ppm -interlace PNG PNG48:im_${i}_rgb16i.png && " + im +
+        " gray_$i.pgm -define png:bit-depth=2 -define png:color-type=0 PNG:im_${i}_g2.png && " +
+        im + " rgb_$i.ppm PNG8:im_${i}_p.png && " + im +
+        " rgb_$i.ppm gray_$i.pgm -compose CopyOpacity -composite PNG32:im_${i}_rgba.png && " + im +
+        " gray_$i.pgm -define png:color-type=4 -alpha set PNG:im_${i}_ga.png && " + im +
+        " rgb_$i.ppm -define png:compression-level=9 -define png:compression-strategy=1 "
+        "PNG24:im_${i}_rgb9.png; done";
+    ASSERT_TRUE(Shell(made));
+    // Our own files, and files in many small chunks: the image data of some of the above re-split
+    // into IDAT chunks of 1, 7 and 100 bytes.
+    for (int i : {0, 2, 4}) {
+        const Picture p = zavtest::ParseNetpbm(ReadFile(Path("rgb_" + std::to_string(i) + ".ppm")));
+        ASSERT_TRUE(WriteFile(Path("ours_" + std::to_string(i) + ".png"), Ours(p)));
+    }
+    int split = 0;
+    for (const char *name : {"pil_3_RGB_6.png", "pil_4_P_9.png", "nb_3_rgbi.png", "im_4_rgb16i.png",
+                             "cv_4_bgr_3.png", "ours_4.png", "pil_0_L_1.png"}) {
+        const std::vector<uint8_t> png = ReadFile(Path(name));
+        int chunks = 0;
+        const std::vector<uint8_t> data = ImageData(png, &chunks);
+        ASSERT_GT(chunks, 0) << name;
+        for (std::size_t piece : {1, 7, 100}) {
+            PngBuilder rebuilt;
+            rebuilt.bytes.clear();
+            // Everything up to the first IDAT as it was, then the data in pieces, then IEND.
+            std::size_t at = 8;
+            while (std::memcmp(png.data() + at + 4, "IDAT", 4) != 0) {
+                at += 12 + zavtest::BigEndian32At(png, at);
+            }
+            rebuilt.bytes.assign(png.begin(), png.begin() + static_cast<std::ptrdiff_t>(at));
+            rebuilt.ImageData(data, piece);
+            rebuilt.Add("IEND", {});
+            ASSERT_TRUE(
+                WriteFile(Path("split_" + std::to_string(split++) + ".png"), rebuilt.bytes));
+        }
+    }
+    // Every file netpbm reads loads with netpbm's pixels.
+    ASSERT_TRUE(Shell("cd " + Quote(m_dir.path()) +
+                      " && ls *.png > list.txt && for f in *.png; do pngtopnm $f | pamdepth 255 > "
+                      "$f.pnm || rm -f $f.pnm; done"));
+    const std::string list = [&] {
+        const std::vector<uint8_t> bytes = ReadFile(Path("list.txt"));
+        return std::string(bytes.begin(), bytes.end());
+    }();
+    int checked = 0;
+    for (std::size_t at = 0, end; (end = list.find('\n', at)) != std::string::npos; at = end + 1) {
+        const std::string name = list.substr(at, end - at);
+        const std::vector<uint8_t> oracle = ReadFile(Path(name + ".pnm"));
+        if (oracle.empty()) {
+            continue;
+        }
+        const Picture expected = zavtest::AsColor(zavtest::ParseNetpbm(oracle));
+        const std::vector<uint8_t> png = ReadFile(Path(name));
+        ZAVImageStruct r{};
+        ASSERT_EQ(ZAVLoadImageMemory(m_obj, png.data(), png.size(), &r), 0)
+            << name << ": " << ZAVFileStatusText(ZAVGetFileStatus(m_obj));
+        const Picture back(r.width, r.height, 3,
+                           std::vector<uint8_t>(r.data, r.data + expected.step * expected.height));
+        EXPECT_TRUE(zavtest::SamePixels(back, expected)) << name;
+        ZAVImageStruct *q = &r;
+        ZAVReleaseImage(m_obj, &q);
+        ++checked;
+    }
+    EXPECT_GE(checked, 300);
+    std::printf("%d files libpng reads checked\n", checked);
+}
