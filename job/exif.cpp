@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstring>
 #include <optional>
 #include <string>
@@ -185,8 +186,10 @@ ExifTags ReadExif(const ReadAt &read, uint64_t fileSize) {
         }
         if (kind == 0xE1 && length >= 8) {
             uint8_t id[6];
-            if (read(at + 4, 6, id) && std::memcmp(id, "Exif\0\0", 6) == 0) {
-                ReadStructure(read, at + 10, length - 8, tags);
+            if (at + 10 <= fileSize && read(at + 4, 6, id) && std::memcmp(id, "Exif\0\0", 6) == 0) {
+                // The segment as far as the file holds it.
+                ReadStructure(read, at + 10, std::min<uint64_t>(length - 8, fileSize - (at + 10)),
+                              tags);
                 return tags;
             }
         }
