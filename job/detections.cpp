@@ -19,17 +19,19 @@ constexpr std::uintmax_t kMaxFileBytes = std::uintmax_t{1} << 30;
 constexpr std::size_t kChunkBytes = std::size_t{64} << 10;
 constexpr std::string_view kByteOrderMark = "\xEF\xBB\xBF";
 
-// Refuses a row: "FIELD: FILE line N: WHY".
+// Refuses a row: "FIELD: FILE line N: WHY" (or another unit than "line").
 class RowError {
   public:
-    RowError(const std::string &shown, std::size_t line) : m_shown(shown), m_line(line) {}
+    RowError(const std::string &shown, std::size_t line, const char *unit = "line")
+        : m_shown(shown), m_line(line), m_unit(unit) {}
     [[noreturn]] void operator()(const std::string &why) const {
-        throw UsageError(m_shown + " line " + std::to_string(m_line) + ": " + why);
+        throw UsageError(m_shown + " " + m_unit + " " + std::to_string(m_line) + ": " + why);
     }
 
   private:
     const std::string &m_shown;
     std::size_t m_line;
+    const char *m_unit;
 };
 
 // The fields of a CSV line: commas separate, double quotes enclose fields that hold commas or
@@ -412,6 +414,25 @@ std::size_t Detections::UnusedRows() const {
         }
     }
     return unused;
+}
+
+void Detections::CheckBoxes(const std::string &shown, const std::vector<Detection> &boxes) {
+    if (boxes.size() > kMaxBoxes) {
+        throw UsageError(shown + ": more than " + std::to_string(kMaxBoxes) + " boxes");
+    }
+    for (std::size_t k = 0; k < boxes.size(); ++k) {
+        const Detection &d = boxes[k];
+        const RowError bad(shown, k + 1, "box");
+        const std::optional<double> v[4] = {d.box.x, d.box.y, d.box.width, d.box.height};
+        const std::string text[4] = {std::to_string(d.box.x), std::to_string(d.box.y),
+                                     std::to_string(d.box.width), std::to_string(d.box.height)};
+        Box(bad, v, text);
+        CheckColor(bad, d.color);
+        CheckLabel(bad, d.label);
+        if (d.score && !std::isfinite(*d.score)) {
+            bad("the score is not a number");
+        }
+    }
 }
 
 }  // namespace zav::job

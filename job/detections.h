@@ -52,6 +52,10 @@ class Detections {
     static Detections Parse(const std::string &field, std::string_view name, std::string_view bytes,
                             std::optional<double> minScore, const Keys &wanted);
 
+    // Checks boxes that come from elsewhere (a plan made in another process) as a file's rows are
+    // checked: at most kMaxBoxes, sizes, colours, labels. A UsageError names `shown` and the box.
+    static void CheckBoxes(const std::string &shown, const std::vector<Detection> &boxes);
+
     // The boxes of a picture: by its path as given, by its path below the folder it was found
     // in, else by its name. Marks the rows as used.
     const std::vector<Detection> *Find(const std::string &path, const std::string &relative,

@@ -2,7 +2,10 @@
 
 #include <nlohmann/json.hpp>
 
+#include <cstdint>
 #include <cstring>
+#include <limits>
+#include <type_traits>
 
 #include "job/json_text.h"
 #include "job/usage_error.h"
@@ -11,31 +14,49 @@ namespace {
 
 using zav::job::Json;
 
+// A whole number of the plan within T's range (nlohmann's get<T> would wrap one beyond it).
+template <typename T>
+T Whole(const Json &value, const char *name) {
+    bool fits = false;
+    if (value.is_number_unsigned()) {
+        fits = value.get<uint64_t>() <= static_cast<uint64_t>(std::numeric_limits<T>::max());
+    } else if (value.is_number_integer()) {
+        const int64_t v = value.get<int64_t>();
+        fits = std::is_signed_v<T> ? v >= static_cast<int64_t>(std::numeric_limits<T>::min()) &&
+                                         v <= static_cast<int64_t>(std::numeric_limits<T>::max())
+                                   : v >= 0;
+    }
+    if (!fits) {
+        throw zav::job::UsageError(std::string("plan: ") + name + ": not a whole number in range");
+    }
+    return value.get<T>();
+}
+
 // Takes back the plan a job's export holds.
 zav::job::Plan ReadPlan(const Json &value) {
     zav::job::Plan plan;
-    plan.subfolders = value.at("subfolders").get<std::size_t>();
-    plan.otherFiles = value.at("other_files").get<std::size_t>();
-    plan.unusedDetections = value.value("unused_detections", std::size_t{0});
+    plan.subfolders = Whole<std::size_t>(value.at("subfolders"), "subfolders");
+    plan.otherFiles = Whole<std::size_t>(value.at("other_files"), "other_files");
+    plan.unusedDetections = Whole<std::size_t>(value.at("unused_detections"), "unused_detections");
     for (const Json &i : value.at("items")) {
         zav::job::Item item;
         item.input = zav::job::ToName("plan", i.at("input"));
         if (!i.at("output").is_string() || !i.at("output").get<std::string>().empty()) {
             item.output = zav::job::ToName("plan", i.at("output"));
         }
-        item.source = i.at("source").get<std::size_t>();
+        item.source = Whole<std::size_t>(i.at("source"), "source");
         item.memory = i.at("memory").get<bool>();
         item.planned = i.at("planned").get<bool>();
-        item.state = i.at("state").get<int32_t>();
-        item.status = i.at("status").get<int32_t>();
+        item.state = Whole<int32_t>(i.at("state"), "state");
+        item.status = Whole<int32_t>(i.at("status"), "status");
         item.aboutOutput = i.at("about_output").get<bool>();
         item.reason = i.at("reason").get<std::string>();
-        item.index = i.value("index", std::size_t{0});
-        item.count = i.value("count", std::size_t{0});
-        for (const Json &b : i.value("detections", Json::array())) {
+        item.index = Whole<std::size_t>(i.at("index"), "index");
+        item.count = Whole<std::size_t>(i.at("count"), "count");
+        for (const Json &b : i.at("detections")) {
             zav::job::Detection det;
-            det.box = ZAVImageRect{b.at("x").get<int32_t>(), b.at("y").get<int32_t>(),
-                                   b.at("w").get<int32_t>(), b.at("h").get<int32_t>()};
+            det.box = ZAVImageRect{Whole<int32_t>(b.at("x"), "x"), Whole<int32_t>(b.at("y"), "y"),
+                                   Whole<int32_t>(b.at("w"), "w"), Whole<int32_t>(b.at("h"), "h")};
             det.label = b.value("label", std::string());
             det.color = b.value("color", std::string());
             if (b.contains("score")) {
@@ -52,9 +73,12 @@ zav::job::Plan ReadPlan(const Json &value) {
 
 ZAVJob::ZAVJob(const char *json, Origin origin) {
     try {
-        if (json != nullptr && strnlen(json, ZAV_JOB_MAX_BYTES + 1) > ZAV_JOB_MAX_BYTES) {
-            throw zav::job::UsageError("the job is larger than " +
-                                       std::to_string(ZAV_JOB_MAX_BYTES >> 20) + " MiB");
+        // An export lists every item of its batch: it is bounded as a block of the library is.
+        const std::size_t limit = origin == Origin::kExport ? std::size_t{ZAV_MAX_BLOCK_BYTES}
+                                                            : std::size_t{ZAV_JOB_MAX_BYTES};
+        if (json != nullptr && strnlen(json, limit + 1) > limit) {
+            throw zav::job::UsageError("the job is larger than " + std::to_string(limit >> 20) +
+                                       " MiB");
         }
         document = zav::job::ParseJsonText(json == nullptr ? "" : json, "the job");
     } catch (const zav::job::UsageError &e) {

@@ -494,6 +494,7 @@ void CheckExportedPlan(const Description &d, Plan &plan) {
                           Printable(item.input) + " (" + Printable(expected) + ")");
         }
         item.below = d.output.empty() ? below.string() : std::string();
+        Detections::CheckBoxes("plan: item " + std::to_string(k) + ": detections", item.detections);
         const std::string ext =
             IsStandardStream(item.output) ? d.format : NameExtension(item.output);
         if (!WritesExtension(ext)) {

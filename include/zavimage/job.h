@@ -115,7 +115,9 @@ ZAV_API ZAVJob *ZAVJobCreate(const char *json);
  * description is checked as ZAVJobCreate checks it, and the plan against it as strictly as
  * ZAVJobPlan plans: every item's input one of the description's (or a picture of a folder given,
  * below it), every output the name the description gives it, no two outputs alike, nothing replaced
- * that the description does not allow. A plan that fails a check is refused (ZAVJobStatus). Returns
+ * that the description does not allow. A plan that fails a check is refused (ZAVJobStatus). The
+ * document may be as large as a block of the library (ZAV_MAX_BLOCK_BYTES), since it lists every
+ * item of its batch. Returns
  * a job, or NULL when memory ran out. ZAVJobCreate refuses a document that carries a plan. */
 ZAV_API ZAVJob *ZAVJobImport(const char *json);
 /* Destroys a job; NULL is ignored. */

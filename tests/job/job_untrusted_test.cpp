@@ -97,6 +97,28 @@ TEST_F(UntrustedJob, AWorkersPlanIsCheckedItemByItem) {
         {[&](Json &p) { p["items"][1]["index"] = 1; }, "place in the batch"},
         {[&](Json &p) { p["items"][0]["index"] = 9; }, "place in the batch"},
         {[&](Json &p) { p["items"].push_back(p["items"][0]); }, "place in the batch"},
+        // numbers that would wrap into valid ones
+        {[&](Json &p) { p["items"][0]["state"] = 4294967296ull; }, "state: not a whole number"},
+        {[&](Json &p) { p["items"][0]["source"] = -1; }, "source: not a whole number"},
+        // boxes checked as a detections file's rows are
+        {[&](Json &p) {
+             p["items"][0]["detections"] = Json::array(
+                 {{{"x", 1}, {"y", 1}, {"w", 4}, {"h", 4}, {"label", "a\x1b[2Jb"}, {"color", ""}}});
+         },
+         "holds a control character"},
+        {[&](Json &p) {
+             p["items"][0]["detections"] = Json::array(
+                 {{{"x", 1}, {"y", 1}, {"w", 0}, {"h", 4}, {"label", ""}, {"color", ""}}});
+         },
+         "has no width or height"},
+        {[&](Json &p) {
+             Json box = {{"x", 1}, {"y", 1}, {"w", 4}, {"h", 4}, {"label", "car"}, {"color", ""}};
+             p["items"][0]["detections"] = Json::array();
+             for (int n = 0; n < 10001; ++n) {
+                 p["items"][0]["detections"].push_back(box);
+             }
+         },
+         "more than 10000 boxes"},
     };
     for (std::size_t k = 0; k < forgeries.size(); ++k) {
         Json doc = good;
