@@ -90,13 +90,7 @@ std::string OutputName(const Input &in, const Description &d, std::size_t index,
         if (d.name->Uses(TemplatePart::Kind::kMtime) && !in.memory && !IsStandardStream(in.path)) {
             facts.mtime = ModificationTime(in.path);
         }
-        const std::string expanded = Expand(*d.name, facts);
-        if (expanded.empty() || expanded.find('/') != std::string::npos || expanded == "." ||
-            expanded == "..") {
-            throw UsageError("name: '" + Printable(expanded) + "' (for " + Printable(in.path) +
-                             ") is not a file name");
-        }
-        name = expanded;
+        name = ExpandName(*d.name, facts, "name");
     }
     if (!d.format.empty()) {
         name.replace_extension("." + d.format);

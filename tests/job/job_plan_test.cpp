@@ -191,6 +191,11 @@ TEST(JobPlan, RefusesWhatWouldLoseAFile) {
     EXPECT_NE(plan({"d1/a.ppm"}, toD1, ZAV_REFUSED_OVERWRITE).find(dir / "d1/a.ppm is the input"),
               std::string::npos);
     EXPECT_EQ(plan({"d1/a.ppm"}, toD1 + ", \"in_place\": true", ZAV_REFUSED_NONE), "");
+    // a field of the output's name that gives nothing: never an output named ".ppm"
+    WritePicture(dir / "d1/noext", 4, 4);
+    EXPECT_NE(plan({"d1/noext"}, toOut + R"(, "name": "{ext}.ppm")", ZAV_REFUSED_VALUE)
+                  .find("{ext} gives nothing for"),
+              std::string::npos);
     EXPECT_NE(plan({"d1/data.bin"}, toOut, ZAV_REFUSED_NO_FORMAT)
                   .find("data.bin: 'bin' is not a format written"),
               std::string::npos);
