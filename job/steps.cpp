@@ -5,6 +5,7 @@
 #include <limits>
 
 #include "job/box_step.h"
+#include "job/usage_error.h"
 
 namespace zav::job {
 namespace {
@@ -212,10 +213,19 @@ std::optional<std::string> ApplySteps(ZAVImageObject *obj, ZAVImageStruct &image
         Release(obj, image);
         image = scaled;
     }
+    // Every caption filled in before any is drawn: one the picture's fields make too long fails
+    // the picture with its reason.
+    std::vector<std::string> texts;
     for (const Caption &caption : steps.captions) {
-        const std::string text =
-            caption.fields.HasFields() ? Expand(caption.fields, frame.facts) : caption.text;
-        if (auto error = DrawCaption(obj, image, caption, text)) {
+        try {
+            texts.push_back(caption.fields.HasFields() ? Expand(caption.fields, frame.facts)
+                                                       : caption.text);
+        } catch (const UsageError &e) {
+            return std::string(e.what());
+        }
+    }
+    for (std::size_t k = 0; k < steps.captions.size(); ++k) {
+        if (auto error = DrawCaption(obj, image, steps.captions[k], texts[k])) {
             return error;
         }
     }

@@ -8,6 +8,7 @@
 
 #include "job/printable.h"
 #include "job/usage_error.h"
+#include "job/values.h"
 
 namespace zav::job {
 namespace {
@@ -266,14 +267,14 @@ std::string Expand(const Template &t, const FrameFacts &facts) {
         t, facts, [](const TemplatePart &, const std::string &) {},
         [&](const TemplatePart &p) {
             return UsageError(
-                "'" + Printable(t.Text()) + "': longer than " + std::to_string(kMaxExpandedBytes) +
+                "'" + ShownText(t.Text()) + "': longer than " + std::to_string(kMaxExpandedBytes) +
                 " bytes once filled in" +
                 (p.kind == Kind::kText ? "" : " (at " + Printable(Spelling(p)) + ")"));
         });
 }
 
 std::string ExpandName(const Template &t, const FrameFacts &facts, std::string_view field) {
-    const std::string head = std::string(field) + ": '" + Printable(t.Text()) + "': ";
+    const std::string head = std::string(field) + ": '" + ShownText(t.Text()) + "': ";
     const std::string input = "'" + Printable(facts.path) + "'";
     const auto tooLong = [&](const TemplatePart &) {
         return UsageError(head + "the name for " + input + " is longer than " +

@@ -276,6 +276,27 @@ TEST_F(UntrustedJob, AKilledRunsStagingCopiesGoWithTheNextPlan) {
     EXPECT_TRUE(Exists(other));
 }
 
+TEST_F(UntrustedJob, ACaptionItsFieldsMakeTooLongFailsThePictureForThatReason) {
+    // 600 fields within the caption's characters, each filled in with a 40-byte name
+    const std::string name(36, 'n');
+    WritePicture(m_dir / (name + ".ppm"), 64, 64);
+    std::string text;
+    for (int k = 0; k < 600; ++k) {
+        text += "{name}";
+    }
+    const JobPtr job =
+        Planned(R"({"inputs": [)" + Js(m_dir / (name + ".ppm")) + R"(], "output": )" +
+                Js(m_dir / "long.ppm") + R"(, "captions": [{"text": ")" + text + R"("}]})");
+    ASSERT_NE(job, nullptr);
+    RunAll(job.get());
+    const std::vector<ItemView> items = Items(job.get());
+    ASSERT_EQ(items.size(), 1u);
+    EXPECT_EQ(items[0].state, ZAV_ITEM_FAILED);
+    EXPECT_NE(items[0].reason.find("bytes once filled in"), std::string::npos) << items[0].reason;
+    EXPECT_LT(items[0].reason.size(), 200u);
+    EXPECT_FALSE(Exists(m_dir / "long.ppm"));
+}
+
 TEST(UntrustedJobSize, ADocumentAboveTheLimitIsRefused) {
     std::string big = R"({"inputs": ["a.ppm"], "output": "b.ppm", "captions": [{"text": ")";
     big.append(ZAV_JOB_MAX_BYTES, 'x');
