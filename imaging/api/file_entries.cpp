@@ -62,8 +62,8 @@ ZAV_API int32_t ZAVSaveImagePathFlags(ZAVImageObject *obj, const char *path,
 }
 
 ZAV_API int32_t ZAVSaveImageAt(ZAVImageObject *obj, int folder, const char *name,
-                              const uint8_t *imageData, int32_t width, int32_t height,
-                              int32_t depth, int32_t channels, uint32_t flags) {
+                               const uint8_t *imageData, int32_t width, int32_t height,
+                               int32_t depth, int32_t channels, uint32_t flags) {
     return zav::Guarded(obj, 1, zav::FileWork::kSave, [&](zav::ImageComponent &c) {
         return c.ZAVSaveImageAt(folder, name, imageData, width, height, depth, channels, flags);
     });
