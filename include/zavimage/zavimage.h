@@ -37,6 +37,11 @@ extern "C" {
 #define ZAVIMAGE_VERSION_MINOR 0
 #define ZAVIMAGE_VERSION_PATCH 0
 
+/* The version of the library in use, "MAJOR.MINOR.PATCH" ("1.0.0"): a static string, never NULL.
+ * A program may run with a later library of the same major version (the soname's) than the one
+ * whose ZAVIMAGE_VERSION_* it was compiled with. */
+ZAV_API const char *ZAVVersion(void);
+
 /* Depth codes: bits of one channel value, bit 31 set for signed integer types. */
 #define ZAV_DEPTH_SIGN ((int32_t)INT32_MIN)
 #define ZAV_DEPTH_1U ((int32_t)1)

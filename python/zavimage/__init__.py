@@ -11,6 +11,7 @@ Batches, locally or on a Dask cluster: :func:`zavimage.batch.annotate`.
 """
 
 from ._lib import HAS_MEMORY, HAS_TEXT, LIBRARY_PATH
+from ._lib import lib as _native
 from .errors import (
     AccessError,
     BufferFormatError,
@@ -31,7 +32,11 @@ from .errors import (
 from .image import Image, ImageInfo, formats, load, probe
 from .text import TextMetrics, measure_text
 
+# The package's version, which is the library's it is made for: the project's version (the top
+# CMakeLists.txt; a test holds them equal). pyproject.toml reads it from here.
 __version__ = "1.0.0"
+#: The version of the library in use (ZAVVersion), "1.0.0".
+LIBRARY_VERSION: str = _native.ZAVVersion().decode("ascii")
 
 __all__ = [
     "AccessError",
@@ -45,6 +50,7 @@ __all__ = [
     "Image",
     "ImageInfo",
     "LIBRARY_PATH",
+    "LIBRARY_VERSION",
     "MissingFeatureError",
     "NameRefusedError",
     "NotFoundError",

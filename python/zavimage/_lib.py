@@ -221,6 +221,7 @@ _JOB_PROTOTYPES = {
     "ZAVFileFailureText": (c_char_p, [_obj, c_char_p, c_int32]),
     "ZAVPrintableName": (c_size_t, [c_char_p, c_char_p, c_size_t]),
     "ZAVFormatCount": (c_int32, []),
+    "ZAVVersion": (c_char_p, []),
 }
 
 

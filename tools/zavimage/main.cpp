@@ -49,7 +49,8 @@ void PrintHelp() {
     }
     std::printf(
         "\n"
-        "Run 'zavimage <command> --help' for a command's options.\n"
+        "Run 'zavimage <command> --help' for a command's options, 'zavimage --version' for the\n"
+        "library's version.\n"
         "\n"
         "example:\n"
         "  zavimage annotate shots/ --out-dir marked --text \"Camera 1\" --at 10,40 \\\n"
@@ -88,8 +89,7 @@ int main(int argc, char **argv) {
         return kExitOk;
     }
     if (name == "--version") {
-        std::printf("zavimage %d.%d.%d\n", ZAVIMAGE_VERSION_MAJOR, ZAVIMAGE_VERSION_MINOR,
-                    ZAVIMAGE_VERSION_PATCH);
+        std::printf("zavimage %s\n", ZAVVersion());  // the library's, which does the work
         return kExitOk;
     }
     for (const Command &c : kCommands) {
