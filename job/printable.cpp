@@ -1,7 +1,10 @@
 #include "job/printable.h"
 
+#include <locale.h>
+
 #include <cstdint>
 #include <cstdio>
+#include <cwchar>
 #include <vector>
 
 namespace zav::job {
@@ -47,6 +50,8 @@ Decoded DecodeAt(std::string_view text, std::size_t i) {
     return {code, length};
 }
 
+// East Asian wide ranges as far as they were written out by hand: the measure where no UTF-8
+// locale can be made, and for code points glibc's table leaves unassigned.
 bool IsWide(char32_t c) {
     return (c >= 0x1100 && c <= 0x115F) || (c >= 0x2E80 && c <= 0xA4CF && c != 0x303F) ||
            (c >= 0xAC00 && c <= 0xD7A3) || (c >= 0xF900 && c <= 0xFAFF) ||
@@ -54,6 +59,47 @@ bool IsWide(char32_t c) {
            (c >= 0xFFE0 && c <= 0xFFE6) || (c >= 0x1F300 && c <= 0x1F64F) ||
            (c >= 0x20000 && c <= 0x3FFFD);
 }
+
+// glibc's character widths (its table follows Unicode's East Asian widths and general
+// categories), read from the C.UTF-8 locale without touching the process's or the thread's
+// locale. The locale is made once and never changed; null where it cannot be made.
+locale_t WidthLocale() {
+    static const locale_t locale = newlocale(LC_CTYPE_MASK, "C.UTF-8", locale_t{});
+    return locale;
+}
+
+// The calling thread measures in the width locale while one of these lives; its own locale
+// comes back at the end. Without a width locale it changes nothing and measures by IsWide.
+class WidthScope {
+  public:
+    WidthScope() : m_locale(WidthLocale()) {
+        if (m_locale != locale_t{}) {
+            m_previous = uselocale(m_locale);
+        }
+    }
+    ~WidthScope() {
+        if (m_locale != locale_t{}) {
+            uselocale(m_previous);
+        }
+    }
+    WidthScope(const WidthScope &) = delete;
+    WidthScope &operator=(const WidthScope &) = delete;
+
+    // Columns of one printable character: 0 for combining and zero-width ones, 2 for wide ones.
+    std::size_t Columns(char32_t c) const {
+        if (m_locale != locale_t{}) {
+            const int width = wcwidth(static_cast<wchar_t>(c));
+            if (width >= 0) {
+                return static_cast<std::size_t>(width);
+            }
+        }
+        return IsWide(c) ? 2 : 1;
+    }
+
+  private:
+    locale_t m_locale;
+    locale_t m_previous = locale_t{};
+};
 
 // Characters that reorder or break what a terminal shows after them: the bidirectional controls
 // (embeddings, overrides, isolates, marks) and the line and paragraph separators. A name holding
@@ -114,10 +160,11 @@ bool IsUtf8(std::string_view text) {
 }
 
 std::size_t DisplayWidth(std::string_view text) {
+    const WidthScope scope;
     std::size_t columns = 0;
     for (std::size_t i = 0; i < text.size();) {
         const Decoded d = DecodeAt(text, i);
-        columns += d.length != 0 && IsWide(d.code) ? 2 : 1;
+        columns += d.length != 0 ? scope.Columns(d.code) : 1;
         i += d.length != 0 ? d.length : 1;
     }
     return columns;
@@ -130,21 +177,25 @@ std::string FitColumns(std::string_view text, std::size_t columns) {
     if (columns < 4) {
         return std::string(columns, '.');
     }
-    // Character starts from the end until the kept part fills columns - 3.
+    // The widths of the characters, then as many from the end as fill columns - 3.
+    const WidthScope scope;
     std::vector<std::size_t> starts;
+    std::vector<std::size_t> widths;
     for (std::size_t i = 0; i < text.size();) {
-        starts.push_back(i);
         const Decoded d = DecodeAt(text, i);
+        starts.push_back(i);
+        widths.push_back(d.length != 0 ? scope.Columns(d.code) : 1);
         i += d.length != 0 ? d.length : 1;
     }
-    std::size_t keep = text.size();
-    for (std::size_t k = starts.size(); k-- > 0;) {
-        if (DisplayWidth(text.substr(starts[k])) > columns - 3) {
-            break;
-        }
-        keep = starts[k];
+    std::size_t k = starts.size();
+    for (std::size_t kept = 0; k > 0 && kept + widths[k - 1] <= columns - 3; --k) {
+        kept += widths[k - 1];
     }
-    return "..." + std::string(text.substr(keep));
+    // A mark or joiner left at the front would join the dots: it goes with its character.
+    while (k < starts.size() && widths[k] == 0) {
+        ++k;
+    }
+    return "..." + std::string(text.substr(k < starts.size() ? starts[k] : text.size()));
 }
 
 std::string ProgressLine(std::size_t done, std::size_t total, std::size_t failed,

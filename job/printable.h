@@ -15,11 +15,15 @@ std::string Printable(std::string_view name);
 // Whether the text is well-formed UTF-8 (no overlong forms, no surrogates).
 bool IsUtf8(std::string_view text);
 
-// Columns that printable UTF-8 text takes: two for East Asian wide characters, one otherwise.
+// Columns that printable UTF-8 text takes as glibc's C.UTF-8 table counts them: two for wide
+// characters (CJK, emoji), none for combining marks and zero-width characters, one otherwise;
+// one for each byte that is not UTF-8. Code points the table does not know, and all of them
+// where that locale cannot be made: two in the East Asian wide ranges, one elsewhere.
 std::size_t DisplayWidth(std::string_view text);
 
 // The text cut to at most `columns` columns, keeping its end and marking the cut with "...";
-// cuts fall between characters.
+// cuts fall between characters, and marks or joiners that would follow the dots go with the
+// character they belonged to.
 std::string FitColumns(std::string_view text, std::size_t columns);
 
 // A progress bar's line: "[#####.....] 120/300, 2 failed  name", at most `columns` - 1 columns
