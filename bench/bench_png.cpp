@@ -1,10 +1,10 @@
 // Encoding 1920 x 1080 PNG pictures of three kinds (a camera photo with sensor noise, a smooth
 // synthetic picture, screen graphics with flat areas and text) into memory: our writer (its own
-// deflate encoder), and the same filtered rows through libdeflate at several levels, beside OpenCV's imencode at its default
-// settings and at level 1, and libspng at its defaults, in one run. ImageMagick's figures come
-// from bench/compare_png.py (its command in fresh processes). Every side encodes on the calling
-// thread, so thread CPU time is the whole cost; the summary takes the fastest repetition of each
-// and gives our time and size over each peer's.
+// deflate encoder), and the same filtered rows through libdeflate at several levels, beside
+// OpenCV's imencode at its default settings and at level 1, and libspng at its defaults, in one
+// run. ImageMagick's figures come from bench/compare_png.py (its command in fresh processes). Every
+// side encodes on the calling thread, so thread CPU time is the whole cost; the summary takes the
+// fastest repetition of each and gives our time and size over each peer's.
 #include <spng.h>
 
 #include <cstdio>
