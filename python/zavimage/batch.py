@@ -28,7 +28,7 @@ from typing import Any, Callable, Dict, Iterable, List, Optional, Sequence, Tupl
 
 from . import _job
 from .text import color_value, with_color
-from ._job import DISCARDED, FAILED, PENDING, SKIPPED, WRITTEN, Job
+from ._job import DISCARDED, FAILED, PENDING, WRITTEN, Job
 from .errors import OutputClashError, OverwriteError, PathName, UsageError
 
 __all__ = ["FileResult", "Job", "OutputClashError", "OverwriteError", "Summary", "UsageError",

@@ -11,7 +11,7 @@ import numpy as np
 
 from . import _job, _lib
 from . import text as _text
-from ._lib import ImageRect, ImageStruct, component, last_error, lib
+from ._lib import ImageStruct, component, last_error, lib
 from .errors import (
     FILE_TOO_LARGE,
     BufferFormatError,
@@ -19,7 +19,6 @@ from .errors import (
     OutsideError,
     PathName,
     TooLargeError,
-    UsageError,
 )
 
 DEPTH_8U = 8
