@@ -14,7 +14,8 @@ cd "$(dirname "$0")/.."
 jobs=$(nproc)
 export ASAN_OPTIONS="detect_leaks=1:abort_on_error=0:strict_string_checks=1"
 export UBSAN_OPTIONS="print_stacktrace=1:halt_on_error=1"
-export LSAN_OPTIONS="suppressions=$(pwd)/scripts/lsan_suppressions.txt"
+LSAN_OPTIONS="suppressions=$(pwd)/scripts/lsan_suppressions.txt"
+export LSAN_OPTIONS
 
 # Wine prefixes are booted once per architecture and Wine version into the user's cache (part of
 # setting the machine up, like the packages), then copied by every Wine test.
@@ -58,6 +59,7 @@ trap finish EXIT
 await() {
     eval "pid=\$$1"
     eval "$1=''"
+    # shellcheck disable=SC2154 # pid is assigned by the eval above: sh has no indirect names
     if ! wait "$pid"; then
         cat "$2"
         echo "$3"

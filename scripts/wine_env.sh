@@ -1,3 +1,4 @@
+# shellcheck shell=sh
 # Sourced by the Wine test scripts: the loaders, and fresh prefixes made quickly.
 #
 # With wine32 installed, Debian's `wine` is the 32-bit loader: it runs 32-bit programs (regsvr32 and
@@ -11,7 +12,7 @@ else
     ZAV_WINE64=wine
 fi
 ZAV_WINE32=wine
-export WINEDEBUG=-all DISPLAY= WINEDLLOVERRIDES="mscoree,mshtml="
+export WINEDEBUG=-all DISPLAY='' WINEDLLOVERRIDES="mscoree,mshtml="
 
 # zav_wine_loader BITS: the loader for 32-bit or 64-bit programs.
 zav_wine_loader() {

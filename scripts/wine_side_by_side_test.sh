@@ -12,6 +12,7 @@
 # Then the 32-bit server alone in a WINEARCH=win32 prefix.
 set -eu
 
+# shellcheck source-path=SCRIPTDIR source=wine_env.sh
 . "$(dirname "$0")/wine_env.sh"
 b64=$(cd "$1" && pwd)
 b32=$(cd "$2" && pwd)
@@ -64,6 +65,8 @@ run() {
     timeout 120 "$(zav_wine_loader "$bits")" "$@"
 }
 winpath() { timeout 60 wine winepath -w "$1" 2>/dev/null | tr -d '\r'; }
+# pick BITS VALUE64 VALUE32: the value for that bitness
+pick() { if [ "$1" = 64 ]; then echo "$2"; else echo "$3"; fi; }
 
 # The typical job through the server of each bitness, on a Chinese file name, against the native
 # library of each architecture: every JPEG and every bitmap the same.
@@ -73,7 +76,7 @@ job() {
     drive_c=$WINEPREFIX/drive_c
     mkdir -p "$drive_c/zavtest/中文"
     cp "$work/in.bmp" "$drive_c/zavtest/中文/图片.bmp"
-    eval "host=\$host$bits"
+    host=$(pick "$bits" "$host64" "$host32")
     check "$label: job through the $bits-bit server" run "$bits" "$host" \
         sequence 'c:\zavtest\中文\图片.bmp' "c:\\zavtest\\中文\\$label-$bits.jpg" \
         "c:\\zavtest\\中文\\$label-$bits.bmp"
@@ -91,7 +94,7 @@ check "native job, i386" "$b32/tests/wine/zav_com_reference" "$work/in.bmp" "$wo
     "$work/native32.bmp" -
 
 echo "== wine: one 64-bit prefix, both servers"
-export WINEPREFIX=$work/win64 WINEARCH=win64
+export WINEPREFIX="$work/win64" WINEARCH=win64
 zav_new_prefix "$WINEPREFIX" win64
 dll64=$(winpath "$s64/ZAVImage.dll")
 tlb64=$(winpath "$s64/ZAVImage.tlb")
@@ -107,11 +110,11 @@ registry_is() { zav_classes_are "$ZAV_WINE64" "$work/$1.reg"; }
 # register BITS, unregister_twice BITS: regsvr32 of that bitness with its server; /u twice, each
 # answering 0.
 register() {
-    eval "dll=\$dll$1"
+    dll=$(pick "$1" "$dll64" "$dll32")
     run "$1" regsvr32 /s "$dll"
 }
 unregister_twice() {
-    eval "dll=\$dll$1"
+    dll=$(pick "$1" "$dll64" "$dll32")
     run "$1" regsvr32 /s /u "$dll" && run "$1" regsvr32 /s /u "$dll"
 }
 
@@ -128,8 +131,9 @@ check "64-bit regsvr32 registers the 64-bit server beside it" register 64
 class_key='HKCR\CLSID\{2E1CAF41-7450-4FBF-9A62-F3D8EDAB91B6}\InprocServer32'
 typelib_key='HKCR\TypeLib\{85FC9E0C-04B2-46F5-AA9A-81D3F4074EA6}\1.0\0'
 for bits in 64 32; do
-    eval "dll=\$dll$bits tlb=\$tlb$bits"
-    loader=$(zav_wine_loader $bits)
+    dll=$(pick "$bits" "$dll64" "$dll32")
+    tlb=$(pick "$bits" "$tlb64" "$tlb32")
+    loader=$(zav_wine_loader "$bits")
     check "$bits-bit view: InprocServer32 is the $bits-bit server" sh -c \
         "timeout 60 '$loader' reg query '$class_key' /ve | tr -d '\r' | grep -qF '$dll'"
     check "$bits-bit view: the type library registered under win$bits" sh -c \
@@ -167,7 +171,7 @@ check "the registry as before registration" registry_is none
 WINEPREFIX=$work/win64 timeout 30 wineserver -k >/dev/null 2>&1 || true
 
 echo "== wine: a 32-bit prefix"
-export WINEPREFIX=$work/win32 WINEARCH=win32
+export WINEPREFIX="$work/win32" WINEARCH=win32
 zav_new_prefix "$WINEPREFIX" win32
 dll32=$(winpath "$s32/ZAVImage.dll")
 tlb32=$(winpath "$s32/ZAVImage.tlb")

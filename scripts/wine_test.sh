@@ -13,6 +13,7 @@
 # syswow64 side), or in a 32-bit one with ZAV_WINEARCH=win32.
 set -eu
 
+# shellcheck source-path=SCRIPTDIR source=wine_env.sh
 . "$(dirname "$0")/wine_env.sh"
 build=$(cd "$1" && pwd)
 server=$build/server

@@ -4,9 +4,12 @@
 # keeps to the anchored corner of pictures of any size; --classic gives the very bytes the C
 # interface's classic caption gives; bad caption options are usage errors that write nothing.
 # Arguments: the zavimage binary, the classic_caption helper.
+# ink prints five numbers, which `set -- $(ink FILE)` splits into $1 to $5 on purpose.
+# shellcheck disable=SC2046
 set -u
 zav=$1
 classic=$2
+# shellcheck source-path=SCRIPTDIR source=checks.sh
 . "$(dirname "$0")/checks.sh"
 run() {  # run CMD...: expects exit 0
     "$@" >"$work/out" 2>&1 || fail "exit $?: $* ($(cat "$work/out"))"
@@ -66,7 +69,7 @@ set -- $(ink "$work/boxed.ppm")
 within "$1" 10 10 "the box's left edge (margin 10)"
 within "$2" 10 10 "the box's top edge"
 area=$((($3 - $1 + 1) * ($4 - $2 + 1)))
-[ "$5" -lt "$area" ] && [ "$5" -gt $((area / 2)) ] ||
+{ [ "$5" -lt "$area" ] && [ "$5" -gt $((area / 2)) ]; } ||
     fail "the box ($area pixels) holds $5 dark ones: no white text in a black box"
 
 # --- anchors: the same corner of pictures of different sizes, with the margin or --at

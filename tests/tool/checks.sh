@@ -1,3 +1,4 @@
+# shellcheck shell=sh
 # Sourced by the tool's test scripts: a scratch folder $work (removed on exit), failed checks
 # counted by fail, and finish NAME to report them and exit.
 work=$(mktemp -d)

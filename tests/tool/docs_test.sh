@@ -8,6 +8,7 @@ src=$2
 build=$3
 man=$src/tools/zavimage/zavimage.1
 completion=$src/tools/zavimage/zavimage.bash
+# shellcheck source-path=SCRIPTDIR source=checks.sh
 . "$(dirname "$0")/checks.sh"
 
 commands=$("$zav" --help | awk '/^commands:/ {on = 1; next} /^$/ {on = 0} on {print $1}')
@@ -19,12 +20,16 @@ for c in $commands; do
     grep -q "^\.B $c\$" "$man" || fail "the manual page lacks the command $c"
     grep -q "zavimage $c" "$src/README.md" || fail "README shows no 'zavimage $c'"
     grep -q "\b$c\b" "$completion" || fail "the completion lacks the command $c"
+    # options are single words; a `while read` loop in a pipe would count its failures in a
+    # subshell, lost to finish
+    # shellcheck disable=SC2013
     for opt in $(grep -o -- '--[a-z][a-z-]*' "$work/one" | sort -u); do
         grep -qF -- "$(echo "$opt" | sed 's/-/\\-/g')" "$man" || fail "man page lacks $c $opt"
         [ "$opt" = --help ] || grep -qF -- "$opt" "$completion" || fail "completion lacks $c $opt"
     done
 done
-# every option of the manual page is in some --help
+# every option of the manual page is in some --help (single words, as above)
+# shellcheck disable=SC2013
 for opt in $(grep -o -- '\\-\\-[a-z][a-z\\-]*' "$man" | sed 's/\\-/-/g' | sort -u); do
     grep -qF -- "$opt" "$work/help" || fail "the manual page has $opt, which no --help knows"
 done

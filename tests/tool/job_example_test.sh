@@ -5,6 +5,7 @@ set -u
 zav=$1
 example=$2
 readme=$3
+# shellcheck source-path=SCRIPTDIR source=checks.sh
 . "$(dirname "$0")/checks.sh"
 
 # the README shows the program as it is built here

@@ -28,7 +28,7 @@ wait \$pid
 RUN
 # A machine busy enough that the batch ended before the wait above saw it is told apart by the
 # count when held, and the run made again.
-for attempt in 1 2 3 4 5; do
+for _ in 1 2 3 4 5; do
     rm -rf "$work/out"
     script -qec "sh $work/run.sh" /dev/null >"$work/typescript" </dev/null
     [ "$(cat "$work/held_at")" -lt 300 ] && break

@@ -6,6 +6,7 @@
 # Argument: the zavimage binary.
 set -u
 zav=$1
+# shellcheck source-path=SCRIPTDIR source=checks.sh
 . "$(dirname "$0")/checks.sh"
 colorspace() { identify -format '%[colorspace] %[type]' "$1" 2>/dev/null; }
 
@@ -73,7 +74,7 @@ touch -d '2000-01-01' "$work/o4/gray.ppm"
 rm "$work/o4/cam1.ppm" 2>/dev/null
 expect 0 "$zav" annotate "$in/gray.pgm" "$in/cam1.bmp" --out-dir "$work/o4" --format ppm -n
 contains "$work/out" "1 succeeded, 0 failed, 1 skipped (output exists)"
-[ "$(stat -c %Y "$work/o4/gray.ppm")" -lt 1000000000 ] && : || fail "--no-clobber replaced a file"
+[ "$(stat -c %Y "$work/o4/gray.ppm")" -lt 1000000000 ] || fail "--no-clobber replaced a file"
 expect 0 "$zav" convert "$in/gray.pgm" "$work/o4/gray.ppm" --no-clobber
 contains "$work/out" "skipped"
 expect 0 "$zav" convert "$in/gray.pgm" "$in/gray.pgm" -n
@@ -162,10 +163,12 @@ PY
 expect 0 "$zav" resize "$in/cam1.bmp" "$work/r1.bmp" 320x
 expect 0 "$zav" resize "$in/cam1.bmp" "$work/r2.bmp" x90
 expect 0 "$zav" resize "$in/cam1.bmp" "$work/r3.bmp" 50%
-for r in "r1 320 180" "r2 160 90" "r3 320 180"; do
-    set -- $r
+resized() {  # resized NAME W H
     [ "$(identify -format '%w %h' "$work/$1.bmp")" = "$2 $3" ] || fail "resize $1"
-done
+}
+resized r1 320 180
+resized r2 160 90
+resized r3 320 180
 expect 0 "$zav" annotate "$set" --out-dir "$work/o6" -r --format tif -q
 [ -s "$work/o6/sub/deep.tif" ] || fail "--recursive did not keep the subfolder"
 [ -s "$work/out" ] && fail "--quiet printed: $(cat "$work/out")"
@@ -192,12 +195,15 @@ cjpeg -baseline -quality 75 "$work/q.ppm" >"$work/lib.jpg"
 mkdir "$work/frames"
 "$zav" resize "$in/cam1.bmp" "$work/frames/f000.bmp" 320x180
 for i in $(seq 1 299); do ln "$work/frames/f000.bmp" "$work/frames/f$(printf %03d "$i").bmp"; done
+files_in() {  # files_in FOLDER: how many files it shows (the hidden staging copies left out)
+    find "$1" -mindepth 1 -maxdepth 1 ! -name '.*' 2>/dev/null | wc -l
+}
 stop_run() {  # stop_run SIGNAL OUTDIR: starts a batch, signals it once 20 files are written
     env --default-signal=INT "$zav" annotate "$work/frames" --out-dir "$2" --format jpg -j 2 \
         --text "视频监控" --box 10,10,40,40 >"$work/out" 2>"$work/err" &
     pid=$!
     n=0
-    while [ "$(ls "$2" 2>/dev/null | wc -l)" -lt 20 ] && [ $n -lt 2000 ]; do
+    while [ "$(files_in "$2")" -lt 20 ] && [ $n -lt 2000 ]; do
         n=$((n + 1))
         sleep 0.005
     done
@@ -205,7 +211,7 @@ stop_run() {  # stop_run SIGNAL OUTDIR: starts a batch, signals it once 20 files
     wait $pid 2>/dev/null
     status=$?
     left=$(find "$2" -name '*.tmp' | wc -l)
-    made=$(ls "$2" | wc -l)
+    made=$(files_in "$2")
 }
 stop_run INT "$work/s1"
 [ "$status" = 130 ] || fail "SIGINT: exit $status"
@@ -246,7 +252,7 @@ wait $first
 written=$(($(sed -n 's/^annotate: \([0-9]*\) succeeded.*/\1/p' "$work/out1") + \
     $(sed -n 's/^annotate: \([0-9]*\) succeeded.*/\1/p' "$work/out2")))
 [ "$written" = 40 ] || fail "two --no-clobber runs wrote $written files for 40 outputs"
-[ "$(ls "$work/raced" | wc -l)" = 40 ] || fail "two --no-clobber runs left $(ls "$work/raced")"
+[ "$(files_in "$work/raced")" = 40 ] || fail "two --no-clobber runs left $(ls "$work/raced")"
 
 # --- under a file size limit (ulimit -f) the tool reports "file too large" for that file and
 # prints its summary; no partial file is left

@@ -6,6 +6,7 @@
 # Argument: the zavimage binary.
 set -u
 zav=$1
+# shellcheck source-path=SCRIPTDIR source=checks.sh
 . "$(dirname "$0")/checks.sh"
 
 ppmpat -g2 -color=red,blue 160 90 >"$work/a.ppm" 2>/dev/null ||
@@ -14,14 +15,15 @@ pnmtojpeg "$work/a.ppm" >"$work/a.jpg"
 pgmramp -lr 64 48 >"$work/g.pgm"
 
 # --- the example: JPEG in on standard input, PNG out on standard output
+# shellcheck disable=SC2002 # a pipe on purpose: standard input that cannot seek, not a file
 cat "$work/a.jpg" | "$zav" convert - - --format png >"$work/a.png" 2>"$work/err" ||
     fail "cat a.jpg | convert - - --format png: $(cat "$work/err")"
 [ "$(identify -format '%m %w %h' "$work/a.png" 2>/dev/null)" = "PNG 160 90" ] ||
     fail "the piped output is not a 160 x 90 PNG"
 "$zav" convert "$work/a.jpg" "$work/file.png" || fail "convert a.jpg file.png"
 cmp -s "$work/a.png" "$work/file.png" || fail "the piped PNG differs from the file route's"
-pngtopnm "$work/a.png" >"$work/back.ppm" 2>/dev/null &&
-    djpeg -pnm "$work/a.jpg" >"$work/want.ppm" && cmp -s "$work/back.ppm" "$work/want.ppm" || fail "the PNG's pixels are not the JPEG's decode"
+{ pngtopnm "$work/a.png" >"$work/back.ppm" 2>/dev/null &&
+    djpeg -pnm "$work/a.jpg" >"$work/want.ppm" && cmp -s "$work/back.ppm" "$work/want.ppm"; } || fail "the PNG's pixels are not the JPEG's decode"
 
 # --- steps on a piped picture, info on standard input, gray kept for files, --format .png
 "$zav" text - "$work/t.bmp" --text "12:34" <"$work/a.jpg" || fail "text - OUT"
@@ -68,6 +70,6 @@ printf 'BM not a bitmap' | "$zav" convert - "$work/z.bmp" 2>"$work/err"
 [ $? -eq 1 ] || fail "a damaged picture on standard input did not exit 1"
 grep -q "standard input" "$work/err" || fail "the failure does not name standard input"
 : | "$zav" convert - "$work/z.bmp" 2>"$work/err"
-[ $? -eq 1 ] && grep -q "empty" "$work/err" || fail "empty standard input: $(cat "$work/err")"
+{ [ $? -eq 1 ] && grep -q "empty" "$work/err"; } || fail "empty standard input: $(cat "$work/err")"
 
 finish "tool stdio"

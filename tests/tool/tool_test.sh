@@ -4,6 +4,7 @@
 # Argument: the zavimage binary.
 set -u
 zav=$1
+# shellcheck source-path=SCRIPTDIR source=checks.sh
 . "$(dirname "$0")/checks.sh"
 
 size_of() {  # size_of FILE -> "W H" as ImageMagick reads it
