@@ -29,14 +29,15 @@ fonts-wqy-zenhei fonts-dejavu-core
 locales
 "
 
-# The tests and the checks: GoogleTest, clang (fuzzing, clang-tidy), the fonts of the scripts the
+# The tests and the checks: GoogleTest, clang (fuzzing, clang-tidy, clang-format), the test
+# command's checks of Python and shell scripts (pyflakes, shellcheck), the fonts of the scripts the
 # captions are tested in, the other programs that read and write the test images, and Python with
 # the packages the Python tests use. The tool's test formats its manual page (man-db); the
 # benchmarks (Google Benchmark, OpenCV's own codecs) time and measure with time and bc; their
 # Python peers are Pillow and OpenCV's Python module.
 PACKAGES_TESTS="
 ca-certificates file
-clang libclang-rt-14-dev clang-format clang-tidy
+clang libclang-rt-14-dev clang-format clang-tidy pyflakes3 shellcheck
 libgtest-dev libgmock-dev libbenchmark-dev
 libopencv-imgcodecs-dev libopencv-contrib-dev
 fonts-noto-core fonts-noto-color-emoji

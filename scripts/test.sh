@@ -3,7 +3,8 @@
 # library: the tool's, Python's, the Wine COM server's, the installed package's), every unit test
 # and the tool's under AddressSanitizer and UndefinedBehaviorSanitizer, the unit tests again
 # optimized in the i386 tree (with the 32-bit COM server, alone and beside the 64-bit one), the
-# caption threads under ThreadSanitizer, and the member-naming rule with clang-tidy. The release
+# caption threads under ThreadSanitizer, the member-naming rule with clang-tidy, and the sources'
+# checks: the C and C++ format (clang-format), Python (pyflakes) and shell (shellcheck). The release
 # and sanitizer runs replay every reader's fuzz seeds and kept regressions; open-ended fuzzing is
 # scripts/fuzz.sh, benchmarks scripts/bench.sh. The phases overlap; the seconds each took are
 # printed.
@@ -39,12 +40,14 @@ lap() {
 release_pid=""
 tsan_pid=""
 names_pid=""
+sources_pid=""
 i386_pid=""
 finish() {
     # A failed phase leaves nothing running behind it.
     [ -z "$release_pid" ] || wait "$release_pid" || true
     [ -z "$tsan_pid" ] || wait "$tsan_pid" || true
     [ -z "$names_pid" ] || wait "$names_pid" || true
+    [ -z "$sources_pid" ] || wait "$sources_pid" || true
     [ -z "$i386_pid" ] || wait "$i386_pid" || true
     if [ -n "$laps" ]; then
         echo "== phase times"
@@ -81,14 +84,28 @@ cmake -S . -B build/release -DCMAKE_BUILD_TYPE=RelWithDebInfo -DZAV_WERROR=ON -D
 # The phases overlap, so that the processors never wait for Wine, for a test that sleeps or for
 # the one step a build is waiting on: the tests that mostly wait (the release tests with their
 # Wine prefixes, then the i386 tests and both servers side by side) run at normal priority beside
-# the builds, which run a little lower, and the thread sanitizer build and the naming check fill
-# what is left at the lowest from the start. Each background phase's output is shown if it fails.
+# the builds, which run a little lower, and the thread sanitizer build, the naming check and the
+# sources' checks fill what is left at the lowest from the start. Each background phase's output
+# is shown if it fails.
 
 # The naming check (clang-tidy over the release build's commands).
 (
     nice -n 10 ./scripts/check_names.sh build/release
 ) >build/release/check-names.log 2>&1 &
 names_pid=$!
+
+# The sources' checks over the tracked files, each run whole so that one log shows every finding:
+# the format as .clang-format has it (checked, never rewritten), Python with pyflakes (unused
+# imports and names, undefined names), shell with shellcheck (following what the scripts source).
+(
+    status=0
+    git ls-files -z '*.c' '*.cpp' '*.h' | xargs -0 -r nice -n 10 clang-format --dry-run -Werror ||
+        status=1
+    git ls-files -z '*.py' | xargs -0 -r nice -n 10 pyflakes3 || status=1
+    git ls-files -z '*.sh' | xargs -0 -r nice -n 10 shellcheck -x || status=1
+    exit $status
+) >build/release/check-sources.log 2>&1 &
+sources_pid=$!
 
 # The thread sanitizer build needs nothing from the others: the component alone (no job layer,
 # no tool), for the captions on several threads.
@@ -161,6 +178,10 @@ lap "tsan" "(its build: $(cat build/tsan/build-seconds)s in the background from 
 echo "== member names (clang-tidy)"
 await names_pid build/release/check-names.log "member names do not follow .clang-tidy"
 lap "names" "(checked in the background from the start)"
+
+echo "== sources: format (clang-format), Python (pyflakes), shell (shellcheck)"
+await sources_pid build/release/check-sources.log "sources fail their checks (see above)"
+lap "source checks" "(checked in the background from the start)"
 
 echo "== i386: unit tests, the 32-bit COM server, both servers in one prefix"
 await i386_pid build/i386/test.log "i386 tests failed"
