@@ -65,8 +65,9 @@ run() {
     timeout 120 "$(zav_wine_loader "$bits")" "$@"
 }
 winpath() { timeout 60 wine winepath -w "$1" 2>/dev/null | tr -d '\r'; }
-# pick BITS VALUE64 VALUE32: the value for that bitness
-pick() { if [ "$1" = 64 ]; then echo "$2"; else echo "$3"; fi; }
+# pick BITS VALUE64 VALUE32: the value for that bitness (printf: the values are Windows paths,
+# whose backslashes dash's echo would take for escapes)
+pick() { if [ "$1" = 64 ]; then printf '%s\n' "$2"; else printf '%s\n' "$3"; fi; }
 
 # The typical job through the server of each bitness, on a Chinese file name, against the native
 # library of each architecture: every JPEG and every bitmap the same.
