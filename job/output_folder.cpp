@@ -86,14 +86,9 @@ std::optional<OpenFolder> OpenOutputFolder(const std::string &outDir, const std:
         return std::nullopt;
     }
     fs::path shown(outDir);
-    std::size_t start = 0;
-    while (start < below.size()) {
-        std::size_t end = below.find('/', start);
-        if (end == std::string::npos) {
-            end = below.size();
-        }
-        const std::string level = below.substr(start, end - start);
-        start = end + 1;
+    // `below` holds plain names alone (checked above): its levels are its path's elements.
+    for (const fs::path &element : fs::path(below)) {
+        const std::string level = element.string();
         shown /= level;
         if (make && mkdirat(folder.Fd(), level.c_str(), 0777) != 0 && errno != EEXIST) {
             failure =

@@ -212,12 +212,14 @@ void RefuseClashes(const std::vector<Item> &work) {
 // step's picture always (it may not have been read yet when the output replaces it), the item's
 // own input unless in_place.
 void RefuseReplacedInputs(const Description &d, const std::vector<Item> &work) {
-    std::map<FileId, std::string> inputs;  // the files read, by identity, with the name given
+    // The files read, each looked at once: by item, and by identity with the name given.
+    std::vector<std::optional<FileId>> inputIds;
+    std::map<FileId, std::string> inputs;
     for (const Item &item : work) {
-        if (!item.memory && !IsStandardStream(item.input)) {
-            if (const auto id = IdOf(item.input)) {
-                inputs.emplace(*id, item.input);
-            }
+        inputIds.push_back(item.memory || IsStandardStream(item.input) ? std::nullopt
+                                                                       : IdOf(item.input));
+        if (inputIds.back()) {
+            inputs.emplace(*inputIds.back(), item.input);
         }
     }
     std::optional<FileId> copyId;
@@ -226,7 +228,8 @@ void RefuseReplacedInputs(const Description &d, const std::vector<Item> &work) {
     }
     std::vector<std::string> others;
     std::vector<std::string> own;
-    for (const Item &item : work) {
+    for (std::size_t k = 0; k < work.size(); ++k) {
+        const Item &item = work[k];
         if (item.output.empty() || IsStandardStream(item.output)) {
             continue;
         }
@@ -234,8 +237,7 @@ void RefuseReplacedInputs(const Description &d, const std::vector<Item> &work) {
         if (!id) {
             continue;
         }
-        const std::optional<FileId> ownId =
-            item.memory || IsStandardStream(item.input) ? std::nullopt : IdOf(item.input);
+        const std::optional<FileId> &ownId = inputIds[k];
         if (copyId && *id == *copyId) {
             others.push_back(Printable(item.output) + " is the picture copied in, " +
                              Printable(d.steps.copy->source));
